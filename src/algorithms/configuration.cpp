@@ -1,0 +1,134 @@
+#include "configuration.hpp"
+
+#include <cmath>
+
+#include "errors.hpp"
+
+namespace lumo {
+
+void check_configuration_size(const Model& model, Eigen::Index q_len) {
+  if (static_cast<std::size_t>(q_len) != model.nq)
+    throw InternalError(
+        cat("Configuration vector size mismatch: expected ", model.nq, ", got ", q_len));
+}
+
+void check_velocity_size(const Model& model, Eigen::Index v_len) {
+  if (static_cast<std::size_t>(v_len) != model.nv)
+    throw InternalError(
+        cat("Velocity vector size mismatch: expected ", model.nv, ", got ", v_len));
+}
+
+void neutral(const Model& model, Eigen::Ref<Eigen::VectorXd> out) {
+  check_configuration_size(model, out.size());
+  out.setZero();
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    double* x = out.data() + model.idx_q[i];
+    switch (model.joints[i].type) {
+      case JointType::Continuous: x[0] = 1.0; break;
+      case JointType::Planar: x[2] = 1.0; break;
+      case JointType::Floating: x[6] = 1.0; break;
+      case JointType::Spherical: x[3] = 1.0; break;
+      default: break;
+    }
+  }
+}
+
+Eigen::VectorXd neutral(const Model& model) {
+  Eigen::VectorXd q(static_cast<Eigen::Index>(model.nq));
+  neutral(model, q);
+  return q;
+}
+
+namespace {
+
+// r ⊗ d with r = q/|q| and d the rotation by ω (in the joint frame), then one
+// Newton step towards unit length. q and the result are (x, y, z, w).
+void integrate_quaternion(const double* q, const Vector3& w, double* out) {
+  const double theta = w.norm();
+  Eigen::Vector4d d;  // (x, y, z, w)
+  if (theta < 1e-7) {
+    d << 0.5 * w, 1.0;
+  } else {
+    d << std::sin(0.5 * theta) * w / theta, std::cos(0.5 * theta);
+  }
+  d /= d.norm();
+  Eigen::Vector4d r(q[0], q[1], q[2], q[3]);
+  r /= r.norm();
+  const Vector3 rv = r.head<3>(), dv = d.head<3>();
+  const double rw = r[3], dw = d[3];
+  Eigen::Vector4d n;
+  n << rw * dv + dw * rv + rv.cross(dv), rw * dw - rv.dot(dv);
+  n *= (3.0 - n.squaredNorm()) / 2.0;
+  for (int k = 0; k < 4; ++k) out[k] = n[k];
+}
+
+}  // namespace
+
+void integrate(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
+               const Eigen::Ref<const Eigen::VectorXd>& v, Eigen::Ref<Eigen::VectorXd> out) {
+  check_configuration_size(model, q.size());
+  check_velocity_size(model, v.size());
+  check_configuration_size(model, out.size());
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const double* x = q.data() + model.idx_q[i];
+    const double* w = v.data() + model.idx_v[i];
+    double* y = out.data() + model.idx_q[i];
+    switch (model.joints[i].type) {
+      case JointType::Fixed:
+        break;
+      case JointType::Revolute:
+      case JointType::Prismatic:
+        y[0] = x[0] + w[0];
+        break;
+      case JointType::Continuous: {
+        const double c = std::cos(w[0]), s = std::sin(w[0]);
+        const double x0 = x[0], x1 = x[1];
+        y[0] = x0 * c - x1 * s;
+        y[1] = x0 * s + x1 * c;
+        break;
+      }
+      case JointType::Planar: {
+        const double px = x[0], py = x[1], c0 = x[2], s0 = x[3];
+        const double vx = w[0], vy = w[1], om = w[2];
+        const double c = std::cos(om), s = std::sin(om);
+        double dx = vx, dy = vy;
+        if (std::abs(om) > 1e-14) {
+          dx = (vx * s - vy * (1.0 - c)) / om;
+          dy = (vx * (1.0 - c) + vy * s) / om;
+        }
+        y[0] = px + c0 * dx - s0 * dy;
+        y[1] = py + s0 * dx + c0 * dy;
+        y[2] = c0 * c - s0 * s;
+        y[3] = s0 * c + c0 * s;
+        break;
+      }
+      case JointType::Floating: {
+        Eigen::Vector4d r(x[3], x[4], x[5], x[6]);
+        r /= r.norm();
+        const Vector3 qv = r.head<3>(), lin(w[0], w[1], w[2]);
+        const Vector3 t = 2.0 * qv.cross(lin);
+        const Vector3 p = Vector3(x[0], x[1], x[2]) + lin + r[3] * t + qv.cross(t);
+        double quat[4];
+        integrate_quaternion(x + 3, Vector3(w[3], w[4], w[5]), quat);
+        for (int k = 0; k < 3; ++k) y[k] = p[k];
+        for (int k = 0; k < 4; ++k) y[3 + k] = quat[k];
+        break;
+      }
+      case JointType::Spherical: {
+        double quat[4];
+        integrate_quaternion(x, Vector3(w[0], w[1], w[2]), quat);
+        for (int k = 0; k < 4; ++k) y[k] = quat[k];
+        break;
+      }
+    }
+  }
+}
+
+Eigen::VectorXd integrate(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
+                          const Eigen::Ref<const Eigen::VectorXd>& v) {
+  Eigen::VectorXd out(static_cast<Eigen::Index>(model.nq));
+  integrate(model, q, v, out);
+  return out;
+}
+
+}  // namespace lumo

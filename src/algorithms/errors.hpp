@@ -1,0 +1,57 @@
+// Exception types of the core. The Python layer maps each to one Python
+// exception class; C++ callers catch them as lumo::Error or std::exception.
+#pragma once
+
+#include <exception>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace lumo {
+
+// Base of every error the library throws on purpose.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A bad value or size passed by the caller (Python: ValueError).
+class ValueError : public Error {
+ public:
+  using Error::Error;
+};
+
+// An index outside the range of a list (Python: IndexError).
+class IndexError : public Error {
+ public:
+  using Error::Error;
+};
+
+// A URDF description that could not be read or built (Python: RuntimeError).
+// The lower-level reason, when there is one, is kept as `cause`.
+class UrdfError : public Error {
+ public:
+  explicit UrdfError(const std::string& message, std::exception_ptr cause = nullptr)
+      : Error(message), cause_(std::move(cause)) {}
+  const std::exception_ptr& cause() const noexcept { return cause_; }
+
+ private:
+  std::exception_ptr cause_;
+};
+
+// A violated precondition inside an algorithm (Python: PanicException).
+class InternalError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Concatenates the stream forms of its arguments: cat("q length ", n).
+template <typename... Args>
+std::string cat(Args&&... args) {
+  std::ostringstream out;
+  (out << ... << std::forward<Args>(args));
+  return out.str();
+}
+
+}  // namespace lumo

@@ -1,0 +1,333 @@
+// Spatial algebra: rigid transforms, 6-D motion and force vectors, body
+// inertias. Everything is a fixed-size value; nothing here allocates.
+//
+// Storage orders (the commonest source of bugs in this field):
+//   Motion  (ω, v)  angular first;  Force (n, f)  moment first.
+//   Jacobian-style 6-vectors and 6×6 matrices: [linear; angular].
+//   BodyInertia packs the rotational inertia about the centre of mass as
+//   (Ixx, Iyx, Iyy, Izx, Izy, Izz).
+#pragma once
+
+#include <Eigen/Core>
+#include <Eigen/Geometry>
+#include <array>
+#include <cmath>
+
+namespace lumo {
+
+using Vector3 = Eigen::Vector3d;
+using Matrix3 = Eigen::Matrix3d;
+using Matrix4 = Eigen::Matrix4d;
+using Vector6 = Eigen::Matrix<double, 6, 1>;  // [linear; angular]
+using Matrix6 = Eigen::Matrix<double, 6, 6>;  // [linear; angular] rows and columns
+
+// Rigid transform aMb: x_a = rotation · x_b + translation.
+struct SE3 {
+  Matrix3 rotation = Matrix3::Identity();
+  Vector3 translation = Vector3::Zero();
+
+  static SE3 Identity() { return SE3{}; }
+};
+
+// Spatial motion (ω, v), angular part first.
+struct Motion {
+  Vector3 angular = Vector3::Zero();
+  Vector3 linear = Vector3::Zero();
+
+  static Motion Zero() { return Motion{}; }
+  Motion operator+(const Motion& o) const { return {angular + o.angular, linear + o.linear}; }
+  Motion operator-(const Motion& o) const { return {angular - o.angular, linear - o.linear}; }
+  Motion operator-() const { return {-angular, -linear}; }
+  Motion& operator+=(const Motion& o) {
+    angular += o.angular;
+    linear += o.linear;
+    return *this;
+  }
+};
+
+// Spatial force (n, f), moment first.
+struct Force {
+  Vector3 moment = Vector3::Zero();
+  Vector3 force = Vector3::Zero();
+
+  static Force Zero() { return Force{}; }
+  Force operator+(const Force& o) const { return {moment + o.moment, force + o.force}; }
+  Force operator-(const Force& o) const { return {moment - o.moment, force - o.force}; }
+  Force& operator+=(const Force& o) {
+    moment += o.moment;
+    force += o.force;
+    return *this;
+  }
+};
+
+// Inertia of one rigid body in some frame: mass, centre of mass `lever`, and
+// the rotational inertia about the centre of mass in that frame's axes.
+struct BodyInertia {
+  double mass = 0.0;
+  Vector3 lever = Vector3::Zero();
+  std::array<double, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz
+
+  static BodyInertia Zero() { return BodyInertia{}; }
+};
+
+// [a]× such that [a]×·b = a × b.
+inline Matrix3 skew(const Vector3& a) {
+  Matrix3 s;
+  s << 0.0, -a.z(), a.y(), a.z(), 0.0, -a.x(), -a.y(), a.x(), 0.0;
+  return s;
+}
+
+// ---------------------------------------------------------------- transforms
+
+inline SE3 identity() { return SE3{}; }
+
+// A·B = (R_A R_B, R_A p_B + p_A).
+inline SE3 compose(const SE3& A, const SE3& B) {
+  SE3 out;
+  out.rotation.noalias() = A.rotation * B.rotation;
+  out.translation.noalias() = A.rotation * B.translation;
+  out.translation += A.translation;
+  return out;
+}
+
+// M⁻¹ = (Rᵀ, −Rᵀ p).
+inline SE3 inverse(const SE3& M) {
+  SE3 out;
+  out.rotation = M.rotation.transpose();
+  out.translation.noalias() = -(M.rotation.transpose() * M.translation);
+  return out;
+}
+
+inline Vector3 act_point(const SE3& M, const Vector3& x) { return M.rotation * x + M.translation; }
+
+inline Matrix4 to_homogeneous(const SE3& M) {
+  Matrix4 H = Matrix4::Identity();
+  H.topLeftCorner<3, 3>() = M.rotation;
+  H.topRightCorner<3, 1>() = M.translation;
+  return H;
+}
+
+// M·(ω, v) = (R ω, R v + p × R ω).
+inline Motion act_motion(const SE3& M, const Motion& m) {
+  Motion out;
+  out.angular.noalias() = M.rotation * m.angular;
+  out.linear.noalias() = M.rotation * m.linear;
+  out.linear += M.translation.cross(out.angular);
+  return out;
+}
+
+// M⁻¹·(ω, v) = (Rᵀ ω, Rᵀ (v − p × ω)).
+inline Motion act_inv_motion(const SE3& M, const Motion& m) {
+  Motion out;
+  out.angular.noalias() = M.rotation.transpose() * m.angular;
+  const Vector3 t = m.linear - M.translation.cross(m.angular);
+  out.linear.noalias() = M.rotation.transpose() * t;
+  return out;
+}
+
+// M·(n, f) = (R n + p × R f, R f): a child-frame force carried to the parent.
+inline Force act_force(const SE3& M, const Force& f) {
+  Force out;
+  out.force.noalias() = M.rotation * f.force;
+  out.moment.noalias() = M.rotation * f.moment;
+  out.moment += M.translation.cross(out.force);
+  return out;
+}
+
+// (ω₁, v₁) × (ω₂, v₂) = (ω₁ × ω₂, ω₁ × v₂ + v₁ × ω₂).
+inline Motion motion_cross(const Motion& a, const Motion& b) {
+  return {a.angular.cross(b.angular), a.angular.cross(b.linear) + a.linear.cross(b.angular)};
+}
+
+// (ω, v) ×* (n, f) = (ω × n + v × f, ω × f).
+inline Force motion_cross_force(const Motion& a, const Force& f) {
+  return {a.angular.cross(f.moment) + a.linear.cross(f.force), a.angular.cross(f.force)};
+}
+
+// ------------------------------------------------- Jacobian-column helpers
+
+// A Motion written as a [linear; angular] column.
+inline Vector6 to_column(const Motion& m) {
+  Vector6 c;
+  c << m.linear, m.angular;
+  return c;
+}
+
+inline Motion from_column(const Vector6& c) { return {c.tail<3>(), c.head<3>()}; }
+
+// M·(l, w) = (R l + p × R w, R w) for a [linear; angular] column.
+inline Vector6 act_column(const SE3& M, const Vector6& c) {
+  Vector6 out;
+  out.tail<3>().noalias() = M.rotation * c.tail<3>();
+  out.head<3>().noalias() = M.rotation * c.head<3>();
+  out.head<3>() += M.translation.cross(Vector3(out.tail<3>()));
+  return out;
+}
+
+// M⁻¹·(l, w) = (Rᵀ (l − p × w), Rᵀ w).
+inline Vector6 act_inv_column(const SE3& M, const Vector6& c) {
+  Vector6 out;
+  const Vector3 w = c.tail<3>();
+  const Vector3 t = c.head<3>() - M.translation.cross(w);
+  out.head<3>().noalias() = M.rotation.transpose() * t;
+  out.tail<3>().noalias() = M.rotation.transpose() * w;
+  return out;
+}
+
+// Power of a force on a [linear; angular] column: l·f + w·n.
+inline double project(const Vector6& c, const Force& f) {
+  return c.head<3>().dot(f.force) + c.tail<3>().dot(f.moment);
+}
+
+// ------------------------------------------------------------- rotations
+
+// The axis divided by its norm, and that vector by its own norm once more.
+inline Vector3 unit_axis(const Vector3& axis) {
+  Vector3 u = axis / axis.norm();
+  return u / u.norm();
+}
+
+// Rodrigues rotation about a unit axis; an angle equal to 0 gives exactly E.
+inline Matrix3 rotation_about_unit_axis(const Vector3& u, double angle) {
+  if (angle == 0.0) return Matrix3::Identity();
+  const double c = std::cos(angle), s = std::sin(angle), t = 1.0 - c;
+  const double x = u.x(), y = u.y(), z = u.z();
+  Matrix3 R;
+  R(0, 0) = x * x + (1.0 - x * x) * c;
+  R(1, 1) = y * y + (1.0 - y * y) * c;
+  R(2, 2) = z * z + (1.0 - z * z) * c;
+  R(0, 1) = x * y * t - z * s;
+  R(1, 0) = x * y * t + z * s;
+  R(0, 2) = x * z * t + y * s;
+  R(2, 0) = x * z * t - y * s;
+  R(1, 2) = y * z * t - x * s;
+  R(2, 1) = y * z * t + x * s;
+  return R;
+}
+
+inline Matrix3 rotation_about_axis(const Vector3& axis, double angle) {
+  return rotation_about_unit_axis(unit_axis(axis), angle);
+}
+
+// Rotation of the quaternion (x, y, z, w), normalised first.
+inline Matrix3 rotation_from_quaternion(double x, double y, double z, double w) {
+  const double n = std::sqrt(x * x + y * y + z * z + w * w);
+  x /= n;
+  y /= n;
+  z /= n;
+  w /= n;
+  Matrix3 R;
+  R(0, 0) = w * w + x * x - y * y - z * z;
+  R(1, 1) = w * w - x * x + y * y - z * z;
+  R(2, 2) = w * w - x * x - y * y + z * z;
+  R(0, 1) = 2.0 * (x * y - w * z);
+  R(1, 0) = 2.0 * (x * y + w * z);
+  R(0, 2) = 2.0 * (x * z + w * y);
+  R(2, 0) = 2.0 * (x * z - w * y);
+  R(1, 2) = 2.0 * (y * z - w * x);
+  R(2, 1) = 2.0 * (y * z + w * x);
+  return R;
+}
+
+// Rotation Rz(yaw)·Ry(pitch)·Rx(roll) of fixed-axis roll, pitch, yaw.
+inline Matrix3 rotation_from_rpy(double roll, double pitch, double yaw) {
+  const double cr = std::cos(roll), sr = std::sin(roll);
+  const double cp = std::cos(pitch), sp = std::sin(pitch);
+  const double cy = std::cos(yaw), sy = std::sin(yaw);
+  Matrix3 R;
+  R << cy * cp, cy * sp * sr - sy * cr, cy * sp * cr + sy * sr,  //
+      sy * cp, sy * sp * sr + cy * cr, sy * sp * cr - cy * sr,   //
+      -sp, cp * sr, cp * cr;
+  return R;
+}
+
+// --------------------------------------------------------------- inertias
+
+// The packed rotational inertia as a full symmetric matrix.
+inline Matrix3 inertia_tensor(const BodyInertia& Y) {
+  const auto& I = Y.inertia;
+  Matrix3 T;
+  T << I[0], I[1], I[3],  //
+      I[1], I[2], I[4],   //
+      I[3], I[4], I[5];
+  return T;
+}
+
+inline void set_inertia_tensor(BodyInertia& Y, const Matrix3& T) {
+  Y.inertia = {T(0, 0), T(1, 0), T(1, 1), T(2, 0), T(2, 1), T(2, 2)};
+}
+
+// The inertia expressed in the frame a, given M = aMb and Y in frame b:
+// mass kept, lever R c + p, rotational inertia R I Rᵀ (about the centre of mass).
+inline BodyInertia inertia_transform(const SE3& M, const BodyInertia& Y) {
+  BodyInertia out;
+  out.mass = Y.mass;
+  out.lever = act_point(M, Y.lever);
+  set_inertia_tensor(out, M.rotation * inertia_tensor(Y) * M.rotation.transpose());
+  return out;
+}
+
+// Y_a ← Y_a + Y_b (both in one frame), by the parallel-axis theorem. A
+// combined mass below 1e-10 leaves Y_a as it was.
+inline void inertia_merge(BodyInertia& Ya, const BodyInertia& Yb) {
+  const double m = Ya.mass + Yb.mass;
+  if (m < 1e-10) return;
+  const Vector3 c = (Ya.mass * Ya.lever + Yb.mass * Yb.lever) / m;
+  const Vector3 da = Ya.lever - c, db = Yb.lever - c;
+  // m (|d|² E − d dᵀ), packed
+  auto shift = [](double mass, const Vector3& d, std::array<double, 6>& I) {
+    const double d2 = d.squaredNorm();
+    I[0] += mass * (d2 - d.x() * d.x());
+    I[1] -= mass * d.y() * d.x();
+    I[2] += mass * (d2 - d.y() * d.y());
+    I[3] -= mass * d.z() * d.x();
+    I[4] -= mass * d.z() * d.y();
+    I[5] += mass * (d2 - d.z() * d.z());
+  };
+  std::array<double, 6> I = Ya.inertia;
+  for (int k = 0; k < 6; ++k) I[k] += Yb.inertia[k];
+  shift(Ya.mass, da, I);
+  shift(Yb.mass, db, I);
+  Ya.mass = m;
+  Ya.lever = c;
+  Ya.inertia = I;
+}
+
+// The 6×6 spatial inertia in [linear; angular] order:
+// [[m E, −m [c]×], [m [c]×, I_c − m [c]×[c]×]].
+inline Matrix6 inertia_matrix(const BodyInertia& Y) {
+  const Matrix3 C = skew(Y.lever);
+  Matrix6 out;
+  out.topLeftCorner<3, 3>() = Y.mass * Matrix3::Identity();
+  out.topRightCorner<3, 3>() = -Y.mass * C;
+  out.bottomLeftCorner<3, 3>() = Y.mass * C;
+  out.bottomRightCorner<3, 3>() = inertia_tensor(Y) - Y.mass * C * C;
+  return out;
+}
+
+// Momentum of the body moving with (ω, v):
+// (I_c ω + m c × (v − c × ω), m (v − c × ω)).
+inline Force inertia_apply(const BodyInertia& Y, const Motion& m) {
+  const Vector3 vc = m.linear - Y.lever.cross(m.angular);  // velocity of the centre of mass
+  Force out;
+  out.force = Y.mass * vc;
+  out.moment = inertia_tensor(Y) * m.angular + Y.lever.cross(out.force);
+  return out;
+}
+
+// d/dt of the 6×6 inertia of a body moving with m = (ω, v):
+// m×*·Ŷ − Ŷ·m×, in [linear; angular] order.
+inline Matrix6 inertia_variation(const BodyInertia& Y, const Motion& m) {
+  const Matrix6 Yhat = inertia_matrix(Y);
+  const Matrix3 W = skew(m.angular), V = skew(m.linear);
+  Matrix6 mx = Matrix6::Zero();  // motion cross matrix for [linear; angular]
+  mx.topLeftCorner<3, 3>() = W;
+  mx.topRightCorner<3, 3>() = V;
+  mx.bottomRightCorner<3, 3>() = W;
+  const Matrix6 mxs = -mx.transpose();
+  return mxs * Yhat - Yhat * mx;
+}
+
+inline void matrix6_add(Matrix6& A, const Matrix6& B) { A += B; }
+
+}  // namespace lumo
