@@ -1,0 +1,199 @@
+// Argument conversion shared by every function and method of the module:
+// the argument parser, checks of objects, indexes, text and NumPy arrays
+// with the module's error messages, new result arrays, and the mapping of
+// C++ exceptions to Python ones. Each conversion returns false or nullptr
+// with the Python error set.
+#pragma once
+
+#define PY_ARRAY_UNIQUE_SYMBOL lumo_ARRAY_API
+#ifndef LUMO_IMPORT_NUMPY
+#define NO_IMPORT_ARRAY
+#endif
+
+#include <nanobind/nanobind.h>
+#include <numpy/arrayobject.h>
+
+#include <Eigen/Core>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "algorithms/errors.hpp"
+#include "algorithms/reference_frame.hpp"
+#include "algorithms/spatial.hpp"
+#include "data/data.hpp"
+#include "model/model.hpp"
+
+namespace lumo::python {
+
+namespace nb = nanobind;
+
+// Value held by a Python ReferenceFrame object.
+struct ReferenceFrameValue {
+  ReferenceFrame value = ReferenceFrame::WORLD;
+};
+
+// Type objects of the module's classes and its internal-failure exception,
+// set once while the module initialises.
+struct ModuleState {
+  PyTypeObject* se3 = nullptr;
+  PyTypeObject* model = nullptr;
+  PyTypeObject* data = nullptr;
+  PyTypeObject* reference_frame = nullptr;
+  PyObject* panic_exception = nullptr;
+};
+extern ModuleState state;
+
+// Creates the PanicException class (derived from BaseException).
+PyObject* make_panic_exception();
+
+// ------------------------------------------------------------ argument parser
+
+// A function's name (as shown in errors) and its parameter names.
+struct Signature {
+  const char* name;
+  const char* const* params;
+  Py_ssize_t count;
+};
+
+// Sorts vectorcall arguments into out[0 .. count) by parameter, raising
+// TypeError in the interpreter's words for a wrong count, an unknown keyword
+// or an argument given twice. Every parameter is required.
+bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf,
+                     PyObject* kwnames, PyObject** out);
+
+// The same for a tuple of positional arguments and a dictionary of
+// keyword arguments (tp_init).
+bool parse_init_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+
+// Stores `value` in a new instance (tp_init), or replaces the value of an
+// instance whose __init__ runs again. Returns 0 as tp_init does.
+template <typename T>
+int emplace(PyObject* self, T&& value) {
+  using V = std::decay_t<T>;
+  V* storage = nanobind::inst_ptr<V>(self);
+  if (nanobind::inst_ready(self)) {
+    *storage = std::forward<T>(value);
+  } else {
+    new (storage) V(std::forward<T>(value));
+    nanobind::inst_mark_ready(self);
+  }
+  return 0;
+}
+
+// -------------------------------------------------------------- conversions
+
+// TypeError "argument '{name}': '{type}' object cannot be converted to '{target}'".
+void raise_conversion_error(const char* name, PyObject* obj, const char* target);
+
+template <typename T>
+T* instance_of(PyObject* obj, PyTypeObject* type, const char* name, const char* target) {
+  if (Py_TYPE(obj) == type || PyType_IsSubtype(Py_TYPE(obj), type)) {
+    if (nb::inst_ready(obj)) return nb::inst_ptr<T>(obj);
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not initialised", name, target);
+    return nullptr;
+  }
+  raise_conversion_error(name, obj, target);
+  return nullptr;
+}
+
+inline Model* as_model(PyObject* obj, const char* name = "model") {
+  return instance_of<Model>(obj, state.model, name, "Model");
+}
+inline Data* as_data(PyObject* obj, const char* name = "data") {
+  return instance_of<Data>(obj, state.data, name, "Data");
+}
+inline SE3* as_se3(PyObject* obj, const char* name) {
+  return instance_of<SE3>(obj, state.se3, name, "SE3");
+}
+bool as_reference_frame(PyObject* obj, const char* name, ReferenceFrame& out);
+
+// A non-negative integer up to 2^64 − 1 (OverflowError for negative ones).
+bool as_index(PyObject* obj, const char* name, std::size_t& out);
+
+// A str, as UTF-8 (valid while obj lives).
+bool as_text(PyObject* obj, const char* name, std::string_view& out);
+
+// NumPy is loaded on first use; PanicException when it cannot be.
+bool numpy_ready();
+
+// Type check of a vector argument: a one-dimensional native float64 array.
+bool is_vector(PyObject* obj, const char* name);
+
+// The elements of a checked vector argument; TypeError "The given array is
+// not contiguous" otherwise. Reads in place; copies only a misaligned array.
+struct VectorArg {
+  const double* ptr = nullptr;
+  Py_ssize_t size = 0;
+  std::vector<double> copy;
+  Eigen::Map<const Eigen::VectorXd> map() const { return {ptr, size}; }
+};
+bool vector_view(PyObject* obj, VectorArg& out);
+
+// Type check of a matrix argument: a two-dimensional native float64 array.
+bool is_matrix(PyObject* obj, const char* name);
+
+// ------------------------------------------------------------ new results
+
+PyObject* raise_current_exception();
+
+PyObject* new_vector(const double* values, Py_ssize_t n);
+inline PyObject* new_vector(const Eigen::Ref<const Eigen::VectorXd>& x) {
+  return new_vector(x.data(), x.size());
+}
+// A new C-ordered (rows, cols) array: entry [i, j] is m(i, j).
+PyObject* new_matrix(const Eigen::Ref<const Eigen::MatrixXd>& m);
+PyObject* new_se3(const SE3& value);
+
+// A new uninitialised float64 vector of n elements and its storage.
+PyObject* new_vector_storage(Py_ssize_t n, double*& storage);
+
+// A new vector of n elements written by fill(Map); C++ exceptions become
+// Python ones and the array is dropped.
+template <typename F>
+PyObject* fill_new_vector(Py_ssize_t n, F&& fill) noexcept {
+  double* storage = nullptr;
+  PyObject* out = new_vector_storage(n, storage);
+  if (out == nullptr) return nullptr;
+  try {
+    fill(Eigen::Map<Eigen::VectorXd>(storage, n));
+  } catch (...) {
+    Py_DECREF(out);
+    return raise_current_exception();
+  }
+  return out;
+}
+
+// ------------------------------------------------------------------ errors
+
+// Sets the Python exception for the C++ exception in flight; returns nullptr.
+PyObject* raise_current_exception();
+void set_python_error(const std::exception_ptr& error);
+
+// Runs f, turning any C++ exception into the module's Python exception.
+template <typename F>
+PyObject* guarded(F&& f) noexcept {
+  try {
+    return f();
+  } catch (...) {
+    return raise_current_exception();
+  }
+}
+
+PyObject* raise_value_error(const std::string& message);
+
+// Writes text to the process's standard output (not sys.stdout).
+bool write_stdout(const std::string& text);
+
+// A METH_FASTCALL | METH_KEYWORDS function as a PyMethodDef entry.
+#define LUMO_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
+
+// Registers raw methods, properties and static methods on a class so that
+// each carries its text signature like a built-in.
+void add_methods(PyTypeObject* type, PyMethodDef* methods);
+void add_properties(PyTypeObject* type, PyGetSetDef* properties);
+void add_static_method(PyTypeObject* type, PyMethodDef* method);
+
+}  // namespace lumo::python

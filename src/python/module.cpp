@@ -1,0 +1,30 @@
+// The module lumo_dynamic: its classes, free functions, __version__ and
+// __all__, in that order.
+#include "bindings.hpp"
+#include "convert.hpp"
+
+namespace nb = nanobind;
+using namespace lumo::python;
+
+NB_MODULE(lumo_dynamic, m) {
+  // Class attributes such as ReferenceFrame.WORLD live as long as their class.
+  nb::set_leak_warnings(false);
+  state.panic_exception = make_panic_exception();
+  if (state.panic_exception == nullptr) throw nb::python_error();
+  nb::register_exception_translator(
+      [](const std::exception_ptr& error, void*) { set_python_error(error); });
+
+  bind_se3(m);
+  bind_model(m);
+  bind_data(m);
+  bind_reference_frame(m);
+  if (PyModule_AddFunctions(m.ptr(), function_table) < 0) throw nb::python_error();
+  m.attr("__version__") = "0.1.4";
+
+  nb::list all;
+  for (const char* name : {"SE3", "Model", "Data", "ReferenceFrame"}) all.append(name);
+  for (PyMethodDef* f = function_table; f->ml_name != nullptr; ++f) all.append(f->ml_name);
+  all.append("__version__");
+  m.attr("__all__") = all;
+  m.attr("PanicException") = nb::handle(state.panic_exception);
+}

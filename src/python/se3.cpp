@@ -1,0 +1,92 @@
+// The SE3 class: an immutable rigid transform.
+#include <cstring>
+
+#include "bindings.hpp"
+#include "convert.hpp"
+
+namespace lumo::python {
+namespace {
+
+// Entry (i, j) of a float64 matrix of any strides and alignment.
+double matrix_entry(PyArrayObject* arr, npy_intp i, npy_intp j) {
+  double x;
+  std::memcpy(&x, PyArray_BYTES(arr) + i * PyArray_STRIDE(arr, 0) + j * PyArray_STRIDE(arr, 1),
+              sizeof x);
+  return x;
+}
+
+int se3_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* const params[] = {"rotation", "translation"};
+  static const Signature sig{"SE3", params, 2};
+  PyObject* a[2];
+  if (!parse_init_arguments(sig, args, kwargs, a) || !is_matrix(a[0], "rotation") ||
+      !is_vector(a[1], "translation"))
+    return -1;
+  VectorArg t;
+  if (!vector_view(a[1], t)) return -1;
+  auto* R = reinterpret_cast<PyArrayObject*>(a[0]);
+  if (PyArray_DIM(R, 0) != 3 || PyArray_DIM(R, 1) != 3 || t.size != 3) {
+    raise_value_error("Rotation must be 3x3 matrix and translation must be 3D vector");
+    return -1;
+  }
+  SE3 value;
+  for (npy_intp i = 0; i < 3; ++i)
+    for (npy_intp j = 0; j < 3; ++j) value.rotation(i, j) = matrix_entry(R, i, j);
+  value.translation = t.map();
+  return emplace(self, value);
+}
+
+PyType_Slot slots[] = {{Py_tp_init, reinterpret_cast<void*>(se3_init)}, {0, nullptr}};
+
+PyObject* se3_identity(PyObject*, PyObject*) { return new_se3(SE3::Identity()); }
+
+PyObject* se3_compose(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"other"};
+  static const Signature sig{"SE3.compose", params, 1};
+  PyObject* a[1];
+  if (!parse_arguments(sig, args, nargs, kw, a)) return nullptr;
+  const SE3* me = as_se3(self, "self");
+  const SE3* other = me ? as_se3(a[0], "other") : nullptr;
+  return other ? new_se3(compose(*me, *other)) : nullptr;
+}
+
+PyObject* se3_inverse(PyObject* self, PyObject*) {
+  const SE3* me = as_se3(self, "self");
+  return me ? new_se3(inverse(*me)) : nullptr;
+}
+
+PyObject* se3_to_homogeneous(PyObject* self, PyObject*) {
+  const SE3* me = as_se3(self, "self");
+  return me ? new_matrix(to_homogeneous(*me)) : nullptr;
+}
+
+PyObject* se3_homogeneous(PyObject* self, void*) { return se3_to_homogeneous(self, nullptr); }
+
+PyMethodDef identity_def = {"identity", se3_identity, METH_NOARGS, "identity()\n--\n\n"};
+
+PyMethodDef methods[] = {
+    {"compose", LUMO_FASTCALL(se3_compose),
+     METH_FASTCALL | METH_KEYWORDS, "compose($self, other)\n--\n\n"},
+    {"inverse", se3_inverse, METH_NOARGS, "inverse($self)\n--\n\n"},
+    {"to_homogeneous", se3_to_homogeneous, METH_NOARGS, "to_homogeneous($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef properties[] = {
+    {"homogeneous", se3_homogeneous, nullptr,
+     "Get homogeneous matrix as a property (alias for to_homogeneous)", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void bind_se3(nb::module_& m) {
+  nb::class_<SE3> cls(m, "SE3", "SE3(rotation, translation)\n--\n\n", nb::type_slots(slots));
+  cls.def("__repr__", [](const SE3&) { return "SE3(rotation=..., translation=...)"; });
+  state.se3 = reinterpret_cast<PyTypeObject*>(cls.ptr());
+  add_static_method(state.se3, &identity_def);
+  add_methods(state.se3, methods);
+  add_properties(state.se3, properties);
+}
+
+}  // namespace lumo::python
