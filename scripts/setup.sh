@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, and nothing that is already there:
+# Debian packages with apt-get (as root, or through sudo), Python packages
+# with pip into the active interpreter (a venv when one is active).
+set -euo pipefail
+
+PYTHON=${PYTHON:-python3}
+APT_PACKAGES=(g++ make libeigen3-dev libpugixml-dev libgtest-dev libbenchmark-dev)
+PIP_PACKAGES=("cmake>=3.18" "ninja" "nanobind>=2.0" "numpy>=1.21" "pytest" "scikit-build-core>=0.10")
+
+missing=()
+for pkg in "${APT_PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing Debian packages: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Outside a virtual environment, an interpreter managed by the system refuses
+# pip installs unless told otherwise.
+if "$PYTHON" -c 'import sys; sys.exit(sys.prefix != sys.base_prefix)'; then
+  export PIP_BREAK_SYSTEM_PACKAGES=1
+fi
+if ! "$PYTHON" - "${PIP_PACKAGES[@]}" <<'PY' 2>/dev/null
+import sys
+from importlib.metadata import version, PackageNotFoundError
+import re
+for spec in sys.argv[1:]:
+    name, _, low = re.match(r"([A-Za-z0-9_.-]+)(>=)?(.*)", spec).groups()
+    have = version(name)  # raises when absent
+    if low:
+        to_tuple = lambda v: tuple(int(x) for x in re.findall(r"\d+", v)[:3])
+        if to_tuple(have) < to_tuple(low):
+            sys.exit(1)
+PY
+then
+  echo "Installing Python packages: ${PIP_PACKAGES[*]}"
+  "$PYTHON" -m pip install -q --disable-pip-version-check "${PIP_PACKAGES[@]}"
+fi

@@ -1,0 +1,160 @@
+#include "algorithms/configuration.hpp"
+
+#include <gtest/gtest.h>
+
+#include <Eigen/Geometry>
+#include <unsupported/Eigen/MatrixFunctions>
+
+#include "algorithms/errors.hpp"
+#include "algorithms/joints.hpp"
+#include "test_models.hpp"
+
+namespace lumo {
+namespace {
+
+using test::kPi;
+using test::near;
+using Vec = Eigen::VectorXd;
+constexpr double kTol = 1e-12;
+
+Model one_joint(JointType kind, const Vector3& axis = Vector3::UnitZ()) {
+  Model model;
+  model.add_joint(0, JointModel::make(kind, axis), SE3::Identity(), "j");
+  return model;
+}
+
+Vec step(JointType kind, const Vec& q, const Vec& v) { return integrate(one_joint(kind), q, v); }
+
+Matrix3 quaternion_rotation(const Eigen::Ref<const Vec>& xyzw) {
+  return rotation_from_quaternion(xyzw[0], xyzw[1], xyzw[2], xyzw[3]);
+}
+
+TEST(Neutral, EveryKind) {
+  EXPECT_EQ(neutral(Model()).size(), 0);
+  Model model;
+  for (JointType kind : {JointType::Floating, JointType::Revolute, JointType::Fixed,
+                         JointType::Continuous, JointType::Prismatic, JointType::Planar,
+                         JointType::Spherical})
+    model.add_joint(model.njoints - 1, JointModel::make(kind, Vector3::UnitX()), SE3::Identity(), "j");
+  Vec expected(19);
+  expected << 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1;
+  EXPECT_EQ(neutral(model), expected);
+}
+
+TEST(Integrate, ScalarAndPlanarClosedForms) {
+  EXPECT_EQ(step(JointType::Revolute, Vec{{3.0}}, Vec{{1.0}}), Vec{{4.0}});
+  EXPECT_EQ(step(JointType::Prismatic, Vec{{0.5}}, Vec{{-0.25}}), Vec{{0.25}});
+  EXPECT_TRUE(near(step(JointType::Continuous, Vec{{1, 0}}, Vec{{kPi / 2}}), Vec{{0, 1}}, kTol));
+  EXPECT_TRUE(near(step(JointType::Continuous, Vec{{2, 0}}, Vec{{kPi}}), Vec{{-2, 0}}, kTol));
+  EXPECT_TRUE(near(step(JointType::Planar, Vec{{0, 0, 1, 0}}, Vec{{1, 0, 0}}), Vec{{1, 0, 1, 0}}, kTol));
+  EXPECT_TRUE(near(step(JointType::Planar, Vec{{0, 0, 1, 0}}, Vec{{1, 0, kPi / 2}}),
+                   Vec{{2 / kPi, 2 / kPi, 0, 1}}, kTol));
+  // In general the planar step is the SE(2) exponential taken in the joint's frame.
+  std::mt19937 rng(21);
+  const Model planar = one_joint(JointType::Planar);
+  for (double omega : {0.0, 1e-15, 0.7, -2.5}) {
+    const Vec q = test::random_configuration(planar, rng);
+    Vec v = test::random_velocity(planar, rng);
+    v[2] = omega;
+    Matrix3 T0, twist;
+    T0 << q[2], -q[3], q[0], q[3], q[2], q[1], 0, 0, 1;
+    twist << 0, -v[2], v[0], v[2], 0, v[1], 0, 0, 0;
+    const Matrix3 T1 = T0 * twist.exp();
+    EXPECT_TRUE(near(integrate(planar, q, v), Vec{{T1(0, 2), T1(1, 2), T1(0, 0), T1(1, 0)}}, kTol))
+        << "omega " << omega;
+  }
+}
+
+TEST(Integrate, FloatingAndSphericalRotateInTheJointFrame) {
+  EXPECT_TRUE(near(step(JointType::Floating, neutral(one_joint(JointType::Floating)),
+                        Vec{{1, 2, 3, 0, 0, 0}}),
+                   Vec{{1, 2, 3, 0, 0, 0, 1}}, kTol));
+  const double s = std::sqrt(0.5);
+  EXPECT_TRUE(near(step(JointType::Floating, Vec{{0, 0, 0, 0, 0, s, s}}, Vec{{1, 0, 0, 0, 0, 0}}),
+                   Vec{{0, 1, 0, 0, 0, s, s}}, kTol));
+
+  std::mt19937 rng(22);
+  const Model floating = one_joint(JointType::Floating), spherical = one_joint(JointType::Spherical);
+  for (double scale : {1.0, 1e-9}) {  // the second takes the small-angle branch
+    const Vec q = test::random_configuration(floating, rng);
+    const Vec v = test::random_velocity(floating, rng);
+    const Vector3 lin = v.head<3>(), w = v.tail<3>();
+    const Vec v_scaled = (Vec(6) << lin, scale * w).finished();
+    const Matrix3 R0 = quaternion_rotation(q.tail<4>());
+    const Matrix3 R1 = R0 * Eigen::AngleAxisd(scale * w.norm(), w.normalized()).toRotationMatrix();
+    const Vec out = integrate(floating, q, v_scaled);
+    EXPECT_TRUE(near(out.head<3>(), Vector3(q.head<3>() + R0 * lin), kTol));
+    EXPECT_TRUE(near(quaternion_rotation(out.tail<4>()), R1, kTol));
+    EXPECT_NEAR(out.tail<4>().norm(), 1.0, kTol);
+    // Same rotation for a spherical joint, even from a quaternion of length 2.
+    const Vec sph = integrate(spherical, 2.0 * q.tail<4>(), scale * w);
+    EXPECT_TRUE(near(quaternion_rotation(sph), R1, kTol));
+    EXPECT_NEAR(sph.norm(), 1.0, kTol);
+  }
+}
+
+TEST(Integrate, ZeroVelocityKeepsConfiguration) {
+  std::mt19937 rng(23);
+  const Model model = test::random_tree(23, 14);
+  Vec q = test::random_configuration(model, rng);
+  for (JointIndex i = 1; i < model.njoints; ++i) {  // non-unit quaternions come back normalised
+    const auto at = static_cast<Eigen::Index>(model.idx_q[i]);
+    if (model.joints[i].type == JointType::Floating) q.segment<4>(at + 3) *= 3.0;
+    if (model.joints[i].type == JointType::Spherical) q.segment<4>(at) *= 0.5;
+  }
+  const Vec out = integrate(model, q, Vec::Zero(static_cast<Eigen::Index>(model.nv)));
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const auto at = static_cast<Eigen::Index>(model.idx_q[i]);
+    const auto n = static_cast<Eigen::Index>(model.nq_joint[i]);
+    switch (model.joints[i].type) {
+      case JointType::Floating:
+        EXPECT_EQ(out.segment<3>(at), q.segment<3>(at));
+        EXPECT_TRUE(near(out.segment<4>(at + 3), q.segment<4>(at + 3).normalized(), kTol));
+        break;
+      case JointType::Spherical:
+        EXPECT_TRUE(near(out.segment<4>(at), q.segment<4>(at).normalized(), kTol));
+        break;
+      default:
+        EXPECT_EQ(out.segment(at, n), q.segment(at, n)) << "joint " << i;
+    }
+  }
+}
+
+TEST(Integrate, QuaternionsStayUnitOverManySteps) {
+  std::mt19937 rng(24);
+  const Model model = test::random_tree(24, 14, {.floating_base = true});
+  Vec q = test::random_configuration(model, rng);
+  for (int k = 0; k < 1000; ++k) integrate(model, q, test::random_velocity(model, rng, 0.3), q);
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const auto at = static_cast<Eigen::Index>(model.idx_q[i]);
+    if (model.joints[i].type == JointType::Floating) EXPECT_NEAR(q.segment<4>(at + 3).norm(), 1.0, kTol);
+    if (model.joints[i].type == JointType::Spherical) EXPECT_NEAR(q.segment<4>(at).norm(), 1.0, kTol);
+  }
+}
+
+TEST(Integrate, InPlaceMatchesSeparateOutput) {
+  std::mt19937 rng(25);
+  const Model model = test::random_tree(25, 10);
+  Vec q = test::random_configuration(model, rng);
+  const Vec v = test::random_velocity(model, rng);
+  const Vec expected = integrate(model, q, v);
+  integrate(model, q, v, q);
+  EXPECT_EQ(q, expected);
+}
+
+TEST(Configuration, SizeMismatchIsAnInternalError) {
+  const Model model = test::random_tree(26, 5);
+  const auto nq = static_cast<Eigen::Index>(model.nq), nv = static_cast<Eigen::Index>(model.nv);
+  const std::string nq_text = std::to_string(model.nq), nv_text = std::to_string(model.nv);
+  EXPECT_EQ(test::error_message<InternalError>([&] { integrate(model, Vec::Zero(nq + 1), Vec::Zero(nv + 1)); }),
+            "Configuration vector size mismatch: expected " + nq_text + ", got " +
+                std::to_string(nq + 1));
+  EXPECT_EQ(test::error_message<InternalError>([&] { integrate(model, neutral(model), Vec::Zero(nv - 1)); }),
+            "Velocity vector size mismatch: expected " + nv_text + ", got " + std::to_string(nv - 1));
+  Vec short_out(nq - 1);
+  EXPECT_THROW(integrate(model, neutral(model), Vec::Zero(nv), short_out), InternalError);
+  EXPECT_THROW(neutral(model, short_out), InternalError);
+}
+
+}  // namespace
+}  // namespace lumo

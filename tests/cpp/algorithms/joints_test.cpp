@@ -1,0 +1,124 @@
+#include "algorithms/joints.hpp"
+
+#include <gtest/gtest.h>
+
+#include "algorithms/configuration.hpp"
+#include "test_models.hpp"
+
+namespace lumo {
+namespace {
+
+using test::kPi;
+using test::near;
+constexpr double kTol = 1e-12;
+constexpr double kFdStep = 1e-6;
+constexpr double kFdTol = 1e-7;
+
+constexpr JointType kAllKinds[] = {JointType::Fixed,     JointType::Revolute, JointType::Continuous,
+                                   JointType::Prismatic, JointType::Planar,   JointType::Floating,
+                                   JointType::Spherical};
+
+SE3 transform(JointType kind, std::vector<double> q, const Vector3& axis = Vector3::UnitZ()) {
+  return joint_transform(JointModel::make(kind, axis), q.data());
+}
+
+SE3 rot_z(double angle, const Vector3& p = Vector3::Zero()) {
+  return {Eigen::AngleAxisd(angle, Vector3::UnitZ()).toRotationMatrix(), p};
+}
+
+TEST(JointModel, SizesAndAxes) {
+  const std::size_t nq[] = {0, 1, 2, 1, 4, 7, 4}, nv[] = {0, 1, 1, 1, 3, 6, 3};
+  const Vector3 axis(0, 3, 4);
+  for (int k = 0; k < 7; ++k) {
+    const JointModel j = JointModel::make(kAllKinds[k], axis);
+    EXPECT_EQ(j.nq, nq[k]) << joint_type_name(j.type);
+    EXPECT_EQ(j.nv, nv[k]) << joint_type_name(j.type);
+    EXPECT_EQ(motion_subspace(j).cols(), static_cast<Eigen::Index>(nv[k]));
+    const bool has_axis = kAllKinds[k] != JointType::Fixed && kAllKinds[k] != JointType::Floating &&
+                          kAllKinds[k] != JointType::Spherical;
+    EXPECT_EQ(j.axis, has_axis ? axis : Vector3::Zero()) << joint_type_name(j.type);
+  }
+  EXPECT_TRUE(near(JointModel::make(JointType::Prismatic, axis).unit, Vector3(0, 0.6, 0.8), kTol));
+  EXPECT_STREQ(joint_type_name(JointType::Continuous), "continuous");
+}
+
+TEST(JointTransform, ClosedForms) {
+  const SE3 rev = transform(JointType::Revolute, {kPi / 2});
+  EXPECT_TRUE(near(Vector3(rev.rotation * Vector3::UnitX()), Vector3::UnitY(), kTol));
+  EXPECT_TRUE(near(rev, rot_z(kPi / 2), kTol));
+  const SE3 still = transform(JointType::Revolute, {0.0}, Vector3(1, 2, 3));
+  EXPECT_TRUE(still.rotation == Matrix3::Identity() && still.translation == Vector3::Zero());
+
+  EXPECT_TRUE(near(transform(JointType::Continuous, {0, 2}), rev, kTol));
+  EXPECT_TRUE(near(transform(JointType::Continuous, {-1, 0}), rot_z(kPi), kTol));
+  EXPECT_TRUE(near(transform(JointType::Prismatic, {0.3}, Vector3(0, 0, 5)),
+                   SE3{Matrix3::Identity(), Vector3(0, 0, 0.3)}, kTol));
+  EXPECT_TRUE(near(transform(JointType::Floating, {1, 2, 3, 0, 0, 0, 1}),
+                   SE3{Matrix3::Identity(), Vector3(1, 2, 3)}, kTol));
+  EXPECT_TRUE(near(transform(JointType::Floating, {0, 0, 0, 0, 0, 0, 2}), identity(), kTol));
+  EXPECT_TRUE(near(transform(JointType::Planar, {1, 2, 0, 1}), rot_z(kPi / 2, Vector3(1, 2, 0)), kTol));
+  const double s = std::sqrt(0.5);
+  EXPECT_TRUE(near(transform(JointType::Spherical, {0, 0, 2 * s, 2 * s}), rot_z(kPi / 2), kTol));
+  EXPECT_TRUE(near(transform(JointType::Fixed, {}), identity(), 0.0));
+}
+
+TEST(JointMotion, FloatingStoresAngularFirst) {
+  const double x[] = {1, 2, 3, 4, 5, 6};
+  const Motion m = joint_motion(JointModel::make(JointType::Floating), x);
+  EXPECT_EQ(m.angular, Vector3(4, 5, 6));
+  EXPECT_EQ(m.linear, Vector3(1, 2, 3));
+}
+
+TEST(JointMotion, EqualsSubspaceTimesVelocity) {
+  std::mt19937 rng(11);
+  for (JointType kind : kAllKinds) {
+    const JointModel j = JointModel::make(kind, test::random_vector(rng, 2.0));
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    const Eigen::VectorXd x =
+        Eigen::VectorXd::NullaryExpr(static_cast<Eigen::Index>(j.nv), [&] { return u(rng); });
+    const Vector6 column = motion_subspace(j) * x;
+    EXPECT_TRUE(near(to_column(joint_motion(j, x.data())), column, kTol)) << joint_type_name(kind);
+  }
+}
+
+// Column k of S is the joint-frame velocity T⁻¹·dT of a step along the k-th
+// velocity coordinate, the step taken with `integrate`.
+TEST(JointSubspace, MatchesDerivativeOfTransform) {
+  std::mt19937 rng(12);
+  for (JointType kind : kAllKinds) {
+    Model model;
+    const JointModel& j = model.joints[model.add_joint(
+        0, JointModel::make(kind, test::random_vector(rng, 2.0)), SE3::Identity(), "j")];
+    const Eigen::VectorXd q = test::random_configuration(model, rng);
+    const SE3 T = joint_transform(j, q.data());
+    for (std::size_t k = 0; k < j.nv; ++k) {
+      const Eigen::VectorXd step = kFdStep * Eigen::VectorXd::Unit(static_cast<Eigen::Index>(j.nv),
+                                                                 static_cast<Eigen::Index>(k));
+      const Eigen::VectorXd qp = integrate(model, q, step), qm = integrate(model, q, -step);
+      const SE3 Tp = joint_transform(j, qp.data()), Tm = joint_transform(j, qm.data());
+      const Matrix3 W = T.rotation.transpose() * (Tp.rotation - Tm.rotation) / (2 * kFdStep);
+      Vector6 fd;
+      fd << T.rotation.transpose() * (Tp.translation - Tm.translation) / (2 * kFdStep),
+          W(2, 1), W(0, 2), W(1, 0);
+      EXPECT_TRUE(near(fd, subspace_column(j, k), kFdTol)) << joint_type_name(kind) << " column " << k;
+    }
+  }
+}
+
+TEST(JointPlacement, EqualsPlacementTimesTransform) {
+  std::mt19937 rng(13);
+  for (JointType kind : kAllKinds) {
+    Model model;
+    model.add_joint(0, JointModel::make(kind, test::random_vector(rng, 2.0)), SE3::Identity(), "j");
+    const SE3 P = test::random_placement(rng);
+    for (const Eigen::VectorXd& q : {test::random_configuration(model, rng), neutral(model)}) {
+      SE3 out;
+      joint_placement(model.joints[1], P, q.data(), out);
+      EXPECT_TRUE(near(out, compose(P, joint_transform(model.joints[1], q.data())), kTol))
+          << joint_type_name(kind);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumo
