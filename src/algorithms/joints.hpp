@@ -56,6 +56,10 @@ void joint_placement(const JointModel& joint, const SE3& placement, const double
 // S·x for the velocity slice x[0 .. nv), in Motion (angular-first) order.
 Motion joint_motion(const JointModel& joint, const double* x);
 
+// Sᵀ·f: the power of the force f on each velocity coordinate, written to
+// out[0 .. nv).
+void joint_project(const JointModel& joint, const Force& f, double* out);
+
 // Column k < nv of the motion subspace, [linear; angular].
 Vector6 subspace_column(const JointModel& joint, std::size_t k);
 
@@ -90,6 +94,32 @@ inline Motion joint_motion(const JointModel& j, const double* x) {
       break;
   }
   return m;
+}
+
+inline void joint_project(const JointModel& j, const Force& f, double* out) {
+  switch (j.type) {
+    case JointType::Fixed:
+      break;
+    case JointType::Revolute:
+    case JointType::Continuous:
+      out[0] = j.unit.dot(f.moment);
+      break;
+    case JointType::Prismatic:
+      out[0] = j.unit.dot(f.force);
+      break;
+    case JointType::Planar:
+      out[0] = f.force.x();
+      out[1] = f.force.y();
+      out[2] = f.moment.z();
+      break;
+    case JointType::Floating:
+      for (int k = 0; k < 3; ++k) out[k] = f.force[k];
+      for (int k = 0; k < 3; ++k) out[3 + k] = f.moment[k];
+      break;
+    case JointType::Spherical:
+      for (int k = 0; k < 3; ++k) out[k] = f.moment[k];
+      break;
+  }
 }
 
 inline Vector6 subspace_column(const JointModel& j, std::size_t k) {

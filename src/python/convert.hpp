@@ -166,6 +166,26 @@ PyObject* fill_new_vector(Py_ssize_t n, F&& fill) noexcept {
   return out;
 }
 
+// A new C-ordered (6, cols) array written by fill(view), where the view is
+// a column-major 6×cols matrix over the array's storage.
+template <typename F>
+PyObject* fill_new_matrix6(Py_ssize_t cols, F&& fill) noexcept {
+  if (!numpy_ready()) return nullptr;
+  npy_intp dims[2] = {6, cols};
+  PyObject* out = PyArray_SimpleNew(2, dims, NPY_DOUBLE);
+  if (out == nullptr) return nullptr;
+  using View = Eigen::Map<Eigen::Matrix<double, 6, Eigen::Dynamic>, 0,
+                          Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
+  auto* storage = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out)));
+  try {
+    fill(View(storage, 6, cols, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>(1, cols > 0 ? cols : 1)));
+  } catch (...) {
+    Py_DECREF(out);
+    return raise_current_exception();
+  }
+  return out;
+}
+
 // ------------------------------------------------------------------ errors
 
 // Sets the Python exception for the C++ exception in flight; returns nullptr.

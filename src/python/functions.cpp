@@ -2,7 +2,10 @@
 // parameter order, then contiguity, then sizes against the model), calls the
 // algorithm and converts the result back into a new array.
 #include "algorithms/configuration.hpp"
+#include "algorithms/crba.hpp"
+#include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
+#include "algorithms/rnea.hpp"
 #include "bindings.hpp"
 #include "convert.hpp"
 
@@ -85,6 +88,126 @@ PyObject* py_forwardKinematics(PyObject*, PyObject* const* args, Py_ssize_t narg
   });
 }
 
+// Checks len(q) = nq, then len(v) = nv and len(a) = nv for the vectors
+// present, with the "{name} length {len} != {count} {n}" messages.
+bool check_state(const Inputs& in, int nvec) {
+  const Model& m = *in.model;
+  if (!check_length(in.vec[0], "q", m.nq, "nq")) return false;
+  if (nvec > 1 && !check_length(in.vec[1], "v", m.nv, "nv")) return false;
+  if (nvec > 2 && !check_length(in.vec[2], "a", m.nv, "nv")) return false;
+  return true;
+}
+
+PyObject* py_rnea(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"model", "data", "q", "v", "a"};
+  static const Signature sig{"rnea", params, 5};
+  PyObject* a[5];
+  Inputs in;
+  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 3, in) ||
+      !check_state(in, 3))
+    return nullptr;
+  return guarded([&] {
+    return new_vector(rnea(*in.model, *in.data, in.vec[0].map(), in.vec[1].map(), in.vec[2].map()));
+  });
+}
+
+PyObject* py_non_linear_effects(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"model", "data", "q", "v"};
+  static const Signature sig{"non_linear_effects", params, 4};
+  PyObject* a[4];
+  Inputs in;
+  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 2, in) ||
+      !check_state(in, 2))
+    return nullptr;
+  return guarded([&] {
+    return new_vector(non_linear_effects(*in.model, *in.data, in.vec[0].map(), in.vec[1].map()));
+  });
+}
+
+PyObject* py_compute_gravity(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"model", "data", "q"};
+  static const Signature sig{"compute_gravity", params, 3};
+  PyObject* a[3];
+  Inputs in;
+  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 1, in) ||
+      !check_state(in, 1))
+    return nullptr;
+  return guarded([&] { return new_vector(compute_gravity(*in.model, *in.data, in.vec[0].map())); });
+}
+
+PyObject* py_crba(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"model", "data", "q"};
+  static const Signature sig{"crba", params, 3};
+  PyObject* a[3];
+  Inputs in;
+  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 1, in) ||
+      !check_state(in, 1))
+    return nullptr;
+  return guarded([&] { return new_matrix(crba(*in.model, *in.data, in.vec[0].map())); });
+}
+
+PyObject* py_computeJointJacobians(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kw) {
+  static const char* const params[] = {"model", "data", "q"};
+  static const Signature sig{"computeJointJacobians", params, 3};
+  PyObject* a[3];
+  Inputs in;
+  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 1, in) ||
+      !check_state(in, 1))
+    return nullptr;
+  return guarded([&]() -> PyObject* {
+    computeJointJacobians(*in.model, *in.data, in.vec[0].map());
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* py_computeJointJacobian(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kw) {
+  static const char* const params[] = {"model", "data", "q", "joint_id"};
+  static const Signature sig{"computeJointJacobian", params, 4};
+  PyObject* a[4];
+  Inputs in;
+  std::size_t joint_id = 0;
+  if (!parse_arguments(sig, args, nargs, kw, a) || (in.model = as_model(a[0])) == nullptr ||
+      (in.data = as_data(a[1])) == nullptr || !is_vector(a[2], "q") ||
+      !as_index(a[3], "joint_id", joint_id) || !vector_view(a[2], in.vec[0]) || !check_state(in, 1))
+    return nullptr;
+  if (joint_id >= in.model->njoints)
+    return raise_value_error(cat("joint_id ", joint_id, " >= njoints ", in.model->njoints));
+  return fill_new_matrix6(static_cast<Py_ssize_t>(in.model->nv), [&](auto J) {
+    computeJointJacobian(*in.model, *in.data, in.vec[0].map(), joint_id, J);
+  });
+}
+
+// The frame index and reference frame of getFrameJacobian and
+// getFrameJacobianTimeVariation, with the frame index checked.
+bool frame_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kw,
+                     Inputs& in, std::size_t& frame_id, ReferenceFrame& rf) {
+  PyObject* a[4];
+  if (!parse_arguments(sig, args, nargs, kw, a) || (in.model = as_model(a[0])) == nullptr ||
+      (in.data = as_data(a[1])) == nullptr || !as_index(a[2], "frame_id", frame_id) ||
+      !as_reference_frame(a[3], "reference_frame", rf))
+    return false;
+  if (frame_id >= in.model->nframes) {
+    raise_value_error(cat("Frame ID ", frame_id, " out of range (max: ",
+                          static_cast<long long>(in.model->nframes) - 1, ")"));
+    return false;
+  }
+  return true;
+}
+
+PyObject* py_getFrameJacobian(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"model", "data", "frame_id", "reference_frame"};
+  static const Signature sig{"getFrameJacobian", params, 4};
+  Inputs in;
+  std::size_t frame_id = 0;
+  ReferenceFrame rf = ReferenceFrame::WORLD;
+  if (!frame_arguments(sig, args, nargs, kw, in, frame_id, rf)) return nullptr;
+  return fill_new_matrix6(static_cast<Py_ssize_t>(in.model->nv), [&](auto J) {
+    extractJointJacobian(*in.model, *in.data, frame_parent_joint(*in.model, frame_id), rf, J);
+  });
+}
+
 }  // namespace
 
 PyMethodDef function_table[] = {
@@ -94,6 +217,27 @@ PyMethodDef function_table[] = {
      "integrate(model, q, v)\n--\n\n"},
     {"forwardKinematics", LUMO_FASTCALL(py_forwardKinematics), METH_FASTCALL | METH_KEYWORDS,
      "forwardKinematics(model, data, q)\n--\n\n"},
+    {"rnea", LUMO_FASTCALL(py_rnea), METH_FASTCALL | METH_KEYWORDS,
+     "rnea(model, data, q, v, a)\n--\n\n"},
+    {"crba", LUMO_FASTCALL(py_crba), METH_FASTCALL | METH_KEYWORDS, "crba(model, data, q)\n--\n\n"},
+    {"computeJointJacobians", LUMO_FASTCALL(py_computeJointJacobians),
+     METH_FASTCALL | METH_KEYWORDS, "computeJointJacobians(model, data, q)\n--\n\n"},
+    {"computeJointJacobian", LUMO_FASTCALL(py_computeJointJacobian), METH_FASTCALL | METH_KEYWORDS,
+     "computeJointJacobian(model, data, q, joint_id)\n--\n\n"
+     "Compute the Jacobian of a specific joint expressed in the local frame of the joint\n\n"
+     "# Arguments\n"
+     "* `model` - The model\n"
+     "* `data` - The workspace of the model\n"
+     "* `q` - Configuration vector (numpy array of size model.nq)\n"
+     "* `joint_id` - Index of the joint\n\n"
+     "# Returns\n"
+     "6×nv Jacobian matrix expressed in the local frame of the joint"},
+    {"getFrameJacobian", LUMO_FASTCALL(py_getFrameJacobian), METH_FASTCALL | METH_KEYWORDS,
+     "getFrameJacobian(model, data, frame_id, reference_frame)\n--\n\n"},
+    {"non_linear_effects", LUMO_FASTCALL(py_non_linear_effects), METH_FASTCALL | METH_KEYWORDS,
+     "non_linear_effects(model, data, q, v)\n--\n\n"},
+    {"compute_gravity", LUMO_FASTCALL(py_compute_gravity), METH_FASTCALL | METH_KEYWORDS,
+     "compute_gravity(model, data, q)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,18 @@
+// The joint-space mass matrix by the composite rigid body algorithm.
+#pragma once
+
+#include <Eigen/Core>
+
+#include "../data/data.hpp"
+#include "../model/model.hpp"
+
+namespace lumo {
+
+// M(q) into the upper triangle and diagonal of data.M (the strict lower
+// triangle is zero). Runs computeJointJacobians first (data.oMi, data.j)
+// and leaves in data.world_inertia[i] the composite inertia of the subtree
+// of joint i in the world frame. Correct for any tree whose parents precede
+// their children, whatever the order of branches.
+const Eigen::MatrixXd& crba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q);
+
+}  // namespace lumo

@@ -1,0 +1,93 @@
+#include "rnea.hpp"
+
+#include "configuration.hpp"
+#include "errors.hpp"
+
+namespace lumo {
+namespace {
+
+// The shared core; a null v or a stands for the zero vector.
+void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+               const double* v, const double* a) {
+  data.v[0] = Motion::Zero();
+  data.a[0] = -model.gravity;  // the root accelerates against gravity
+
+  // Forward pass: placements, velocities, accelerations and body forces
+  //   v_i = limi⁻¹·v_λ + S q̇_i
+  //   a_i = limi⁻¹·a_λ + S q̈_i + v_i × S q̇_i
+  //   f_i = Y_i·a_i + v_i ×* (Y_i·v_i)
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointModel& joint = model.joints[i];
+    const JointIndex p = model.parents[i];
+    SE3& limi = data.limi[i];
+    joint_placement(joint, model.jointPlacements[i], q.data() + model.idx_q[i], limi);
+    if (p == 0) {
+      data.oMi[i] = limi;
+    } else {
+      data.oMi[i] = compose(data.oMi[p], limi);
+    }
+    Motion& vi = data.v[i];
+    Motion& ai = data.a[i];
+    vi = act_inv_motion(limi, data.v[p]);
+    ai = act_inv_motion(limi, data.a[p]);
+    if (joint.nv > 0) {
+      const std::size_t iv = model.idx_v[i];
+      Motion vJ;
+      if (v != nullptr) {
+        vJ = joint_motion(joint, v + iv);
+        vi += vJ;
+      }
+      if (a != nullptr) ai += joint_motion(joint, a + iv);
+      if (v != nullptr) ai += motion_cross(vi, vJ);
+    }
+    const BodyInertia& Y = model.inertias[i];
+    data.f[i] = inertia_apply(Y, ai);
+    if (v != nullptr) data.f[i] += motion_cross_force(vi, inertia_apply(Y, vi));
+  }
+
+  // Backward pass: τ_i = Sᵀ f_i;  f_λ += limi·f_i.
+  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
+    const JointModel& joint = model.joints[i];
+    if (joint.nv > 0) joint_project(joint, data.f[i], data.tau.data() + model.idx_v[i]);
+    const JointIndex p = model.parents[i];
+    if (p != 0) data.f[p] += act_force(data.limi[i], data.f[i]);
+  }
+}
+
+void check_inputs(const Model& model, const Data& data, Eigen::Index q_len, Eigen::Index v_len,
+                  Eigen::Index a_len) {
+  check_configuration_size(model, q_len);
+  check_velocity_size(model, v_len);
+  if (a_len != v_len) throw InternalError(cat("assertion failed: a.len() == v.len() (", a_len, " != ", v_len, ")"));
+  data.check_model(model);
+}
+
+}  // namespace
+
+const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a) {
+  check_inputs(model, data, q.size(), v.size(), a.size());
+  rnea_pass(model, data, q, v.data(), a.data());
+  return data.tau;
+}
+
+const Eigen::VectorXd& non_linear_effects(const Model& model, Data& data,
+                                          const Eigen::Ref<const Eigen::VectorXd>& q,
+                                          const Eigen::Ref<const Eigen::VectorXd>& v) {
+  check_inputs(model, data, q.size(), v.size(), v.size());
+  rnea_pass(model, data, q, v.data(), nullptr);
+  data.nle = data.tau;
+  return data.nle;
+}
+
+const Eigen::VectorXd& compute_gravity(const Model& model, Data& data,
+                                       const Eigen::Ref<const Eigen::VectorXd>& q) {
+  check_inputs(model, data, q.size(), static_cast<Eigen::Index>(model.nv),
+               static_cast<Eigen::Index>(model.nv));
+  rnea_pass(model, data, q, nullptr, nullptr);
+  data.g = data.tau;
+  return data.g;
+}
+
+}  // namespace lumo
