@@ -37,6 +37,10 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   subtree_mass.assign(N, 0.0);
   aux_motion_1.assign(N, Motion::Zero());
   aux_motion_2.assign(N, Motion::Zero());
+  aux_force_1.assign(N, Force::Zero());
+  aux_force_2.assign(N, Force::Zero());
+  aux_matrix6_1.assign(N, Matrix6::Zero());
+  aux_matrix6_2.assign(N, Matrix6::Zero());
   aux_inertia.assign(N, BodyInertia::Zero());
   aux_vector_1 = VectorX::Zero(n);
   aux_vector_2 = VectorX::Zero(n);
@@ -48,11 +52,12 @@ void Data::reset() {
   std::fill(limi.begin(), limi.end(), SE3::Identity());
   for (auto* list : {&v, &a, &ov, &a_gf, &aux_motion_1, &aux_motion_2})
     std::fill(list->begin(), list->end(), Motion::Zero());
-  std::fill(f.begin(), f.end(), Force::Zero());
-  std::fill(h.begin(), h.end(), Force::Zero());
+  for (auto* list : {&f, &h, &aux_force_1, &aux_force_2})
+    std::fill(list->begin(), list->end(), Force::Zero());
   for (auto* list : {&world_inertia, &aux_inertia})
     std::fill(list->begin(), list->end(), BodyInertia::Zero());
-  std::fill(world_inertia_rate.begin(), world_inertia_rate.end(), Matrix6::Zero());
+  for (auto* list : {&world_inertia_rate, &aux_matrix6_1, &aux_matrix6_2})
+    std::fill(list->begin(), list->end(), Matrix6::Zero());
   std::fill(subtree_com.begin(), subtree_com.end(), Vector3::Zero());
   std::fill(subtree_com_sum.begin(), subtree_com_sum.end(), Vector3::Zero());
   std::fill(subtree_mass.begin(), subtree_mass.end(), 0.0);

@@ -49,6 +49,7 @@ class Data {
   Matrix3X com_jacobian;
   std::vector<Vector3> subtree_com, subtree_com_sum;
   std::vector<double> subtree_mass;
+  // Centroidal quantities ([linear; angular] 6-vectors about the centre of mass).
   Vector6 centroidal_momentum = Vector6::Zero();
   Vector6 centroidal_momentum_rate = Vector6::Zero();
   BodyInertia centroidal_inertia;
@@ -56,6 +57,8 @@ class Data {
 
   // Scratch storage reused by the algorithms.
   std::vector<Motion> aux_motion_1, aux_motion_2;
+  std::vector<Force> aux_force_1, aux_force_2;
+  std::vector<Matrix6> aux_matrix6_1, aux_matrix6_2;
   std::vector<BodyInertia> aux_inertia;
   VectorX aux_vector_1, aux_vector_2;
   MatrixX aux_matrix;

@@ -1,0 +1,109 @@
+#include "all_terms.hpp"
+
+#include "crba.hpp"
+#include "time_variation.hpp"
+
+namespace lumo {
+
+void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                     const Eigen::Ref<const Eigen::VectorXd>& v) {
+  computeJointJacobiansTimeVariation(model, data, q, v);  // checks the sizes first
+
+  // Scratch: force transmitted by each joint with and without velocity terms
+  // (for nle and g), and the acceleration of gravity alone.
+  std::vector<Force>& f_nle = data.aux_force_1;
+  std::vector<Force>& f_g = data.aux_force_2;
+  std::vector<Motion>& a_g = data.aux_motion_1;
+
+  data.a[0] = Motion::Zero();
+  data.h[0] = Force::Zero();
+  data.a_gf[0] = -model.gravity;
+  a_g[0] = -model.gravity;
+  data.world_inertia[0] = BodyInertia::Zero();
+  data.world_inertia_rate[0].setZero();
+
+  // Forward pass, per joint frame:
+  //   a_i = limi⁻¹·a_λ + v_i × S q̇_i   (a_gf likewise, from −gravity)
+  //   f_i = Y_i·a_gf_i + v_i ×* (Y_i·v_i)
+  // and in the world frame: Y_i and its rate v_i×*·Y_i − Y_i·v_i×.
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointModel& joint = model.joints[i];
+    const JointIndex p = model.parents[i];
+    const SE3& limi = data.limi[i];
+    const BodyInertia& Y = model.inertias[i];
+    const Motion& vi = data.v[i];
+    data.a[i] = act_inv_motion(limi, data.a[p]);
+    data.a_gf[i] = act_inv_motion(limi, data.a_gf[p]);
+    if (joint.nv > 0) {
+      const Motion bias = motion_cross(vi, joint_motion(joint, v.data() + model.idx_v[i]));
+      data.a[i] += bias;
+      data.a_gf[i] += bias;
+    }
+    Force body = inertia_apply(Y, data.a_gf[i]);
+    const Force momentum = inertia_apply(Y, vi);
+    body += motion_cross_force(vi, momentum);
+    f_nle[i] = body;
+    a_g[i] = act_inv_motion(limi, a_g[p]);
+    f_g[i] = inertia_apply(Y, a_g[i]);
+    data.h[i] = joint.nv > 0 ? momentum : Force::Zero();
+    data.f[i] = joint.nv > 0 ? body : Force::Zero();
+    data.world_inertia[i] = inertia_transform(data.oMi[i], Y);
+    data.world_inertia_rate[i] = inertia_variation(data.world_inertia[i], data.ov[i]);
+  }
+
+  data.M.setZero();
+  data.momentum_matrix.setZero();
+  data.momentum_matrix_rate.setZero();
+
+  // Backward pass: columns of M and of the momentum matrices from the
+  // composite inertias; τ = Sᵀ f; then everything passes to the parent.
+  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
+    const JointModel& joint = model.joints[i];
+    const JointIndex p = model.parents[i];
+    if (joint.nv > 0) {
+      mass_matrix_columns(model, data, i, data.world_inertia[i], &data.momentum_matrix);
+      const Matrix6 Y = inertia_matrix(data.world_inertia[i]);
+      for (std::size_t k = 0; k < joint.nv; ++k) {
+        const auto c = static_cast<Eigen::Index>(model.idx_v[i] + k);
+        // d/dt (Y·J_c) = Ẏ·J_c + Y·dJ_c
+        data.momentum_matrix_rate.col(c).noalias() = data.world_inertia_rate[i] * data.j.col(c);
+        data.momentum_matrix_rate.col(c).noalias() += Y * data.dJ.col(c);
+      }
+      joint_project(joint, f_nle[i], data.nle.data() + model.idx_v[i]);
+      joint_project(joint, f_g[i], data.g.data() + model.idx_v[i]);
+    }
+    if (p != 0) {
+      f_nle[p] += act_force(data.limi[i], f_nle[i]);
+      f_g[p] += act_force(data.limi[i], f_g[i]);
+    }
+    inertia_merge(data.world_inertia[p], data.world_inertia[i]);
+    data.world_inertia_rate[p] += data.world_inertia_rate[i];
+  }
+
+  // Centroidal quantities, from the composite inertias (entry 0: everything).
+  for (JointIndex i = 0; i < model.njoints; ++i) {
+    const BodyInertia& Y = data.world_inertia[i];
+    data.subtree_mass[i] = Y.mass;
+    data.subtree_com[i] = Y.mass > 1e-10 ? Y.lever : Vector3::Zero();
+    data.subtree_com_sum[i] = Y.mass * data.subtree_com[i];
+  }
+  const double mass = data.subtree_mass[0];
+  data.centroidal_inertia = data.world_inertia[0];
+  data.centroidal_inertia.lever.setZero();
+  if (mass > 1e-10) {
+    data.com = data.world_inertia[0].lever;
+    data.com_jacobian = data.momentum_matrix.topRows<3>() / mass;
+  } else {
+    data.com.setZero();
+    data.com_jacobian.setZero();
+  }
+  // Momentum about the world origin, moved to the centre of mass:
+  //   h_G = (h_lin, h_ang − c × h_lin), and the same for its rate (ċ × m ċ = 0).
+  const Vector6 h = data.momentum_matrix * v;
+  const Vector6 h_dot = data.momentum_matrix_rate * v;
+  data.centroidal_momentum << h.head<3>(), h.tail<3>() - data.com.cross(Vector3(h.head<3>()));
+  data.centroidal_momentum_rate << h_dot.head<3>(),
+      h_dot.tail<3>() - data.com.cross(Vector3(h_dot.head<3>()));
+}
+
+}  // namespace lumo

@@ -1,0 +1,73 @@
+#include "coriolis.hpp"
+
+#include "time_variation.hpp"
+
+namespace lumo {
+namespace {
+
+// B(Y, V) = ½ (V×*·Y − Y·V× + (Y·V)×̄*), [linear; angular], where
+// (f×̄*)·x = x ×* f for a force f = (force, moment).
+Matrix6 coriolis_block(const BodyInertia& Y, const Motion& V) {
+  Matrix6 B = inertia_variation(Y, V);
+  const Force f = inertia_apply(Y, V);
+  const Matrix3 F = skew(f.force), N = skew(f.moment);
+  B.topRightCorner<3, 3>() -= F;
+  B.bottomLeftCorner<3, 3>() -= F;
+  B.bottomRightCorner<3, 3>() -= N;
+  return 0.5 * B;
+}
+
+}  // namespace
+
+void computeCoriolisMatrix(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v) {
+  computeJointJacobiansTimeVariation(model, data, q, v);  // checks the sizes first
+  data.C.setZero();
+  std::vector<Matrix6>& Yc = data.aux_matrix6_1;  // composite Y of each subtree
+  std::vector<Matrix6>& Bc = data.aux_matrix6_2;  // composite B of each subtree
+
+  // Forward pass: world inertia of each body and its block B.
+  data.world_inertia[0] = BodyInertia::Zero();
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    data.world_inertia[i] = inertia_transform(data.oMi[i], model.inertias[i]);
+    Yc[i] = inertia_matrix(data.world_inertia[i]);
+    Bc[i] = coriolis_block(data.world_inertia[i], data.ov[i]);
+  }
+
+  // Backward pass. For a column c of joint i and a column r of i or of an
+  // ancestor, the bodies seeing both are i's subtree:
+  //   C[r, c] = J_rᵀ·(Yc_i·dJ_c + Bc_i·J_c);
+  // for a column r of i and c of a strict ancestor:
+  //   C[r, c] = (Yc_i·J_r)·dJ_c + (Bc_iᵀ·J_r)·J_c.
+  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
+    const std::size_t nv_i = model.nv_joint[i];
+    for (std::size_t k = 0; k < nv_i; ++k) {
+      const auto c = static_cast<Eigen::Index>(model.idx_v[i] + k);
+      const Vector6 Jc = data.j.col(c);
+      data.momentum_matrix.col(c).noalias() = Yc[i] * Jc;
+      Vector6 F = Bc[i] * Jc;
+      F.noalias() += Yc[i] * data.dJ.col(c);
+      const Vector6 G = Bc[i].transpose() * Jc;  // row c against ancestor columns
+      const Vector6& H = data.momentum_matrix.col(c);
+      for (std::size_t kr = 0; kr < nv_i; ++kr) {
+        const auto r = static_cast<Eigen::Index>(model.idx_v[i] + kr);
+        data.C(r, c) = data.j.col(r).dot(F);
+      }
+      for (JointIndex a = model.parents[i]; a != 0; a = model.parents[a]) {
+        for (std::size_t ka = 0; ka < model.nv_joint[a]; ++ka) {
+          const auto r = static_cast<Eigen::Index>(model.idx_v[a] + ka);
+          data.C(r, c) = data.j.col(r).dot(F);
+          data.C(c, r) = H.dot(data.dJ.col(r)) + G.dot(data.j.col(r));
+        }
+      }
+    }
+    const JointIndex p = model.parents[i];
+    if (p != 0) {
+      Yc[p] += Yc[i];
+      Bc[p] += Bc[i];
+      inertia_merge(data.world_inertia[p], data.world_inertia[i]);
+    }
+  }
+}
+
+}  // namespace lumo

@@ -1,0 +1,89 @@
+#include "time_variation.hpp"
+
+#include "configuration.hpp"
+#include "errors.hpp"
+
+namespace lumo {
+namespace {
+
+// (ω, ν) × (l, w) = (ω × l + ν × w, ω × w) for a [linear; angular] column.
+Vector6 cross_column(const Motion& m, const Vector6& c) {
+  const Vector3 l = c.head<3>(), w = c.tail<3>();
+  Vector6 out;
+  out << m.angular.cross(l) + m.linear.cross(w), m.angular.cross(w);
+  return out;
+}
+
+}  // namespace
+
+void computeJointJacobiansTimeVariation(const Model& model, Data& data,
+                                        const Eigen::Ref<const Eigen::VectorXd>& q,
+                                        const Eigen::Ref<const Eigen::VectorXd>& v) {
+  check_configuration_size(model, q.size());
+  check_velocity_size(model, v.size());
+  data.check_model(model);
+  data.j.setZero();
+  data.dJ.setZero();
+  data.v[0] = Motion::Zero();
+  // Forward pass: v_i = limi⁻¹·v_λ + S q̇_i;  ov_i = oMi·v_i;
+  //   J_c = oMi·S_k;  dJ_c = ov_i × J_c.
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointModel& joint = model.joints[i];
+    const JointIndex p = model.parents[i];
+    SE3& limi = data.limi[i];
+    joint_placement(joint, model.jointPlacements[i], q.data() + model.idx_q[i], limi);
+    data.oMi[i] = p == 0 ? limi : compose(data.oMi[p], limi);
+    data.v[i] = act_inv_motion(limi, data.v[p]);
+    if (joint.nv > 0) data.v[i] += joint_motion(joint, v.data() + model.idx_v[i]);
+    data.ov[i] = act_motion(data.oMi[i], data.v[i]);
+    for (std::size_t k = 0; k < joint.nv; ++k) {
+      const auto c = static_cast<Eigen::Index>(model.idx_v[i] + k);
+      data.j.col(c) = act_column(data.oMi[i], subspace_column(joint, k));
+      data.dJ.col(c) = cross_column(data.ov[i], data.j.col(c));
+    }
+  }
+}
+
+void getFrameJacobianTimeVariation(const Model& model, const Data& data, FrameIndex frame_id,
+                                   ReferenceFrame rf, Matrix6XView out) {
+  if (frame_id >= model.nframes || frame_id >= model.frames.size())
+    throw ValueError(cat("Frame ID ", frame_id, " out of bounds (nframes = ", model.nframes, ")"));
+  const Frame& frame = model.frames[frame_id];
+  const JointIndex j = frame.parent;
+  if (j >= model.njoints)
+    throw ValueError(cat("Frame ", frame_id, " has invalid joint ID ", j, " (njoints = ",
+                         model.njoints, ")"));
+  data.check_model(model);
+  if (out.rows() != 6 || static_cast<std::size_t>(out.cols()) != model.nv)
+    throw InternalError("Matrix index out of bounds.");
+  out.setZero();
+  const SE3 oMf = compose(data.oMi[j], frame.placement);
+  // The frame's velocity in its own coordinates, and the world velocity of its origin.
+  const Motion v_f = act_inv_motion(frame.placement, data.v[j]);
+  const Motion& ov = data.ov[j];
+  const Vector3 p_dot = ov.linear + ov.angular.cross(oMf.translation);
+  for (JointIndex cur = j; cur != 0; cur = model.parents[cur]) {
+    for (std::size_t k = 0; k < model.nv_joint[cur]; ++k) {
+      const auto c = static_cast<Eigen::Index>(model.idx_v[cur] + k);
+      const Vector6 dJ = data.dJ.col(c);
+      switch (rf) {
+        case ReferenceFrame::WORLD:
+          out.col(c) = dJ;
+          break;
+        case ReferenceFrame::LOCAL:
+          // d/dt (oMf⁻¹·J) = oMf⁻¹·dJ − v_f × (oMf⁻¹·J)
+          out.col(c) = act_inv_column(oMf, dJ) - cross_column(v_f, act_inv_column(oMf, data.j.col(c)));
+          break;
+        default: {
+          // d/dt (l − p × w, w) = (dl − p × dw − ṗ × w, dw)
+          const Vector3 w = data.j.col(c).tail<3>(), dw = dJ.tail<3>();
+          out.col(c).head<3>() = dJ.head<3>() - oMf.translation.cross(dw) - p_dot.cross(w);
+          out.col(c).tail<3>() = dw;
+          break;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace lumo
