@@ -210,6 +210,18 @@ bool write_stdout(const std::string& text);
 // A METH_FASTCALL | METH_KEYWORDS function as a PyMethodDef entry.
 #define LUMO_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
+// A parameterless method body fn(self, nullptr), registered like every other
+// function so that extra arguments or keywords raise the same TypeErrors:
+// "Model.createData() takes 0 positional arguments but 1 was given".
+#define LUMO_NOARGS(qualname, fn)                                                         \
+  LUMO_FASTCALL((+[](PyObject* self, PyObject* const* args, Py_ssize_t nargs,             \
+                     PyObject* kw) -> PyObject* {                                         \
+    static const ::lumo::python::Signature sig{qualname, nullptr, 0};                     \
+    if (!::lumo::python::parse_arguments(sig, args, nargs, kw, nullptr)) return nullptr;  \
+    return fn(self, nullptr);                                                             \
+  })),                                                                                    \
+      METH_FASTCALL | METH_KEYWORDS
+
 // Registers raw methods, properties and static methods on a class so that
 // each carries its text signature like a built-in.
 void add_methods(PyTypeObject* type, PyMethodDef* methods);

@@ -134,15 +134,15 @@ PyGetSetDef properties[] = {
 };
 
 PyMethodDef methods[] = {
-    {"reset", reset, METH_NOARGS, "reset($self)\n--\n\nReset every result to its initial value"},
+    {"reset", LUMO_NOARGS("Data.reset", reset), "reset($self)\n--\n\nReset every result to its initial value"},
     {"get_joint_placement", LUMO_FASTCALL(get_joint_placement), METH_FASTCALL | METH_KEYWORDS,
      "get_joint_placement($self, joint_id)\n--\n\nGet joint placement in world frame (oMi)"},
     {"get_joint_translation", LUMO_FASTCALL(get_joint_translation), METH_FASTCALL | METH_KEYWORDS,
      "get_joint_translation($self, joint_id)\n--\n\n"
      "Get joint translation (position) in world frame"},
-    {"to_string_info", to_string_info, METH_NOARGS,
+    {"to_string_info", LUMO_NOARGS("Data.to_string_info", to_string_info),
      "to_string_info($self)\n--\n\nGet string representation of data structure information"},
-    {"print_info", print_info, METH_NOARGS,
+    {"print_info", LUMO_NOARGS("Data.print_info", print_info),
      "print_info($self)\n--\n\nPrint data structure information"},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -272,11 +272,11 @@ PyMethodDef methods[] = {
      "getFrameId($self, name)\n--\n\nIndex of the first frame with this name, or None"},
     {"set_name", LUMO_FASTCALL(set_name), METH_FASTCALL | METH_KEYWORDS,
      "set_name($self, name)\n--\n\nSet the model name"},
-    {"createData", create_data, METH_NOARGS,
+    {"createData", LUMO_NOARGS("Model.createData", create_data),
      "createData($self)\n--\n\nCreate a Data object for this model"},
-    {"to_string_info", to_string_info, METH_NOARGS,
+    {"to_string_info", LUMO_NOARGS("Model.to_string_info", to_string_info),
      "to_string_info($self)\n--\n\nGet string representation of model information"},
-    {"print_info", print_info, METH_NOARGS, "print_info($self)\n--\n\nPrint model information"},
+    {"print_info", LUMO_NOARGS("Model.print_info", print_info), "print_info($self)\n--\n\nPrint model information"},
     {nullptr, nullptr, 0, nullptr},
 };
 

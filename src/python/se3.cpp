@@ -62,13 +62,13 @@ PyObject* se3_to_homogeneous(PyObject* self, PyObject*) {
 
 PyObject* se3_homogeneous(PyObject* self, void*) { return se3_to_homogeneous(self, nullptr); }
 
-PyMethodDef identity_def = {"identity", se3_identity, METH_NOARGS, "identity()\n--\n\n"};
+PyMethodDef identity_def = {"identity", LUMO_NOARGS("SE3.identity", se3_identity), "identity()\n--\n\n"};
 
 PyMethodDef methods[] = {
     {"compose", LUMO_FASTCALL(se3_compose),
      METH_FASTCALL | METH_KEYWORDS, "compose($self, other)\n--\n\n"},
-    {"inverse", se3_inverse, METH_NOARGS, "inverse($self)\n--\n\n"},
-    {"to_homogeneous", se3_to_homogeneous, METH_NOARGS, "to_homogeneous($self)\n--\n\n"},
+    {"inverse", LUMO_NOARGS("SE3.inverse", se3_inverse), "inverse($self)\n--\n\n"},
+    {"to_homogeneous", LUMO_NOARGS("SE3.to_homogeneous", se3_to_homogeneous), "to_homogeneous($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,49 @@
+import numpy as np
+import pytest
+
+import lumo_dynamic as ld
+
+
+def is_identity(M):
+    return np.array_equal(M.homogeneous, np.eye(4))
+
+
+def test_fresh_data(arm, floating):
+    for model in (ld.Model(), arm, floating):
+        for data in (ld.Data(model), model.createData()):
+            nv = model.nv
+            assert repr(data) == f"Data(njoints={model.njoints}, nq={model.nq}, nv={nv})"
+            for value, shape in ((data.M, (nv, nv)), (data.C, (nv, nv)), (data.g, (nv,))):
+                assert value.shape == shape and not value.any()
+            assert type(data.oMi) is list and len(data.oMi) == model.njoints
+            assert all(type(M) is ld.SE3 and is_identity(M) for M in data.oMi)
+            assert is_identity(data.get_joint_placement(0))
+
+
+def test_placements_are_consistent_copies(arm):
+    data = arm.createData()
+    ld.forwardKinematics(arm, data, np.linspace(-1, 1, 7))
+    for i, M in enumerate(data.oMi):
+        H = data.get_joint_placement(i).homogeneous
+        np.testing.assert_array_equal(H, M.homogeneous)
+        np.testing.assert_array_equal(data.get_joint_translation(i), H[:3, 3])
+    kept, listed = data.get_joint_placement(7), data.oMi
+    ld.forwardKinematics(arm, data, np.zeros(7))
+    assert np.array_equal(kept.homogeneous, listed[7].homogeneous)
+    assert not np.allclose(kept.homogeneous, data.get_joint_placement(7).homogeneous)
+    with pytest.raises(IndexError) as info:
+        data.get_joint_placement(arm.njoints)
+    assert str(info.value) == "Joint ID 8 out of range (max: 7)"
+
+
+def test_reset_and_independence(floating):
+    a, b = floating.createData(), ld.Data(floating)
+    ld.forwardKinematics(floating, a, np.array([1, 2, 3, 0, 0, 1, 1, 0.4]))
+    assert all(is_identity(M) for M in b.oMi)
+    snapshot = [M.homogeneous for M in a.oMi]
+    ld.forwardKinematics(floating, b, np.array([3, 2, 1, 1, 0, 0, 1, -0.4]))
+    assert b.reset() is None
+    assert all(is_identity(M) for M in b.oMi)
+    assert repr(b) == "Data(njoints=3, nq=8, nv=7)"
+    assert b.M.shape == b.C.shape == (7, 7) and not b.M.any() and b.g.shape == (7,) and not b.g.any()
+    assert all(np.array_equal(H, M.homogeneous) for H, M in zip(snapshot, a.oMi))

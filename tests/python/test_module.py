@@ -1,0 +1,62 @@
+import inspect
+
+import pytest
+
+import lumo_dynamic as ld
+
+M, D = ld.Model, ld.Data
+
+
+def test_version_and_all():
+    assert ld.__version__ == "0.1.4" and type(ld.__version__) is str
+    functions = ["neutral", "integrate", "forwardKinematics", "rnea", "crba", "computeJointJacobians",
+                 "computeJointJacobian", "computeJointJacobiansTimeVariation", "getFrameJacobian",
+                 "getFrameJacobianTimeVariation", "non_linear_effects", "compute_gravity", "computeAllTerms",
+                 "computeCoriolisMatrix", "parse_urdf_file", "parse_urdf_from_string"]
+    present = [f for f in functions if hasattr(ld, f)]  # the table grows as algorithms land
+    assert present[:3] == functions[:3]
+    assert ld.__all__ == ["SE3", "Model", "Data", "ReferenceFrame", *present, "__version__"]
+
+
+@pytest.mark.parametrize("obj, text_signature", [
+    (ld.neutral, "(model)"), (ld.integrate, "(model, q, v)"), (ld.forwardKinematics, "(model, data, q)"),
+    (ld.SE3, "(rotation, translation)"), (M, "()"), (D, "(model)"), (ld.ReferenceFrame, "()"),
+    (ld.SE3.identity, "()"), (ld.SE3.compose, "($self, other)"), (ld.SE3.inverse, "($self)"),
+    (ld.SE3.to_homogeneous, "($self)"), (M.set_gravity, "($self, gravity)"),
+    (M.set_gravity_angular, "($self, gravity_angular)"), (M.set_gravity_full, "($self, gravity)"),
+    (M.add_joint, "($self, parent, joint_type, axis, placement, name)"), (M.get_joint_id, "($self, name)"),
+    (M.getFrameId, "($self, name)"), (M.set_name, "($self, name)"), (M.createData, "($self)"),
+    (M.to_string_info, "($self)"), (M.print_info, "($self)"), (D.reset, "($self)"),
+    (D.get_joint_placement, "($self, joint_id)"), (D.get_joint_translation, "($self, joint_id)"),
+    (D.to_string_info, "($self)"), (D.print_info, "($self)"),
+])
+def test_text_signatures(obj, text_signature):
+    assert obj.__text_signature__ == text_signature
+    names = [p.strip().lstrip("$") for p in text_signature[1:-1].split(",") if p]
+    assert list(inspect.signature(obj).parameters) == names
+
+
+def test_docstrings():
+    for obj in (ld.neutral, ld.integrate, ld.forwardKinematics, ld.SE3, M, D, ld.ReferenceFrame):
+        assert not obj.__doc__  # nothing beyond the text signature
+    assert M.createData.__doc__ == "Create a Data object for this model"
+    assert M.to_string_info.__doc__ == "Get string representation of model information"
+    assert D.get_joint_placement.__doc__ == "Get joint placement in world frame (oMi)"
+    assert D.M.__doc__.splitlines() == [
+        "Get mass matrix M as a numpy array (nv x nv)", "",
+        "Returns the full symmetric mass matrix. CRBA computes only the upper",
+        "triangular part internally, but this getter returns the complete matrix",
+        "with the lower triangular part mirrored from the upper."]
+    assert ld.SE3.homogeneous.__doc__ == "Get homogeneous matrix as a property (alias for to_homogeneous)"
+    assert M.gravity.__doc__ == "Get gravity vector (linear part) [x, y, z] in m/s²"
+
+
+def test_panic_exception_class():
+    P = ld.PanicException
+    assert (P.__name__, P.__module__, P.__bases__) == ("PanicException", "pyo3_runtime", (BaseException,))
+    assert "PanicException" not in ld.__all__ and "BaseException" in P.__doc__
+    with pytest.raises(P):
+        try:
+            raise P("boom")
+        except Exception:  # must not catch it
+            pytest.fail("caught by except Exception")
