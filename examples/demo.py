@@ -1,28 +1,18 @@
-"""Builds a small 7-joint arm joint by joint, moves it, and prints the model
+"""Loads a 7-joint arm from models/arm7.urdf, moves it, and prints the model
 and workspace reports."""
+from pathlib import Path
+
 import numpy as np
 
 import lumo_dynamic as ld
 
-
-def rot_x(angle):
-    c, s = np.cos(angle), np.sin(angle)
-    return np.array([[1.0, 0.0, 0.0], [0.0, c, -s], [0.0, s, c]])
+ARM_URDF = Path(__file__).resolve().parent.parent / "models" / "arm7.urdf"
 
 
 def build_arm():
-    """A 7-joint arm: each joint about its local z, alternately tilted by ±90°."""
-    model = ld.Model()
-    model.set_name("demo_arm")
-    z = np.array([0.0, 0.0, 1.0])
-    offsets = [0.333, 0.0, 0.316, 0.0825, 0.384, 0.0, 0.088]
-    parent = 0
-    for k, offset in enumerate(offsets):
-        tilt = rot_x(-np.pi / 2 if k % 2 else np.pi / 2) if k > 0 else np.eye(3)
-        placement = ld.SE3(tilt, np.array([0.0, 0.0, offset]))
-        parent = model.add_joint(parent, "revolute", z, placement, f"joint{k + 1}")
-    model.add_joint(parent, "fixed", z, ld.SE3(np.eye(3), np.array([0.0, 0.0, 0.107])), "flange")
-    return model
+    """The 7-joint arm of models/arm7.urdf: revolute joints about their local z,
+    alternately tilted by ±90°, and a fixed tool flange."""
+    return ld.parse_urdf_file(str(ARM_URDF))
 
 
 def main():

@@ -14,4 +14,9 @@ void bind_reference_frame(nanobind::module_& m);
 // The free functions, in the module's table order.
 extern PyMethodDef function_table[];
 
+// URDF import (urdf.cpp), METH_FASTCALL | METH_KEYWORDS.
+PyObject* py_parse_urdf_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw);
+PyObject* py_parse_urdf_from_string(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kw);
+
 }  // namespace lumo::python

@@ -238,6 +238,10 @@ PyMethodDef function_table[] = {
      "non_linear_effects(model, data, q, v)\n--\n\n"},
     {"compute_gravity", LUMO_FASTCALL(py_compute_gravity), METH_FASTCALL | METH_KEYWORDS,
      "compute_gravity(model, data, q)\n--\n\n"},
+    {"parse_urdf_file", LUMO_FASTCALL(py_parse_urdf_file), METH_FASTCALL | METH_KEYWORDS,
+     "parse_urdf_file(filename)\n--\n\n"},
+    {"parse_urdf_from_string", LUMO_FASTCALL(py_parse_urdf_from_string),
+     METH_FASTCALL | METH_KEYWORDS, "parse_urdf_from_string(urdf_string)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

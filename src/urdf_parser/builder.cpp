@@ -1,0 +1,196 @@
+#include "builder.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "algorithms/errors.hpp"
+
+namespace lumo {
+namespace {
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+// The link graph by name, built once so that every lookup is constant time
+// and keeps "first in document order" semantics.
+class LinkGraph {
+ public:
+  explicit LinkGraph(const urdf::Robot& robot) : robot_(robot) {
+    const auto& links = robot.links;
+    const auto& joints = robot.joints;
+    link_by_name_.reserve(links.size());
+    for (std::size_t k = 0; k < links.size(); ++k) link_by_name_.try_emplace(links[k].name, k);
+    // Lists threaded through `next_*_`, built backwards so that each lists
+    // its joints in document order.
+    first_by_parent_.reserve(joints.size());
+    first_by_child_.reserve(joints.size());
+    next_by_parent_.assign(joints.size(), kNone);
+    next_by_child_.assign(joints.size(), kNone);
+    for (std::size_t j = joints.size(); j-- > 0;) {
+      auto [p, p_new] = first_by_parent_.try_emplace(joints[j].parent, j);
+      if (!p_new) next_by_parent_[j] = std::exchange(p->second, j);
+      auto [c, c_new] = first_by_child_.try_emplace(joints[j].child, j);
+      if (!c_new) next_by_child_[j] = std::exchange(c->second, j);
+    }
+  }
+
+  std::size_t link(std::string_view name) const { return find(link_by_name_, name); }
+  std::size_t first_joint_with_parent(std::string_view link) const {
+    return find(first_by_parent_, link);
+  }
+  std::size_t next_joint_with_parent(std::size_t joint) const { return next_by_parent_[joint]; }
+  std::size_t first_joint_with_child(std::string_view link) const {
+    return find(first_by_child_, link);
+  }
+  std::size_t next_joint_with_child(std::size_t joint) const { return next_by_child_[joint]; }
+
+  // First link, in document order, that is no joint's child.
+  std::size_t root() const {
+    for (std::size_t k = 0; k < robot_.links.size(); ++k)
+      if (first_joint_with_child(robot_.links[k].name) == kNone) return k;
+    return kNone;
+  }
+
+  // The error for a link reached from the root that is the child of more
+  // than one joint: a cycle when the link is its own ancestor.
+  UrdfError not_a_tree(std::string_view link) const;
+
+ private:
+  using Index = std::unordered_map<std::string_view, std::size_t>;
+  static std::size_t find(const Index& index, std::string_view key) {
+    const auto it = index.find(key);
+    return it == index.end() ? kNone : it->second;
+  }
+
+  const urdf::Robot& robot_;
+  Index link_by_name_;
+  Index first_by_parent_, first_by_child_;
+  std::vector<std::size_t> next_by_parent_, next_by_child_;
+};
+
+UrdfError LinkGraph::not_a_tree(std::string_view link) const {
+  const auto& joints = robot_.joints;
+  // Walk up from each parent through first parent joints; coming back to
+  // `link` closes a cycle.
+  for (std::size_t j = first_joint_with_child(link); j != kNone; j = next_joint_with_child(j)) {
+    std::vector<std::string_view> up{link};
+    std::unordered_set<std::string_view> seen{link};
+    for (std::string_view at = joints[j].parent;;) {
+      up.push_back(at);
+      if (at == link) {
+        std::string path;
+        for (auto it = up.rbegin(); it != up.rend(); ++it) path += cat(it == up.rbegin() ? "" : " -> ", "'", *it, "'");
+        return UrdfError(cat("Cycle in the link graph: ", path));
+      }
+      const std::size_t above = first_joint_with_child(at);
+      if (above == kNone || !seen.insert(at).second) break;
+      at = joints[above].parent;
+    }
+  }
+  std::string names;
+  std::size_t count = 0;
+  for (std::size_t j = first_joint_with_child(link); j != kNone; j = next_joint_with_child(j), ++count)
+    if (count < 3) names += cat(count ? ", '" : "'", joints[j].name, "'");
+  if (count > 3) names += cat(" and ", count - 3, " more");
+  return UrdfError(cat("Link '", link, "' is the child of more than one joint: ", names));
+}
+
+}  // namespace
+
+BodyInertia link_inertia(const urdf::Inertial& inertial) {
+  BodyInertia Y;
+  if (inertial.mass == 0.0) return Y;
+  Y.mass = inertial.mass;
+  Y.lever = inertial.origin.xyz;
+  const Vector3& rpy = inertial.origin.rpy;
+  const Matrix3 R = rotation_from_rpy(rpy.x(), rpy.y(), rpy.z());
+  const urdf::Inertia& i = inertial.inertia;
+  Matrix3 I;
+  I << i.ixx, i.ixy, i.ixz,  //
+      i.ixy, i.iyy, i.iyz,   //
+      i.ixz, i.iyz, i.izz;
+  set_inertia_tensor(Y, R * I * R.transpose());
+  return Y;
+}
+
+Model build_model(const urdf::Robot& robot) {
+  const LinkGraph graph(robot);
+  const std::size_t root = graph.root();
+  if (root == kNone) throw UrdfError("No root link found in URDF");
+
+  Model model;
+  model.name = robot.name;
+  model.set_inertia(0, link_inertia(robot.links[root].inertial));
+  model.add_frame(Frame{robot.links[root].name, 0, SE3::Identity(), BODY});
+
+  // Depth-first pre-order with an explicit stack (a 100 000-link chain is
+  // as deep as it is long): a link's children are pushed in reverse joint
+  // document order so that they are added in document order.
+  struct Pending {
+    std::size_t link;
+    JointIndex parent;
+  };
+  std::vector<Pending> stack;
+  const auto push_children = [&](std::string_view link, JointIndex parent) {
+    const std::size_t first = stack.size();
+    for (std::size_t j = graph.first_joint_with_parent(link); j != kNone;
+         j = graph.next_joint_with_parent(j))
+      if (const std::size_t child = graph.link(robot.joints[j].child); child != kNone)
+        stack.push_back({child, parent});  // a joint whose child link is missing is skipped
+    std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(first), stack.end());
+  };
+
+  push_children(robot.links[root].name, 0);
+  while (!stack.empty()) {
+    const auto [k, parent] = stack.back();
+    stack.pop_back();
+    const urdf::Link& link = robot.links[k];
+    const std::size_t j = graph.first_joint_with_child(link.name);
+    if (j == kNone) throw UrdfError(cat("No joint found for link: ", link.name));
+    // A second joint onto this link would add its subtree twice, or
+    // forever around a cycle.
+    if (graph.next_joint_with_child(j) != kNone) throw graph.not_a_tree(link.name);
+    const urdf::Joint& joint = robot.joints[j];
+
+    const Vector3& rpy = joint.origin.rpy;
+    const SE3 placement{rotation_from_rpy(rpy.x(), rpy.y(), rpy.z()), joint.origin.xyz};
+    const JointIndex i =
+        model.add_joint(parent, JointModel::make(joint.joint_type, joint.axis.xyz), placement,
+                        joint.name);
+    if (joint.joint_type != JointType::Fixed) {
+      const std::size_t n = model.nv_joint[i];
+      model.set_position_limits(i, std::vector<double>(n, joint.limit.lower),
+                                std::vector<double>(n, joint.limit.upper));
+    }
+    model.set_inertia(i, link_inertia(link.inertial));
+    model.add_frame(Frame{joint.name, i, SE3::Identity(), JOINT});
+    model.add_frame(Frame{link.name, i, SE3::Identity(), BODY});
+    push_children(link.name, i);
+  }
+  return model;
+}
+
+Model parse_urdf_file(const std::string& filename) {
+  urdf::Robot robot;
+  try {
+    robot = urdf::read_urdf_file(filename);
+  } catch (const UrdfError&) {
+    throw UrdfError(cat("Failed to parse URDF file: ", filename), std::current_exception());
+  }
+  return build_model(robot);
+}
+
+Model parse_urdf_from_string(std::string_view urdf_string) {
+  urdf::Robot robot;
+  try {
+    robot = urdf::read_urdf(urdf_string);
+  } catch (const UrdfError&) {
+    throw UrdfError("Failed to parse URDF from string", std::current_exception());
+  }
+  return build_model(robot);
+}
+
+}  // namespace lumo
