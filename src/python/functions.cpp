@@ -1,11 +1,14 @@
 // The module's free functions. Each converts its arguments (types in
 // parameter order, then contiguity, then sizes against the model), calls the
 // algorithm and converts the result back into a new array.
+#include "algorithms/all_terms.hpp"
 #include "algorithms/configuration.hpp"
+#include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
+#include "algorithms/time_variation.hpp"
 #include "bindings.hpp"
 #include "convert.hpp"
 
@@ -208,7 +211,63 @@ PyObject* py_getFrameJacobian(PyObject*, PyObject* const* args, Py_ssize_t nargs
   });
 }
 
+// The functions of (model, data, q, v) that return None.
+template <void (*Algorithm)(const Model&, Data&, const Eigen::Ref<const Eigen::VectorXd>&,
+                            const Eigen::Ref<const Eigen::VectorXd>&)>
+PyObject* state_function(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kw) {
+  PyObject* a[4];
+  Inputs in;
+  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 2, in) ||
+      !check_state(in, 2))
+    return nullptr;
+  return guarded([&]() -> PyObject* {
+    Algorithm(*in.model, *in.data, in.vec[0].map(), in.vec[1].map());
+    Py_RETURN_NONE;
+  });
+}
+
+const char* const kStateParams[] = {"model", "data", "q", "v"};
+
+PyObject* py_computeJointJacobiansTimeVariation(PyObject*, PyObject* const* args,
+                                                Py_ssize_t nargs, PyObject* kw) {
+  static const Signature sig{"computeJointJacobiansTimeVariation", kStateParams, 4};
+  return state_function<computeJointJacobiansTimeVariation>(sig, args, nargs, kw);
+}
+
+PyObject* py_computeAllTerms(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const Signature sig{"computeAllTerms", kStateParams, 4};
+  return state_function<computeAllTerms>(sig, args, nargs, kw);
+}
+
+PyObject* py_computeCoriolisMatrix(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kw) {
+  static const Signature sig{"computeCoriolisMatrix", kStateParams, 4};
+  return state_function<computeCoriolisMatrix>(sig, args, nargs, kw);
+}
+
+PyObject* py_getFrameJacobianTimeVariation(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                           PyObject* kw) {
+  static const char* const params[] = {"model", "data", "frame_id", "reference_frame"};
+  static const Signature sig{"getFrameJacobianTimeVariation", params, 4};
+  Inputs in;
+  std::size_t frame_id = 0;
+  ReferenceFrame rf = ReferenceFrame::WORLD;
+  if (!frame_arguments(sig, args, nargs, kw, in, frame_id, rf)) return nullptr;
+  return fill_new_matrix6(static_cast<Py_ssize_t>(in.model->nv), [&](auto dJ) {
+    getFrameJacobianTimeVariation(*in.model, *in.data, frame_id, rf, dJ);
+  });
+}
+
 }  // namespace
+
+// The argument list shared by the descriptions of the (model, data, q, v) functions.
+#define STATE_ARGUMENTS                                           \
+  "# Arguments\n"                                                 \
+  "* `model` - The model\n"                                       \
+  "* `data` - The workspace of the model\n"                       \
+  "* `q` - Configuration vector (numpy array of size model.nq)\n" \
+  "* `v` - Velocity vector (numpy array of size model.nv)\n\n"
 
 PyMethodDef function_table[] = {
     {"neutral", LUMO_FASTCALL(py_neutral), METH_FASTCALL | METH_KEYWORDS,
@@ -232,12 +291,44 @@ PyMethodDef function_table[] = {
      "* `joint_id` - Index of the joint\n\n"
      "# Returns\n"
      "6×nv Jacobian matrix expressed in the local frame of the joint"},
+    {"computeJointJacobiansTimeVariation", LUMO_FASTCALL(py_computeJointJacobiansTimeVariation),
+     METH_FASTCALL | METH_KEYWORDS,
+     "computeJointJacobiansTimeVariation(model, data, q, v)\n--\n\n"
+     "Compute the time variation of joint Jacobians (dJ/dt)\n\n"
+     "The result is stored in data.dJ as a 6×nv matrix, computed as dJ = [ov]× * J\n"
+     "from q and v alone: computeAllTerms need not be called first.\n\n"
+     STATE_ARGUMENTS
+     "# Returns\n"
+     "None; the result is stored in data.dJ"},
     {"getFrameJacobian", LUMO_FASTCALL(py_getFrameJacobian), METH_FASTCALL | METH_KEYWORDS,
      "getFrameJacobian(model, data, frame_id, reference_frame)\n--\n\n"},
+    {"getFrameJacobianTimeVariation", LUMO_FASTCALL(py_getFrameJacobianTimeVariation),
+     METH_FASTCALL | METH_KEYWORDS,
+     "getFrameJacobianTimeVariation(model, data, frame_id, reference_frame)\n--\n\n"},
     {"non_linear_effects", LUMO_FASTCALL(py_non_linear_effects), METH_FASTCALL | METH_KEYWORDS,
      "non_linear_effects(model, data, q, v)\n--\n\n"},
     {"compute_gravity", LUMO_FASTCALL(py_compute_gravity), METH_FASTCALL | METH_KEYWORDS,
      "compute_gravity(model, data, q)\n--\n\n"},
+    {"computeAllTerms", LUMO_FASTCALL(py_computeAllTerms), METH_FASTCALL | METH_KEYWORDS,
+     "computeAllTerms(model, data, q, v)\n--\n\n"
+     "Compute all terms (forward kinematics, velocities, accelerations, etc.)\n\n"
+     "This computes, with zero joint acceleration:\n"
+     "- Forward kinematics (positions and orientations)\n"
+     "- Velocities and accelerations\n"
+     "- Jacobians\n"
+     "- Composite rigid body inertias\n"
+     "- Centroidal quantities\n\n"
+     STATE_ARGUMENTS
+     "# Returns\n"
+     "None; the results are stored in data"},
+    {"computeCoriolisMatrix", LUMO_FASTCALL(py_computeCoriolisMatrix), METH_FASTCALL | METH_KEYWORDS,
+     "computeCoriolisMatrix(model, data, q, v)\n--\n\n"
+     "Compute the Coriolis matrix C(q, v) of the Lagrangian dynamics\n\n"
+     "The equations of motion read M(q) * ddq + C(q, dq) * dq + g(q) = tau.\n"
+     "The Coriolis matrix C is stored in data.C\n\n"
+     STATE_ARGUMENTS
+     "# Returns\n"
+     "None; the result is stored in data.C"},
     {"parse_urdf_file", LUMO_FASTCALL(py_parse_urdf_file), METH_FASTCALL | METH_KEYWORDS,
      "parse_urdf_file(filename)\n--\n\n"},
     {"parse_urdf_from_string", LUMO_FASTCALL(py_parse_urdf_from_string),
