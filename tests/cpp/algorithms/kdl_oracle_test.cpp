@@ -119,9 +119,7 @@ void compare_with_kdl(const Model& base, unsigned seed) {
 
     KDL::JntSpaceInertiaMatrix H(chain.getNrOfJoints());
     ASSERT_GE(dyn.JntToMass(kq, H), 0);
-    const MatrixXd upper = crba(model, data, q);
-    const MatrixXd M =
-        upper + upper.triangularView<Eigen::StrictlyUpper>().transpose().toDenseMatrix();
+    const MatrixXd M = crba(model, data, q).selfadjointView<Eigen::Upper>();
     EXPECT_LE(relative(M, H.data, deviation.mass), tol);
 
     // KDL: tip Jacobian about the tip, base axes, rows [linear; angular].
