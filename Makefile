@@ -1,12 +1,13 @@
 # make demo   installs what is missing, builds the module, runs the demo
 # make test   installs what is missing, runs the C++ and the Python tests
 # make bench  C++ benchmarks and Python timings
+# make fuzz   fuzzes the URDF reader and builder for FUZZ_SECONDS (clang installed if missing)
 PYTHON ?= python3
 JOBS ?= 2
 CPP_BUILD ?= build/cpp
 PIP_INSTALL = $(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation
 
-.PHONY: setup install demo test test-cpp test-python bench clean
+.PHONY: setup install demo test test-cpp test-python bench fuzz clean
 
 setup:
 	PYTHON=$(PYTHON) bash scripts/setup.sh
@@ -32,6 +33,28 @@ bench: install
 	cmake --build build/bench -j $(JOBS)
 	./build/bench/lumo_benchmarks --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(PYTHON) benchmarks/time_python.py
+
+# libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer. New inputs
+# go to $(FUZZ_BUILD)/corpus; the sample models and, when present, the real
+# robots of ../shared are read-only seeds. A finding is written to
+# $(FUZZ_BUILD)/crash-* and fails the target.
+FUZZ_SECONDS ?= 60
+FUZZ_BUILD ?= build/fuzz
+FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp src/urdf_parser/reader.cpp src/urdf_parser/builder.cpp \
+	src/model/model.cpp src/algorithms/joints.cpp
+fuzz:
+	@if ! command -v clang++ >/dev/null || ! clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; then \
+	  SUDO=; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends clang && \
+	  v=$$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1) && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends libclang-rt-$$v-dev; \
+	fi
+	mkdir -p $(FUZZ_BUILD)/corpus
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+	  -Isrc $$(pkg-config --cflags eigen3) $(FUZZ_SOURCES) -lpugixml -o $(FUZZ_BUILD)/urdf_fuzzer
+	./$(FUZZ_BUILD)/urdf_fuzzer $(FUZZ_BUILD)/corpus models $$(ls -d ../shared/robots ../shared/robots/quirks 2>/dev/null) \
+	  -dict=fuzz/urdf.dict -max_len=8192 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
+	  -artifact_prefix=$(FUZZ_BUILD)/ -print_final_stats=1
 
 clean:
 	rm -rf build

@@ -74,10 +74,11 @@ class LinkGraph {
 UrdfError LinkGraph::not_a_tree(std::string_view link) const {
   const auto& joints = robot_.joints;
   // Walk up from each parent through first parent joints; coming back to
-  // `link` closes a cycle.
+  // `link` closes a cycle. Each walk is deterministic, so a link seen by an
+  // earlier walk leads nowhere new: all walks together visit each link once.
+  std::unordered_set<std::string_view> seen;
   for (std::size_t j = first_joint_with_child(link); j != kNone; j = next_joint_with_child(j)) {
     std::vector<std::string_view> up{link};
-    std::unordered_set<std::string_view> seen{link};
     for (std::string_view at = joints[j].parent;;) {
       up.push_back(at);
       if (at == link) {
