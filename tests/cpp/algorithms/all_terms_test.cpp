@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 
 #include "algorithms/configuration.hpp"
 #include "algorithms/crba.hpp"
@@ -23,6 +24,7 @@ using Eigen::MatrixXd;
 using Eigen::VectorXd;
 using test::near;
 constexpr double kTol = 1e-10, kStep = 1e-6, kFdTol = 1e-6;
+const double kStale = std::numeric_limits<double>::quiet_NaN();
 
 std::vector<Model> identity_models() {
   std::vector<Model> out;
@@ -67,10 +69,13 @@ TEST(AllTerms, LeavesWhatTheSeparateAlgorithmsGive) {
   for (const Model& model : identity_models()) {
     Data data(model), ref(model);
     const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng);
+    data.M.setConstant(kStale);  // results must not depend on what the workspace held
+    for (Matrix6X* m : {&data.j, &data.dJ, &data.momentum_matrix, &data.momentum_matrix_rate}) m->setConstant(kStale);
     computeAllTerms(model, data, q, v);
     EXPECT_EQ(data.M, crba(model, ref, q));
     EXPECT_EQ(data.nle, non_linear_effects(model, ref, q, v));
     EXPECT_EQ(data.g, compute_gravity(model, ref, q));
+    EXPECT_TRUE(data.momentum_matrix.allFinite() && data.momentum_matrix_rate.allFinite());
     computeJointJacobiansTimeVariation(model, ref, q, v);
     EXPECT_EQ(data.j, ref.j);
     EXPECT_EQ(data.dJ, ref.dJ);

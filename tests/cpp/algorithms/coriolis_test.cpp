@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 
 #include "algorithms/configuration.hpp"
 #include "algorithms/crba.hpp"
@@ -49,6 +50,7 @@ TEST(Coriolis, IdentitiesOnRandomTrees) {
   std::mt19937 rng(31);
   for (const Model& model : identity_models()) {
     Data data(model), ref(model);
+    data.C.setConstant(std::numeric_limits<double>::quiet_NaN());  // stale workspace
     for (int trial = 0; trial < 2; ++trial) {
       const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng);
       const VectorXd w = test::random_velocity(model, rng);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 
 #include "algorithms/configuration.hpp"
 #include "algorithms/errors.hpp"
@@ -61,6 +62,8 @@ TEST(TimeVariation, JointJacobianDerivativeIsTheFiniteDifference) {
   for (const Model& model : identity_models()) {
     Data data(model), ref(model);
     const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng);
+    data.j.setConstant(std::numeric_limits<double>::quiet_NaN());  // stale workspace
+    data.dJ.setConstant(std::numeric_limits<double>::quiet_NaN());
     computeJointJacobiansTimeVariation(model, data, q, v);
     EXPECT_TRUE(near(data.dJ, derivative_along(model, q, v, [&](const VectorXd& x) {
                        computeJointJacobians(model, ref, x);
