@@ -28,11 +28,23 @@ test-python: install
 
 test: test-cpp test-python
 
+# Benchmarks pinned to one CPU (PIN=, to run unpinned): every algorithm on the
+# sample models and chains (medians), the side-by-side run against KDL and
+# MuJoCo (installed here when missing; each is skipped when absent), then
+# every free function from Python beside its C++ median.
+PIN ?= $(shell command -v taskset >/dev/null && [ $$(nproc) -gt 1 ] && echo taskset -c 1)
+BENCH_PEERS = liborocos-kdl-dev libmujoco-dev
 bench: install
+	@missing=; for p in $(BENCH_PEERS); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then SUDO=; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing \
+	  || echo "peers not installed:$$missing (their columns are skipped)"; fi
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_BENCHMARKS=ON
 	cmake --build build/bench -j $(JOBS)
-	./build/bench/lumo_benchmarks --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
-	$(PYTHON) benchmarks/time_python.py
+	$(PIN) ./build/bench/lumo_benchmarks --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
+	  --benchmark_out=build/bench/core.json
+	$(PIN) ./build/bench/lumo_peers
+	$(PIN) $(PYTHON) benchmarks/time_python.py build/bench/core.json
 
 # libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer. New inputs
 # go to $(FUZZ_BUILD)/corpus; the sample models and, when present, the real

@@ -1,12 +1,29 @@
-// Models built in code for the benchmarks.
+// Models and random states shared by the benchmarks: the sample arm and
+// humanoid read from models/*.urdf (code-built stand-ins when a file is
+// missing) and generated revolute chains.
 #pragma once
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "model/model.hpp"
+#include "urdf_parser/builder.hpp"
+
+#ifndef LUMO_SOURCE_DIR
+#define LUMO_SOURCE_DIR "."
+#endif
 
 namespace lumo::bench {
+
+inline std::string model_path(const std::string& file) {
+  return std::string(LUMO_SOURCE_DIR) + "/models/" + file;
+}
+
+inline bool file_exists(const std::string& path) { return std::ifstream(path).good(); }
 
 // A 7-joint arm, each joint about its local z and alternately tilted by ±90°
 // about x, with a fixed flange; masses of a typical collaborative arm.
@@ -33,7 +50,8 @@ inline Model seven_joint_arm() {
   return model;
 }
 
-// A chain of n revolute joints with alternating axes.
+// A chain of n revolute joints with axes cycling z, y, x, each link offset
+// 0.1 along z with a 1 kg body.
 inline Model revolute_chain(int n) {
   Model model;
   JointIndex parent = 0;
@@ -52,12 +70,114 @@ inline Model revolute_chain(int n) {
   return model;
 }
 
-inline Eigen::VectorXd random_vector(std::size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
+// A floating base with four revolute limbs of `per_limb` joints (used only
+// when models/humanoid.urdf is missing).
+inline Model floating_humanoid(int per_limb = 7) {
+  Model model;
+  SE3 base_placement;
+  const JointIndex base = model.add_joint(0, JointModel::make(JointType::Floating), base_placement, "root");
+  BodyInertia trunk;
+  trunk.mass = 20.0;
+  trunk.inertia = {0.5, 0.0, 0.4, 0.0, 0.0, 0.3};
+  model.set_inertia(base, trunk);
+  for (int limb = 0; limb < 4; ++limb) {
+    JointIndex parent = base;
+    for (int k = 0; k < per_limb; ++k) {
+      SE3 placement;
+      placement.translation = k == 0 ? Vector3(limb < 2 ? 0.0 : 0.0, limb % 2 ? -0.15 : 0.15, limb < 2 ? 0.3 : -0.1)
+                                     : Vector3(0.0, 0.0, -0.15);
+      const Vector3 axis = k % 3 == 0 ? Vector3::UnitZ() : (k % 3 == 1 ? Vector3::UnitX() : Vector3::UnitY());
+      parent = model.add_joint(parent, JointModel::make(JointType::Revolute, axis), placement,
+                               "limb" + std::to_string(limb) + "_" + std::to_string(k));
+      BodyInertia body;
+      body.mass = 1.5;
+      body.lever = Vector3(0.0, 0.0, -0.07);
+      body.inertia = {0.01, 0.0, 0.01, 0.0, 0.0, 0.004};
+      model.set_inertia(parent, body);
+    }
+  }
+  return model;
+}
+
+// models/{file} when it exists, else the stand-in (with a note on stderr).
+inline Model load_or(const std::string& file, Model (*fallback)()) {
+  const std::string path = model_path(file);
+  if (file_exists(path)) return parse_urdf_file(path);
+  std::fprintf(stderr, "note: %s missing, using a code-built stand-in\n", path.c_str());
+  return fallback();
+}
+
+inline Model arm7() { return load_or("arm7.urdf", seven_joint_arm); }
+inline Model humanoid() { return load_or("humanoid.urdf", [] { return floating_humanoid(); }); }
+
+// A valid configuration: angles in (−π, π], unit (cos, sin) pairs, unit
+// quaternions, positions in [−1, 1].
+inline Eigen::VectorXd random_configuration(const Model& model, std::mt19937& rng) {
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::normal_distribution<double> n;
+  Eigen::VectorXd q = Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nq));
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    double* x = q.data() + model.idx_q[i];
+    const double angle = M_PI * u(rng);
+    auto quaternion = [&](double* r) {
+      double s = 0.0;
+      for (int k = 0; k < 4; ++k) s += (r[k] = n(rng)) * r[k];
+      for (int k = 0; k < 4; ++k) r[k] /= std::sqrt(s);
+    };
+    switch (model.joints[i].type) {
+      case JointType::Fixed: break;
+      case JointType::Revolute: x[0] = angle; break;
+      case JointType::Prismatic: x[0] = u(rng); break;
+      case JointType::Continuous: x[0] = std::cos(angle), x[1] = std::sin(angle); break;
+      case JointType::Planar: x[0] = u(rng), x[1] = u(rng), x[2] = std::cos(angle), x[3] = std::sin(angle); break;
+      case JointType::Floating: x[0] = u(rng), x[1] = u(rng), x[2] = u(rng), quaternion(x + 3); break;
+      case JointType::Spherical: quaternion(x); break;
+    }
+  }
+  return q;
+}
+
+inline Eigen::VectorXd random_vector(std::size_t n, std::mt19937& rng) {
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   Eigen::VectorXd x(static_cast<Eigen::Index>(n));
   for (auto& e : x) e = u(rng);
   return x;
+}
+
+// A pool of random states (q, v, a) cycled through by the timing loops, so
+// that no call sees the state of the call before it.
+struct States {
+  std::vector<Eigen::VectorXd> q, v, a;
+  std::size_t next = 0;
+
+  States(const Model& model, std::size_t count = 64, unsigned seed = 1) {
+    std::mt19937 rng(seed);
+    for (std::size_t k = 0; k < count; ++k) {
+      q.push_back(random_configuration(model, rng));
+      v.push_back(random_vector(model.nv, rng));
+      a.push_back(random_vector(model.nv, rng));
+    }
+  }
+  std::size_t advance() {
+    const std::size_t k = next;
+    next = next + 1 == q.size() ? 0 : next + 1;
+    return k;
+  }
+};
+
+struct NamedModel {
+  std::string name;
+  Model model;
+};
+
+// The benchmark models: the sample arm and humanoid, and chains of 7, 50
+// and 200 revolute joints.
+inline std::vector<NamedModel> all_models() {
+  std::vector<NamedModel> out;
+  out.push_back({"arm7", arm7()});
+  out.push_back({"humanoid", humanoid()});
+  for (int n : {7, 50, 200}) out.push_back({"chain" + std::to_string(n), revolute_chain(n)});
+  return out;
 }
 
 }  // namespace lumo::bench
