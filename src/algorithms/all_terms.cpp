@@ -1,5 +1,6 @@
 #include "all_terms.hpp"
 
+#include "configuration.hpp"
 #include "crba.hpp"
 #include "time_variation.hpp"
 
@@ -7,7 +8,9 @@ namespace lumo {
 
 void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                      const Eigen::Ref<const Eigen::VectorXd>& v) {
-  computeJointJacobiansTimeVariation(model, data, q, v);  // checks the sizes first
+  check_configuration_size(model, q.size());
+  check_velocity_size(model, v.size());
+  data.check_model(model);
 
   // Scratch: force transmitted by each joint with and without velocity terms
   // (for nle and g), and the acceleration of gravity alone.
@@ -15,6 +18,7 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
   std::vector<Force>& f_g = data.aux_force_2;
   std::vector<Motion>& a_g = data.aux_motion_1;
 
+  data.v[0] = Motion::Zero();
   data.a[0] = Motion::Zero();
   data.h[0] = Force::Zero();
   data.a_gf[0] = -model.gravity;
@@ -22,11 +26,13 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
   data.world_inertia[0] = BodyInertia::Zero();
   data.world_inertia_rate[0].setZero();
 
-  // Forward pass, per joint frame:
+  // One forward pass, per joint: what computeJointJacobiansTimeVariation
+  // computes (limi, oMi, v, ov, columns of j and dJ), then in the joint frame
   //   a_i = limi⁻¹·a_λ + v_i × S q̇_i   (a_gf likewise, from −gravity)
   //   f_i = Y_i·a_gf_i + v_i ×* (Y_i·v_i)
   // and in the world frame: Y_i and its rate v_i×*·Y_i − Y_i·v_i×.
   for (JointIndex i = 1; i < model.njoints; ++i) {
+    time_variation_step(model, data, i, q.data(), v.data());
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
     const SE3& limi = data.limi[i];
@@ -51,23 +57,28 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
     data.world_inertia_rate[i] = inertia_variation(data.world_inertia[i], data.ov[i]);
   }
 
-  data.M.setZero();
-  data.momentum_matrix.setZero();
-  data.momentum_matrix_rate.setZero();
-
   // Backward pass: columns of M and of the momentum matrices from the
   // composite inertias; τ = Sᵀ f; then everything passes to the parent.
+  // Every column of M, momentum_matrix and momentum_matrix_rate belongs to
+  // one joint and is written whole, so none needs clearing first.
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
     if (joint.nv > 0) {
       mass_matrix_columns(model, data, i, data.world_inertia[i], &data.momentum_matrix);
-      const Matrix6 Y = inertia_matrix(data.world_inertia[i]);
+      // d/dt (Y·J_c) = Ẏ·J_c + Y·dJ_c, where Ẏ = [[0, S], [−S, B]] (top-left
+      // block zero, as for each body) and Y·dJ_c is a body momentum.
+      const Matrix6& Yd = data.world_inertia_rate[i];
       for (std::size_t k = 0; k < joint.nv; ++k) {
         const auto c = static_cast<Eigen::Index>(model.idx_v[i] + k);
-        // d/dt (Y·J_c) = Ẏ·J_c + Y·dJ_c
-        data.momentum_matrix_rate.col(c).noalias() = data.world_inertia_rate[i] * data.j.col(c);
-        data.momentum_matrix_rate.col(c).noalias() += Y * data.dJ.col(c);
+        const Vector3 l = data.j.col(c).head<3>(), w = data.j.col(c).tail<3>();
+        const Force YdJ = inertia_apply(data.world_inertia[i], from_column(data.dJ.col(c)));
+        auto out = data.momentum_matrix_rate.col(c);
+        out.head<3>().noalias() = Yd.topRightCorner<3, 3>() * w;
+        out.head<3>() += YdJ.force;
+        out.tail<3>().noalias() = Yd.bottomLeftCorner<3, 3>() * l;
+        out.tail<3>().noalias() += Yd.bottomRightCorner<3, 3>() * w;
+        out.tail<3>() += YdJ.moment;
       }
       joint_project(joint, f_nle[i], data.nle.data() + model.idx_v[i]);
       joint_project(joint, f_g[i], data.g.data() + model.idx_v[i]);

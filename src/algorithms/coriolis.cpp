@@ -1,5 +1,6 @@
 #include "coriolis.hpp"
 
+#include "configuration.hpp"
 #include "time_variation.hpp"
 
 namespace lumo {
@@ -21,14 +22,18 @@ Matrix6 coriolis_block(const BodyInertia& Y, const Motion& V) {
 
 void computeCoriolisMatrix(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v) {
-  computeJointJacobiansTimeVariation(model, data, q, v);  // checks the sizes first
-  data.C.setZero();
+  check_configuration_size(model, q.size());
+  check_velocity_size(model, v.size());
+  data.check_model(model);
   std::vector<Matrix6>& Yc = data.aux_matrix6_1;  // composite Y of each subtree
   std::vector<Matrix6>& Bc = data.aux_matrix6_2;  // composite B of each subtree
 
-  // Forward pass: world inertia of each body and its block B.
+  // Forward pass: what computeJointJacobiansTimeVariation computes, then the
+  // world inertia of each body and its block B.
+  data.v[0] = Motion::Zero();
   data.world_inertia[0] = BodyInertia::Zero();
   for (JointIndex i = 1; i < model.njoints; ++i) {
+    time_variation_step(model, data, i, q.data(), v.data());
     data.world_inertia[i] = inertia_transform(data.oMi[i], model.inertias[i]);
     Yc[i] = inertia_matrix(data.world_inertia[i]);
     Bc[i] = coriolis_block(data.world_inertia[i], data.ov[i]);
@@ -53,13 +58,25 @@ void computeCoriolisMatrix(const Model& model, Data& data, const Eigen::Ref<cons
         const auto r = static_cast<Eigen::Index>(model.idx_v[i] + kr);
         data.C(r, c) = data.j.col(r).dot(F);
       }
+      // Columns r of joints off the path to the root that come before i
+      // (other branches) are unrelated to c: C[r, c] = C[c, r] = 0. Together
+      // with the entries written here and by i's descendants, every entry
+      // of C is written once, so C needs no clearing first.
+      auto clear = [&](Eigen::Index lo, Eigen::Index hi) {
+        for (Eigen::Index r = lo; r < hi; ++r) data.C(r, c) = data.C(c, r) = 0.0;
+      };
+      auto hi = static_cast<Eigen::Index>(model.idx_v[i]);
       for (JointIndex a = model.parents[i]; a != 0; a = model.parents[a]) {
-        for (std::size_t ka = 0; ka < model.nv_joint[a]; ++ka) {
-          const auto r = static_cast<Eigen::Index>(model.idx_v[a] + ka);
+        const auto av = static_cast<Eigen::Index>(model.idx_v[a]);
+        const auto an = static_cast<Eigen::Index>(model.nv_joint[a]);
+        clear(av + an, hi);
+        for (Eigen::Index r = av; r < av + an; ++r) {
           data.C(r, c) = data.j.col(r).dot(F);
           data.C(c, r) = H.dot(data.dJ.col(r)) + G.dot(data.j.col(r));
         }
+        hi = av;
       }
+      clear(0, hi);
     }
     const JointIndex p = model.parents[i];
     if (p != 0) {

@@ -10,17 +10,24 @@ void computeJointJacobians(const Model& model, Data& data, const Eigen::Ref<cons
   data.check_model(model);
   data.oMi[0] = SE3::Identity();
   data.limi[0] = SE3::Identity();
-  data.j.setZero();
-  // Forward pass: oMi = oMi[λ]·limi;  J_c = oMi·S_k.
+  // Forward pass: oMi = oMi[λ]·limi;  J_c = oMi·S_k. Every column of J
+  // belongs to one joint, so each is written once and none needs clearing.
+  double* const J = data.j.data();
   for (JointIndex i = 1; i < model.njoints; ++i) {
     const JointModel& joint = model.joints[i];
     SE3& limi = data.limi[i];
     joint_placement(joint, model.jointPlacements[i], q.data() + model.idx_q[i], limi);
     const JointIndex p = model.parents[i];
-    data.oMi[i] = p == 0 ? limi : compose(data.oMi[p], limi);
-    for (std::size_t k = 0; k < joint.nv; ++k)
-      data.j.col(static_cast<Eigen::Index>(model.idx_v[i] + k)) =
-          act_column(data.oMi[i], subspace_column(joint, k));
+    if (p == 0) {
+      data.oMi[i] = limi;
+    } else {
+      const SE3& oMp = data.oMi[p];
+      SE3& oMi = data.oMi[i];
+      oMi.rotation.noalias() = oMp.rotation * limi.rotation;
+      oMi.translation.noalias() = oMp.rotation * limi.translation;
+      oMi.translation += oMp.translation;
+    }
+    world_subspace_columns(joint, data.oMi[i], J + 6 * model.idx_v[i]);
   }
 }
 

@@ -91,29 +91,13 @@ SE3 joint_transform(const JointModel& j, const double* q) {
   return T;
 }
 
-void joint_placement(const JointModel& j, const SE3& P, const double* q, SE3& out) {
-  switch (j.type) {
-    case JointType::Fixed:
-      out = P;
-      return;
-    case JointType::Revolute:
-      if (q[0] == 0.0) {  // exact identity joint transform
-        out = P;
-        return;
-      }
-      out.rotation.noalias() = P.rotation * rotation_about_unit_axis(j.unit, q[0]);
-      out.translation = P.translation;
-      return;
-    case JointType::Prismatic:
-      out.rotation = P.rotation;
-      out.translation.noalias() = P.rotation * (j.unit * q[0]);
-      out.translation += P.translation;
-      return;
-    default:
-      out = compose(P, joint_transform(j, q));
-      return;
-  }
+namespace detail {
+
+void joint_placement_general(const JointModel& j, const SE3& P, const double* q, SE3& out) {
+  out = compose(P, joint_transform(j, q));
 }
+
+}  // namespace detail
 
 SubspaceMatrix motion_subspace(const JointModel& j) {
   SubspaceMatrix S(6, static_cast<Eigen::Index>(j.nv));

@@ -12,6 +12,8 @@
 //   Spherical    4  3  [qx, qy, qz, qw]           [ω]
 #pragma once
 
+#include <math.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -51,7 +53,7 @@ struct JointModel {
 SE3 joint_transform(const JointModel& joint, const double* q);
 
 // placement · joint_transform(joint, q), written into `out` (limi).
-void joint_placement(const JointModel& joint, const SE3& placement, const double* q, SE3& out);
+inline void joint_placement(const JointModel& joint, const SE3& placement, const double* q, SE3& out);
 
 // S·x for the velocity slice x[0 .. nv), in Motion (angular-first) order.
 Motion joint_motion(const JointModel& joint, const double* x);
@@ -68,6 +70,87 @@ using SubspaceMatrix = Eigen::Matrix<double, 6, Eigen::Dynamic, Eigen::ColMajor,
 SubspaceMatrix motion_subspace(const JointModel& joint);
 
 // ---------------------------------------------------------------- inline
+
+namespace detail {
+// The joints other than revolute and prismatic ones (out of line).
+void joint_placement_general(const JointModel& joint, const SE3& placement, const double* q, SE3& out);
+
+// P·R for R the rotation by `angle` about the coordinate axis k (unit[k] = ±1,
+// the other two components exactly 0). Column k of R is e_k and the other two
+// columns mix in the plane of the others, so each entry of P·R is the sum of
+// at most two products; the result equals P·rotation_about_unit_axis(unit,
+// angle) entry for entry (the terms left out are exact zeros).
+inline void rotate_about_coordinate_axis(const Matrix3& P, int k, double sign, double angle, Matrix3& out) {
+  double sn, c;
+  ::sincos(angle, &sn, &c);  // one call for both, as the compiler makes of cos and sin
+  const double s = sign * sn;
+  const int a = (k + 1) % 3, b = (k + 2) % 3;  // R(a,a) = R(b,b) = c, R(b,a) = s, R(a,b) = −s
+  for (int r = 0; r < 3; ++r) {
+    const double pa = P(r, a), pb = P(r, b);
+    out(r, k) = P(r, k);
+    out(r, a) = pa * c + pb * s;
+    out(r, b) = pa * -s + pb * c;
+  }
+}
+}  // namespace detail
+
+// The joint's motion subspace carried to the world by oMi, column by column
+// into out[6k .. 6k + 6) ([linear; angular]): act_column(oMi,
+// subspace_column(joint, k)) without the products by zero.
+inline void world_subspace_columns(const JointModel& j, const SE3& oMi, double* out) {
+  switch (j.type) {
+    case JointType::Fixed:
+      return;
+    case JointType::Revolute:
+    case JointType::Continuous: {
+      Eigen::Map<Vector3> l(out), w(out + 3);
+      w.noalias() = oMi.rotation * j.unit;
+      l = oMi.translation.cross(w);
+      return;
+    }
+    case JointType::Prismatic: {
+      Eigen::Map<Vector3> l(out), w(out + 3);
+      l.noalias() = oMi.rotation * j.unit;
+      w.setZero();
+      return;
+    }
+    default:
+      for (std::size_t k = 0; k < j.nv; ++k)
+        Eigen::Map<Vector6>(out + 6 * k) = act_column(oMi, subspace_column(j, k));
+      return;
+  }
+}
+
+inline void joint_placement(const JointModel& j, const SE3& P, const double* q, SE3& out) {
+  switch (j.type) {
+    case JointType::Fixed:
+      out = P;
+      return;
+    case JointType::Revolute: {
+      if (q[0] == 0.0) {  // exact identity joint transform
+        out = P;
+        return;
+      }
+      const Vector3& u = j.unit;
+      const int k = u.x() != 0.0 ? 0 : (u.y() != 0.0 ? 1 : 2);
+      if ((u.x() == 0.0) + (u.y() == 0.0) + (u.z() == 0.0) == 2 && std::abs(u[k]) == 1.0) {
+        detail::rotate_about_coordinate_axis(P.rotation, k, u[k], q[0], out.rotation);
+      } else {
+        out.rotation.noalias() = P.rotation * rotation_about_unit_axis(j.unit, q[0]);
+      }
+      out.translation = P.translation;
+      return;
+    }
+    case JointType::Prismatic:
+      out.rotation = P.rotation;
+      out.translation.noalias() = P.rotation * (j.unit * q[0]);
+      out.translation += P.translation;
+      return;
+    default:
+      detail::joint_placement_general(j, P, q, out);
+      return;
+  }
+}
 
 inline Motion joint_motion(const JointModel& j, const double* x) {
   Motion m;

@@ -307,25 +307,50 @@ inline Matrix6 inertia_matrix(const BodyInertia& Y) {
 
 // Momentum of the body moving with (ω, v):
 // (I_c ω + m c × (v − c × ω), m (v − c × ω)).
+// Written out on the packed inertia, with the sums of inertia_tensor(Y) · ω
+// grouped as the 3×3 product groups them: rows x and y as (a + b) + c, row z
+// as a + (b + c).
 inline Force inertia_apply(const BodyInertia& Y, const Motion& m) {
-  const Vector3 vc = m.linear - Y.lever.cross(m.angular);  // velocity of the centre of mass
+  const double* I = Y.inertia.data();
+  const double cx = Y.lever.x(), cy = Y.lever.y(), cz = Y.lever.z();
+  const double wx = m.angular.x(), wy = m.angular.y(), wz = m.angular.z();
+  // velocity of the centre of mass, v − c × ω, times the mass
+  const double fx = Y.mass * (m.linear.x() - (cy * wz - cz * wy));
+  const double fy = Y.mass * (m.linear.y() - (cz * wx - cx * wz));
+  const double fz = Y.mass * (m.linear.z() - (cx * wy - cy * wx));
   Force out;
-  out.force = Y.mass * vc;
-  out.moment = inertia_tensor(Y) * m.angular + Y.lever.cross(out.force);
+  out.force = Vector3(fx, fy, fz);
+  out.moment = Vector3(((I[0] * wx + I[1] * wy) + I[3] * wz) + (cy * fz - cz * fy),
+                       ((I[1] * wx + I[2] * wy) + I[4] * wz) + (cz * fx - cx * fz),
+                       (I[3] * wx + (I[4] * wy + I[5] * wz)) + (cx * fy - cy * fx));
   return out;
 }
 
 // d/dt of the 6×6 inertia of a body moving with m = (ω, v):
-// m×*·Ŷ − Ŷ·m×, in [linear; angular] order.
+// m×*·Ŷ − Ŷ·m×, in [linear; angular] order. With Ŷ = [[m E, −m C], [m C, D]],
+// C = [c]×, D = I_c − m C C, W = [ω]×, V = [v]× this is
+//   [[0, m [c × ω − v]×], [−m [c × ω − v]×, W D − D W − m (V C + C V)]],
+// where W D − D W = W D + (W D)ᵀ and V C + C V = c vᵀ + v cᵀ − 2 (c·v) E.
 inline Matrix6 inertia_variation(const BodyInertia& Y, const Motion& m) {
-  const Matrix6 Yhat = inertia_matrix(Y);
-  const Matrix3 W = skew(m.angular), V = skew(m.linear);
-  Matrix6 mx = Matrix6::Zero();  // motion cross matrix for [linear; angular]
-  mx.topLeftCorner<3, 3>() = W;
-  mx.topRightCorner<3, 3>() = V;
-  mx.bottomRightCorner<3, 3>() = W;
-  const Matrix6 mxs = -mx.transpose();
-  return mxs * Yhat - Yhat * mx;
+  const double mass = Y.mass;
+  const Vector3& c = Y.lever;
+  const Vector3& w = m.angular;
+  const Vector3& v = m.linear;
+  Matrix3 D = inertia_tensor(Y);
+  D.noalias() -= mass * (c * c.transpose());
+  D.diagonal().array() += mass * c.squaredNorm();
+  Matrix3 WD;
+  WD.noalias() = skew(w) * D;
+  Matrix3 BR = WD + WD.transpose();
+  BR.noalias() -= mass * (c * v.transpose() + v * c.transpose());
+  BR.diagonal().array() += 2.0 * mass * c.dot(v);
+  const Matrix3 S = skew(mass * (c.cross(w) - v));
+  Matrix6 out;
+  out.topLeftCorner<3, 3>().setZero();
+  out.topRightCorner<3, 3>() = S;
+  out.bottomLeftCorner<3, 3>() = -S;
+  out.bottomRightCorner<3, 3>() = BR;
+  return out;
 }
 
 inline void matrix6_add(Matrix6& A, const Matrix6& B) { A += B; }

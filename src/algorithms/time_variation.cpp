@@ -16,32 +16,47 @@ Vector6 cross_column(const Motion& m, const Vector6& c) {
 
 }  // namespace
 
+void time_variation_step(const Model& model, Data& data, JointIndex i, const double* q,
+                         const double* v) {
+  const JointModel& joint = model.joints[i];
+  const JointIndex p = model.parents[i];
+  SE3& limi = data.limi[i];
+  joint_placement(joint, model.jointPlacements[i], q + model.idx_q[i], limi);
+  if (p == 0) {
+    data.oMi[i] = limi;
+  } else {
+    const SE3& oMp = data.oMi[p];
+    SE3& oMi = data.oMi[i];
+    oMi.rotation.noalias() = oMp.rotation * limi.rotation;
+    oMi.translation.noalias() = oMp.rotation * limi.translation;
+    oMi.translation += oMp.translation;
+  }
+  data.v[i] = act_inv_motion(limi, data.v[p]);
+  if (joint.nv == 0) {
+    data.ov[i] = act_motion(data.oMi[i], data.v[i]);
+    return;
+  }
+  const std::size_t iv = model.idx_v[i];
+  data.v[i] += joint_motion(joint, v + iv);
+  data.ov[i] = act_motion(data.oMi[i], data.v[i]);
+  double* J = data.j.data() + 6 * iv;
+  double* dJ = data.dJ.data() + 6 * iv;
+  world_subspace_columns(joint, data.oMi[i], J);
+  for (std::size_t k = 0; k < joint.nv; ++k)
+    Eigen::Map<Vector6>(dJ + 6 * k) = cross_column(data.ov[i], Eigen::Map<const Vector6>(J + 6 * k));
+}
+
 void computeJointJacobiansTimeVariation(const Model& model, Data& data,
                                         const Eigen::Ref<const Eigen::VectorXd>& q,
                                         const Eigen::Ref<const Eigen::VectorXd>& v) {
   check_configuration_size(model, q.size());
   check_velocity_size(model, v.size());
   data.check_model(model);
-  data.j.setZero();
-  data.dJ.setZero();
   data.v[0] = Motion::Zero();
   // Forward pass: v_i = limi⁻¹·v_λ + S q̇_i;  ov_i = oMi·v_i;
-  //   J_c = oMi·S_k;  dJ_c = ov_i × J_c.
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointModel& joint = model.joints[i];
-    const JointIndex p = model.parents[i];
-    SE3& limi = data.limi[i];
-    joint_placement(joint, model.jointPlacements[i], q.data() + model.idx_q[i], limi);
-    data.oMi[i] = p == 0 ? limi : compose(data.oMi[p], limi);
-    data.v[i] = act_inv_motion(limi, data.v[p]);
-    if (joint.nv > 0) data.v[i] += joint_motion(joint, v.data() + model.idx_v[i]);
-    data.ov[i] = act_motion(data.oMi[i], data.v[i]);
-    for (std::size_t k = 0; k < joint.nv; ++k) {
-      const auto c = static_cast<Eigen::Index>(model.idx_v[i] + k);
-      data.j.col(c) = act_column(data.oMi[i], subspace_column(joint, k));
-      data.dJ.col(c) = cross_column(data.ov[i], data.j.col(c));
-    }
-  }
+  //   J_c = oMi·S_k;  dJ_c = ov_i × J_c. Every column of J and dJ belongs
+  // to one joint, so each is written once and none needs clearing.
+  for (JointIndex i = 1; i < model.njoints; ++i) time_variation_step(model, data, i, q.data(), v.data());
 }
 
 void getFrameJacobianTimeVariation(const Model& model, const Data& data, FrameIndex frame_id,

@@ -1,0 +1,130 @@
+// Every algorithm runs without touching the heap once its Data exists. The
+// test executable counts calls to the C allocator (Eigen allocates through
+// malloc, operator new ends there too); each algorithm is run on a
+// floating-base tree with every joint kind, from several states.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "algorithms/all_terms.hpp"
+#include "algorithms/configuration.hpp"
+#include "algorithms/coriolis.hpp"
+#include "algorithms/crba.hpp"
+#include "algorithms/jacobians.hpp"
+#include "algorithms/kinematics.hpp"
+#include "algorithms/rnea.hpp"
+#include "algorithms/time_variation.hpp"
+#include "test_models.hpp"
+
+// The allocator of the C library under its own names, wrapped with a count.
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void* __libc_memalign(std::size_t, std::size_t);
+void __libc_free(void*);
+}
+
+namespace {
+std::atomic<long> allocations{0};
+}  // namespace
+
+extern "C" {
+void* malloc(std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_malloc(n);
+}
+void* calloc(std::size_t count, std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_calloc(count, n);
+}
+void* realloc(void* p, std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_realloc(p, n);
+}
+void* memalign(std::size_t align, std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_memalign(align, n);
+}
+void* aligned_alloc(std::size_t align, std::size_t n) { return memalign(align, n); }
+int posix_memalign(void** out, std::size_t align, std::size_t n) {
+  void* p = memalign(align, n);
+  if (p == nullptr) return ENOMEM;
+  *out = p;
+  return 0;
+}
+void free(void* p) { __libc_free(p); }
+}
+
+namespace lumo {
+namespace {
+
+using Eigen::VectorXd;
+
+TEST(Allocations, TheCountSeesEigenAndOperatorNew) {
+  long before = allocations.load();
+  VectorXd x = VectorXd::Zero(50);
+  EXPECT_EQ(allocations.load() - before, 1);
+  before = allocations.load();
+  auto* y = new std::string(100, 'x');
+  EXPECT_GE(allocations.load() - before, 2);
+  delete y;
+  EXPECT_EQ(x.size(), 50);
+}
+
+TEST(Allocations, NoAlgorithmAllocatesPerCall) {
+  test::TreeOptions options;
+  options.floating_base = true;
+  Model model = test::random_tree(5, 24, options);
+  std::mt19937 rng(3);
+  model.add_frame(Frame{"tip", model.njoints - 1, test::random_placement(rng), OP_FRAME});
+  for (JointType kind : options.kinds) {  // every joint kind is present
+    bool found = false;
+    for (const JointModel& j : model.joints) found = found || j.type == kind;
+    ASSERT_TRUE(found) << joint_type_name(kind);
+  }
+  Data data(model);
+  const auto nv = static_cast<Eigen::Index>(model.nv);
+  Matrix6X J(6, nv);
+  VectorXd out(static_cast<Eigen::Index>(model.nq));
+  std::vector<VectorXd> q, v, a;
+  for (int k = 0; k < 4; ++k) {
+    q.push_back(test::random_configuration(model, rng));
+    v.push_back(test::random_velocity(model, rng));
+    a.push_back(test::random_velocity(model, rng));
+  }
+  const JointIndex last_joint = model.njoints - 1;
+  const FrameIndex last_frame = model.nframes - 1;
+  const std::vector<std::pair<std::string, std::function<void(int)>>> calls = {
+      {"forwardKinematics", [&](int k) { forwardKinematics(model, data, q[k]); }},
+      {"neutral", [&](int) { neutral(model, out); }},
+      {"integrate", [&](int k) { integrate(model, q[k], v[k], out); }},
+      {"rnea", [&](int k) { rnea(model, data, q[k], v[k], a[k]); }},
+      {"non_linear_effects", [&](int k) { non_linear_effects(model, data, q[k], v[k]); }},
+      {"compute_gravity", [&](int k) { compute_gravity(model, data, q[k]); }},
+      {"crba", [&](int k) { crba(model, data, q[k]); }},
+      {"computeJointJacobians", [&](int k) { computeJointJacobians(model, data, q[k]); }},
+      {"computeJointJacobian", [&](int k) { computeJointJacobian(model, data, q[k], last_joint, J); }},
+      {"getFrameJacobian",
+       [&](int k) { getFrameJacobian(model, data, last_frame, static_cast<ReferenceFrame>(k % 3), J); }},
+      {"computeJointJacobiansTimeVariation",
+       [&](int k) { computeJointJacobiansTimeVariation(model, data, q[k], v[k]); }},
+      {"getFrameJacobianTimeVariation",
+       [&](int k) { getFrameJacobianTimeVariation(model, data, last_frame, static_cast<ReferenceFrame>(k % 3), J); }},
+      {"computeAllTerms", [&](int k) { computeAllTerms(model, data, q[k], v[k]); }},
+      {"computeCoriolisMatrix", [&](int k) { computeCoriolisMatrix(model, data, q[k], v[k]); }},
+  };
+  for (const auto& [name, call] : calls) {
+    call(0);  // any first-use work of the library outside the algorithm
+    const long before = allocations.load();
+    for (int k = 0; k < 4; ++k) call(k);
+    EXPECT_EQ(allocations.load() - before, 0) << name;
+  }
+}
+
+}  // namespace
+}  // namespace lumo
