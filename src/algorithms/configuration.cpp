@@ -21,9 +21,17 @@ void check_velocity_size(const Model& model, Eigen::Index v_len) {
 void neutral(const Model& model, Eigen::Ref<Eigen::VectorXd> out) {
   check_configuration_size(model, out.size());
   out.setZero();
+  std::size_t iq = 0;
   for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointType type = model.joints[i].type;
+    const std::size_t size = joint_nq(type);
+    if (type != JointType::Fixed && size != model.nq_joint[i])
+      throw InternalError(cat("Configuration size mismatch for joint ", i, ": expected ", size,
+                              ", got ", model.nq_joint[i]));
+    if (model.idx_q[i] + size > model.nq) throw InternalError("Matrix index out of bounds.");
+    iq += size;
     double* x = out.data() + model.idx_q[i];
-    switch (model.joints[i].type) {
+    switch (type) {
       case JointType::Continuous: x[0] = 1.0; break;
       case JointType::Planar: x[2] = 1.0; break;
       case JointType::Floating: x[6] = 1.0; break;
@@ -31,6 +39,8 @@ void neutral(const Model& model, Eigen::Ref<Eigen::VectorXd> out) {
       default: break;
     }
   }
+  if (iq != model.nq)
+    throw InternalError(cat("Configuration vector size mismatch: expected ", model.nq, ", got ", iq));
 }
 
 Eigen::VectorXd neutral(const Model& model) {
@@ -41,9 +51,16 @@ Eigen::VectorXd neutral(const Model& model) {
 
 namespace {
 
-// r ⊗ d with r = q/|q| and d the rotation by ω (in the joint frame), then one
-// Newton step towards unit length. q and the result are (x, y, z, w).
-void integrate_quaternion(const double* q, const Vector3& w, double* out) {
+// q/|q| for the quaternion (x, y, z, w) at q.
+Eigen::Vector4d unit_quaternion(const double* q) {
+  Eigen::Vector4d r(q[0], q[1], q[2], q[3]);
+  r /= r.norm();
+  return r;
+}
+
+// r ⊗ d with r = q/|q| (given) and d the rotation by ω (in the joint frame),
+// then one Newton step towards unit length. r and the result are (x, y, z, w).
+void integrate_quaternion(const Eigen::Vector4d& r, const Vector3& w, double* out) {
   const double theta = w.norm();
   Eigen::Vector4d d;  // (x, y, z, w)
   if (theta < 1e-7) {
@@ -52,8 +69,6 @@ void integrate_quaternion(const double* q, const Vector3& w, double* out) {
     d << std::sin(0.5 * theta) * w / theta, std::cos(0.5 * theta);
   }
   d /= d.norm();
-  Eigen::Vector4d r(q[0], q[1], q[2], q[3]);
-  r /= r.norm();
   const Vector3 rv = r.head<3>(), dv = d.head<3>();
   const double rw = r[3], dw = d[3];
   Eigen::Vector4d n;
@@ -70,10 +85,28 @@ void integrate(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
   check_velocity_size(model, v.size());
   check_configuration_size(model, out.size());
   for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointType type = model.joints[i].type;
+    if (type == JointType::Planar) {
+      if (model.nq_joint[i] < 4)
+        throw InternalError(cat("Planar joint requires nq>=4, got nq=", model.nq_joint[i],
+                                " at joint_id=", i));
+      if (model.nv_joint[i] < 3)
+        throw InternalError(cat("Planar joint requires nv>=3, got nv=", model.nv_joint[i],
+                                " at joint_id=", i));
+      if (model.idx_q[i] + model.nq_joint[i] > static_cast<std::size_t>(q.size()))
+        throw InternalError(cat("q index out of bounds: q_idx=", model.idx_q[i], ", nq_joint=",
+                                model.nq_joint[i], ", q.len()=", q.size(), ", joint_id=", i));
+      if (model.idx_v[i] + model.nv_joint[i] > static_cast<std::size_t>(v.size()))
+        throw InternalError(cat("v index out of bounds: v_idx=", model.idx_v[i], ", nv_joint=",
+                                model.nv_joint[i], ", v.len()=", v.size(), ", joint_id=", i));
+    } else if (model.idx_q[i] + joint_nq(type) > static_cast<std::size_t>(q.size()) ||
+               model.idx_v[i] + joint_nv(type) > static_cast<std::size_t>(v.size())) {
+      throw InternalError("Matrix index out of bounds.");
+    }
     const double* x = q.data() + model.idx_q[i];
     const double* w = v.data() + model.idx_v[i];
     double* y = out.data() + model.idx_q[i];
-    switch (model.joints[i].type) {
+    switch (type) {
       case JointType::Fixed:
         break;
       case JointType::Revolute:
@@ -103,20 +136,19 @@ void integrate(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
         break;
       }
       case JointType::Floating: {
-        Eigen::Vector4d r(x[3], x[4], x[5], x[6]);
-        r /= r.norm();
+        const Eigen::Vector4d r = unit_quaternion(x + 3);  // normalised once for both parts
         const Vector3 qv = r.head<3>(), lin(w[0], w[1], w[2]);
         const Vector3 t = 2.0 * qv.cross(lin);
         const Vector3 p = Vector3(x[0], x[1], x[2]) + lin + r[3] * t + qv.cross(t);
         double quat[4];
-        integrate_quaternion(x + 3, Vector3(w[3], w[4], w[5]), quat);
+        integrate_quaternion(r, Vector3(w[3], w[4], w[5]), quat);
         for (int k = 0; k < 3; ++k) y[k] = p[k];
         for (int k = 0; k < 4; ++k) y[3 + k] = quat[k];
         break;
       }
       case JointType::Spherical: {
         double quat[4];
-        integrate_quaternion(x, Vector3(w[0], w[1], w[2]), quat);
+        integrate_quaternion(unit_quaternion(x), Vector3(w[0], w[1], w[2]), quat);
         for (int k = 0; k < 4; ++k) y[k] = quat[k];
         break;
       }
