@@ -62,22 +62,23 @@ TEST(JointTransform, ClosedForms) {
   EXPECT_TRUE(near(transform(JointType::Fixed, {}), identity(), 0.0));
 }
 
-TEST(JointMotion, FloatingStoresAngularFirst) {
-  const double x[] = {1, 2, 3, 4, 5, 6};
-  const Motion m = joint_motion(JointModel::make(JointType::Floating), x);
-  EXPECT_EQ(m.angular, Vector3(4, 5, 6));
-  EXPECT_EQ(m.linear, Vector3(1, 2, 3));
-}
-
-TEST(JointMotion, EqualsSubspaceTimesVelocity) {
+// joint_motion is S·x and joint_project is Sᵀ·f, with the halves exchanged.
+TEST(JointMotion, AgreesWithSubspace) {
   std::mt19937 rng(11);
   for (JointType kind : kAllKinds) {
     const JointModel j = JointModel::make(kind, test::random_vector(rng, 2.0));
+    const auto nv = static_cast<Eigen::Index>(j.nv);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
-    const Eigen::VectorXd x =
-        Eigen::VectorXd::NullaryExpr(static_cast<Eigen::Index>(j.nv), [&] { return u(rng); });
+    const Eigen::VectorXd x = Eigen::VectorXd::NullaryExpr(nv, [&] { return u(rng); });
     const Vector6 column = motion_subspace(j) * x;
     EXPECT_TRUE(near(to_column(joint_motion(j, x.data())), column, kTol)) << joint_type_name(kind);
+    const Force f = test::random_force(rng);
+    Vector6 wrench;
+    wrench << f.force, f.moment;
+    Eigen::VectorXd projected = Eigen::VectorXd::Constant(nv, 99.0);
+    joint_project(j, f, projected.data());
+    EXPECT_TRUE(near(projected, Eigen::VectorXd(motion_subspace(j).transpose() * wrench), kTol))
+        << joint_type_name(kind);
   }
 }
 
@@ -107,16 +108,35 @@ TEST(JointSubspace, MatchesDerivativeOfTransform) {
 
 TEST(JointPlacement, EqualsPlacementTimesTransform) {
   std::mt19937 rng(13);
-  for (JointType kind : kAllKinds) {
+  std::vector<JointModel> joints;
+  for (JointType kind : kAllKinds) joints.push_back(JointModel::make(kind, test::random_vector(rng, 2.0)));
+  for (int k = 0; k < 3; ++k)  // revolute and prismatic joints about ±(scaled) coordinate axes
+    for (double sign : {2.0, -0.5})
+      for (JointType kind : {JointType::Revolute, JointType::Prismatic})
+        joints.push_back(JointModel::make(kind, sign * Vector3::Unit(k)));
+  for (const JointModel& joint : joints) {
     Model model;
-    model.add_joint(0, JointModel::make(kind, test::random_vector(rng, 2.0)), SE3::Identity(), "j");
+    model.add_joint(0, joint, SE3::Identity(), "j");
     const SE3 P = test::random_placement(rng);
     for (const Eigen::VectorXd& q : {test::random_configuration(model, rng), neutral(model)}) {
       SE3 out;
-      joint_placement(model.joints[1], P, q.data(), out);
-      EXPECT_TRUE(near(out, compose(P, joint_transform(model.joints[1], q.data())), kTol))
-          << joint_type_name(kind);
+      joint_placement(joint, P, q.data(), out);
+      EXPECT_TRUE(near(out, compose(P, joint_transform(joint, q.data())), kTol))
+          << joint_type_name(joint.type) << " axis " << joint.axis.transpose();
     }
+  }
+}
+
+TEST(JointSubspace, WorldColumnsAreTransformedColumns) {
+  std::mt19937 rng(14);
+  for (JointType kind : kAllKinds) {
+    const JointModel j = JointModel::make(kind, test::random_vector(rng, 2.0));
+    const SE3 oMi = test::random_placement(rng);
+    Eigen::Matrix<double, 6, Eigen::Dynamic> out(6, static_cast<Eigen::Index>(j.nv));
+    world_subspace_columns(j, oMi, out.data());
+    for (std::size_t k = 0; k < j.nv; ++k)
+      EXPECT_TRUE(near(out.col(static_cast<Eigen::Index>(k)), act_column(oMi, subspace_column(j, k)), kTol))
+          << joint_type_name(kind) << " column " << k;
   }
 }
 
