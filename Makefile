@@ -41,7 +41,7 @@ bench: install
 	  || echo "peers not installed:$$missing (their columns are skipped)"; fi
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_BENCHMARKS=ON
 	cmake --build build/bench -j $(JOBS)
-	$(PIN) ./build/bench/lumo_benchmarks --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
+	$(PIN) ./build/bench/lumo_benchmarks --benchmark_repetitions=5 --benchmark_min_time=0.2 --benchmark_report_aggregates_only=true \
 	  --benchmark_out=build/bench/core.json
 	$(PIN) ./build/bench/lumo_peers
 	$(PIN) $(PYTHON) benchmarks/time_python.py build/bench/core.json

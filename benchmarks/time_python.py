@@ -2,8 +2,9 @@
 
 Models: models/arm7.urdf, models/humanoid.urdf and revolute chains of 7, 50
 and 200 joints (made as URDF text). Each sample times a batch of calls with
-timeit (the statement is the bare call, so the loop adds ~10 ns) and divides
-by the batch size; the median over the samples is printed, in ns.
+timeit (the statement is the bare call, so the loop adds ~10 ns) on the CPU
+time of this thread, as the C++ benchmarks do, and divides by the batch size;
+the median over the samples is printed, in ns.
 
     python3 benchmarks/time_python.py [core.json]
 
@@ -15,6 +16,7 @@ the binding (argument checks, result array) on top of the algorithm.
 import json
 import statistics
 import sys
+import time
 import timeit
 from pathlib import Path
 
@@ -64,7 +66,7 @@ def random_configuration(model, rng):
 
 
 def median_ns(stmt, names, samples=21, target_s=0.02):
-    timer = timeit.Timer(stmt, globals=names)
+    timer = timeit.Timer(stmt, timer=time.thread_time, globals=names)
     number, _ = timer.autorange()  # at least 0.2 s in all: also warms up
     number = max(1, int(number * target_s / 0.2))
     times = timer.repeat(repeat=samples, number=number)
