@@ -259,11 +259,20 @@ inline void set_inertia_tensor(BodyInertia& Y, const Matrix3& T) {
 
 // The inertia expressed in the frame a, given M = aMb and Y in frame b:
 // mass kept, lever R c + p, rotational inertia R I Rᵀ (about the centre of mass).
+// Only the six packed entries of (R I) Rᵀ are formed, each summed as the 3×3
+// product sums it: rows x and y as (a + b) + c, row z as a + (b + c).
 inline BodyInertia inertia_transform(const SE3& M, const BodyInertia& Y) {
   BodyInertia out;
   out.mass = Y.mass;
   out.lever = act_point(M, Y.lever);
-  set_inertia_tensor(out, M.rotation * inertia_tensor(Y) * M.rotation.transpose());
+  const Matrix3& R = M.rotation;
+  Matrix3 T;
+  T.noalias() = R * inertia_tensor(Y);
+  auto entry = [&](int i, int j) {
+    const double p0 = T(i, 0) * R(j, 0), p1 = T(i, 1) * R(j, 1), p2 = T(i, 2) * R(j, 2);
+    return i < 2 ? (p0 + p1) + p2 : p0 + (p1 + p2);
+  };
+  out.inertia = {entry(0, 0), entry(1, 0), entry(1, 1), entry(2, 0), entry(2, 1), entry(2, 2)};
   return out;
 }
 
