@@ -87,7 +87,7 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
       f_nle[p] += act_force(data.limi[i], f_nle[i]);
       f_g[p] += act_force(data.limi[i], f_g[i]);
     }
-    inertia_merge(data.world_inertia[p], data.world_inertia[i]);
+    composite_merge(data.world_inertia[p], data.world_inertia[i]);
     data.world_inertia_rate[p] += data.world_inertia_rate[i];
   }
 

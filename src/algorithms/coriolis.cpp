@@ -82,7 +82,7 @@ void computeCoriolisMatrix(const Model& model, Data& data, const Eigen::Ref<cons
     if (p != 0) {
       Yc[p] += Yc[i];
       Bc[p] += Bc[i];
-      inertia_merge(data.world_inertia[p], data.world_inertia[i]);
+      composite_merge(data.world_inertia[p], data.world_inertia[i]);
     }
   }
 }

@@ -68,7 +68,7 @@ const Eigen::MatrixXd& crba(const Model& model, Data& data, const Eigen::Ref<con
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
     mass_matrix_columns(model, data, i, data.world_inertia[i], nullptr);
     const JointIndex p = model.parents[i];
-    if (p != 0) inertia_merge(data.world_inertia[p], data.world_inertia[i]);
+    if (p != 0) composite_merge(data.world_inertia[p], data.world_inertia[i]);
   }
   return data.M;
 }

@@ -302,6 +302,21 @@ inline void inertia_merge(BodyInertia& Ya, const BodyInertia& Yb) {
   Ya.inertia = I;
 }
 
+// Y_a ← Y_a + Y_b for composite inertias: inertia_merge, except that below
+// a combined mass of 1e-10 the rotational inertias still add up (a massless
+// body's spatial inertia does not depend on where its centre of mass is), so
+// no body is lost from a composite.
+inline void composite_merge(BodyInertia& Ya, const BodyInertia& Yb) {
+  const double m = Ya.mass + Yb.mass;
+  if (m >= 1e-10) {
+    inertia_merge(Ya, Yb);
+    return;
+  }
+  if (m > 0.0) Ya.lever = (Ya.mass * Ya.lever + Yb.mass * Yb.lever) / m;
+  Ya.mass = m;
+  for (int k = 0; k < 6; ++k) Ya.inertia[k] += Yb.inertia[k];
+}
+
 // The 6×6 spatial inertia in [linear; angular] order:
 // [[m E, −m [c]×], [m [c]×, I_c − m [c]×[c]×]].
 inline Matrix6 inertia_matrix(const BodyInertia& Y) {

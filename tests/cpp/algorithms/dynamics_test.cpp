@@ -74,6 +74,19 @@ TEST(DynamicsClosedForm, RevoluteAboutZWithPointMassOnLever) {
   EXPECT_TRUE(near(data.a[0].angular, Vector3(0, 0, -w), 0.0));
 }
 
+// A massless body with rotational inertia, below a massless body on a fixed
+// joint: still part of the composite inertia, so rnea = M·a + nle holds.
+TEST(DynamicsClosedForm, MasslessBodiesKeepTheirRotationalInertia) {
+  Model model;
+  model.add_joint(0, JointModel::make(JointType::Revolute, Vector3::UnitZ()), SE3::Identity(), "z");
+  model.add_joint(1, JointModel::make(JointType::Fixed), SE3::Identity(), "tool");
+  model.set_inertia(2, {0.0, Vector3(0.3, 0, 0), {0.1, 0, 0.2, 0, 0, 0.5}});
+  Data data(model);
+  const Vector1d q(0.3);
+  EXPECT_NEAR(crba(model, data, q)(0, 0), 0.5, kTol);
+  EXPECT_NEAR(rnea(model, data, q, Vector1d(0.0), Vector1d(1.0))[0], 0.5, kTol);
+}
+
 TEST(DynamicsClosedForm, PlanarTwoLinkArm) {
   const test::PlanarArm p{
       .l1 = 0.8, .lc1 = 0.35, .lc2 = 0.45, .m1 = 1.3, .m2 = 0.9, .I1 = 0.07, .I2 = 0.05};
