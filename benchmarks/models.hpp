@@ -70,6 +70,24 @@ inline Model revolute_chain(int n) {
   return model;
 }
 
+// The URDF text of revolute_chain(n) (benchmarks/time_python.py makes the
+// same text), so the chains carry frames like the sample models.
+inline std::string chain_urdf(int n) {
+  const char* axes[] = {"0 0 1", "0 1 0", "1 0 0"};
+  std::string links = "<link name=\"base\"/>", joints;
+  for (int k = 0; k < n; ++k) {
+    const std::string link = "l" + std::to_string(k);
+    const std::string parent = k == 0 ? "base" : "l" + std::to_string(k - 1);
+    links += "<link name=\"" + link +
+             "\"><inertial><origin xyz=\"0 0 0.05\"/><mass value=\"1\"/>"
+             "<inertia ixx=\"0.01\" ixy=\"0\" ixz=\"0\" iyy=\"0.01\" iyz=\"0\" izz=\"0.005\"/></inertial></link>";
+    joints += "<joint name=\"joint" + std::to_string(k + 1) + "\" type=\"revolute\"><parent link=\"" + parent +
+              "\"/><child link=\"" + link + "\"/><origin xyz=\"0 0 0.1\"/><axis xyz=\"" + axes[k % 3] +
+              "\"/><limit lower=\"-3\" upper=\"3\" effort=\"1\" velocity=\"1\"/></joint>";
+  }
+  return "<robot name=\"chain" + std::to_string(n) + "\">" + links + joints + "</robot>";
+}
+
 // A floating base with four revolute limbs of `per_limb` joints (used only
 // when models/humanoid.urdf is missing).
 inline Model floating_humanoid(int per_limb = 7) {
@@ -171,12 +189,12 @@ struct NamedModel {
 };
 
 // The benchmark models: the sample arm and humanoid, and chains of 7, 50
-// and 200 revolute joints.
+// and 200 revolute joints (read from their URDF text, as from Python).
 inline std::vector<NamedModel> all_models() {
   std::vector<NamedModel> out;
   out.push_back({"arm7", arm7()});
   out.push_back({"humanoid", humanoid()});
-  for (int n : {7, 50, 200}) out.push_back({"chain" + std::to_string(n), revolute_chain(n)});
+  for (int n : {7, 50, 200}) out.push_back({"chain" + std::to_string(n), parse_urdf_from_string(chain_urdf(n))});
   return out;
 }
 

@@ -2,9 +2,11 @@
 
 Models: models/arm7.urdf, models/humanoid.urdf and revolute chains of 7, 50
 and 200 joints (made as URDF text). Each sample times a batch of calls with
-timeit (the statement is the bare call, so the loop adds ~10 ns) on the CPU
-time of this thread, as the C++ benchmarks do, and divides by the batch size;
-the median over the samples is printed, in ns.
+timeit on the CPU time of this thread, as the C++ benchmarks do, and
+divides by the batch size; the median over the samples is printed, in ns.
+Like the C++ benchmarks, each call takes the next of 64 random states (angles
+uniform in (-pi, pi)); the time to fetch the next arguments, measured alone,
+is taken off.
 
     python3 benchmarks/time_python.py [core.json]
 
@@ -13,6 +15,7 @@ with repetitions so that it holds medians), the C++ median of the same
 algorithm and model is printed beside each, and the difference: the cost of
 the binding (argument checks, result array) on top of the algorithm.
 """
+import itertools
 import json
 import statistics
 import sys
@@ -29,7 +32,7 @@ MODELS = Path(__file__).resolve().parent.parent / "models"
 
 def chain_urdf(n):
     """A chain of n revolute joints with axes cycling z, y, x, links 0.1 apart
-    along z, 1 kg bodies: the chain of the C++ benchmarks."""
+    along z, 1 kg bodies: the same text as chain_urdf in models.hpp."""
     axes = ["0 0 1", "0 1 0", "1 0 0"]
     links = ['<link name="base"/>']
     joints = []
@@ -59,10 +62,10 @@ def models():
 
 
 def random_configuration(model, rng):
-    """Uniform angles for revolute joints; the neutral quaternion of a
-    floating base moved along a random twist (integrate keeps it unit)."""
-    q = ld.neutral(model)
-    return ld.integrate(model, q, rng.uniform(-1.0, 1.0, model.nv))
+    """Angles uniform in (-pi, pi) for revolute joints, as in the C++
+    benchmarks (the time of sin and cos depends on the range); a floating
+    base moved from the neutral one along a random twist."""
+    return ld.integrate(model, ld.neutral(model), rng.uniform(-np.pi, np.pi, model.nv))
 
 
 def median_ns(stmt, names, samples=21, target_s=0.02):
@@ -73,22 +76,25 @@ def median_ns(stmt, names, samples=21, target_s=0.02):
     return statistics.median(times) / number * 1e9
 
 
+# The arguments of each function, from one state (model, data, q, v, a, ...).
 CALLS = {
-    "neutral": "f(model)",
-    "integrate": "f(model, q, v)",
-    "forwardKinematics": "f(model, data, q)",
-    "rnea": "f(model, data, q, v, a)",
-    "non_linear_effects": "f(model, data, q, v)",
-    "compute_gravity": "f(model, data, q)",
-    "crba": "f(model, data, q)",
-    "computeJointJacobians": "f(model, data, q)",
-    "computeJointJacobian": "f(model, data, q, last_joint)",
-    "getFrameJacobian": "f(model, data, last_frame, LOCAL)",
-    "computeJointJacobiansTimeVariation": "f(model, data, q, v)",
-    "getFrameJacobianTimeVariation": "f(model, data, last_frame, LOCAL)",
-    "computeAllTerms": "f(model, data, q, v)",
-    "computeCoriolisMatrix": "f(model, data, q, v)",
+    "neutral": lambda s: (s["model"],),
+    "integrate": lambda s: (s["model"], s["q"], s["v"]),
+    "forwardKinematics": lambda s: (s["model"], s["data"], s["q"]),
+    "rnea": lambda s: (s["model"], s["data"], s["q"], s["v"], s["a"]),
+    "non_linear_effects": lambda s: (s["model"], s["data"], s["q"], s["v"]),
+    "compute_gravity": lambda s: (s["model"], s["data"], s["q"]),
+    "crba": lambda s: (s["model"], s["data"], s["q"]),
+    "computeJointJacobians": lambda s: (s["model"], s["data"], s["q"]),
+    "computeJointJacobian": lambda s: (s["model"], s["data"], s["q"], s["model"].njoints - 1),
+    "getFrameJacobian": lambda s: (s["model"], s["data"], s["model"].nframes - 1, ld.ReferenceFrame.LOCAL),
+    "computeJointJacobiansTimeVariation": lambda s: (s["model"], s["data"], s["q"], s["v"]),
+    "getFrameJacobianTimeVariation":
+        lambda s: (s["model"], s["data"], s["model"].nframes - 1, ld.ReferenceFrame.LOCAL),
+    "computeAllTerms": lambda s: (s["model"], s["data"], s["q"], s["v"]),
+    "computeCoriolisMatrix": lambda s: (s["model"], s["data"], s["q"], s["v"]),
 }
+STATES = 64  # like the C++ benchmarks, each call takes the next of 64 random states
 
 
 def cpp_medians(path):
@@ -112,17 +118,14 @@ def main():
     print(header)
     for name, model in models().items():
         data = model.createData()
-        names = {
-            "model": model, "data": data,
-            "q": random_configuration(model, rng),
-            "v": rng.uniform(-1.0, 1.0, model.nv), "a": rng.uniform(-1.0, 1.0, model.nv),
-            "last_joint": model.njoints - 1, "last_frame": model.nframes - 1,
-            "LOCAL": ld.ReferenceFrame.LOCAL,
-        }
-        ld.computeAllTerms(model, data, names["q"], names["v"])  # for the frame Jacobians
-        for fn, stmt in CALLS.items():
-            names["f"] = getattr(ld, fn)
-            t = median_ns(stmt, names)
+        states = [{"model": model, "data": data, "q": random_configuration(model, rng),
+                   "v": rng.uniform(-1.0, 1.0, model.nv), "a": rng.uniform(-1.0, 1.0, model.nv)}
+                  for _ in range(STATES)]
+        ld.computeAllTerms(model, data, states[0]["q"], states[0]["v"])  # for the frame Jacobians
+        for fn, arguments in CALLS.items():
+            names = {"f": getattr(ld, fn), "it": itertools.cycle([arguments(s) for s in states])}
+            # minus the time to fetch the next arguments
+            t = median_ns("f(*next(it))", names) - median_ns("next(it)", names)
             key = f"{fn}/{name}"
             line = f"{key:<46} {t:>10.0f}"
             if key in cpp:

@@ -234,9 +234,21 @@ PyObject* new_matrix(const Eigen::Ref<const Eigen::MatrixXd>& m) {
   npy_intp dims[2] = {m.rows(), m.cols()};
   PyObject* arr = PyArray_SimpleNew(2, dims, NPY_DOUBLE);
   if (arr != nullptr && m.size() > 0) {
-    using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
-    Eigen::Map<RowMajor>(static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr))),
-                         m.rows(), m.cols()) = m;
+    // A transposing copy, four columns at a time: reads run down the columns
+    // and writes along the rows, both contiguous.
+    auto* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr)));
+    const Eigen::Index rows = m.rows(), cols = m.cols(), ld = m.outerStride();
+    const double* in = m.data();
+    Eigen::Index j = 0;
+    for (; j + 4 <= cols; j += 4) {
+      const double *c0 = in + j * ld, *c1 = c0 + ld, *c2 = c1 + ld, *c3 = c2 + ld;
+      for (Eigen::Index i = 0; i < rows; ++i) {
+        double* o = out + i * cols + j;
+        o[0] = c0[i], o[1] = c1[i], o[2] = c2[i], o[3] = c3[i];
+      }
+    }
+    for (; j < cols; ++j)
+      for (Eigen::Index i = 0; i < rows; ++i) out[i * cols + j] = in[j * ld + i];
   }
   return arr;
 }
