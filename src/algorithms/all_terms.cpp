@@ -57,6 +57,7 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
     data.world_inertia_rate[i] = inertia_variation(data.world_inertia[i], data.ov[i]);
   }
 
+  const double* rows = rows_for_mass_matrix(data);
   // Backward pass: columns of M and of the momentum matrices from the
   // composite inertias; τ = Sᵀ f; then everything passes to the parent.
   // Every column of M, momentum_matrix and momentum_matrix_rate belongs to
@@ -65,7 +66,7 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
     if (joint.nv > 0) {
-      mass_matrix_columns(model, data, i, data.world_inertia[i], &data.momentum_matrix);
+      mass_matrix_columns(model, data, i, data.world_inertia[i], &data.momentum_matrix, rows);
       // d/dt (Y·J_c) = Ẏ·J_c + Y·dJ_c, where Ẏ = [[0, S], [−S, B]] (top-left
       // block zero, as for each body) and Y·dJ_c is a body momentum.
       const Matrix6& Yd = data.world_inertia_rate[i];

@@ -45,6 +45,7 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   aux_vector_1 = VectorX::Zero(n);
   aux_vector_2 = VectorX::Zero(n);
   aux_matrix = MatrixX::Zero(n, n);
+  aux_jacobian_t = MatrixX::Zero(n, 6);
 }
 
 void Data::reset() {
@@ -62,7 +63,7 @@ void Data::reset() {
   std::fill(subtree_com_sum.begin(), subtree_com_sum.end(), Vector3::Zero());
   std::fill(subtree_mass.begin(), subtree_mass.end(), 0.0);
   for (auto* vec : {&tau, &nle, &g, &aux_vector_1, &aux_vector_2}) vec->setZero();
-  for (auto* mat : {&M, &C, &aux_matrix}) mat->setZero();
+  for (auto* mat : {&M, &C, &aux_matrix, &aux_jacobian_t}) mat->setZero();
   for (auto* mat : {&j, &dJ, &momentum_matrix, &momentum_matrix_rate}) mat->setZero();
   com_jacobian.setZero();
   centroidal_momentum.setZero();

@@ -62,6 +62,7 @@ class Data {
   std::vector<BodyInertia> aux_inertia;
   VectorX aux_vector_1, aux_vector_2;
   MatrixX aux_matrix;
+  MatrixX aux_jacobian_t;  // nv×6: data.j transposed, so its rows lie along memory
 
   // Every result back to its creation value; sizes kept.
   void reset();
