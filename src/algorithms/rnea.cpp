@@ -23,8 +23,12 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
     joint_placement(joint, model.jointPlacements[i], q.data() + model.idx_q[i], limi);
     if (p == 0) {
       data.oMi[i] = limi;
-    } else {
-      data.oMi[i] = compose(data.oMi[p], limi);
+    } else {  // compose(oMi[λ], limi), written in place
+      const SE3& oMp = data.oMi[p];
+      SE3& oMi = data.oMi[i];
+      oMi.rotation.noalias() = oMp.rotation * limi.rotation;
+      oMi.translation.noalias() = oMp.rotation * limi.translation;
+      oMi.translation += oMp.translation;
     }
     Motion& vi = data.v[i];
     Motion& ai = data.a[i];
