@@ -2,6 +2,7 @@
 
 #include "configuration.hpp"
 #include "errors.hpp"
+#include "kinematics.hpp"
 
 namespace lumo {
 
@@ -15,18 +16,7 @@ void computeJointJacobians(const Model& model, Data& data, const Eigen::Ref<cons
   double* const J = data.j.data();
   for (JointIndex i = 1; i < model.njoints; ++i) {
     const JointModel& joint = model.joints[i];
-    SE3& limi = data.limi[i];
-    joint_placement(joint, model.jointPlacements[i], q.data() + model.idx_q[i], limi);
-    const JointIndex p = model.parents[i];
-    if (p == 0) {
-      data.oMi[i] = limi;
-    } else {
-      const SE3& oMp = data.oMi[p];
-      SE3& oMi = data.oMi[i];
-      oMi.rotation.noalias() = oMp.rotation * limi.rotation;
-      oMi.translation.noalias() = oMp.rotation * limi.translation;
-      oMi.translation += oMp.translation;
-    }
+    forward_step(model, data, i, q.data());
     world_subspace_columns(joint, data.oMi[i], J + 6 * model.idx_v[i]);
   }
 }
@@ -37,9 +27,7 @@ void computeJointJacobian(const Model& model, Data& data, const Eigen::Ref<const
   if (joint_id >= model.njoints)
     throw ValueError(cat("Joint ID ", joint_id, " is out of range (njoints = ", model.njoints, ")"));
   data.check_model(model);
-  if (J.rows() != 6 || static_cast<std::size_t>(J.cols()) != model.nv)
-    throw InternalError("Matrix index out of bounds.");
-  J.setZero();
+  prepare_jacobian_output(model, J);
   // Walk from the joint to the root; curMj is the joint's frame seen from
   // the current joint on the path. Column c of joint cur = curMj⁻¹·S_k.
   SE3 curMj;
@@ -59,9 +47,7 @@ void extractJointJacobian(const Model& model, const Data& data, JointIndex joint
   if (joint_id >= model.njoints)
     throw ValueError(cat("Joint ID ", joint_id, " out of bounds (njoints = ", model.njoints, ")"));
   data.check_model(model);
-  if (J.rows() != 6 || static_cast<std::size_t>(J.cols()) != model.nv)
-    throw InternalError("Matrix index out of bounds.");
-  J.setZero();
+  prepare_jacobian_output(model, J);
   const SE3& oMF = data.oMi[joint_id];
   for (JointIndex cur = joint_id; cur != 0; cur = model.parents[cur]) {
     for (std::size_t k = 0; k < model.nv_joint[cur]; ++k) {
@@ -83,6 +69,12 @@ void extractJointJacobian(const Model& model, const Data& data, JointIndex joint
       }
     }
   }
+}
+
+void prepare_jacobian_output(const Model& model, Matrix6XView J) {
+  if (J.rows() != 6 || static_cast<std::size_t>(J.cols()) != model.nv)
+    throw InternalError("Matrix index out of bounds.");
+  J.setZero();
 }
 
 JointIndex frame_parent_joint(const Model& model, FrameIndex frame_id) {

@@ -34,6 +34,9 @@ void extractJointJacobian(const Model& model, const Data& data, JointIndex joint
 void getFrameJacobian(const Model& model, const Data& data, FrameIndex frame_id, ReferenceFrame rf,
                       Matrix6XView J);
 
+// Checks that J is 6×nv (InternalError otherwise) and clears it.
+void prepare_jacobian_output(const Model& model, Matrix6XView J);
+
 // Checks frame_id < nframes and its parent joint < njoints (ValueError);
 // returns the parent joint.
 JointIndex frame_parent_joint(const Model& model, FrameIndex frame_id);

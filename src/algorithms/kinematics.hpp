@@ -13,4 +13,21 @@ namespace lumo {
 // identity. One pass in index order; allocates nothing.
 void forwardKinematics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q);
 
+// The step every forward pass starts with, for joint i (its parent done):
+//   limi = placement · joint motion;  oMi = oMi[λ] · limi.
+inline void forward_step(const Model& model, Data& data, JointIndex i, const double* q) {
+  SE3& limi = data.limi[i];
+  joint_placement(model.joints[i], model.jointPlacements[i], q + model.idx_q[i], limi);
+  const JointIndex p = model.parents[i];
+  if (p == 0) {
+    data.oMi[i] = limi;
+    return;
+  }
+  const SE3& oMp = data.oMi[p];  // compose(oMi[λ], limi), written in place
+  SE3& oMi = data.oMi[i];
+  oMi.rotation.noalias() = oMp.rotation * limi.rotation;
+  oMi.translation.noalias() = oMp.rotation * limi.translation;
+  oMi.translation += oMp.translation;
+}
+
 }  // namespace lumo

@@ -2,6 +2,7 @@
 
 #include "configuration.hpp"
 #include "errors.hpp"
+#include "kinematics.hpp"
 
 namespace lumo {
 namespace {
@@ -19,17 +20,8 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
   for (JointIndex i = 1; i < model.njoints; ++i) {
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
-    SE3& limi = data.limi[i];
-    joint_placement(joint, model.jointPlacements[i], q.data() + model.idx_q[i], limi);
-    if (p == 0) {
-      data.oMi[i] = limi;
-    } else {  // compose(oMi[λ], limi), written in place
-      const SE3& oMp = data.oMi[p];
-      SE3& oMi = data.oMi[i];
-      oMi.rotation.noalias() = oMp.rotation * limi.rotation;
-      oMi.translation.noalias() = oMp.rotation * limi.translation;
-      oMi.translation += oMp.translation;
-    }
+    forward_step(model, data, i, q.data());
+    const SE3& limi = data.limi[i];
     Motion& vi = data.v[i];
     Motion& ai = data.a[i];
     vi = act_inv_motion(limi, data.v[p]);

@@ -2,6 +2,7 @@
 
 #include "configuration.hpp"
 #include "errors.hpp"
+#include "kinematics.hpp"
 
 namespace lumo {
 namespace {
@@ -20,17 +21,8 @@ void time_variation_step(const Model& model, Data& data, JointIndex i, const dou
                          const double* v) {
   const JointModel& joint = model.joints[i];
   const JointIndex p = model.parents[i];
-  SE3& limi = data.limi[i];
-  joint_placement(joint, model.jointPlacements[i], q + model.idx_q[i], limi);
-  if (p == 0) {
-    data.oMi[i] = limi;
-  } else {
-    const SE3& oMp = data.oMi[p];
-    SE3& oMi = data.oMi[i];
-    oMi.rotation.noalias() = oMp.rotation * limi.rotation;
-    oMi.translation.noalias() = oMp.rotation * limi.translation;
-    oMi.translation += oMp.translation;
-  }
+  forward_step(model, data, i, q);
+  const SE3& limi = data.limi[i];
   data.v[i] = act_inv_motion(limi, data.v[p]);
   if (joint.nv == 0) {
     data.ov[i] = act_motion(data.oMi[i], data.v[i]);
@@ -69,9 +61,7 @@ void getFrameJacobianTimeVariation(const Model& model, const Data& data, FrameIn
     throw ValueError(cat("Frame ", frame_id, " has invalid joint ID ", j, " (njoints = ",
                          model.njoints, ")"));
   data.check_model(model);
-  if (out.rows() != 6 || static_cast<std::size_t>(out.cols()) != model.nv)
-    throw InternalError("Matrix index out of bounds.");
-  out.setZero();
+  prepare_jacobian_output(model, out);
   const SE3 oMf = compose(data.oMi[j], frame.placement);
   // The frame's velocity in its own coordinates, and the world velocity of its origin.
   const Motion v_f = act_inv_motion(frame.placement, data.v[j]);
