@@ -1,6 +1,9 @@
 #include "test_models.hpp"
 
+#include "urdf_parser/builder.hpp"
+
 #include <algorithm>
+#include <fstream>
 #include <cmath>
 
 namespace lumo::test {
@@ -109,6 +112,15 @@ Eigen::VectorXd random_velocity(const Model& model, std::mt19937& rng, double sc
   Eigen::VectorXd v(static_cast<Eigen::Index>(model.nv));
   for (Eigen::Index k = 0; k < v.size(); ++k) v[k] = uniform(rng, -scale, scale);
   return v;
+}
+
+std::vector<Model> floating_identity_models() {
+  std::vector<Model> out;
+  for (unsigned seed : {1u, 2u, 3u}) out.push_back(random_tree(seed, 12, {.floating_base = true}));
+  out.push_back(random_tree(4, 8, {.chain = true, .floating_base = true}));
+  if (const std::string path = LUMO_SOURCE_DIR "/models/humanoid.urdf"; std::ifstream(path))
+    out.push_back(parse_urdf_file(path));
+  return out;
 }
 
 Model seven_dof_arm() {

@@ -49,6 +49,12 @@ BodyInertia random_inertia(std::mt19937& rng);
 // along z and a body on every link.
 Model seven_dof_arm();
 
+// Models for the identities of the velocity-level algorithms: three trees out
+// of depth-first order with a floating base, fixed joints and every kind
+// (seeds 1–3, 12 joints), a floating-base chain (seed 4, 8 joints), and the
+// sample humanoid when models/humanoid.urdf is there.
+std::vector<Model> floating_identity_models();
+
 // Two revolute joints about z in the x–y plane: joint 2 sits at (l1, 0, 0) of
 // joint 1; body k has mass mk, centre of mass at (lck, 0, 0) and rotational
 // inertia Izz = Ik about it (Ixx = Ik / 10, Iyy = Ik).

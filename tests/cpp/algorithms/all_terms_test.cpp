@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <limits>
 
 #include "algorithms/configuration.hpp"
@@ -13,9 +12,6 @@
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
 #include "test_models.hpp"
-#if __has_include("urdf_parser/builder.hpp")
-#include "urdf_parser/builder.hpp"
-#endif
 
 namespace lumo {
 namespace {
@@ -25,17 +21,6 @@ using Eigen::VectorXd;
 using test::near;
 constexpr double kTol = 1e-10, kStep = 1e-6, kFdTol = 1e-6;
 const double kStale = std::numeric_limits<double>::quiet_NaN();
-
-std::vector<Model> identity_models() {
-  std::vector<Model> out;
-  for (unsigned seed : {1u, 2u, 3u}) out.push_back(test::random_tree(seed, 12, {.floating_base = true}));
-  out.push_back(test::random_tree(4, 8, {.chain = true, .floating_base = true}));
-#if __has_include("urdf_parser/builder.hpp")
-  if (const std::string path = LUMO_SOURCE_DIR "/models/humanoid.urdf"; std::ifstream(path))
-    out.push_back(parse_urdf_file(path));
-#endif
-  return out;
-}
 
 template <typename F>  // d/dt f(q(t)) at t = 0, v held constant
 MatrixXd derivative_along(const Model& model, const VectorXd& q, const VectorXd& v, F f) {
@@ -66,7 +51,7 @@ Sums sums(const Model& model, const Data& data, const std::vector<JointIndex>& b
 
 TEST(AllTerms, LeavesWhatTheSeparateAlgorithmsGive) {
   std::mt19937 rng(21);
-  for (const Model& model : identity_models()) {
+  for (const Model& model : test::floating_identity_models()) {
     Data data(model), ref(model);
     const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng);
     data.M.setConstant(kStale);  // results must not depend on what the workspace held
@@ -86,7 +71,7 @@ TEST(AllTerms, LeavesWhatTheSeparateAlgorithmsGive) {
 
 TEST(AllTerms, CentreOfMassAndMomentaAreSumsOverTheBodies) {
   std::mt19937 rng(22);
-  for (const Model& model : identity_models()) {
+  for (const Model& model : test::floating_identity_models()) {
     Data data(model);
     const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng);
     computeAllTerms(model, data, q, v);
@@ -122,7 +107,7 @@ TEST(AllTerms, CentreOfMassAndMomentaAreSumsOverTheBodies) {
 
 TEST(AllTerms, RatesAreFiniteDifferencesAlongTheMotion) {
   std::mt19937 rng(23);
-  for (const Model& model : identity_models()) {
+  for (const Model& model : test::floating_identity_models()) {
     Data data(model), ref(model);
     const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng);
     computeAllTerms(model, data, q, v);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <limits>
 
 #include "algorithms/configuration.hpp"
@@ -12,9 +11,6 @@
 #include "algorithms/errors.hpp"
 #include "algorithms/rnea.hpp"
 #include "test_models.hpp"
-#if __has_include("urdf_parser/builder.hpp")
-#include "urdf_parser/builder.hpp"
-#endif
 
 namespace lumo {
 namespace {
@@ -24,15 +20,11 @@ using Eigen::VectorXd;
 using test::near;
 constexpr double kTol = 1e-9, kStep = 1e-6, kFdTol = 1e-6;
 
+// The shared models, one more floating-base tree, and a fixed base.
 std::vector<Model> identity_models() {
-  std::vector<Model> out;
-  for (unsigned seed : {1u, 2u, 3u, 7u}) out.push_back(test::random_tree(seed, 12, {.floating_base = true}));
-  out.push_back(test::random_tree(4, 8, {.chain = true, .floating_base = true}));
-  out.push_back(test::random_tree(5, 8));  // fixed base
-#if __has_include("urdf_parser/builder.hpp")
-  if (const std::string path = LUMO_SOURCE_DIR "/models/humanoid.urdf"; std::ifstream(path))
-    out.push_back(parse_urdf_file(path));
-#endif
+  std::vector<Model> out = test::floating_identity_models();
+  out.push_back(test::random_tree(7, 12, {.floating_base = true}));
+  out.push_back(test::random_tree(5, 8));
   return out;
 }
 

@@ -4,15 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <limits>
 
 #include "algorithms/configuration.hpp"
 #include "algorithms/errors.hpp"
 #include "test_models.hpp"
-#if __has_include("urdf_parser/builder.hpp")
-#include "urdf_parser/builder.hpp"
-#endif
 
 namespace lumo {
 namespace {
@@ -21,19 +17,6 @@ using Eigen::MatrixXd;
 using Eigen::VectorXd;
 using test::near;
 constexpr double kStep = 1e-6, kFdTol = 1e-7;  // O(step²) truncation, O(ε/step) rounding
-
-// Trees out of depth-first order with a floating base, fixed joints and every
-// kind; a chain; the humanoid sample when it is there.
-std::vector<Model> identity_models() {
-  std::vector<Model> out;
-  for (unsigned seed : {1u, 2u, 3u}) out.push_back(test::random_tree(seed, 12, {.floating_base = true}));
-  out.push_back(test::random_tree(4, 8, {.chain = true, .floating_base = true}));
-#if __has_include("urdf_parser/builder.hpp")
-  if (const std::string path = LUMO_SOURCE_DIR "/models/humanoid.urdf"; std::ifstream(path))
-    out.push_back(parse_urdf_file(path));
-#endif
-  return out;
-}
 
 template <typename F>  // d/dt f(q(t)) at t = 0
 MatrixXd derivative_along(const Model& model, const VectorXd& q, const VectorXd& v, F f) {
@@ -59,7 +42,7 @@ MatrixXd frame_jacobian(const Model& model, Data& data, const VectorXd& q, Frame
 
 TEST(TimeVariation, JointJacobianDerivativeIsTheFiniteDifference) {
   std::mt19937 rng(11);
-  for (const Model& model : identity_models()) {
+  for (const Model& model : test::floating_identity_models()) {
     Data data(model), ref(model);
     const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng);
     data.j.setConstant(std::numeric_limits<double>::quiet_NaN());  // stale workspace
@@ -79,7 +62,7 @@ TEST(TimeVariation, JointJacobianDerivativeIsTheFiniteDifference) {
 
 TEST(TimeVariation, FrameJacobianDerivativeInEveryReferenceFrame) {
   std::mt19937 rng(12);
-  for (Model model : identity_models()) {
+  for (Model model : test::floating_identity_models()) {
     JointIndex fixed = 0;
     for (JointIndex i = 1; i < model.njoints; ++i)
       if (model.joints[i].type == JointType::Fixed) fixed = i;
