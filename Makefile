@@ -1,4 +1,4 @@
-# make demo   installs what is missing, builds the module, runs the demo and the simulation
+# make demo   installs what is missing, builds the module, runs the demo, the simulation and the LQR example
 # make test   installs what is missing, runs the C++ and the Python tests
 # make bench  C++ benchmarks and Python timings
 # make fuzz   fuzzes the URDF reader and builder for FUZZ_SECONDS (clang installed if missing)
@@ -18,6 +18,7 @@ install: setup
 demo: install
 	$(PYTHON) examples/demo.py
 	$(PYTHON) examples/simulate.py --output build/simulate.png
+	$(PYTHON) examples/lqr_balance.py --output build/lqr_balance.png
 
 test-cpp: setup
 	cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_TESTS=ON
