@@ -17,6 +17,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 import lumo_dynamic as ld
+from simulate import rk4_step
 
 ROOT = Path(__file__).resolve().parent.parent
 Vector = NDArray[np.float64]
@@ -51,17 +52,7 @@ def simulate(model: ld.Model, data: ld.Data, q: Vector, controller: Callable[[Ve
     neutral = ld.neutral(model)
     out = [ld.difference(model, neutral, q)]
     for _ in range(int(round(seconds / dt))):
-        def acc(qk: Vector, vk: Vector) -> Vector:
-            return ld.aba(model, data, qk, vk, controller(qk, vk))
-        a1 = acc(q, v)
-        v2 = v + 0.5 * dt * a1
-        a2 = acc(ld.integrate(model, q, 0.5 * dt * v), v2)
-        v3 = v + 0.5 * dt * a2
-        a3 = acc(ld.integrate(model, q, 0.5 * dt * v2), v3)
-        v4 = v + dt * a3
-        a4 = acc(ld.integrate(model, q, dt * v3), v4)
-        q = ld.integrate(model, q, dt / 6 * (v + 2 * v2 + 2 * v3 + v4))
-        v = v + dt / 6 * (a1 + 2 * a2 + 2 * a3 + a4)
+        q, v = rk4_step(model, data, q, v, dt, controller)
         out.append(ld.difference(model, neutral, q))
     return np.array(out)
 

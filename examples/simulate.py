@@ -10,6 +10,7 @@ from __future__ import annotations
 import argparse
 import time
 from pathlib import Path
+from typing import Callable
 
 import numpy as np
 from numpy.typing import NDArray
@@ -25,10 +26,10 @@ def energy(model: ld.Model, data: ld.Data, q: Vector, v: Vector) -> float:
 
 
 def rk4_step(model: ld.Model, data: ld.Data, q: Vector, v: Vector, dt: float,
-             damping: float) -> tuple[Vector, Vector]:
-    """One step of q̇ = v, v̇ = aba(q, v, −damping·v); positions move along integrate."""
+             torque: Callable[[Vector, Vector], Vector]) -> tuple[Vector, Vector]:
+    """One step of q̇ = v, v̇ = aba(q, v, torque(q, v)); positions move along integrate."""
     def acceleration(qk: Vector, vk: Vector) -> Vector:
-        return ld.aba(model, data, qk, vk, -damping * vk)
+        return ld.aba(model, data, qk, vk, torque(qk, vk))
 
     a1 = acceleration(q, v)
     v2 = v + 0.5 * dt * a1
@@ -64,7 +65,7 @@ def main() -> None:
     angles[0], energies[0] = ld.difference(model, ld.neutral(model), q), energy(model, data, q, v)
     start = time.perf_counter()
     for k in range(steps):
-        q_next, v_next = rk4_step(model, data, q, v, args.dt, args.damping)
+        q_next, v_next = rk4_step(model, data, q, v, args.dt, lambda _, vk: -args.damping * vk)
         dissipated += 0.5 * args.dt * args.damping * (v @ v + v_next @ v_next)
         q, v = q_next, v_next
         angles[k + 1] = ld.difference(model, ld.neutral(model), q)
