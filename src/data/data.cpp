@@ -64,6 +64,7 @@ void Data::reset() {
   std::fill(subtree_mass.begin(), subtree_mass.end(), 0.0);
   for (auto* vec : {&tau, &nle, &g, &aux_vector_1, &aux_vector_2}) vec->setZero();
   for (auto* mat : {&M, &C, &aux_matrix, &aux_jacobian_t}) mat->setZero();
+  for (auto* mat : {&dtau_dq, &dtau_dv, &dtau_da, &ddq_dq, &ddq_dv, &dg_dq}) mat->setZero();
   for (auto* mat : {&j, &dJ, &momentum_matrix, &momentum_matrix_rate}) mat->setZero();
   com_jacobian.setZero();
   centroidal_momentum.setZero();

@@ -55,6 +55,11 @@ class Data {
   BodyInertia centroidal_inertia;
   Vector3 com = Vector3::Zero();
 
+  // Derivatives of the dynamics (nv×nv each, sized on first use; empty
+  // until then): ∂τ/∂q, ∂τ/∂v, ∂τ/∂a = M of inverse dynamics, ∂q̈/∂q,
+  // ∂q̈/∂v of forward dynamics, ∂g/∂q of the gravity torques.
+  MatrixX dtau_dq, dtau_dv, dtau_da, ddq_dq, ddq_dv, dg_dq;
+
   // Scratch storage reused by the algorithms.
   std::vector<Motion> aux_motion_1, aux_motion_2;
   std::vector<Force> aux_force_1, aux_force_2;
