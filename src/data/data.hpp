@@ -59,6 +59,13 @@ class Data {
   // until then): ∂τ/∂q, ∂τ/∂v, ∂τ/∂a = M of inverse dynamics, ∂q̈/∂q,
   // ∂q̈/∂v of forward dynamics, ∂g/∂q of the gravity torques.
   MatrixX dtau_dq, dtau_dv, dtau_da, ddq_dq, ddq_dv, dg_dq;
+  // Per velocity column k of joint j with parent λ, world frame, sized on
+  // first use: S = the column oMj·S_k, u = S × v_λ, w = S × a_λ − u × v_λ,
+  // e = (v_λ + v_j) × S (the terms the derivative recursions share).
+  struct DerivativeColumn {
+    Motion S, u, w, e;
+  };
+  std::vector<DerivativeColumn> derivative_columns;
 
   // Scratch storage reused by the algorithms.
   std::vector<Motion> aux_motion_1, aux_motion_2;
