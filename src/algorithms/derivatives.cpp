@@ -33,16 +33,37 @@ namespace lumo {
 namespace {
 
 using Column = Data::DerivativeColumn;
+using Body = Data::DerivativeBody;
 
-// The power m·f of a force on a motion.
-inline double power(const Motion& m, const Force& f) {
-  return m.angular.dot(f.moment) + m.linear.dot(f.force);
+// Σ x[k] y[k] over n numbers (6: the power of a force on a motion, 12: the
+// sum of two such powers, of adjacent motions on adjacent forces).
+template <int n>
+inline double dot(const double* x, const double* y) {
+  using V = Eigen::Matrix<double, n, 1>;
+  return Eigen::Map<const V>(x).dot(Eigen::Map<const V>(y));
+}
+inline const double* raw(const Motion& m) { return m.angular.data(); }
+inline const double* raw(const Force& f) { return f.moment.data(); }
+static_assert(sizeof(Motion) == 6 * sizeof(double) && sizeof(Force) == 6 * sizeof(double));
+
+// Y·(ω, l) = (I_o ω + h × l, m l − h × ω) for the inertia about the origin
+// (m, h = m c, I_o).
+inline Force apply_inertia(const Body& Y, const Motion& m) {
+  Force f;
+  f.force = Y.mass * m.linear - Y.first_moment.cross(m.angular);
+  f.moment.noalias() = Y.inertia * m.angular;
+  f.moment += Y.first_moment.cross(m.linear);
+  return f;
 }
 
-// Ẏ·m for a 6×6 matrix in [linear; angular] order.
-inline Force apply_rate(const Matrix6& Yd, const Motion& m) {
-  const Vector6 r = Yd * to_column(m);
-  return {r.tail<3>(), r.head<3>()};
+// Ẏ·(ω, l) = (R ω − s × l, s × ω) with Ẏ = [[0, [s]×], [−[s]×, R]] in
+// [linear; angular] order.
+inline Force apply_rate(const Body& Y, const Motion& m) {
+  Force f;
+  f.force = Y.rate_skew.cross(m.angular);
+  f.moment.noalias() = Y.rate_sym * m.angular;
+  f.moment -= Y.rate_skew.cross(m.linear);
+  return f;
 }
 
 // The world-frame columns of joint i into cols[0 .. nv), Motion order.
@@ -52,12 +73,13 @@ inline void world_columns(const JointModel& joint, const SE3& oMi, Column* cols)
   for (std::size_t k = 0; k < joint.nv; ++k) cols[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
 }
 
-// The sizes of the results and the per-column scratch, on first use.
+// The sizes of the results and the scratch, on first use.
 void size_outputs(Data& data, std::initializer_list<MatrixX*> outputs) {
   const auto n = static_cast<Eigen::Index>(data.nv);
   for (MatrixX* m : outputs)
     if (m->rows() != n || m->cols() != n) m->resize(n, n);
   if (data.derivative_columns.size() != data.nv) data.derivative_columns.resize(data.nv);
+  if (data.derivative_bodies.size() != data.njoints) data.derivative_bodies.resize(data.njoints);
 }
 
 // The derivatives of τ = rnea(q, v, a) with respect to q (into dq), v (dv)
@@ -71,67 +93,78 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
     M->setZero();
   }
   Column* const cols = data.derivative_columns.data();
+  Body* const bodies = data.derivative_bodies.data();
   std::vector<Motion>& ov = data.ov;
   std::vector<Motion>& oa = data.aux_motion_1;
-  std::vector<Force>& hc = data.aux_force_1;   // momentum of the subtree
-  std::vector<Force>& Fc = data.aux_force_2;   // force of the subtree
-  std::vector<BodyInertia>& Yc = data.world_inertia;
-  std::vector<Matrix6>& Ydc = data.world_inertia_rate;
   data.oMi[0] = SE3::Identity();
   data.limi[0] = SE3::Identity();
   ov[0] = Motion::Zero();
   oa[0] = -model.gravity;
 
   // Forward pass: v_i = v_λ + S q̇_i,  a_i = a_λ + S q̈_i + v_i × S q̇_i,
-  // f_i = Y_i a_i + v_i ×* Y_i v_i, Ẏ_i, h_i = Y_i v_i; and per column
+  // Y_i about the origin, h_i = Y_i v_i, f_i = Y_i a_i + v_i ×* h_i and
+  // Ẏ_i = [[0, [s]×], [−[s]×, R]] with s = h × ω − m v and
+  // R = [ω]× I_o + ([ω]× I_o)ᵀ − (h vᵀ + v hᵀ) + 2 (h·v) E; per column
   // u = S × v_λ, w = S × a_λ − u × v_λ, e = (v_λ + v_i) × S.
   for (JointIndex i = 1; i < model.njoints; ++i) {
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
     forward_step(model, data, i, q);
-    const BodyInertia& Y = Yc[i] = inertia_transform(data.oMi[i], model.inertias[i]);
+    const SE3& oMi = data.oMi[i];
     ov[i] = ov[p];
     oa[i] = oa[p];
     Column* c = cols + model.idx_v[i];
     if (joint.nv > 0) {
-      world_columns(joint, data.oMi[i], c);
+      world_columns(joint, oMi, c);
       const std::size_t iv = model.idx_v[i];
-      Motion vJ;
-      for (std::size_t k = 0; k < joint.nv; ++k) {
-        if constexpr (kVelocity) {
+      if constexpr (kVelocity) {
+        Motion vJ;
+        for (std::size_t k = 0; k < joint.nv; ++k) {
           vJ.angular += c[k].S.angular * v[iv + k];
           vJ.linear += c[k].S.linear * v[iv + k];
           oa[i].angular += c[k].S.angular * a[iv + k];
           oa[i].linear += c[k].S.linear * a[iv + k];
         }
-      }
-      if constexpr (kVelocity) {
         ov[i] += vJ;
         oa[i] += motion_cross(ov[i], vJ);
-      }
-      const Motion vsum = ov[p] + ov[i];
-      for (std::size_t k = 0; k < joint.nv; ++k) {
-        const Motion& S = c[k].S;
-        if constexpr (kVelocity) {
+        const Motion vsum = ov[p] + ov[i];
+        for (std::size_t k = 0; k < joint.nv; ++k) {
+          const Motion& S = c[k].S;
           c[k].u = motion_cross(S, ov[p]);
           c[k].w = motion_cross(S, oa[p]) - motion_cross(c[k].u, ov[p]);
           c[k].e = motion_cross(vsum, S);
-        } else {
-          c[k].w = motion_cross(S, oa[p]);
         }
+      } else {
+        for (std::size_t k = 0; k < joint.nv; ++k) c[k].w = motion_cross(c[k].S, oa[p]);
       }
     }
-    Fc[i] = inertia_apply(Y, oa[i]);
+    const BodyInertia& local = model.inertias[i];
+    const BodyInertia world = inertia_transform(oMi, local);
+    Body& Y = bodies[i];
+    Y.mass = local.mass;
+    Y.first_moment = local.mass * world.lever;
+    Y.inertia = inertia_tensor(world);
+    Y.inertia.noalias() -= Y.first_moment * world.lever.transpose();
+    Y.inertia.diagonal().array() += Y.first_moment.dot(world.lever);
+    Y.force = apply_inertia(Y, oa[i]);
     if constexpr (kVelocity) {
-      hc[i] = inertia_apply(Y, ov[i]);
-      Fc[i] += motion_cross_force(ov[i], hc[i]);
-      Ydc[i] = inertia_variation(Y, ov[i]);
+      const Vector3& om = ov[i].angular;
+      const Vector3& vl = ov[i].linear;
+      Y.momentum = apply_inertia(Y, ov[i]);
+      Y.force += motion_cross_force(ov[i], Y.momentum);
+      Y.rate_skew = Y.first_moment.cross(om) - Y.mass * vl;
+      Matrix3 WI;
+      for (int col = 0; col < 3; ++col) WI.col(col) = om.cross(Vector3(Y.inertia.col(col)));
+      Y.rate_sym = WI + WI.transpose();
+      Y.rate_sym.noalias() -= Y.first_moment * vl.transpose();
+      Y.rate_sym.noalias() -= vl * Y.first_moment.transpose();
+      Y.rate_sym.diagonal().array() += 2.0 * Y.first_moment.dot(vl);
     }
   }
 
   // Backward pass: with the composites of i's subtree complete, the entries
   // of i's own columns against themselves and against every ancestor's
-  // columns (both ways); then Y, Ẏ, h, F are carried to the parent.
+  // columns (both ways); then Y, Ẏ, h and f are carried to the parent.
   const auto ld = static_cast<std::size_t>(data.nv);
   double* const DQ = dq.data();
   double* const DV = kVelocity ? dv->data() : nullptr;
@@ -139,21 +172,26 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
     const std::size_t nvi = model.nv_joint[i];
     const JointIndex p = model.parents[i];
+    const Body& Y = bodies[i];
     if (nvi > 0) {
       const std::size_t iv = model.idx_v[i];
       const Column* c = cols + iv;
-      const BodyInertia& Y = Yc[i];
-      Force P[6], Q[6], Phq[6], Phv[6];  // per own column: Y S, Bᵀ S, and the ancestor-row forces
+      // Per own column: [Q, P] = [Bᵀ S, Y S] and the ancestor-row forces.
+      struct RowForces {
+        Force Q, P, Phq, Phv;
+      } rows[6];
+      static_assert(sizeof(RowForces) == 24 * sizeof(double));
       for (std::size_t k = 0; k < nvi; ++k) {
         const Motion& S = c[k].S;
-        P[k] = inertia_apply(Y, S);
-        Phq[k] = motion_cross_force(S, Fc[i]) - inertia_apply(Y, c[k].w);
+        RowForces& o = rows[k];
+        o.P = apply_inertia(Y, S);
+        o.Phq = motion_cross_force(S, Y.force) - apply_inertia(Y, c[k].w);
         if constexpr (kVelocity) {
-          const Force Sh = motion_cross_force(S, hc[i]);
-          const Force YdS = apply_rate(Ydc[i], S);
-          Q[k] = YdS - Sh;
-          Phq[k] = Phq[k] - apply_rate(Ydc[i], c[k].u) - motion_cross_force(c[k].u, hc[i]);
-          Phv[k] = inertia_apply(Y, c[k].e) + YdS + Sh;
+          const Force Sh = motion_cross_force(S, Y.momentum);
+          const Force YdS = apply_rate(Y, S);
+          o.Q = YdS - Sh;
+          o.Phq = o.Phq - apply_rate(Y, c[k].u) - motion_cross_force(c[k].u, Y.momentum);
+          o.Phv = apply_inertia(Y, c[k].e) + YdS + Sh;
         }
       }
       // Own block: rows r and columns k both of joint i.
@@ -161,11 +199,11 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
         const std::size_t ck = (iv + k) * ld;
         for (std::size_t r = 0; r < nvi; ++r) {
           if constexpr (kVelocity) {
-            DQ[ck + iv + r] = -(power(c[k].w, P[r]) + power(c[k].u, Q[r]));
-            DV[ck + iv + r] = power(c[k].e, P[r]) + power(c[k].S, Q[r]);
-            if (r <= k) MM[ck + iv + r] = MM[(iv + r) * ld + iv + k] = power(c[r].S, P[k]);
+            DQ[ck + iv + r] = -dot<12>(raw(c[k].u), raw(rows[r].Q));
+            DV[ck + iv + r] = dot<12>(raw(c[k].S), raw(rows[r].Q));
+            if (r <= k) MM[ck + iv + r] = MM[(iv + r) * ld + iv + k] = dot<6>(raw(c[r].S), raw(rows[k].P));
           } else {
-            DQ[ck + iv + r] = -power(c[k].w, P[r]);
+            DQ[ck + iv + r] = -dot<6>(raw(c[k].w), raw(rows[r].P));
           }
         }
       }
@@ -176,26 +214,32 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
           const Column& ca = cols[kk];
           for (std::size_t r = 0; r < nvi; ++r) {
             const std::size_t row = iv + r;
+            const RowForces& o = rows[r];
+            const double* S = raw(ca.S);
             if constexpr (kVelocity) {
-              DQ[kk * ld + row] = -(power(ca.w, P[r]) + power(ca.u, Q[r]));
-              DV[kk * ld + row] = power(ca.e, P[r]) + power(ca.S, Q[r]);
-              DQ[row * ld + kk] = power(ca.S, Phq[r]);
-              DV[row * ld + kk] = power(ca.S, Phv[r]);
-              MM[row * ld + kk] = MM[kk * ld + row] = power(ca.S, P[r]);
+              DQ[kk * ld + row] = -dot<12>(raw(ca.u), raw(o.Q));
+              DV[kk * ld + row] = dot<12>(S, raw(o.Q));
+              DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
+              DV[row * ld + kk] = dot<6>(S, raw(o.Phv));
+              MM[row * ld + kk] = MM[kk * ld + row] = dot<6>(S, raw(o.P));
             } else {
-              DQ[kk * ld + row] = -power(ca.w, P[r]);
-              DQ[row * ld + kk] = power(ca.S, Phq[r]);
+              DQ[kk * ld + row] = -dot<6>(raw(ca.w), raw(o.P));
+              DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
             }
           }
         }
       }
     }
     if (p != 0) {
-      composite_merge(Yc[p], Yc[i]);
-      Fc[p] += Fc[i];
+      Body& Yp = bodies[p];
+      Yp.mass += Y.mass;
+      Yp.first_moment += Y.first_moment;
+      Yp.inertia += Y.inertia;
+      Yp.force += Y.force;
       if constexpr (kVelocity) {
-        hc[p] += hc[i];
-        Ydc[p] += Ydc[i];
+        Yp.momentum += Y.momentum;
+        Yp.rate_skew += Y.rate_skew;
+        Yp.rate_sym += Y.rate_sym;
       }
     }
   }

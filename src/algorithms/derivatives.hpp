@@ -18,9 +18,7 @@ namespace lumo {
 
 // ∂τ/∂q, ∂τ/∂v and ∂τ/∂a = M (full, symmetric) of τ = rnea(q, v, a), into
 // data.dtau_dq, data.dtau_dv and data.dtau_da (nv×nv each). Also writes
-// limi, oMi, the world velocities data.ov, and per joint the composite
-// inertia of its subtree data.world_inertia and its rate
-// data.world_inertia_rate, in the world frame.
+// limi, oMi and the world velocities data.ov.
 void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                             const Eigen::Ref<const Eigen::VectorXd>& v,
                             const Eigen::Ref<const Eigen::VectorXd>& a);
@@ -34,7 +32,7 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
                            const Eigen::Ref<const Eigen::VectorXd>& tau);
 
 // ∂g/∂q of the gravity torques g = compute_gravity(q), nv×nv, into
-// data.dg_dq (and returned). Also writes limi, oMi and data.world_inertia.
+// data.dg_dq (and returned). Also writes limi and oMi.
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,
                                                             const Eigen::Ref<const Eigen::VectorXd>& q);
 

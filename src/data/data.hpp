@@ -63,9 +63,22 @@ class Data {
   // first use: S = the column oMj·S_k, u = S × v_λ, w = S × a_λ − u × v_λ,
   // e = (v_λ + v_j) × S (the terms the derivative recursions share).
   struct DerivativeColumn {
-    Motion S, u, w, e;
+    Motion u, w, S, e;  // in this order: [u, w] and [S, e] are read as 12 numbers each
   };
   std::vector<DerivativeColumn> derivative_columns;
+  // Per joint, world frame, sized on first use: the spatial inertia of the
+  // subtree about the world origin (mass m, first moment m·c, rotational
+  // inertia about the origin), its rate Ẏ = v ×* Y − Y v× (a skew part given
+  // by a vector and a symmetric part), and the subtree's momentum and force.
+  struct DerivativeBody {
+    double mass = 0.0;
+    Vector3 first_moment = Vector3::Zero();
+    Matrix3 inertia = Matrix3::Zero();
+    Vector3 rate_skew = Vector3::Zero();
+    Matrix3 rate_sym = Matrix3::Zero();
+    Force momentum, force;
+  };
+  std::vector<DerivativeBody> derivative_bodies;
 
   // Scratch storage reused by the algorithms.
   std::vector<Motion> aux_motion_1, aux_motion_2;
