@@ -80,6 +80,29 @@ class Data {
   };
   std::vector<DerivativeBody> derivative_bodies;
 
+  // computeCentroidalMap: the centroidal momentum matrix, 6×nv, rows
+  // [linear; angular about com] in world axes.
+  Matrix6X centroidal_map;
+
+  // aba, in the world frame about its origin, 6-vectors and 6×6 matrices in
+  // [linear; angular] order (forces [force; moment]):
+  VectorX ddq;                 // joint accelerations
+  std::vector<Matrix6> oIa;    // articulated inertia of the subtree of joint i
+  std::vector<Vector6> opa;    // its bias force
+  std::vector<Vector6> oc;     // velocity-product acceleration ov_i × S q̇_i
+  std::vector<Vector6> oa;     // spatial acceleration, oa[0] = −gravity
+  Matrix6X aba_U;              // column c: Ia_i S_c for the joint i owning c
+  Matrix6X aba_Dinv;           // joint i's columns, rows 0..nv_i: (S_iᵀ Ia_i S_i)⁻¹
+  VectorX aba_u;               // τ − Sᵀ pa, then the part of q̈ from the subtree
+
+  // computeMinverse: M⁻¹ (nv×nv) and its scratch, 6×nv per moving joint;
+  // both empty until the first call. minv_end[i]: one past the last velocity
+  // index of the subtree of i; minv_slot[i]: the nearest moving joint on the
+  // path from i to the root (0 if none).
+  MatrixX Minv;
+  MatrixX minv_work;
+  std::vector<std::size_t> minv_end, minv_slot;
+
   // Scratch storage reused by the algorithms.
   std::vector<Motion> aux_motion_1, aux_motion_2;
   std::vector<Force> aux_force_1, aux_force_2;
