@@ -14,6 +14,7 @@
 #include "algorithms/configuration.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/derivatives.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
@@ -117,6 +118,10 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
        [&](int k) { getFrameJacobianTimeVariation(model, data, last_frame, static_cast<ReferenceFrame>(k % 3), J); }},
       {"computeAllTerms", [&](int k) { computeAllTerms(model, data, q[k], v[k]); }},
       {"computeCoriolisMatrix", [&](int k) { computeCoriolisMatrix(model, data, q[k], v[k]); }},
+      {"computeRNEADerivatives", [&](int k) { computeRNEADerivatives(model, data, q[k], v[k], a[k]); }},
+      {"computeABADerivatives", [&](int k) { computeABADerivatives(model, data, q[k], v[k], a[k]); }},
+      {"computeGeneralizedGravityDerivatives",
+       [&](int k) { computeGeneralizedGravityDerivatives(model, data, q[k]); }},
   };
   for (const auto& [name, call] : calls) {
     call(0);  // any first-use work of the library outside the algorithm
