@@ -276,10 +276,8 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   rnea_derivatives<true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
                          &data.dtau_da);
   const MatrixX& Minv = computeMinverse(model, data, q);
-  for (Eigen::Index k = 0; k < Minv.cols(); ++k) {
-    data.ddq_dq.col(k).noalias() = -(Minv * data.dtau_dq.col(k));
-    data.ddq_dv.col(k).noalias() = -(Minv * data.dtau_dv.col(k));
-  }
+  data.ddq_dq.noalias() = -Minv * data.dtau_dq;
+  data.ddq_dv.noalias() = -Minv * data.dtau_dv;
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,
