@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "algorithms/aba.hpp"
 #include "algorithms/all_terms.hpp"
 #include "algorithms/configuration.hpp"
 #include "algorithms/coriolis.hpp"
@@ -86,6 +87,10 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
       {"compute_gravity", [](Fixture& f, std::size_t k) { compute_gravity(f.model, f.data, f.states.q[k]); }},
       {"computeRNEADerivatives", [](Fixture& f, std::size_t k) {
          computeRNEADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+      {"aba", [](Fixture& f, std::size_t k) { aba(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
+      {"computeABADerivatives", [](Fixture& f, std::size_t k) {
+         computeABADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
        }},
       {"computeGeneralizedGravityDerivatives", [](Fixture& f, std::size_t k) {
          computeGeneralizedGravityDerivatives(f.model, f.data, f.states.q[k]);
