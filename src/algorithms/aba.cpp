@@ -146,6 +146,26 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
     Vector6& pa = data.opa[i];
     const double* U = data.aba_U.data() + 6 * iv;
     const double* Dinv = data.aba_Dinv.data() + 6 * iv;
+    if (n == 1) {  // the same steps with fixed sizes, for one coordinate
+      const Eigen::Map<const Vector6> s(data.j.data() + 6 * iv);
+      Eigen::Map<Vector6> Uv(data.aba_U.data() + 6 * iv);
+      Uv.noalias() = Ia * s;
+      const double Dinv1 = 1.0 / s.dot(Uv);
+      data.aba_Dinv(0, static_cast<Eigen::Index>(iv)) = Dinv1;
+      const double u = tau[static_cast<Eigen::Index>(iv)] - s.dot(pa);
+      data.aba_u[static_cast<Eigen::Index>(iv)] = u;
+      if (p == 0) continue;
+      const Vector6 UD = Uv * Dinv1;
+      const Vector6& c = data.oc[i];
+      // pa_λ += pa + U D⁻¹ u + Ia c − U D⁻¹ (Uᵀ c);  Ia_λ += Ia − U D⁻¹ Uᵀ
+      pa += UD * (u - Uv.dot(c));
+      pa.noalias() += Ia * c;
+      data.opa[p] += pa;
+      Matrix6& Ip = data.oIa[p];
+      Ip += Ia;
+      Ip.noalias() -= UD * Uv.transpose();
+      continue;
+    }
     double Du[6];
     if (n > 0) {
       joint_inertia_factors(model, data, i);
