@@ -1,6 +1,5 @@
 #include "aba.hpp"
 
-#include <Eigen/LU>
 #include <algorithm>
 
 #include "configuration.hpp"
@@ -9,8 +8,6 @@
 
 namespace lumo {
 namespace {
-
-using SmallMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::ColMajor, 6, 6>;
 
 // The 6×nv_i block of a 6×nv matrix holding joint i's columns.
 inline Eigen::Map<Matrix6X> joint_columns(Matrix6X& m, std::size_t iv, std::size_t n) {
@@ -31,14 +28,26 @@ void joint_inertia_factors(const Model& model, Data& data, JointIndex i) {
     Dinv[0] = 1.0 / S.col(0).dot(U.col(0));
     return;
   }
-  SmallMatrix D(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(n));
+  // D = Sᵀ U (symmetric positive definite for a body with mass), inverted
+  // by Gauss–Jordan elimination without pivoting; a zero pivot gives
+  // non-finite entries.
+  double A[36];
   for (std::size_t r = 0; r < n; ++r)
     for (std::size_t c = 0; c < n; ++c)
-      D(static_cast<Eigen::Index>(r), static_cast<Eigen::Index>(c)) =
-          S.col(static_cast<Eigen::Index>(r)).dot(U.col(static_cast<Eigen::Index>(c)));
-  const SmallMatrix inv = D.partialPivLu().inverse();
-  for (std::size_t r = 0; r < n; ++r)
-    for (std::size_t c = 0; c < n; ++c) Dinv[6 * c + r] = inv(static_cast<Eigen::Index>(r), static_cast<Eigen::Index>(c));
+      A[6 * c + r] = S.col(static_cast<Eigen::Index>(r)).dot(U.col(static_cast<Eigen::Index>(c)));
+  for (std::size_t p = 0; p < n; ++p) {
+    const double inv = 1.0 / A[6 * p + p];
+    for (std::size_t c = 0; c < n; ++c) A[6 * c + p] *= inv;
+    A[6 * p + p] = inv;
+    for (std::size_t r = 0; r < n; ++r) {
+      if (r == p) continue;
+      const double f = A[6 * p + r];
+      for (std::size_t c = 0; c < n; ++c) A[6 * c + r] -= f * A[6 * c + p];
+      A[6 * p + r] = -f * inv;
+    }
+  }
+  for (std::size_t c = 0; c < n; ++c)
+    for (std::size_t r = 0; r < n; ++r) Dinv[6 * c + r] = A[6 * c + r];
 }
 
 // y = D⁻¹ x for joint i (n ≤ 6 entries).
@@ -60,13 +69,35 @@ inline void articulated_inertia_for_parent(const double* U, const double* Dinv, 
   }
 }
 
+// The 6×6 matrix of a body inertia (m, c, I_c), [linear; angular]:
+// [[m E, −m [c]×], [m [c]×, I_c + m (|c|² E − c cᵀ)]], entry by entry.
+inline void inertia_matrix_into(const BodyInertia& Y, Matrix6& out) {
+  const double m = Y.mass;
+  const double x = Y.lever.x(), y = Y.lever.y(), z = Y.lever.z();
+  const double mx = m * x, my = m * y, mz = m * z;
+  const double* I = Y.inertia.data();
+  out.topLeftCorner<3, 3>() = m * Matrix3::Identity();
+  Matrix3 C;  // m [c]×
+  C << 0.0, -mz, my, mz, 0.0, -mx, -my, mx, 0.0;
+  out.topRightCorner<3, 3>() = -C;
+  out.bottomLeftCorner<3, 3>() = C;
+  out(3, 3) = I[0] + my * y + mz * z;
+  out(4, 4) = I[2] + mx * x + mz * z;
+  out(5, 5) = I[5] + mx * x + my * y;
+  out(4, 3) = out(3, 4) = I[1] - mx * y;
+  out(5, 3) = out(3, 5) = I[3] - mx * z;
+  out(5, 4) = out(4, 5) = I[4] - my * z;
+}
+
 // The forward pass shared by aba and computeMinverse, joint i (parent done):
 // limi, oMi, the world subspace columns S in data.j and oIa[i] = the body
-// inertia in the world frame as a 6×6 matrix.
-inline void world_step(const Model& model, Data& data, JointIndex i, const double* q) {
+// inertia in the world frame as a 6×6 matrix; returns that inertia.
+inline BodyInertia world_step(const Model& model, Data& data, JointIndex i, const double* q) {
   forward_step(model, data, i, q);
   world_subspace_columns(model.joints[i], data.oMi[i], data.j.data() + 6 * model.idx_v[i]);
-  data.oIa[i] = inertia_matrix(inertia_transform(data.oMi[i], model.inertias[i]));
+  const BodyInertia Y = inertia_transform(data.oMi[i], model.inertias[i]);
+  inertia_matrix_into(Y, data.oIa[i]);
+  return Y;
 }
 
 inline Vector6 force_column(const Force& f) {
@@ -93,7 +124,7 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
   // Forward pass, world frame: S, ov_i = ov_λ + S q̇_i, c_i = ov_i × S q̇_i,
   // Ia_i = Y_i, pa_i = ov_i ×* (Y_i·ov_i).
   for (JointIndex i = 1; i < model.njoints; ++i) {
-    world_step(model, data, i, q.data());
+    const BodyInertia Y = world_step(model, data, i, q.data());
     const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
     const JointIndex p = model.parents[i];
     Vector6 vJ = Vector6::Zero();
@@ -103,10 +134,7 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
     Motion& ovi = data.ov[i];
     ovi = data.ov[p] + vJm;
     data.oc[i] = to_column(motion_cross(ovi, vJm));
-    const Matrix6& Y = data.oIa[i];
-    const Vector6 h = Y * to_column(ovi);  // [linear momentum; angular momentum about the origin]
-    const Force hf{h.tail<3>(), h.head<3>()};
-    data.opa[i] = force_column(motion_cross_force(ovi, hf));
+    data.opa[i] = force_column(motion_cross_force(ovi, inertia_apply(Y, ovi)));
   }
 
   // Backward pass: U = Ia S, D = Sᵀ U, u = τ − Sᵀ pa; the parent takes
@@ -118,6 +146,26 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
     Vector6& pa = data.opa[i];
     const double* U = data.aba_U.data() + 6 * iv;
     const double* Dinv = data.aba_Dinv.data() + 6 * iv;
+    if (n == 1) {  // the same steps with fixed sizes, for one coordinate
+      const Eigen::Map<const Vector6> s(data.j.data() + 6 * iv);
+      Eigen::Map<Vector6> Uv(data.aba_U.data() + 6 * iv);
+      Uv.noalias() = Ia * s;
+      const double Dinv1 = 1.0 / s.dot(Uv);
+      data.aba_Dinv(0, static_cast<Eigen::Index>(iv)) = Dinv1;
+      const double u = tau[static_cast<Eigen::Index>(iv)] - s.dot(pa);
+      data.aba_u[static_cast<Eigen::Index>(iv)] = u;
+      if (p == 0) continue;
+      const Vector6 UD = Uv * Dinv1;
+      const Vector6& c = data.oc[i];
+      // pa_λ += pa + U D⁻¹ u + Ia c − U D⁻¹ (Uᵀ c);  Ia_λ += Ia − U D⁻¹ Uᵀ
+      pa += UD * (u - Uv.dot(c));
+      pa.noalias() += Ia * c;
+      data.opa[p] += pa;
+      Matrix6& Ip = data.oIa[p];
+      Ip += Ia;
+      Ip.noalias() -= UD * Uv.transpose();
+      continue;
+    }
     double Du[6];
     if (n > 0) {
       joint_inertia_factors(model, data, i);
@@ -128,12 +176,22 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
       apply_Dinv(Dinv, n, u, Du);
     }
     if (p == 0) continue;
-    if (n > 0) {
-      articulated_inertia_for_parent(U, Dinv, n, Ia);
-      for (std::size_t k = 0; k < n; ++k) pa += Eigen::Map<const Vector6>(U + 6 * k) * Du[k];
+    // One sweep over the columns of Ia: column j of Ia − U D⁻¹ Uᵀ goes to
+    // Ia_λ and, times c_j, to the bias force.
+    Vector6 UD[6];  // columns of U D⁻¹
+    for (std::size_t k = 0; k < n; ++k) {
+      UD[k].setZero();
+      for (std::size_t l = 0; l < n; ++l) UD[k] += Eigen::Map<const Vector6>(U + 6 * l) * Dinv[6 * k + l];
+      pa += Eigen::Map<const Vector6>(U + 6 * k) * Du[k];
     }
-    pa.noalias() += Ia * data.oc[i];
-    data.oIa[p] += Ia;
+    const Vector6& c = data.oc[i];
+    Matrix6& Ip = data.oIa[p];
+    for (int j = 0; j < 6; ++j) {
+      Vector6 col = Ia.col(j);
+      for (std::size_t k = 0; k < n; ++k) col -= UD[k] * U[6 * k + static_cast<std::size_t>(j)];
+      Ip.col(j) += col;
+      pa += col * c[j];
+    }
     data.opa[p] += pa;
   }
 
@@ -175,13 +233,15 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
   slot[0] = 0;
   for (JointIndex i = 1; i < model.njoints; ++i) {
     world_step(model, data, i, q.data());
-    end[i] = model.idx_v[i] + model.nv_joint[i];
+    end[i] = model.nv_joint[i] > 0 ? model.idx_v[i] + model.nv_joint[i] : 0;
     slot[i] = model.nv_joint[i] > 0 ? ++moving : slot[model.parents[i]];
   }
   const auto work_cols = static_cast<Eigen::Index>(nv * moving);
   if (data.minv_work.rows() != 6 || data.minv_work.cols() < work_cols) data.minv_work.resize(6, work_cols);
-  // The 6×nv block of a slot: first the bias forces F of the unit torques
-  // in the subtree, then the accelerations A of every unit torque.
+  // The 6×nv block of a slot, stored row by row (row r at r·nv), so that
+  // the loops over the columns c run along memory: first the bias forces F
+  // of the unit torques in the subtree, then the accelerations A of every
+  // unit torque.
   auto block = [&](std::size_t s) { return data.minv_work.data() + 6 * nv * (s - 1); };
 
   // Backward pass over sizes: end[i] = one past the last velocity index of
@@ -191,10 +251,12 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
     end[p] = std::max(end[p], end[i]);
     if (model.nv_joint[i] > 0) {
       double* F = block(slot[i]);
-      std::fill(F + 6 * model.idx_v[i], F + 6 * end[i], 0.0);
+      for (std::size_t r = 0; r < 6; ++r) std::fill(F + r * nv + model.idx_v[i], F + r * nv + end[i], 0.0);
     }
   }
 
+  // M⁻¹ is built in its lower triangle: column iv + k of joint i holds the
+  // entries of rows c ≥ iv (by symmetry, row iv + k of the upper one).
   double* const Mi = data.Minv.data();
   const std::size_t ld = nv;
   // Backward pass for the unit torques e_c of the subtree columns c:
@@ -213,16 +275,36 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
     const double* Dinv = data.aba_Dinv.data() + 6 * iv;
     const double* F = block(slot[i]);
     double* Fp = slot[p] != 0 ? block(slot[p]) : nullptr;
-    for (std::size_t c = iv; c < end[i]; ++c) {
-      const Eigen::Map<const Vector6> f(F + 6 * c);
-      double u[6], x[6];
-      for (std::size_t k = 0; k < n; ++k) u[k] = (c == iv + k ? 1.0 : 0.0) - Eigen::Map<const Vector6>(S + 6 * k).dot(f);
-      apply_Dinv(Dinv, n, u, x);
-      for (std::size_t k = 0; k < n; ++k) Mi[c * ld + iv + k] = x[k];
-      if (Fp != nullptr) {
-        Eigen::Map<Vector6> fp(Fp + 6 * c);
-        fp += f;
-        for (std::size_t k = 0; k < n; ++k) fp += Eigen::Map<const Vector6>(U + 6 * k) * x[k];
+    const std::size_t lo = iv, hi = end[i];
+    for (std::size_t k = 0; k < n; ++k) {  // u_k = e − S_kᵀ F
+      double* u = Mi + (iv + k) * ld;
+      const double* s = S + 6 * k;
+      for (std::size_t c = lo; c < hi; ++c)
+        u[c] = -(((s[0] * F[c] + s[1] * F[nv + c]) + s[2] * F[2 * nv + c]) +
+                 ((s[3] * F[3 * nv + c] + s[4] * F[4 * nv + c]) + s[5] * F[5 * nv + c]));
+      u[iv + k] += 1.0;
+    }
+    if (n == 1) {
+      double* x = Mi + iv * ld;
+      for (std::size_t c = lo; c < hi; ++c) x[c] *= Dinv[0];
+    } else {
+      for (std::size_t c = lo; c < hi; ++c) {
+        double u[6], x[6];
+        for (std::size_t k = 0; k < n; ++k) u[k] = Mi[(iv + k) * ld + c];
+        apply_Dinv(Dinv, n, u, x);
+        for (std::size_t k = 0; k < n; ++k) Mi[(iv + k) * ld + c] = x[k];
+      }
+    }
+    if (Fp != nullptr) {  // F_λ += F + U x
+      for (std::size_t r = 0; r < 6; ++r) {
+        double* fp = Fp + r * nv;
+        const double* f = F + r * nv;
+        for (std::size_t c = lo; c < hi; ++c) fp[c] += f[c];
+        for (std::size_t k = 0; k < n; ++k) {
+          const double Urk = U[6 * k + r];
+          const double* x = Mi + (iv + k) * ld;
+          for (std::size_t c = lo; c < hi; ++c) fp[c] += Urk * x[c];
+        }
       }
     }
     if (p != 0) {
@@ -231,8 +313,8 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
     }
   }
 
-  // Forward pass for the columns c ≥ idx_v[i] (the upper triangle):
-  //   M⁻¹[i, c] = (that part) − D⁻¹ Uᵀ A_λ[:, c],  A_i[:, c] = A_λ[:, c] + S M⁻¹[i, c].
+  // Forward pass for the rows c ≥ idx_v[i]:
+  //   M⁻¹[c, i] = (that part) − D⁻¹ Uᵀ A_λ[:, c],  A_i[:, c] = A_λ[:, c] + S M⁻¹[c, i].
   for (JointIndex i = 1; i < model.njoints; ++i) {
     const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
     if (n == 0) continue;
@@ -242,26 +324,59 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
     const double* Dinv = data.aba_Dinv.data() + 6 * iv;
     double* A = block(slot[i]);
     const double* Ap = sp != 0 ? block(sp) : nullptr;
-    for (std::size_t c = iv; c < nv; ++c) {
-      double* m = Mi + c * ld + iv;
-      if (c >= end[i])
-        for (std::size_t k = 0; k < n; ++k) m[k] = 0.0;
-      Vector6 a = Vector6::Zero();
-      if (Ap != nullptr) {
-        a = Eigen::Map<const Vector6>(Ap + 6 * c);
-        double t[6], x[6];
-        for (std::size_t k = 0; k < n; ++k) t[k] = Eigen::Map<const Vector6>(U + 6 * k).dot(a);
-        apply_Dinv(Dinv, n, t, x);
-        for (std::size_t k = 0; k < n; ++k) m[k] -= x[k];
+    for (std::size_t k = 0; k < n; ++k) std::fill(Mi + (iv + k) * ld + end[i], Mi + (iv + k) * ld + nv, 0.0);
+    if (Ap != nullptr) {
+      if (n == 1) {
+        double* x = Mi + iv * ld;
+        const double* u = U;
+        const double d = Dinv[0];
+        for (std::size_t c = iv; c < nv; ++c)
+          x[c] -= d * (((u[0] * Ap[c] + u[1] * Ap[nv + c]) + u[2] * Ap[2 * nv + c]) +
+                       ((u[3] * Ap[3 * nv + c] + u[4] * Ap[4 * nv + c]) + u[5] * Ap[5 * nv + c]));
+      } else {
+        for (std::size_t c = iv; c < nv; ++c) {
+          double t[6], y[6];
+          for (std::size_t k = 0; k < n; ++k) {
+            const double* u = U + 6 * k;
+            t[k] = ((u[0] * Ap[c] + u[1] * Ap[nv + c]) + u[2] * Ap[2 * nv + c]) +
+                   ((u[3] * Ap[3 * nv + c] + u[4] * Ap[4 * nv + c]) + u[5] * Ap[5 * nv + c]);
+          }
+          apply_Dinv(Dinv, n, t, y);
+          for (std::size_t k = 0; k < n; ++k) Mi[(iv + k) * ld + c] -= y[k];
+        }
       }
-      for (std::size_t k = 0; k < n; ++k) a += Eigen::Map<const Vector6>(S + 6 * k) * m[k];
-      Eigen::Map<Vector6>(A + 6 * c) = a;
+    }
+    // A_i = A_λ + S x, only on the rows its descendants read (c ≥ iv + n).
+    if (end[i] <= iv + n) continue;  // no moving descendant
+    const std::size_t lo = iv + n;
+    for (std::size_t r = 0; r < 6; ++r) {
+      double* a = A + r * nv;
+      const double S0 = S[r];
+      const double* x0 = Mi + iv * ld;
+      if (Ap != nullptr) {
+        const double* ap = Ap + r * nv;
+        for (std::size_t c = lo; c < nv; ++c) a[c] = ap[c] + S0 * x0[c];
+      } else {
+        for (std::size_t c = lo; c < nv; ++c) a[c] = S0 * x0[c];
+      }
+      for (std::size_t k = 1; k < n; ++k) {
+        const double Srk = S[6 * k + r];
+        const double* x = Mi + (iv + k) * ld;
+        for (std::size_t c = lo; c < nv; ++c) a[c] += Srk * x[c];
+      }
     }
   }
 
-  // The lower triangle mirrors the upper one.
-  for (std::size_t c = 0; c < nv; ++c)
-    for (std::size_t r = c + 1; r < nv; ++r) Mi[c * ld + r] = Mi[r * ld + c];
+  // The upper triangle mirrors the lower one, in 8×8 tiles.
+  constexpr std::size_t kTile = 8;
+  for (std::size_t c0 = 0; c0 < nv; c0 += kTile) {
+    const std::size_t c1 = std::min(c0 + kTile, nv);
+    for (std::size_t r0 = c0; r0 < nv; r0 += kTile) {
+      const std::size_t r1 = std::min(r0 + kTile, nv);
+      for (std::size_t r = r0; r < r1; ++r)
+        for (std::size_t c = c0; c < std::min(c1, r); ++c) Mi[r * ld + c] = Mi[c * ld + r];
+    }
+  }
   return data.Minv;
 }
 
