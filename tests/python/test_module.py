@@ -15,7 +15,8 @@ def test_version_and_all():
                  "computeCoriolisMatrix", "parse_urdf_file", "parse_urdf_from_string"]
     present = [f for f in functions if hasattr(ld, f)]  # the table grows as algorithms land
     assert present[:3] == functions[:3]
-    assert ld.__all__ == ["SE3", "Model", "Data", "ReferenceFrame", *present, "__version__"]
+    assert ld.__all__ == ["SE3", "Model", "Data", "ReferenceFrame", *present, "__version__", "UrdfWarning"]
+    assert issubclass(ld.UrdfWarning, UserWarning) and ld.UrdfWarning.__module__ == "lumo_dynamic"
 
 
 @pytest.mark.parametrize("obj, text_signature", [
