@@ -1,13 +1,15 @@
 # make demo   installs what is missing, builds the module, runs the demo, the simulation and the LQR example
 # make test   installs what is missing, runs the C++ and the Python tests
 # make bench  C++ benchmarks and Python timings
-# make fuzz   fuzzes the URDF reader and builder for FUZZ_SECONDS (clang installed if missing)
+# make sanitize  the C++ tests, the Python tests and the demo under ASan and UBSan
+# make fuzz   fuzzes the URDF import and every algorithm for FUZZ_SECONDS (clang installed if missing)
+SHELL := /bin/bash
 PYTHON ?= python3
 JOBS ?= 2
 CPP_BUILD ?= build/cpp
 PIP_INSTALL = $(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation
 
-.PHONY: setup install demo test test-cpp test-python bench fuzz clean
+.PHONY: setup install demo test test-cpp test-python sanitize bench fuzz clean
 
 setup:
 	PYTHON=$(PYTHON) bash scripts/setup.sh
@@ -29,6 +31,30 @@ test-python: install
 	$(PYTHON) -m pytest tests/python -q
 
 test: test-cpp test-python
+
+# AddressSanitizer and UndefinedBehaviorSanitizer over the core, the C++
+# tests (but the allocation test, which replaces malloc) and the module,
+# built in $(SAN_BUILD) and never installed: the Python tests and the demo
+# import it from there, with libasan preloaded into the interpreter. Every
+# report goes to a file under $(SAN_BUILD)/logs (so that no capture hides
+# it), and any such file fails the target. Leak checking is on for the C++
+# tests and off for the interpreter, whose own allocations at exit would
+# drown any report.
+SAN_BUILD ?= build/sanitize
+SAN_LOGS = $(CURDIR)/$(SAN_BUILD)/logs
+SAN_UBSAN = UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(SAN_LOGS)/ubsan
+sanitize: setup
+	rm -rf $(SAN_LOGS) && mkdir -p $(SAN_LOGS)
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_SANITIZE=ON \
+	  -DLUMO_BUILD_TESTS=ON -DLUMO_BUILD_PYTHON=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:log_path=$(SAN_LOGS)/asan $(SAN_UBSAN) \
+	  ./lumo_tests --gtest_brief=1
+	ASAN_OPTIONS=detect_leaks=0:log_path=$(SAN_LOGS)/asan $(SAN_UBSAN) \
+	  LD_PRELOAD=$$($(CXX) -print-file-name=libasan.so) PYTHONPATH=$(CURDIR)/$(SAN_BUILD) \
+	  sh -c '$(PYTHON) -m pytest tests/python -q -p no:cacheprovider && $(PYTHON) examples/demo.py >/dev/null'
+	@if [ -n "$$(ls -A $(SAN_LOGS))" ]; then cat $(SAN_LOGS)/*; echo "sanitizer reports in $(SAN_LOGS)"; exit 1; fi
+	@echo "sanitize: no report"
 
 # Benchmarks pinned to one CPU (PIN=, to run unpinned): every algorithm on the
 # sample models and chains (medians), the side-by-side run against KDL and
@@ -54,8 +80,8 @@ bench: install
 # $(FUZZ_BUILD)/crash-* and fails the target.
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build/fuzz
-FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp src/urdf_parser/reader.cpp src/urdf_parser/builder.cpp \
-	src/model/model.cpp src/algorithms/joints.cpp
+FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp $(wildcard src/urdf_parser/*.cpp src/model/*.cpp src/data/*.cpp \
+	src/algorithms/*.cpp)
 fuzz:
 	@if ! command -v clang++ >/dev/null || ! clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; then \
 	  SUDO=; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
@@ -68,7 +94,12 @@ fuzz:
 	  -Isrc $$(pkg-config --cflags eigen3) $(FUZZ_SOURCES) -lpugixml -o $(FUZZ_BUILD)/urdf_fuzzer
 	./$(FUZZ_BUILD)/urdf_fuzzer $(FUZZ_BUILD)/corpus models $$(ls -d ../shared/robots ../shared/robots/quirks 2>/dev/null) \
 	  -dict=fuzz/urdf.dict -max_len=8192 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
-	  -artifact_prefix=$(FUZZ_BUILD)/ -print_final_stats=1
+	  -artifact_prefix=$(FUZZ_BUILD)/ -print_final_stats=1 2>&1 | tee $(FUZZ_BUILD)/log; \
+	  status=$${PIPESTATUS[0]}; \
+	  echo "fuzz: $$(sed -n 's/^stat::number_of_executed_units: *//p' $(FUZZ_BUILD)/log) executions," \
+	    "$$(sed -n 's/^stat::average_exec_per_sec: *//p' $(FUZZ_BUILD)/log) per second;" \
+	    "corpus $$(ls $(FUZZ_BUILD)/corpus | wc -l) files, $$(du -sk $(FUZZ_BUILD)/corpus | cut -f1) KiB"; \
+	  exit $$status
 
 clean:
 	rm -rf build

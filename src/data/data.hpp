@@ -103,13 +103,10 @@ class Data {
   MatrixX minv_work;
   std::vector<std::size_t> minv_end, minv_slot;
 
-  // Scratch storage reused by the algorithms.
-  std::vector<Motion> aux_motion_1, aux_motion_2;
+  // Scratch storage reused by the algorithms (only what some algorithm reads).
+  std::vector<Motion> aux_motion_1;
   std::vector<Force> aux_force_1, aux_force_2;
   std::vector<Matrix6> aux_matrix6_1, aux_matrix6_2;
-  std::vector<BodyInertia> aux_inertia;
-  VectorX aux_vector_1, aux_vector_2;
-  MatrixX aux_matrix;
   MatrixX aux_jacobian_t;  // nv×6: data.j transposed, so its rows lie along memory
 
   // Every result back to its creation value; sizes kept.

@@ -213,7 +213,7 @@ PyObject* print_info(PyObject* self, PyObject*) {
   const Model* m = self_model(self);
   if (m == nullptr) return nullptr;
   return guarded([&]() -> PyObject* {
-    if (!write_stdout(model_report(*m) + "\n")) return nullptr;
+    if (!print_report(model_report(*m) + "\n")) return nullptr;
     Py_RETURN_NONE;
   });
 }

@@ -25,6 +25,10 @@ NB_MODULE(lumo_dynamic, m) {
   for (const char* name : {"SE3", "Model", "Data", "ReferenceFrame"}) all.append(name);
   for (PyMethodDef* f = function_table; f->ml_name != nullptr; ++f) all.append(f->ml_name);
   all.append("__version__");
+  PyObject* urdf_warning = make_urdf_warning();
+  if (urdf_warning == nullptr) throw nb::python_error();
+  m.attr("UrdfWarning") = nb::handle(urdf_warning);
+  all.append("UrdfWarning");
   m.attr("__all__") = all;
   m.attr("PanicException") = nb::handle(state.panic_exception);
 }

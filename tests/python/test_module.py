@@ -16,7 +16,9 @@ def test_version_and_all():
     present = [f for f in functions if hasattr(ld, f)]  # the table grows as algorithms land
     assert present[:3] == functions[:3]
     head = ["SE3", "Model", "Data", "ReferenceFrame", *present]
-    assert ld.__all__[:len(head)] == head and ld.__all__[-1] == "__version__"  # newer functions in between
+    assert ld.__all__[:len(head)] == head  # newer functions follow the existing ones
+    assert ld.__all__[-2:] == ["__version__", "UrdfWarning"]
+    assert issubclass(ld.UrdfWarning, UserWarning) and ld.UrdfWarning.__module__ == "lumo_dynamic"
 
 
 @pytest.mark.parametrize("obj, text_signature", [
