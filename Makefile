@@ -2,12 +2,13 @@
 # make test   installs what is missing, runs the C++ and the Python tests
 # make bench  C++ benchmarks and Python timings
 # make fuzz   fuzzes the URDF reader and builder for FUZZ_SECONDS (clang installed if missing)
+# make fuzz-record  fuzzes the model record reader (pickled models) the same way
 PYTHON ?= python3
 JOBS ?= 2
 CPP_BUILD ?= build/cpp
 PIP_INSTALL = $(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation
 
-.PHONY: setup install demo test test-cpp test-python bench fuzz clean
+.PHONY: setup install demo test test-cpp test-python bench fuzz fuzz-clang fuzz-record clean
 
 setup:
 	PYTHON=$(PYTHON) bash scripts/setup.sh
@@ -54,19 +55,36 @@ FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build/fuzz
 FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp src/urdf_parser/reader.cpp src/urdf_parser/builder.cpp \
 	src/model/model.cpp src/algorithms/joints.cpp
-fuzz:
+fuzz-clang:
 	@if ! command -v clang++ >/dev/null || ! clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; then \
 	  SUDO=; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends clang && \
 	  v=$$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1) && \
 	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends libclang-rt-$$v-dev; \
 	fi
+
+fuzz: fuzz-clang
 	mkdir -p $(FUZZ_BUILD)/corpus
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
 	  -Isrc $$(pkg-config --cflags eigen3) $(FUZZ_SOURCES) -lpugixml -o $(FUZZ_BUILD)/urdf_fuzzer
 	./$(FUZZ_BUILD)/urdf_fuzzer $(FUZZ_BUILD)/corpus models $$(ls -d ../shared/robots ../shared/robots/quirks 2>/dev/null) \
 	  -dict=fuzz/urdf.dict -max_len=8192 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
 	  -artifact_prefix=$(FUZZ_BUILD)/ -print_final_stats=1
+
+# Seeds: the records of the sample models and, when present, the real robots.
+RECORD_SOURCES = fuzz/model_record_fuzzer.cpp src/model/serialize.cpp src/model/model.cpp \
+	src/algorithms/joints.cpp src/algorithms/configuration.cpp src/algorithms/kinematics.cpp \
+	src/algorithms/rnea.cpp src/algorithms/crba.cpp src/algorithms/jacobians.cpp src/data/data.cpp
+fuzz-record: fuzz-clang install
+	mkdir -p $(FUZZ_BUILD)/record_corpus $(FUZZ_BUILD)/record_seeds
+	$(PYTHON) -c "import glob, sys, lumo_dynamic as ld; \
+	  [open(sys.argv[1] + '/' + p.replace('/', '_'), 'wb').write(ld.parse_urdf_file(p).__reduce__()[2]) \
+	   for p in glob.glob('models/*.urdf') + glob.glob('../shared/robots/*.urdf')]" $(FUZZ_BUILD)/record_seeds
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+	  -Isrc $$(pkg-config --cflags eigen3) $(RECORD_SOURCES) -o $(FUZZ_BUILD)/model_record_fuzzer
+	./$(FUZZ_BUILD)/model_record_fuzzer $(FUZZ_BUILD)/record_corpus $(FUZZ_BUILD)/record_seeds \
+	  -max_len=65536 -rss_limit_mb=1024 -malloc_limit_mb=256 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
+	  -artifact_prefix=$(FUZZ_BUILD)/record- -print_final_stats=1
 
 clean:
 	rm -rf build
