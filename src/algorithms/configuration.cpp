@@ -163,4 +163,16 @@ Eigen::VectorXd integrate(const Model& model, const Eigen::Ref<const Eigen::Vect
   return out;
 }
 
+void difference(const Model&, const Eigen::Ref<const Eigen::VectorXd>&,
+                const Eigen::Ref<const Eigen::VectorXd>&, Eigen::Ref<Eigen::VectorXd>) {
+  throw InternalError("difference: not implemented yet");
+}
+
+Eigen::VectorXd difference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0,
+                           const Eigen::Ref<const Eigen::VectorXd>& q1) {
+  Eigen::VectorXd out(static_cast<Eigen::Index>(model.nv));
+  difference(model, q0, q1, out);
+  return out;
+}
+
 }  // namespace lumo
