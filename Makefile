@@ -32,7 +32,9 @@ test: test-cpp test-python
 # Benchmarks pinned to one CPU (PIN=, to run unpinned): every algorithm on the
 # sample models and chains (medians), the side-by-side run against KDL and
 # MuJoCo (installed here when missing; each is skipped when absent), then
-# every free function from Python beside its C++ median.
+# every free function from Python beside its C++ median; then the batch
+# functions (unpinned: they are timed on one and on two threads) beside the
+# C++ medians and MuJoCo's Batch (pip package mujoco, installed here when missing).
 PIN ?= $(shell command -v taskset >/dev/null && [ $$(nproc) -gt 1 ] && echo taskset -c 1)
 BENCH_PEERS = liborocos-kdl-dev libmujoco-dev
 bench: install
@@ -46,6 +48,9 @@ bench: install
 	  --benchmark_out=build/bench/core.json
 	$(PIN) ./build/bench/lumo_peers
 	$(PIN) $(PYTHON) benchmarks/time_python.py build/bench/core.json
+	@$(PYTHON) -c "import mujoco.batch" 2>/dev/null || $(PIP_INSTALL) "mujoco>=4.0" \
+	  || echo "mujoco not installed: the batch comparison with it is skipped"
+	$(PYTHON) benchmarks/batch_bench.py build/bench/core.json
 
 # libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer. New inputs
 # go to $(FUZZ_BUILD)/corpus; the sample models and, when present, the real

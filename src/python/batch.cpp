@@ -25,8 +25,12 @@
 #include <sched.h>
 #endif
 
+#include "algorithms/aba.hpp"
+#include "algorithms/center_of_mass.hpp"
 #include "algorithms/configuration.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/derivatives.hpp"
+#include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
@@ -93,6 +97,8 @@ enum class Shape {
   nq,           // (nq)
   nv,           // (nv)
   nv_nv,        // (nv, nv)
+  three,        // (3)
+  three_nv,     // (3, nv)
   six_nv,       // (6, nv)
   frames_4_4,   // (len(frame_ids), 4, 4)
 };
@@ -149,6 +155,13 @@ void copy_symmetric(const Eigen::MatrixXd& upper, double* out) {
     for (Eigen::Index c = 0; c < n; ++c) out[r * n + c] = r <= c ? upper(r, c) : upper(c, r);
 }
 
+// A matrix as it is stored, written row by row.
+template <typename Matrix>
+void copy_matrix(const Matrix& m, double* out) {
+  for (Eigen::Index r = 0; r < m.rows(); ++r)
+    for (Eigen::Index c = 0; c < m.cols(); ++c) out[r * m.cols() + c] = m(r, c);
+}
+
 // A column-major 6×nv view on a row-major (6, nv) block.
 Matrix6XView six_by_nv(double* out, std::size_t nv) {
   using Map = Eigen::Map<Matrix6X, 0, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
@@ -169,8 +182,7 @@ constexpr BatchFunction kFunctions[] = {
        forwardKinematics(*c.model, d, q_row(c, in[0]));
        double* H = out[0];
        for (const FrameIndex f : c.frame_ids) {
-         const Frame& frame = c.model->frames[f];
-         const SE3 oMf = compose(d.oMi[frame.parent], frame.placement);  // oMf = oMi · iMf
+         const SE3 oMf = getFramePlacement(*c.model, d, f);  // oMi[parent] · frame placement
          for (int r = 0; r < 3; ++r) {
            for (int k = 0; k < 3; ++k) H[4 * r + k] = oMf.rotation(r, k);
            H[4 * r + 3] = oMf.translation[r];
@@ -222,6 +234,63 @@ constexpr BatchFunction kFunctions[] = {
        VectorOut q_next(out[0], static_cast<Eigen::Index>(c.model->nq));
        integrate(*c.model, q_row(c, in[0]), v_row(c, in[1]), q_next);
      }},
+    {"aba",
+     "aba(model, q, v, tau, *, threads=None)\n--\n\nJoint accelerations under the torques tau, "
+     "(N, nv)." ROW_DOC,
+     3, {{{"q", Width::nq}, {"v", Width::nv}, {"tau", Width::nv}}}, Extra::none, 1, {Shape::nv},
+     [](const Call& c, Data& d, const double* const* in, double* const* out) {
+       copy_vector(aba(*c.model, d, q_row(c, in[0]), v_row(c, in[1]), v_row(c, in[2])), out[0]);
+     }},
+    {"computeMinverse",
+     "computeMinverse(model, q, *, threads=None)\n--\n\nInverse mass matrices, full and symmetric, "
+     "(N, nv, nv)." ROW_DOC,
+     1, {{{"q", Width::nq}}}, Extra::none, 1, {Shape::nv_nv},
+     [](const Call& c, Data& d, const double* const* in, double* const* out) {
+       copy_matrix(computeMinverse(*c.model, d, q_row(c, in[0])), out[0]);
+     }},
+    {"centerOfMass",
+     "centerOfMass(model, q, *, threads=None)\n--\n\nCentres of mass in the world, (N, 3)." ROW_DOC,
+     1, {{{"q", Width::nq}}}, Extra::none, 1, {Shape::three},
+     [](const Call& c, Data& d, const double* const* in, double* const* out) {
+       copy_matrix(centerOfMass(*c.model, d, q_row(c, in[0])), out[0]);
+     }},
+    {"jacobianCenterOfMass",
+     "jacobianCenterOfMass(model, q, *, threads=None)\n--\n\nJacobians of the centre of mass, "
+     "(N, 3, nv)." ROW_DOC,
+     1, {{{"q", Width::nq}}}, Extra::none, 1, {Shape::three_nv},
+     [](const Call& c, Data& d, const double* const* in, double* const* out) {
+       copy_matrix(jacobianCenterOfMass(*c.model, d, q_row(c, in[0])), out[0]);
+     }},
+    {"difference",
+     "difference(model, q0, q1, *, threads=None)\n--\n\nVelocities v with integrate(q0, v) = q1, "
+     "(N, nv)." ROW_DOC,
+     2, {{{"q0", Width::nq}, {"q1", Width::nq}}}, Extra::none, 1, {Shape::nv},
+     [](const Call& c, Data&, const double* const* in, double* const* out) {
+       VectorOut v(out[0], static_cast<Eigen::Index>(c.model->nv));
+       difference(*c.model, q_row(c, in[0]), q_row(c, in[1]), v);
+     }},
+    {"computeRNEADerivatives",
+     "computeRNEADerivatives(model, q, v, a, *, threads=None)\n--\n\n"
+     "(dtau_dq, dtau_dv, dtau_da), each (N, nv, nv)." ROW_DOC,
+     3, {{{"q", Width::nq}, {"v", Width::nv}, {"a", Width::nv}}}, Extra::none, 3,
+     {Shape::nv_nv, Shape::nv_nv, Shape::nv_nv},
+     [](const Call& c, Data& d, const double* const* in, double* const* out) {
+       computeRNEADerivatives(*c.model, d, q_row(c, in[0]), v_row(c, in[1]), v_row(c, in[2]));
+       copy_matrix(d.dtau_dq, out[0]);
+       copy_matrix(d.dtau_dv, out[1]);
+       copy_matrix(d.dtau_da, out[2]);
+     }},
+    {"computeABADerivatives",
+     "computeABADerivatives(model, q, v, tau, *, threads=None)\n--\n\n"
+     "(dddq_dq, dddq_dv, dddq_dtau), each (N, nv, nv)." ROW_DOC,
+     3, {{{"q", Width::nq}, {"v", Width::nv}, {"tau", Width::nv}}}, Extra::none, 3,
+     {Shape::nv_nv, Shape::nv_nv, Shape::nv_nv},
+     [](const Call& c, Data& d, const double* const* in, double* const* out) {
+       computeABADerivatives(*c.model, d, q_row(c, in[0]), v_row(c, in[1]), v_row(c, in[2]));
+       copy_matrix(d.ddq_dq, out[0]);
+       copy_matrix(d.ddq_dv, out[1]);
+       copy_matrix(d.Minv, out[2]);
+     }},
 };
 constexpr std::size_t kCount = sizeof(kFunctions) / sizeof(kFunctions[0]);
 
@@ -236,6 +305,8 @@ std::vector<npy_intp> row_dims(const Call& c, Shape s) {
     case Shape::nq: return {nq};
     case Shape::nv: return {nv};
     case Shape::nv_nv: return {nv, nv};
+    case Shape::three: return {3};
+    case Shape::three_nv: return {3, nv};
     case Shape::six_nv: return {6, nv};
     case Shape::frames_4_4: return {static_cast<npy_intp>(c.frame_ids.size()), 4, 4};
   }
