@@ -148,11 +148,17 @@ void copy_vector(const Eigen::VectorXd& x, double* out) {
   std::copy(x.data(), x.data() + x.size(), out);
 }
 
-// The full symmetric matrix of a stored upper triangle, row-major.
+// The full symmetric matrix of a stored upper triangle, row-major: row r up
+// to the diagonal is column r of the triangle (contiguous), the rest of the
+// row mirrors the rows below it, just written.
 void copy_symmetric(const Eigen::MatrixXd& upper, double* out) {
   const Eigen::Index n = upper.rows();
+  for (Eigen::Index r = 0; r < n; ++r) {
+    const double* column = upper.data() + r * n;
+    std::copy(column, column + r + 1, out + r * n);
+  }
   for (Eigen::Index r = 0; r < n; ++r)
-    for (Eigen::Index c = 0; c < n; ++c) out[r * n + c] = r <= c ? upper(r, c) : upper(c, r);
+    for (Eigen::Index c = r + 1; c < n; ++c) out[r * n + c] = out[c * n + r];
 }
 
 // A matrix as it is stored, written row by row.
