@@ -144,14 +144,17 @@ Model load_model(std::string_view record) {
     if (kind > static_cast<std::uint8_t>(JointType::Spherical))
       Reader::corrupt(cat("joint ", i, " has unknown kind ", int(kind)));
     const auto type = static_cast<JointType>(kind);
+    const JointModel joint = JointModel::make(type, axis);
+    // Kinds without an axis store zeros, as every model made by add_joint does.
+    if (std::memcmp(joint.axis.data(), axis.data(), sizeof(double) * 3) != 0)
+      Reader::corrupt(cat("joint ", i, " of kind ", joint_type_name(type), " carries an axis"));
     if (i == 0) {  // the root: fixed, its own parent
       if (parent != 0 || type != JointType::Fixed) Reader::corrupt("root joint is not fixed at 0");
       model.jointPlacements[0] = placement;
       model.names[0] = std::move(name);
     } else {
       if (parent >= i) Reader::corrupt(cat("joint ", i, " has parent ", parent));
-      model.add_joint(static_cast<JointIndex>(parent), JointModel::make(type, axis), placement,
-                      std::move(name));
+      model.add_joint(static_cast<JointIndex>(parent), joint, placement, std::move(name));
     }
     model.set_inertia(i, inertia);
   }
