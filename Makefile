@@ -3,13 +3,14 @@
 # make bench  C++ benchmarks and Python timings
 # make sanitize  the C++ tests, the Python tests and the demo under ASan and UBSan
 # make fuzz   fuzzes the URDF import and every algorithm for FUZZ_SECONDS (clang installed if missing)
+# make fuzz-record  fuzzes the model record reader (pickled models) the same way
 SHELL := /bin/bash
 PYTHON ?= python3
 JOBS ?= 2
 CPP_BUILD ?= build/cpp
 PIP_INSTALL = $(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation
 
-.PHONY: setup install demo test test-cpp test-python sanitize bench fuzz clean
+.PHONY: setup install demo test test-cpp test-python sanitize bench fuzz fuzz-clang fuzz-record clean
 
 setup:
 	PYTHON=$(PYTHON) bash scripts/setup.sh
@@ -59,7 +60,9 @@ sanitize: setup
 # Benchmarks pinned to one CPU (PIN=, to run unpinned): every algorithm on the
 # sample models and chains (medians), the side-by-side run against KDL and
 # MuJoCo (installed here when missing; each is skipped when absent), then
-# every free function from Python beside its C++ median.
+# every free function from Python beside its C++ median; then the batch
+# functions (unpinned: they are timed on one and on two threads) beside the
+# C++ medians and MuJoCo's Batch (pip package mujoco, installed here when missing).
 PIN ?= $(shell command -v taskset >/dev/null && [ $$(nproc) -gt 1 ] && echo taskset -c 1)
 BENCH_PEERS = liborocos-kdl-dev libmujoco-dev
 bench: install
@@ -73,6 +76,9 @@ bench: install
 	  --benchmark_out=build/bench/core.json
 	$(PIN) ./build/bench/lumo_peers
 	$(PIN) $(PYTHON) benchmarks/time_python.py build/bench/core.json
+	@$(PYTHON) -c "import mujoco.batch" 2>/dev/null || $(PIP_INSTALL) "mujoco>=4.0" \
+	  || echo "mujoco not installed: the batch comparison with it is skipped"
+	$(PYTHON) benchmarks/batch_bench.py build/bench/core.json
 
 # libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer. New inputs
 # go to $(FUZZ_BUILD)/corpus; the sample models and, when present, the real
@@ -82,13 +88,15 @@ FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build/fuzz
 FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp $(wildcard src/urdf_parser/*.cpp src/model/*.cpp src/data/*.cpp \
 	src/algorithms/*.cpp)
-fuzz:
+fuzz-clang:
 	@if ! command -v clang++ >/dev/null || ! clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; then \
 	  SUDO=; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends clang && \
 	  v=$$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1) && \
 	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends libclang-rt-$$v-dev; \
 	fi
+
+fuzz: fuzz-clang
 	mkdir -p $(FUZZ_BUILD)/corpus
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
 	  -Isrc $$(pkg-config --cflags eigen3) $(FUZZ_SOURCES) -lpugixml -o $(FUZZ_BUILD)/urdf_fuzzer
@@ -100,6 +108,21 @@ fuzz:
 	    "$$(sed -n 's/^stat::average_exec_per_sec: *//p' $(FUZZ_BUILD)/log) per second;" \
 	    "corpus $$(ls $(FUZZ_BUILD)/corpus | wc -l) files, $$(du -sk $(FUZZ_BUILD)/corpus | cut -f1) KiB"; \
 	  exit $$status
+
+# Seeds: the records of the sample models and, when present, the real robots.
+RECORD_SOURCES = fuzz/model_record_fuzzer.cpp src/model/serialize.cpp src/model/model.cpp \
+	src/algorithms/joints.cpp src/algorithms/configuration.cpp src/algorithms/kinematics.cpp \
+	src/algorithms/rnea.cpp src/algorithms/crba.cpp src/algorithms/jacobians.cpp src/data/data.cpp
+fuzz-record: fuzz-clang install
+	mkdir -p $(FUZZ_BUILD)/record_corpus $(FUZZ_BUILD)/record_seeds
+	$(PYTHON) -c "import glob, sys, lumo_dynamic as ld; \
+	  [open(sys.argv[1] + '/' + p.replace('/', '_'), 'wb').write(ld.parse_urdf_file(p).__reduce__()[2]) \
+	   for p in glob.glob('models/*.urdf') + glob.glob('../shared/robots/*.urdf')]" $(FUZZ_BUILD)/record_seeds
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+	  -Isrc $$(pkg-config --cflags eigen3) $(RECORD_SOURCES) -o $(FUZZ_BUILD)/model_record_fuzzer
+	./$(FUZZ_BUILD)/model_record_fuzzer $(FUZZ_BUILD)/record_corpus $(FUZZ_BUILD)/record_seeds \
+	  -max_len=65536 -rss_limit_mb=1024 -malloc_limit_mb=256 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
+	  -artifact_prefix=$(FUZZ_BUILD)/record- -print_final_stats=1
 
 clean:
 	rm -rf build

@@ -188,7 +188,13 @@ void bind_data(nb::module_& m) {
            [](const Data& d) {
              return cat("Data(njoints=", d.njoints, ", nq=", d.nq, ", nv=", d.nv, ")");
            })
-      .def("__str__", [](const Data& d) { return data_report(d); });
+      .def("__str__", [](const Data& d) { return data_report(d); })
+      .def("__reduce__", [](const Data&) -> nb::object {
+        // A workspace is made, not sent: its model is what travels.
+        PyErr_SetString(PyExc_TypeError,
+                        "Data cannot be pickled; pickle the Model and call createData()");
+        throw nb::python_error();
+      });
   state.data = reinterpret_cast<PyTypeObject*>(cls.ptr());
   add_properties(state.data, properties);
   add_methods(state.data, methods);

@@ -1,5 +1,6 @@
 // The module lumo_dynamic: its classes, free functions, __version__ and
 // __all__, in that order.
+#include "batch.hpp"
 #include "bindings.hpp"
 #include "convert.hpp"
 
@@ -31,4 +32,5 @@ NB_MODULE(lumo_dynamic, m) {
   all.append("UrdfWarning");
   m.attr("__all__") = all;
   m.attr("PanicException") = nb::handle(state.panic_exception);
+  bind_batch(m);
 }

@@ -33,6 +33,14 @@ void bind_reference_frame(nb::module_& m) {
       default: return "ReferenceFrame.LOCAL_WORLD_ALIGNED";
     }
   });
+  // Pickled and copied as the class constant of the same value.
+  cls.def("__reduce__", [](const ReferenceFrameValue& rf) {
+    const char* name = rf.value == ReferenceFrame::WORLD   ? "WORLD"
+                       : rf.value == ReferenceFrame::LOCAL ? "LOCAL"
+                                                           : "LOCAL_WORLD_ALIGNED";
+    return nb::make_tuple(nb::module_::import_("builtins").attr("getattr"),
+                          nb::make_tuple(nb::type<ReferenceFrameValue>(), name));
+  });
   state.reference_frame = reinterpret_cast<PyTypeObject*>(cls.ptr());
   cls.attr("WORLD") = ReferenceFrameValue{ReferenceFrame::WORLD};
   cls.attr("LOCAL") = ReferenceFrameValue{ReferenceFrame::LOCAL};

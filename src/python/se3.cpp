@@ -87,6 +87,12 @@ PyGetSetDef properties[] = {
 void bind_se3(nb::module_& m) {
   nb::class_<SE3> cls(m, "SE3", "SE3(rotation, translation)\n--\n\n", nb::type_slots(slots));
   cls.def("__repr__", [](const SE3&) { return "SE3(rotation=..., translation=...)"; });
+  // Pickled and copied as SE3(rotation, translation), exact to the bit.
+  cls.def("__reduce__", [](const SE3& M) {
+    nb::object R = nb::steal(new_matrix(M.rotation)), t = nb::steal(new_vector(M.translation));
+    if (!R.is_valid() || !t.is_valid()) throw nb::python_error();
+    return nb::make_tuple(nb::type<SE3>(), nb::make_tuple(R, t));
+  });
   state.se3 = reinterpret_cast<PyTypeObject*>(cls.ptr());
   add_static_method(state.se3, &identity_def);
   add_methods(state.se3, methods);
