@@ -9,13 +9,13 @@ import lumo_dynamic as ld
 ARM_URDF = Path(__file__).resolve().parent.parent / "models" / "arm7.urdf"
 
 
-def build_arm():
+def build_arm() -> ld.Model:
     """The 7-joint arm of models/arm7.urdf: revolute joints about their local z,
     alternately tilted by ±90°, and a fixed tool flange."""
     return ld.parse_urdf_file(str(ARM_URDF))
 
 
-def main():
+def main() -> None:
     model = build_arm()
     data = model.createData()
 
