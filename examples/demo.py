@@ -25,6 +25,8 @@ def main() -> None:
     ld.forwardKinematics(model, data, q)
 
     flange = model.get_joint_id("flange")
+    if flange is None:
+        raise SystemExit(f"{ARM_URDF} has no joint named 'flange'")
     print("q =", np.round(q, 4))
     print("flange position:", np.round(data.get_joint_translation(flange), 4))
     print()

@@ -364,7 +364,7 @@ def main() -> int:
         sys.path.insert(0, args.path)
     __import__(MODULE)
     unknown = generate(args.out_dir)
-    for name in unknown:
+    for name in dict.fromkeys(unknown):
         print(f"make_stubs.py: no type for {name}: add it to the tables of {__file__}",
               file=sys.stderr)
     return 1 if unknown and args.strict else 0
