@@ -109,11 +109,12 @@ package-check: setup
 	$(PYTHON) -m venv --without-pip --system-site-packages $(PKG_BUILD)/venv
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PKG_BUILD)/venv/bin/python -m pip wheel -q \
 	  --disable-pip-version-check --no-build-isolation --no-deps -w $(PKG_BUILD)/dist $(PKG_BUILD)/dist/lumo_dynamic-*.tar.gz
-	$(PKG_BUILD)/venv/bin/python -m pip install -q --disable-pip-version-check --no-deps $(PKG_BUILD)/dist/lumo_dynamic-*.whl
+	$(PKG_BUILD)/venv/bin/python -m pip install -q --disable-pip-version-check --no-deps --ignore-installed $(PKG_BUILD)/dist/lumo_dynamic-*.whl
 	cd $(PKG_BUILD) && venv/bin/python -c 'import pathlib, sys, lumo_dynamic as ld; \
 	  here = pathlib.Path(ld.__file__).parent; assert here.is_relative_to(sys.prefix), here; \
 	  assert (here / "lumo_dynamic-stubs" / "__init__.pyi").is_file(); \
-	  print("sdist installed:", ld.__version__, here)'
+	  m = ld.parse_urdf_file("$(abspath models/arm7.urdf)"); q = ld.neutral(m) + 0.1; z = 0 * q; \
+	  print("sdist installed:", ld.__version__, here, "gravity torques:", ld.rnea(m, m.createData(), q, z, z).round(3))'
 	$(PYTHON) -m auditwheel show $(PKG_BUILD)/dist/lumo_dynamic-*.whl
 
 dist: setup
