@@ -107,6 +107,9 @@ package-check: setup
 	rm -rf $(PKG_BUILD)/dist $(PKG_BUILD)/venv
 	$(PYTHON) -m build --sdist --no-isolation --outdir $(PKG_BUILD)/dist . > /dev/null
 	$(PYTHON) -m venv --without-pip --system-site-packages $(PKG_BUILD)/venv
+	@# When $(PYTHON) is itself a venv, its packages are not the system's: named in a .pth file.
+	$(PYTHON) -c 'import site; print("\n".join(site.getsitepackages()))' > \
+	  "$$($(PKG_BUILD)/venv/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/parent.pth"
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PKG_BUILD)/venv/bin/python -m pip wheel -q \
 	  --disable-pip-version-check --no-build-isolation --no-deps -w $(PKG_BUILD)/dist $(PKG_BUILD)/dist/lumo_dynamic-*.tar.gz
 	$(PKG_BUILD)/venv/bin/python -m pip install -q --disable-pip-version-check --no-deps --ignore-installed $(PKG_BUILD)/dist/lumo_dynamic-*.whl

@@ -158,7 +158,7 @@ def examples_page() -> None:
                            env={**os.environ, "MPLBACKEND": "Agg"}, stdout=subprocess.DEVNULL)
             for png in sorted(run_dir.glob("*.png")) + sorted((ROOT / "examples").glob(
                     f"{script.stem}*.png")):
-                text += f".. image:: /{png.relative_to(DOCS).as_posix()}\n   :width: 90%\n\n"
+                text += f".. image:: /{Path(os.path.relpath(png, DOCS)).as_posix()}\n   :width: 90%\n\n"
         text += f".. literalinclude:: /../examples/{script.name}\n   :language: python\n\n"
     cpp = ROOT / "examples" / "cpp"
     if cpp.is_dir():
