@@ -4,6 +4,8 @@
 # make sanitize  the C++ tests, the Python tests and the demo under ASan and UBSan
 # make fuzz   fuzzes the URDF import and every algorithm for FUZZ_SECONDS (clang installed if missing)
 # make fuzz-record  fuzzes the model record reader (pickled models) the same way
+# make docs   the documentation site in build/docs/html (warnings are errors)
+# make dist   sdist and wheel in dist/ (python -m build), the wheel retagged by auditwheel
 SHELL := /bin/bash
 PYTHON ?= python3
 JOBS ?= 2
@@ -31,7 +33,7 @@ test-cpp: setup
 test-python: install
 	$(PYTHON) -m pytest tests/python -q
 
-test: test-cpp test-python
+test: test-cpp test-python test-package
 
 # AddressSanitizer and UndefinedBehaviorSanitizer over the core, the C++
 # tests (but the allocation test, which replaces malloc) and the module,
@@ -126,3 +128,55 @@ fuzz-record: fuzz-clang install
 
 clean:
 	rm -rf build
+
+# ---------------------------------------------------------------- packaging
+# typecheck      installed stubs current and complete, stubtest, mypy --strict
+#                on examples/, the typed signature seen by mypy
+# cpp-package    the C++ package installed into a temporary prefix, the
+#                consumer in examples/cpp built against it and run
+# docs           the Sphinx site, warnings as errors
+# package-check  an sdist built, installed into a fresh venv (reusing the
+#                installed numpy, nanobind and scikit-build-core) and imported;
+#                auditwheel show on the wheel that pip built from it
+PKG_BUILD ?= build/package
+.PHONY: test-package typecheck cpp-package docs package-check dist
+test-package: typecheck cpp-package docs package-check
+
+typecheck: install
+	$(PYTHON) scripts/check_typing.py
+
+cpp-package: setup
+	cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_TESTS=ON > /dev/null
+	cmake --build $(CPP_BUILD) -j $(JOBS) --target lumo_core
+	rm -rf $(PKG_BUILD)/prefix $(PKG_BUILD)/consumer
+	cmake --install $(CPP_BUILD) --prefix $(PKG_BUILD)/prefix > /dev/null
+	cmake -S examples/cpp -B $(PKG_BUILD)/consumer -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_PREFIX_PATH=$(abspath $(PKG_BUILD)/prefix) > /dev/null
+	cmake --build $(PKG_BUILD)/consumer
+	./$(PKG_BUILD)/consumer/rnea_crba models/arm7.urdf
+
+docs: install
+	$(PYTHON) -m sphinx -E -W --keep-going -q -b html docs build/docs/html
+	@echo "docs: build/docs/html/index.html"
+
+package-check: setup
+	rm -rf $(PKG_BUILD)/dist $(PKG_BUILD)/venv
+	$(PYTHON) -m build --sdist --no-isolation --outdir $(PKG_BUILD)/dist . > /dev/null
+	$(PYTHON) -m venv --without-pip --system-site-packages $(PKG_BUILD)/venv
+	@# When $(PYTHON) is itself a venv, its packages are not the system's: named in a .pth file.
+	$(PYTHON) -c 'import site; print("\n".join(site.getsitepackages()))' > \
+	  "$$($(PKG_BUILD)/venv/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/parent.pth"
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PKG_BUILD)/venv/bin/python -m pip wheel -q \
+	  --disable-pip-version-check --no-build-isolation --no-deps -w $(PKG_BUILD)/dist $(PKG_BUILD)/dist/lumo_dynamic-*.tar.gz
+	$(PKG_BUILD)/venv/bin/python -m pip install -q --disable-pip-version-check --no-deps --ignore-installed $(PKG_BUILD)/dist/lumo_dynamic-*.whl
+	cd $(PKG_BUILD) && venv/bin/python -c 'import pathlib, sys, lumo_dynamic as ld; \
+	  here = pathlib.Path(ld.__file__).parent; assert here.is_relative_to(sys.prefix), here; \
+	  assert (here / "lumo_dynamic-stubs" / "__init__.pyi").is_file(); \
+	  m = ld.parse_urdf_file("$(abspath models/arm7.urdf)"); q = ld.neutral(m) + 0.1; z = 0 * q; \
+	  print("sdist installed:", ld.__version__, here, "gravity torques:", ld.rnea(m, m.createData(), q, z, z).round(3))'
+	$(PYTHON) -m auditwheel show $(PKG_BUILD)/dist/lumo_dynamic-*.whl
+
+dist: setup
+	rm -rf dist
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m build --outdir dist .
+	$(PYTHON) -m auditwheel repair -w dist dist/lumo_dynamic-*-linux_*.whl && rm dist/lumo_dynamic-*-linux_*.whl

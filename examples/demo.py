@@ -9,13 +9,13 @@ import lumo_dynamic as ld
 ARM_URDF = Path(__file__).resolve().parent.parent / "models" / "arm7.urdf"
 
 
-def build_arm():
+def build_arm() -> ld.Model:
     """The 7-joint arm of models/arm7.urdf: revolute joints about their local z,
     alternately tilted by ±90°, and a fixed tool flange."""
     return ld.parse_urdf_file(str(ARM_URDF))
 
 
-def main():
+def main() -> None:
     model = build_arm()
     data = model.createData()
 
@@ -25,6 +25,8 @@ def main():
     ld.forwardKinematics(model, data, q)
 
     flange = model.get_joint_id("flange")
+    if flange is None:
+        raise SystemExit(f"{ARM_URDF} has no joint named 'flange'")
     print("q =", np.round(q, 4))
     print("flange position:", np.round(data.get_joint_translation(flange), 4))
     print()

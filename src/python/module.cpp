@@ -20,7 +20,7 @@ NB_MODULE(lumo_dynamic, m) {
   bind_data(m);
   bind_reference_frame(m);
   if (PyModule_AddFunctions(m.ptr(), function_table) < 0) throw nb::python_error();
-  m.attr("__version__") = "0.1.4";
+  m.attr("__version__") = LUMO_VERSION;
 
   nb::list all;
   for (const char* name : {"SE3", "Model", "Data", "ReferenceFrame"}) all.append(name);

@@ -1,0 +1,228 @@
+"""The documentation site of lumo_dynamic (Sphinx, Furo theme).
+
+Built from the installed module: one reference page per group of functions
+(the groups are those of src/python/make_stubs.py), written into _generated/
+before Sphinx reads the sources, with the module's own docstrings through
+autodoc. The examples page lists examples/ (running the examples that draw
+pictures), the benchmark page is the speed section of README.md and the
+changelog page is CHANGELOG.md. `make docs` builds it with warnings as errors.
+"""
+import os
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import lumo_dynamic
+
+DOCS = Path(__file__).resolve().parent
+ROOT = DOCS.parent
+GENERATED = DOCS / "_generated"
+sys.path.insert(0, str(ROOT / "src" / "python"))
+import make_stubs  # noqa: E402  (the function groups and their page titles)
+
+project = "lumo_dynamic"
+author = "The lumo_dynamic developers"
+copyright = "the lumo_dynamic developers"
+release = version = lumo_dynamic.__version__
+
+extensions = ["sphinx.ext.autodoc", "sphinx.ext.mathjax"]
+html_theme = "furo"
+html_title = f"lumo_dynamic {release}"
+exclude_patterns = ["_build"]
+autodoc_default_options = {"members": True, "undoc-members": True}
+autodoc_member_order = "bysource"
+default_role = "code"
+
+
+# ---------------------------------------------------------------- Markdown
+def inline(text: str) -> str:
+    """Markdown code spans, bold and links to reStructuredText."""
+    text = re.sub(r"(?<!`)`([^`]+)`(?!`)", r"``\1``", text)
+    text = re.sub(r"\[([^\]]+)\]\(([^)]+)\)", r"`\1 <\2>`__", text)
+    return text
+
+
+def table(rows: list[str]) -> list[str]:
+    cells = [[c.strip() for c in r.strip().strip("|").split("|")] for r in rows]
+    body = [cells[0]] + cells[2:]  # row 1 is the alignment row
+    out = [".. list-table::", "   :header-rows: 1", ""]
+    for row in body:
+        for k, cell in enumerate(row):
+            out.append(f"   {'* -' if k == 0 else '  -'} {inline(cell) or ' '}")
+    return out + [""]
+
+
+def markdown_to_rst(text: str, top_level: int = 1) -> str:
+    """The Markdown this repository writes (headings, paragraphs, lists,
+    tables, fenced code) as reStructuredText; headings of `top_level` become
+    the page title."""
+    marks = {top_level: "=", top_level + 1: "-", top_level + 2: "~", top_level + 3: "^"}
+    out: list[str] = []
+    lines = text.splitlines()
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        if line.startswith("```"):
+            lang = line[3:].strip() or "text"
+            out += [f".. code-block:: {'bash' if lang == 'sh' else lang}", ""]
+            i += 1
+            while i < len(lines) and not lines[i].startswith("```"):
+                out.append("   " + lines[i])
+                i += 1
+            out.append("")
+        elif m := re.match(r"(#+) (.*)", line):
+            title = inline(m.group(2))
+            out += ["", title, marks.get(len(m.group(1)), "^") * len(title), ""]
+        elif line.startswith("|"):
+            rows = []
+            while i < len(lines) and lines[i].startswith("|"):
+                rows.append(lines[i])
+                i += 1
+            out += [""] + table(rows)
+            continue
+        elif re.match(r"\s*[-*] ", line) and out and out[-1].strip() and \
+                not re.match(r"\s*[-*] ", out[-1]) and not out[-1].startswith("  "):
+            out += ["", inline(line)]
+        else:
+            out.append(inline(line))
+        i += 1
+    return "\n".join(out) + "\n"
+
+
+def section(markdown: str, heading: str) -> str:
+    """The section of a Markdown text under `heading`, up to the next heading
+    of the same level."""
+    level = heading.split()[0]
+    m = re.search(rf"^{re.escape(heading)}\n(.*?)(?=^{level} |\Z)", markdown, re.S | re.M)
+    if not m:
+        raise RuntimeError(f"README.md has no section {heading!r}")
+    return m.group(1)
+
+
+# ---------------------------------------------------------------- pages
+def write(name: str, text: str) -> None:
+    """Writes a generated page, leaving an unchanged one alone (no rebuild)."""
+    path = GENERATED / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if not path.exists() or path.read_text(encoding="utf-8") != text:
+        path.write_text(text, encoding="utf-8")
+
+
+def title(text: str) -> str:
+    return f"{text}\n{'=' * len(text)}\n\n"
+
+
+def api_pages() -> list[str]:
+    pages = make_stubs.functions_by_page(lumo_dynamic)
+    unlisted = pages.pop("unlisted", [])
+    if unlisted:  # every function needs a line in the tables of make_stubs.py
+        raise RuntimeError(f"functions without a documentation page: {unlisted}; "
+                           f"add them to FUNCTIONS in src/python/make_stubs.py")
+    names = []
+    for page, functions in pages.items():
+        if not functions:
+            continue
+        text = title(make_stubs.PAGES[page]) + ".. currentmodule:: lumo_dynamic\n\n"
+        text += "".join(f".. autofunction:: {f}\n\n" for f in functions)
+        write(f"api/{page}.rst", text)
+        names.append(f"api/{page}")
+    classes = [n for n in lumo_dynamic.__all__ if isinstance(getattr(lumo_dynamic, n), type)]
+    exceptions = sorted(n for n in dir(lumo_dynamic) if isinstance(getattr(lumo_dynamic, n), type)
+                        and issubclass(getattr(lumo_dynamic, n), BaseException))
+    text = title("Classes and exceptions") + ".. currentmodule:: lumo_dynamic\n\n"
+    text += "".join(f".. autoclass:: {c}\n\n" for c in classes)
+    text += "".join(f".. autoexception:: {e}\n   :no-members:\n\n" for e in exceptions)
+    text += ".. autodata:: __version__\n   :annotation:\n\n"
+    write("api/classes.rst", text)
+    return ["api/classes"] + names
+
+
+def examples_page() -> None:
+    """Every example with its description and source; the pictures of an
+    example that writes PNG files, from a run in a scratch folder (set
+    LUMO_DOCS_SKIP_EXAMPLES=1 to leave them out)."""
+    text = title("Examples") + ("The scripts in ``examples/`` of the repository; "
+                                "run them from its top after ``pip install .``.\n\n")
+    for script in sorted((ROOT / "examples").glob("*.py")):
+        source = script.read_text(encoding="utf-8")
+        m = re.match(r'\s*(?:#.*\n)*\s*"""(.*?)"""', source, re.S)
+        heading = f"``examples/{script.name}``"
+        text += f"{heading}\n{'-' * len(heading)}\n\n"
+        if m:
+            text += inline(" ".join(m.group(1).split())) + "\n\n"
+        if ".png" in source and not os.environ.get("LUMO_DOCS_SKIP_EXAMPLES"):
+            run_dir = GENERATED / "examples" / script.stem
+            run_dir.mkdir(parents=True, exist_ok=True)
+            subprocess.run([sys.executable, str(script)], cwd=run_dir, check=True,
+                           env={**os.environ, "MPLBACKEND": "Agg"}, stdout=subprocess.DEVNULL)
+            for png in sorted(run_dir.glob("*.png")) + sorted((ROOT / "examples").glob(
+                    f"{script.stem}*.png")):
+                text += f".. image:: /{Path(os.path.relpath(png, DOCS)).as_posix()}\n   :width: 90%\n\n"
+        text += f".. literalinclude:: /../examples/{script.name}\n   :language: python\n\n"
+    cpp = ROOT / "examples" / "cpp"
+    if cpp.is_dir():
+        heading = "``examples/cpp/``: the C++ package"
+        text += f"{heading}\n{'-' * len(heading)}\n\n"
+        text += "A program built against the installed C++ package (see :doc:`/installation`).\n\n"
+        for f in sorted(cpp.iterdir()):
+            lang = "cmake" if f.name == "CMakeLists.txt" else "cpp"
+            text += f".. literalinclude:: /../examples/cpp/{f.name}\n   :language: {lang}\n" \
+                    f"   :caption: {f.name}\n\n"
+    write("examples.rst", text)
+
+
+def benchmark_page() -> None:
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    write("benchmarks.rst", title("Speed") + markdown_to_rst(section(readme, "## Speed"), 3))
+
+
+def changelog_page() -> None:
+    text = (ROOT / "CHANGELOG.md").read_text(encoding="utf-8")
+    write("changelog.rst", markdown_to_rst(text, 1))
+
+
+def generate(app, config) -> None:
+    api = api_pages()
+    examples_page()
+    benchmark_page()
+    changelog_page()
+    write("reference.rst", title("API reference") + "The module ``lumo_dynamic``, "
+          "from its own docstrings, by group of functions.\n\n.. toctree::\n   :maxdepth: 1\n\n"
+          + "".join(f"   /_generated/{p}\n" for p in api))
+
+
+# ---------------------------------------------------------------- docstrings
+def docstring(app, what, name, obj, options, lines) -> None:
+    """The module's docstrings mark sections with '# Heading' and start lists
+    right after a line of text: headings become rubrics, lists get the blank
+    line reStructuredText needs."""
+    out: list[str] = []
+    for line in lines:
+        if m := re.match(r"#+ (.*)", line):
+            out += ["", f".. rubric:: {m.group(1)}", ""]
+            continue
+        if re.match(r"[-*] ", line) and out and out[-1].strip() and not re.match(r"[-*] ", out[-1]):
+            out.append("")
+        out.append(line)
+    lines[:] = out
+
+
+def signature(app, what, name, obj, options, sig, return_annotation):
+    """Functions shown with the types of their stubs."""
+    if what != "function" or not name.startswith("lumo_dynamic."):
+        return None
+    qual = name[len("lumo_dynamic."):]
+    prefix = qual.rpartition(".")[0]
+    writer = make_stubs.Writer(lumo_dynamic, f"{prefix}." if prefix else "")
+    params = writer.parameters(obj, qual, drop_first=False)
+    returns = writer.lookup(make_stubs.FUNCTIONS, qual.rpartition(".")[2], "function")
+    if writer.unknown or isinstance(returns, tuple):
+        return None
+    return f"({params})", returns
+
+
+def setup(app):
+    app.connect("config-inited", generate)
+    app.connect("autodoc-process-docstring", docstring)
+    app.connect("autodoc-process-signature", signature)

@@ -1,0 +1,374 @@
+"""Writes the type stubs of lumo_dynamic from the live module.
+
+The stub package lumo_dynamic-stubs (PEP 561) gets one .pyi file per module:
+__init__.pyi and one for each submodule. Names come from the module itself
+(dir() and __all__), parameter lists from each __text_signature__, the first
+sentence of each docstring from __doc__; the types from the tables below, by
+parameter name and by function, method or property name. A new function
+costs one line in FUNCTIONS (its documentation page and return type), plus
+one in PARAMETERS for a parameter name not seen before.
+
+    python make_stubs.py OUT_DIR [--path DIR] [--strict]
+
+--path DIR imports the module from DIR first (the build tree). A name that
+no table knows is typed `Incomplete` and reported on stderr; with --strict
+the run then fails, listing every such name. Entries for names the module
+does not have are ignored, so the tables may run ahead of the module.
+"""
+from __future__ import annotations
+
+import argparse
+import inspect
+import sys
+import types
+from pathlib import Path
+
+MODULE = "lumo_dynamic"
+ARRAY = "NDArray[np.float64]"
+ARRAYS3 = f"tuple[{ARRAY}, {ARRAY}, {ARRAY}]"
+
+# Parameter name -> type, for every function and method. "batch.x" entries,
+# when present, take precedence inside the batch submodule.
+PARAMETERS = {
+    "model": "Model",
+    "data": "Data",
+    "q": ARRAY, "v": ARRAY, "a": ARRAY, "tau": ARRAY, "q0": ARRAY, "q1": ARRAY,
+    "joint_id": "int",
+    "frame_id": "int",
+    "parent": "int",
+    "reference_frame": "ReferenceFrame",
+    "filename": "str",
+    "urdf_string": "str",
+    "name": "str",
+    "joint_type": "str",
+    "axis": ARRAY,
+    "gravity": ARRAY,
+    "gravity_angular": ARRAY,
+    "rotation": ARRAY,
+    "translation": ARRAY,
+    "placement": "SE3",
+    "other": "SE3",
+}
+
+# Function name -> (documentation page, return type). A return type may also
+# be a tuple of full signatures "(params) -> type", one @overload each.
+FUNCTIONS = {
+    # configuration
+    "neutral": ("configuration", ARRAY),
+    "integrate": ("configuration", ARRAY),
+    "difference": ("configuration", ARRAY),
+    # kinematics
+    "forwardKinematics": ("kinematics", "None"),
+    "updateFramePlacements": ("kinematics", "list[SE3]"),
+    "getFramePlacement": ("kinematics", "SE3"),
+    # dynamics
+    "rnea": ("dynamics", ARRAY),
+    "non_linear_effects": ("dynamics", ARRAY),
+    "compute_gravity": ("dynamics", ARRAY),
+    "crba": ("dynamics", ARRAY),
+    "aba": ("dynamics", ARRAY),
+    "computeMinverse": ("dynamics", ARRAY),
+    "computeAllTerms": ("dynamics", "None"),
+    "computeCoriolisMatrix": ("dynamics", "None"),
+    # jacobians
+    "computeJointJacobians": ("jacobians", "None"),
+    "computeJointJacobian": ("jacobians", ARRAY),
+    "getFrameJacobian": ("jacobians", ARRAY),
+    "computeJointJacobiansTimeVariation": ("jacobians", "None"),
+    "getFrameJacobianTimeVariation": ("jacobians", ARRAY),
+    # centre of mass, momentum and energy
+    "centerOfMass": ("centroidal", ARRAY),
+    "jacobianCenterOfMass": ("centroidal", ARRAY),
+    "computeCentroidalMap": ("centroidal", ARRAY),
+    "computeCentroidalMomentum": ("centroidal", ARRAY),
+    "computeKineticEnergy": ("centroidal", "float"),
+    "computePotentialEnergy": ("centroidal", "float"),
+    # derivatives
+    "computeRNEADerivatives": ("derivatives", ARRAYS3),
+    "computeABADerivatives": ("derivatives", ARRAYS3),
+    "computeGeneralizedGravityDerivatives": ("derivatives", ARRAY),
+    # URDF import
+    "parse_urdf_file": ("urdf", "Model"),
+    "parse_urdf_from_string": ("urdf", "Model"),
+}
+
+# Titles of the documentation pages, in the order of the site's index.
+PAGES = {
+    "configuration": "Configuration operations",
+    "kinematics": "Forward kinematics and placements",
+    "dynamics": "Dynamics",
+    "jacobians": "Jacobians",
+    "centroidal": "Centre of mass, momentum and energy",
+    "derivatives": "Derivatives of the dynamics",
+    "urdf": "URDF import",
+    "batch": "Batch evaluation (lumo_dynamic.batch)",
+}
+
+# Class.method -> return type; Class.property -> type.
+METHODS = {
+    "SE3.identity": "SE3",
+    "SE3.compose": "SE3",
+    "SE3.inverse": "SE3",
+    "SE3.to_homogeneous": ARRAY,
+    "Model.set_gravity": "None",
+    "Model.set_gravity_angular": "None",
+    "Model.set_gravity_full": "None",
+    "Model.add_joint": "int",
+    "Model.get_joint_id": "int | None",
+    "Model.getFrameId": "int | None",
+    "Model.set_name": "None",
+    "Model.createData": "Data",
+    "Model.to_string_info": "str",
+    "Model.print_info": "None",
+    "Data.reset": "None",
+    "Data.get_joint_placement": "SE3",
+    "Data.get_joint_translation": ARRAY,
+    "Data.to_string_info": "str",
+    "Data.print_info": "None",
+}
+PROPERTIES = {
+    "SE3.homogeneous": ARRAY,
+    "Model.nq": "int", "Model.nv": "int", "Model.njoints": "int", "Model.nframes": "int",
+    "Model.names": "list[str]",
+    "Model.name": "str",
+    "Model.lowerPositionLimit": ARRAY,
+    "Model.upperPositionLimit": ARRAY,
+    "Model.gravity": ARRAY,
+    "Model.gravity_angular": ARRAY,
+    "Model.gravity_full": ARRAY,
+    "Data.M": ARRAY, "Data.C": ARRAY, "Data.g": ARRAY,
+    "Data.oMi": "list[SE3]",
+}
+# Module attributes that are plain values.
+CONSTANTS = {"__version__": "str"}
+
+HEADER = '''\
+# Generated by src/python/make_stubs.py from the module {module}; do not edit.
+from typing import ClassVar, final, overload
+
+import numpy as np
+from _typeshed import Incomplete
+from numpy.typing import NDArray
+from typing_extensions import disjoint_base
+'''
+
+# Class members that are CPython's or nanobind's own, not the library's.
+SKIPPED_MEMBERS = {"__new__", "__init__", "__doc__", "__module__", "__dict__", "__weakref__",
+                   "__qualname__", "__nb_signature__"}
+STR_DUNDERS = {"__repr__", "__str__"}
+
+
+def first_sentence(doc: str | None) -> str:
+    """The first sentence of a docstring's first paragraph, ending with a full stop."""
+    if not doc:
+        return ""
+    paragraph = " ".join(doc.strip().split("\n\n")[0].split())
+    if paragraph.startswith("#"):  # a section heading, no summary line
+        return ""
+    cut = paragraph.find(". ")
+    sentence = paragraph if cut < 0 else paragraph[: cut + 1]
+    if not sentence.endswith((".", "!", "?")):
+        sentence += "."
+    return sentence.replace("\\", "\\\\").replace('"""', r"\"\"\"")
+
+
+class Writer:
+    def __init__(self, module: types.ModuleType, prefix: str):
+        self.module = module
+        self.prefix = prefix  # "" for the top module, "batch." for lumo_dynamic.batch
+        self.unknown: list[str] = []
+        self.lines: list[str] = []
+        self.metaclasses: set[str] = set()
+
+    def lookup(self, table: dict, key: str, what: str) -> str:
+        for k in (self.prefix + key, key) if self.prefix else (key,):
+            if k in table:
+                value = table[k]
+                return value[1] if table is FUNCTIONS else value
+        self.unknown.append(f"{what} {self.prefix}{key}")
+        return "Incomplete"
+
+    def parameters(self, obj, qualname: str, drop_first: bool) -> str:
+        try:
+            sig = inspect.signature(obj)
+        except (TypeError, ValueError):
+            self.unknown.append(f"signature of {self.prefix}{qualname}")
+            return "*args: Incomplete, **kwargs: Incomplete"
+        params = list(sig.parameters.values())
+        if drop_first and params:
+            params = params[1:]
+        out: list[str] = ["self"] if drop_first else []
+        kinds_seen = set()
+        for p in params:
+            if p.kind is p.KEYWORD_ONLY and not kinds_seen & {p.VAR_POSITIONAL, p.KEYWORD_ONLY}:
+                out.append("*")
+            if p.kind is not p.POSITIONAL_ONLY and p.POSITIONAL_ONLY in kinds_seen \
+                    and "/" not in out:
+                out.append("/")
+            kinds_seen.add(p.kind)
+            star = {p.VAR_POSITIONAL: "*", p.VAR_KEYWORD: "**"}.get(p.kind, "")
+            text = f"{star}{p.name}: {self.lookup(PARAMETERS, p.name, 'parameter')}"
+            if p.default is not p.empty:
+                text += " = ..."
+            out.append(text)
+        if params and params[-1].kind is params[-1].POSITIONAL_ONLY:
+            out.append("/")
+        return ", ".join(out)
+
+    def doc(self, obj, indent: str) -> list[str]:
+        s = first_sentence(getattr(obj, "__doc__", None))
+        return [f'{indent}"""{s}"""'] if s else []
+
+    def function(self, name: str, obj, indent: str = "", method_of: str | None = None,
+                 static: bool = False) -> None:
+        qual = f"{method_of}.{name}" if method_of else name
+        if method_of:
+            ret = "str" if name in STR_DUNDERS else self.lookup(METHODS, qual, "method")
+        else:
+            ret = self.lookup(FUNCTIONS, name, "function")
+        if isinstance(ret, tuple):  # overloads: full signatures from the table
+            for full in ret:
+                self.lines += [f"{indent}@overload", f"{indent}def {name}{full}: ..."]
+            return
+        if static:
+            self.lines.append(f"{indent}@staticmethod")
+        if name in STR_DUNDERS:
+            self.lines.append(f"{indent}def {name}(self) -> str: ...")
+            return
+        params = self.parameters(obj, qual, drop_first=bool(method_of) and not static)
+        self.def_line(f"{indent}def {name}({params}) -> {ret}:", self.doc(obj, indent + "    "))
+
+    def def_line(self, head: str, doc: list[str]) -> None:
+        """A definition with its docstring as body, or `...` on the same line."""
+        self.lines += [head] + doc if doc else [head + " ..."]
+
+    def cls(self, name: str, cls: type) -> None:
+        if issubclass(cls, BaseException):
+            base = cls.__bases__[0]
+            base_name = base.__name__ if base.__module__ == "builtins" else base.__qualname__
+            self.def_line(f"class {name}({base_name}):", self.doc(cls, "    "))
+            return
+        # The binding's classes: instances laid out in C (PEP 800's disjoint
+        # bases) or closed to subclasses, and made by the binding's metaclass.
+        if not cls.__flags__ & (1 << 10):  # Py_TPFLAGS_BASETYPE
+            self.lines.append("@final")
+        elif (cls.__basicsize__, cls.__itemsize__) != (cls.__base__.__basicsize__,
+                                                       cls.__base__.__itemsize__):
+            self.lines.append("@disjoint_base")
+        meta = type(cls)
+        if meta is not type:
+            self.metaclasses.add(meta.__name__)
+        self.lines.append(f"class {name}{f'(metaclass=_{meta.__name__})' if meta is not type else ''}:")
+        start = len(self.lines)
+        self.lines += self.doc(cls, "    ")
+        if getattr(cls, "__text_signature__", None) is not None:
+            params = self.parameters(cls, f"{name}.__init__", drop_first=False)
+            self.lines.append(f"    def __init__(self{', ' if params else ''}{params}) -> None: ...")
+        for member, value in vars(cls).items():
+            if member in SKIPPED_MEMBERS or (member.startswith("__") and member not in STR_DUNDERS
+                                             and f"{name}.{member}" not in METHODS):
+                continue
+            if isinstance(value, staticmethod):
+                self.function(member, value.__func__, "    ", method_of=name, static=True)
+            elif isinstance(value, (types.GetSetDescriptorType, types.MemberDescriptorType, property)):
+                self.lines.append("    @property")
+                kind = self.lookup(PROPERTIES, f"{name}.{member}", "property")
+                self.def_line(f"    def {member}(self) -> {kind}:", self.doc(value, "        "))
+            elif isinstance(value, cls):
+                self.lines.append(f"    {member}: ClassVar[{name}]")
+            elif callable(value):
+                self.function(member, value, "    ", method_of=name)
+            else:
+                self.lines.append(f"    {member}: ClassVar["
+                                  f"{self.lookup(PROPERTIES, f'{name}.{member}', 'class attribute')}]")
+        if len(self.lines) == start:
+            self.lines.append("    ...")
+
+    def write(self) -> tuple[str, list[str]]:
+        mod = self.module
+        public = [n for n in dir(mod) if not n.startswith("_")]
+        declared = list(getattr(mod, "__all__", []))
+        names = [n for n in declared if hasattr(mod, n)] + [n for n in public if n not in declared]
+        submodules = []
+        for name in names:
+            obj = getattr(mod, name)
+            if isinstance(obj, types.ModuleType):
+                submodules.append(name)
+                continue
+            self.lines.append("")
+            if isinstance(obj, type):
+                self.lines.append("")
+                self.cls(name, obj)
+                self.lines.append("")
+            elif callable(obj):
+                self.function(name, obj)
+            else:
+                self.lines.append(f"{name}: {self.lookup(CONSTANTS, name, 'constant')}")
+        top = [HEADER.format(module=mod.__name__)]
+        if self.prefix:
+            classes = sorted(n for n in dir(sys.modules[MODULE]) if isinstance(
+                getattr(sys.modules[MODULE], n), type) and not n.startswith("_"))
+            top.append(f"from {MODULE} import {', '.join(classes)}")
+        top += [f"from . import {s} as {s}" for s in submodules]
+        top += [f"\nclass _{m}(type): ...  # the metaclass of the binding's classes"
+                for m in sorted(self.metaclasses)]
+        if "__all__" in vars(mod):
+            top.append(f"\n__all__ = {declared!r}")
+        text = "\n".join(top + self.lines).rstrip() + "\n"
+        while "\n\n\n\n" in text:
+            text = text.replace("\n\n\n\n", "\n\n\n")
+        return text, submodules
+
+
+def generate(out_dir: Path) -> list[str]:
+    """Writes every .pyi of the stub package into out_dir; returns the unknown names."""
+    module = sys.modules[MODULE]
+    out_dir.mkdir(parents=True, exist_ok=True)
+    unknown: list[str] = []
+    todo = [(module, "", "__init__.pyi")]
+    while todo:
+        mod, prefix, filename = todo.pop()
+        writer = Writer(mod, prefix)
+        text, submodules = writer.write()
+        (out_dir / filename).write_text(text, encoding="utf-8")
+        unknown += writer.unknown
+        todo += [(getattr(mod, s), f"{prefix}{s}.", f"{s}.pyi") for s in submodules]
+    return unknown
+
+
+def functions_by_page(module) -> dict[str, list[str]]:
+    """The module's functions grouped by documentation page (for the docs); a
+    function no table line names goes to the page "unlisted"."""
+    pages: dict[str, list[str]] = {p: [] for p in PAGES}
+    for prefix, mod in [("", module)] + [
+            (f"{n}.", getattr(module, n)) for n in dir(module)
+            if isinstance(getattr(module, n), types.ModuleType)]:
+        names = [n for n in list(getattr(mod, "__all__", [])) + dir(mod)
+                 if not n.startswith("_") and callable(getattr(mod, n))
+                 and not isinstance(getattr(mod, n), type)]
+        for name in dict.fromkeys(names):
+            page = FUNCTIONS.get(prefix + name, FUNCTIONS.get(name, (None,)))[0]
+            if prefix and (prefix + name) not in FUNCTIONS:
+                page = prefix[:-1] if prefix[:-1] in PAGES else page
+            pages.setdefault(page or "unlisted", []).append(prefix + name)
+    return pages
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("out_dir", type=Path)
+    parser.add_argument("--path", help="directory to import the module from first")
+    parser.add_argument("--strict", action="store_true", help="fail on names no table knows")
+    args = parser.parse_args()
+    if args.path:
+        sys.path.insert(0, args.path)
+    __import__(MODULE)
+    unknown = generate(args.out_dir)
+    for name in dict.fromkeys(unknown):
+        print(f"make_stubs.py: no type for {name}: add it to the tables of {__file__}",
+              file=sys.stderr)
+    return 1 if unknown and args.strict else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
