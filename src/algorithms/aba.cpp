@@ -178,6 +178,13 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
       Ip.noalias() -= UD * Uv.transpose();
       continue;
     }
+    if (n == 0) {  // S q̇ = 0, so c = 0: the subtree passes on as it is
+      if (p != 0) {
+        data.oIa[p] += Ia;
+        data.opa[p] += pa;
+      }
+      continue;
+    }
     double Du[6];
     if (n > 0) {
       joint_inertia_factors(model, data, i);
@@ -296,6 +303,27 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
     const double* F = block(slot[i]);
     double* Fp = slot[p] != 0 ? block(slot[p]) : nullptr;
     const std::size_t lo = iv, hi = end[i];
+    if (n == 1) {  // the same steps in single sweeps, for one coordinate
+      double* __restrict x = Mi + iv * ld;
+      const double d = Dinv[0];
+      const double *f0 = F, *f1 = F + nv, *f2 = F + 2 * nv, *f3 = F + 3 * nv, *f4 = F + 4 * nv, *f5 = F + 5 * nv;
+      for (std::size_t c = lo; c < hi; ++c)
+        x[c] = -d * (((S[0] * f0[c] + S[1] * f1[c]) + S[2] * f2[c]) + ((S[3] * f3[c] + S[4] * f4[c]) + S[5] * f5[c]));
+      x[iv] += d;
+      if (Fp != nullptr) {
+        for (std::size_t r = 0; r < 6; ++r) {
+          double* __restrict fp = Fp + r * nv;
+          const double* f = F + r * nv;
+          const double Ur = U[r];
+          for (std::size_t c = lo; c < hi; ++c) fp[c] += f[c] + Ur * x[c];
+        }
+      }
+      if (p != 0) {
+        articulated_inertia_for_parent(U, Dinv, n, data.oIa[i]);
+        data.oIa[p] += data.oIa[i];
+      }
+      continue;
+    }
     for (std::size_t k = 0; k < n; ++k) {  // u_k = e − S_kᵀ F
       double* u = Mi + (iv + k) * ld;
       const double* s = S + 6 * k;
@@ -345,6 +373,22 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
     double* A = block(slot[i]);
     const double* Ap = sp != 0 ? block(sp) : nullptr;
     for (std::size_t k = 0; k < n; ++k) std::fill(Mi + (iv + k) * ld + end[i], Mi + (iv + k) * ld + nv, 0.0);
+    if (n == 1 && Ap != nullptr && end[i] > iv + 1) {  // single sweep, one coordinate
+      double* __restrict x = Mi + iv * ld;
+      const double d = Dinv[0];
+      const double *p0 = Ap, *p1 = Ap + nv, *p2 = Ap + 2 * nv, *p3 = Ap + 3 * nv, *p4 = Ap + 4 * nv, *p5 = Ap + 5 * nv;
+      double *__restrict a0 = A, *__restrict a1 = A + nv, *__restrict a2 = A + 2 * nv;
+      double *__restrict a3 = A + 3 * nv, *__restrict a4 = A + 4 * nv, *__restrict a5 = A + 5 * nv;
+      const double* u = U;
+      for (std::size_t c = iv; c < nv; ++c) {
+        const double t = ((u[0] * p0[c] + u[1] * p1[c]) + u[2] * p2[c]) + ((u[3] * p3[c] + u[4] * p4[c]) + u[5] * p5[c]);
+        const double xc = x[c] - d * t;
+        x[c] = xc;
+        a0[c] = p0[c] + S[0] * xc, a1[c] = p1[c] + S[1] * xc, a2[c] = p2[c] + S[2] * xc;
+        a3[c] = p3[c] + S[3] * xc, a4[c] = p4[c] + S[4] * xc, a5[c] = p5[c] + S[5] * xc;
+      }
+      continue;  // (column iv of A is written too, and never read)
+    }
     if (Ap != nullptr) {
       if (n == 1) {
         double* x = Mi + iv * ld;
