@@ -166,9 +166,10 @@ def test_argument_errors(arm):
 def test_model_guard_during_a_batch():
     model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
     before = pickle_state(model)
-    N = 200000
+    N = 100000  # some 0.3 s of work on one thread
     q = lb.integrate(model, np.tile(ld.neutral(model), (N, 1)), np.random.default_rng(1).uniform(-1, 1, (N, model.nv)))
-    worker = threading.Thread(target=lambda: lb.crba(model, q, threads=1))
+    v = np.zeros((N, model.nv))
+    worker = threading.Thread(target=lambda: lb.rnea(model, q, v, v, threads=1))
     I, z = ld.SE3.identity(), np.array([0.0, 0, 1])
     mutations = [
         lambda: model.add_joint(0, "revolute", z, I, "extra"),
