@@ -4,13 +4,17 @@
 // the next of 64 random states, and the ratio fastest peer / ours.
 //
 // Calls: forward kinematics of every body, inverse dynamics (q, v, a), the
-// mass matrix, and bias forces (q, v). Each peer's call is the cheapest
-// public path from a new state to the result:
+// mass matrix, bias forces (q, v) and forward dynamics (q, v, τ). Each
+// peer's call is the cheapest public path from a new state to the result:
 //   KDL     ChainFkSolverPos_recursive (all segments), ChainIdSolver_RNE,
-//           ChainDynParam::JntToMass, ChainIdSolver_RNE with zero acceleration;
+//           ChainDynParam::JntToMass, ChainIdSolver_RNE with zero acceleration,
+//           ChainFdSolver_RNE;
 //   MuJoCo  mj_kinematics; mj_kinematics + mj_comPos + mj_comVel + mj_rne;
 //           mj_kinematics + mj_comPos + mj_crb (sparse qM, not expanded);
-//           as inverse dynamics with mj_rne(flg_acc = 0).
+//           as inverse dynamics with mj_rne(flg_acc = 0); mj_fwdPosition +
+//           mj_fwdVelocity + mj_fwdActuation + mj_fwdAcceleration +
+//           mj_fwdConstraint (factorised mass matrix, contacts and every
+//           constraint disabled) with τ in qfrc_applied.
 // Each peer is optional at configure time (LUMO_HAVE_KDL, LUMO_HAVE_MUJOCO).
 //
 // Times are medians over samples of CPU time of this thread per call
@@ -29,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "algorithms/aba.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
@@ -37,6 +42,7 @@
 #ifdef LUMO_HAVE_KDL
 #include <kdl/chain.hpp>
 #include <kdl/chaindynparam.hpp>
+#include <kdl/chainfdsolver_recursive_newton_euler.hpp>
 #include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
 #endif
@@ -163,9 +169,16 @@ void compare_kdl(const Model& model, const bench::States& s, std::vector<Row>& r
     dyn.JntToMass(q[k], H);
     dM = std::max(dM, relative(H.data, symmetric(crba(model, data, s.q[k]))));
   }
-  std::printf("%-9s KDL agrees: torques %.1e, bias forces %.1e, mass matrix %.1e (largest relative deviation)\n",
-              name.c_str(), dtau, dnle, dM);
-  if (std::max({dtau, dnle, dM}) > 1e-9) std::printf("  WARNING: KDL disagrees beyond 1e-9\n");
+  KDL::ChainFdSolver_RNE fd(chain, gravity);
+  KDL::JntArray ddq(n);
+  double dddq = 0;
+  for (std::size_t k = 0; k < 8; ++k) {
+    fd.CartToJnt(q[k], v[k], a[k], f_ext, ddq);  // the random a as torques
+    dddq = std::max(dddq, relative(ddq.data, aba(model, data, s.q[k], s.v[k], s.a[k])));
+  }
+  std::printf("%-9s KDL agrees: torques %.1e, bias forces %.1e, mass matrix %.1e, accelerations %.1e "
+              "(largest relative deviation)\n", name.c_str(), dtau, dnle, dM, dddq);
+  if (std::max({dtau, dnle, dM, dddq}) > 1e-9) std::printf("  WARNING: KDL disagrees beyond 1e-9\n");
 
   auto row = [&](const char* call) -> Row& {
     for (Row& r : rows)
@@ -177,6 +190,7 @@ void compare_kdl(const Model& model, const bench::States& s, std::vector<Row>& r
   row("inverse dynamics").kdl = median_ns([&](std::size_t k) { id.CartToJnt(q[k], v[k], a[k], f_ext, tau); }, count);
   row("mass matrix").kdl = median_ns([&](std::size_t k) { dyn.JntToMass(q[k], H); }, count);
   row("bias forces").kdl = median_ns([&](std::size_t k) { id.CartToJnt(q[k], v[k], zero, f_ext, tau); }, count);
+  row("forward dynamics").kdl = median_ns([&](std::size_t k) { fd.CartToJnt(q[k], v[k], a[k], f_ext, ddq); }, count);
 }
 #endif
 
@@ -296,9 +310,27 @@ void compare_mujoco(const Model& model, const std::string& urdf, const bench::St
     mj_crb(m, d);
   };
 
+  // Forward dynamics with the random a as torques, τ_mj = T τ (T⁻ᵀ = T),
+  // and back: q̈ = Tᵀ q̈_mj + bias_a. No contacts, no constraints.
+  std::vector<VectorXd> tau_in(count);
+  for (std::size_t k = 0; k < count; ++k) tau_in[k] = T[k] * s.a[k];
+  m->opt.disableflags |= mjDSBL_CONSTRAINT | mjDSBL_CONTACT;
+  auto forward_dynamics = [&](std::size_t k) {
+    load(k, true, false);
+    std::copy(tau_in[k].data(), tau_in[k].data() + nv, d->qfrc_applied);
+    mj_fwdPosition(m, d);
+    mj_fwdVelocity(m, d);
+    mj_fwdActuation(m, d);
+    mj_fwdAcceleration(m, d);
+    mj_fwdConstraint(m, d);
+  };
+
   Data data(model);
-  double dtau = 0, dM = 0, dnle = 0;
+  double dtau = 0, dM = 0, dnle = 0, dddq = 0;
   for (std::size_t k = 0; k < 8; ++k) {
+    forward_dynamics(k);
+    const VectorXd qacc = Eigen::Map<const VectorXd>(d->qacc, static_cast<Eigen::Index>(nv));
+    dddq = std::max(dddq, relative(T[k].transpose() * qacc + ms.bias_a[k], aba(model, data, s.q[k], s.v[k], s.a[k])));
     inverse_dynamics(k, 1);
     dtau = std::max(dtau, relative(T[k].transpose() * tau_mj, rnea(model, data, s.q[k], s.v[k], s.a[k])));
     inverse_dynamics(k, 0);
@@ -307,9 +339,9 @@ void compare_mujoco(const Model& model, const std::string& urdf, const bench::St
     mj_fullM(m, M_mj.data(), d->qM);  // symmetric, so the storage order does not matter
     dM = std::max(dM, relative(T[k].transpose() * M_mj * T[k], symmetric(crba(model, data, s.q[k]))));
   }
-  std::printf("%-9s MuJoCo (nq %d, nv %d) agrees: torques %.1e, bias forces %.1e, mass matrix %.1e\n", name.c_str(),
-              m->nq, m->nv, dtau, dnle, dM);
-  if (std::max({dtau, dnle, dM}) > 1e-8) std::printf("  WARNING: MuJoCo disagrees beyond 1e-8\n");
+  std::printf("%-9s MuJoCo (nq %d, nv %d) agrees: torques %.1e, bias forces %.1e, mass matrix %.1e, "
+              "accelerations %.1e\n", name.c_str(), m->nq, m->nv, dtau, dnle, dM, dddq);
+  if (std::max({dtau, dnle, dM, dddq}) > 1e-8) std::printf("  WARNING: MuJoCo disagrees beyond 1e-8\n");
 
   auto row = [&](const char* call) -> Row& {
     for (Row& r : rows)
@@ -321,6 +353,7 @@ void compare_mujoco(const Model& model, const std::string& urdf, const bench::St
   row("inverse dynamics").mujoco = median_ns([&](std::size_t k) { inverse_dynamics(k, 1); }, count);
   row("mass matrix").mujoco = median_ns(mass_matrix, count);
   row("bias forces").mujoco = median_ns([&](std::size_t k) { inverse_dynamics(k, 0); }, count);
+  row("forward dynamics").mujoco = median_ns(forward_dynamics, count);
   mj_deleteData(d);
   mj_deleteModel(m);
 }
@@ -337,6 +370,8 @@ void time_ours(const Model& model, const bench::States& s, std::vector<Row>& row
   rows.back().ours = median_ns([&](std::size_t k) { crba(model, data, s.q[k]); }, count);
   rows.push_back({name, "bias forces"});
   rows.back().ours = median_ns([&](std::size_t k) { non_linear_effects(model, data, s.q[k], s.v[k]); }, count);
+  rows.push_back({name, "forward dynamics"});
+  rows.back().ours = median_ns([&](std::size_t k) { aba(model, data, s.q[k], s.v[k], s.a[k]); }, count);
 }
 
 std::string cell(double ns) {

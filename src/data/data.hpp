@@ -88,7 +88,7 @@ class Data {
   // [linear; angular] order (forces [force; moment]):
   VectorX ddq;                 // joint accelerations
   std::vector<Matrix6> oIa;    // articulated inertia of the subtree of joint i
-  std::vector<Vector6> opa;    // its bias force
+  std::vector<Vector6> opa;    // its bias force, then what it passes to the parent
   std::vector<Vector6> oc;     // velocity-product acceleration ov_i × S q̇_i
   std::vector<Vector6> oa;     // spatial acceleration, oa[0] = −gravity
   Matrix6X aba_U;              // column c: Ia_i S_c for the joint i owning c
