@@ -92,6 +92,10 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
       {"computeRNEADerivatives", [](Fixture& f, std::size_t k) {
          computeRNEADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
        }},
+      {"aba", [](Fixture& f, std::size_t k) { aba(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
+      {"computeABADerivatives", [](Fixture& f, std::size_t k) {
+         computeABADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
       {"computeGeneralizedGravityDerivatives", [](Fixture& f, std::size_t k) {
          computeGeneralizedGravityDerivatives(f.model, f.data, f.states.q[k]);
        }},

@@ -1,5 +1,6 @@
 #include "derivatives.hpp"
 
+#include "aba.hpp"
 #include "configuration.hpp"
 #include "errors.hpp"
 #include "kinematics.hpp"
@@ -260,9 +261,23 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
                          &data.dtau_da);
 }
 
-void computeABADerivatives(const Model&, Data&, const Eigen::Ref<const Eigen::VectorXd>&,
-                           const Eigen::Ref<const Eigen::VectorXd>&, const Eigen::Ref<const Eigen::VectorXd>&) {
-  throw InternalError("computeABADerivatives: not implemented yet");
+void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
+  check_configuration_size(model, q.size());
+  check_velocity_size(model, v.size());
+  if (tau.size() != v.size())
+    throw InternalError(cat("assertion failed: tau.len() == v.len() (", tau.size(), " != ", v.size(), ")"));
+  data.check_model(model);
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
+  // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
+  // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
+  aba(model, data, q, v, tau);
+  rnea_derivatives<true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
+                         &data.dtau_da);
+  const MatrixX& Minv = computeMinverse(model, data, q);
+  data.ddq_dq.noalias() = -Minv * data.dtau_dq;
+  data.ddq_dv.noalias() = -Minv * data.dtau_dv;
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,

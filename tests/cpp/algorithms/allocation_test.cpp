@@ -16,6 +16,7 @@
 #include "algorithms/configuration.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/derivatives.hpp"
 #include "algorithms/energy.hpp"
 #include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
@@ -121,6 +122,10 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
        [&](int k) { getFrameJacobianTimeVariation(model, data, last_frame, static_cast<ReferenceFrame>(k % 3), J); }},
       {"computeAllTerms", [&](int k) { computeAllTerms(model, data, q[k], v[k]); }},
       {"computeCoriolisMatrix", [&](int k) { computeCoriolisMatrix(model, data, q[k], v[k]); }},
+      {"computeRNEADerivatives", [&](int k) { computeRNEADerivatives(model, data, q[k], v[k], a[k]); }},
+      {"computeABADerivatives", [&](int k) { computeABADerivatives(model, data, q[k], v[k], a[k]); }},
+      {"computeGeneralizedGravityDerivatives",
+       [&](int k) { computeGeneralizedGravityDerivatives(model, data, q[k]); }},
       {"aba", [&](int k) { aba(model, data, q[k], v[k], a[k]); }},
       {"computeMinverse", [&](int k) { computeMinverse(model, data, q[k]); }},
       {"getFramePlacement", [&](int) { getFramePlacement(model, data, last_frame); }},

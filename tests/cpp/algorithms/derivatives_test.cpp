@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 
+#include "algorithms/aba.hpp"
 #include "algorithms/configuration.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
@@ -102,6 +103,15 @@ TEST(Derivatives, InverseDynamicsAndGravityAgainstFiniteDifferences) {
               return VectorXd(compute_gravity(model, scratch, integrate(model, q, e)));
             }),
             "dg_dq", worst);
+    // Forward dynamics at τ = rnea(q, v, a), so that q̈ = a.
+    const VectorXd tau = rnea(model, scratch, q, v, a);
+    computeABADerivatives(model, data, q, v, tau);
+    auto ddq_at = [&](const VectorXd& qq, const VectorXd& vv) { return VectorXd(aba(model, scratch, qq, vv, tau)); };
+    compare(model, data.ddq_dq,
+            central_differences(model.nv, [&](const VectorXd& e) { return ddq_at(integrate(model, q, e), v); }),
+            "ddq_dq", worst);
+    compare(model, data.ddq_dv, central_differences(model.nv, [&](const VectorXd& e) { return ddq_at(q, v + e); }),
+            "ddq_dv", worst);
     std::string line = c.name + ":";
     char buf[64];
     for (const auto& [key, err] : worst) {
@@ -117,6 +127,14 @@ TEST(Derivatives, InverseDynamicsAndGravityAgainstFiniteDifferences) {
     computeRNEADerivatives(model, data, q, zero, zero);
     EXPECT_TRUE(near(data.dtau_dq, dg, kTol * std::max(1.0, dg.cwiseAbs().maxCoeff())));
     EXPECT_EQ(data.dtau_dv.cwiseAbs().maxCoeff(), 0.0);
+    // ∂q̈/∂τ = M⁻¹, and ∂q̈/∂x = −M⁻¹ ∂τ/∂x at a = q̈.
+    const MatrixXd Minv = computeMinverse(model, scratch, q);
+    EXPECT_TRUE(near(data.Minv, Minv, kTol * std::max(1.0, Minv.cwiseAbs().maxCoeff())));
+    const MatrixXd ddq_dq = data.ddq_dq, ddq_dv = data.ddq_dv;
+    computeRNEADerivatives(model, data, q, v, aba(model, scratch, q, v, tau));
+    const MatrixXd by_q = -Minv * data.dtau_dq, by_v = -Minv * data.dtau_dv;
+    EXPECT_TRUE(near(ddq_dq, by_q, kTol * std::max(1.0, by_q.cwiseAbs().maxCoeff())));
+    EXPECT_TRUE(near(ddq_dv, by_v, kTol * std::max(1.0, by_v.cwiseAbs().maxCoeff())));
     // ∂τ/∂v is linear in v and does not depend on a.
     const VectorXd v2 = test::random_velocity(model, rng);
     computeRNEADerivatives(model, data, q, v, zero);
@@ -149,6 +167,11 @@ TEST(Derivatives, ClosedFormsOfPendulumAndTwoLinkArm) {
     EXPECT_NEAR(data.dtau_dv(0, 0), 0.0, kTol);
     EXPECT_NEAR(data.dtau_da(0, 0), I + m * l * l, kTol);
     EXPECT_NEAR(computeGeneralizedGravityDerivatives(model, data, Q)(0, 0), -m * g * l * std::sin(q), kTol);
+    // q̈ = (τ − m g l cos q) / (I + m l²)
+    computeABADerivatives(model, data, Q, V, A);
+    EXPECT_NEAR(data.ddq_dq(0, 0), m * g * l * std::sin(q) / (I + m * l * l), kTol);
+    EXPECT_NEAR(data.ddq_dv(0, 0), 0.0, kTol);
+    EXPECT_NEAR(data.Minv(0, 0), 1.0 / (I + m * l * l), kTol);
   }
   const test::PlanarArm p{.l1 = 0.8, .lc1 = 0.35, .lc2 = 0.45, .m1 = 1.3, .m2 = 0.9, .I1 = 0.07, .I2 = 0.05};
   Model model = test::planar_two_link(p);
@@ -168,6 +191,16 @@ TEST(Derivatives, ClosedFormsOfPendulumAndTwoLinkArm) {
   computeRNEADerivatives(model, data, q, v, a);
   EXPECT_TRUE(near(data.dtau_dq, dq, kTol));
   EXPECT_TRUE(near(data.dtau_dv, dv, kTol));
+  // Forward dynamics at the τ of this state: q̈ = a, ∂q̈/∂x = −M⁻¹ ∂τ/∂x.
+  Eigen::Matrix2d M;
+  M << p.I1 + p.I2 + p.m1 * p.lc1 * p.lc1 + p.m2 * (p.l1 * p.l1 + p.lc2 * p.lc2) + 2 * k * c2,
+      p.I2 + p.m2 * p.lc2 * p.lc2 + k * c2, p.I2 + p.m2 * p.lc2 * p.lc2 + k * c2, p.I2 + p.m2 * p.lc2 * p.lc2;
+  const VectorXd tau = rnea(model, data, q, v, a);
+  computeABADerivatives(model, data, q, v, tau);
+  EXPECT_TRUE(near(data.ddq, a, kTol));
+  EXPECT_TRUE(near(data.Minv, M.inverse(), kTol));
+  EXPECT_TRUE(near(data.ddq_dq, -M.inverse() * dq, kTol));
+  EXPECT_TRUE(near(data.ddq_dv, -M.inverse() * dv, kTol));
   Eigen::Matrix2d dg;
   dg << -A * g * s1 - B * g * s12, -B * g * s12, -B * g * s12, -B * g * s12;
   EXPECT_TRUE(near(computeGeneralizedGravityDerivatives(model, data, q), dg, kTol));
@@ -185,9 +218,12 @@ TEST(Derivatives, SizedOnFirstUseAndCheckedInputs) {
   EXPECT_THROW(computeRNEADerivatives(model, data, q, short_v, short_v), InternalError);
   EXPECT_THROW(computeRNEADerivatives(model, data, q, v, short_v), InternalError);
   EXPECT_THROW(computeGeneralizedGravityDerivatives(model, data, q.head(1)), InternalError);
+  EXPECT_THROW(computeABADerivatives(model, data, q, v, short_v), InternalError);
+  EXPECT_THROW(computeABADerivatives(model, data, q, short_v, v), InternalError);
   Data other(test::random_tree(9, 3));
   EXPECT_THROW(computeRNEADerivatives(model, other, q, v, v), ValueError);
   EXPECT_THROW(computeGeneralizedGravityDerivatives(model, other, q), ValueError);
+  EXPECT_THROW(computeABADerivatives(model, other, q, v, v), ValueError);
   computeRNEADerivatives(model, data, q, v, v);
   EXPECT_EQ(data.dtau_dq.rows(), static_cast<Eigen::Index>(model.nv));
   EXPECT_EQ(data.dg_dq.size(), 0);
