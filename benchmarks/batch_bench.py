@@ -11,7 +11,8 @@
    thread count, contacts, constraints, springs and dampers disabled:
    our aba against Batch.forward() (M⁻¹(τ − bias) there too), our
    getFrameJacobian against Batch.jac, and the per-row cost of a Python loop
-   of single calls, ours (aba) and MuJoCo's (mj_forward). Skipped with a
+   of single calls, ours (aba) and MuJoCo's (mj_forward), on CPU time of
+   this thread. Skipped with a
    message when the package or its batch API is missing.
 
 Every figure is the median of 7 samples; the states are random (angles
@@ -175,8 +176,8 @@ def loops(mujoco, m, model, q, v, tau, qpos):
             d.qvel[:] = v[i]
             d.qfrc_applied[:] = tau[i]
             mujoco.mj_forward(m, d)
-    t_ours = median_time(ours) / len(q) * 1e9
-    t_mj = median_time(theirs) / len(q) * 1e9
+    t_ours = median_time(ours, clock=time.thread_time) / len(q) * 1e9  # both on this thread
+    t_mj = median_time(theirs, clock=time.thread_time) / len(q) * 1e9
     return f"{t_ours:>11.0f}{t_mj:>10.0f}{t_mj / t_ours:>7.2f}"
 
 
