@@ -1,15 +1,18 @@
-# make demo   installs what is missing, builds the module, runs the demo
+# make demo   installs what is missing, builds the module, runs the demo, the simulation and the LQR example
 # make test   installs what is missing, runs the C++ and the Python tests
 # make bench  C++ benchmarks and Python timings
-# make fuzz   fuzzes the URDF reader and builder for FUZZ_SECONDS (clang installed if missing)
+# make sanitize  the C++ tests, the Python tests and the demo under ASan and UBSan
+# make fuzz   fuzzes the URDF import and every algorithm for FUZZ_SECONDS (clang installed if missing)
+# make fuzz-record  fuzzes the model record reader (pickled models) the same way
 # make docs   the documentation site in build/docs/html (warnings are errors)
 # make dist   sdist and wheel in dist/ (python -m build), the wheel retagged by auditwheel
+SHELL := /bin/bash
 PYTHON ?= python3
 JOBS ?= 2
 CPP_BUILD ?= build/cpp
 PIP_INSTALL = $(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation
 
-.PHONY: setup install demo test test-cpp test-python bench fuzz clean
+.PHONY: setup install demo test test-cpp test-python sanitize bench fuzz fuzz-clang fuzz-record clean
 
 setup:
 	PYTHON=$(PYTHON) bash scripts/setup.sh
@@ -19,6 +22,8 @@ install: setup
 
 demo: install
 	$(PYTHON) examples/demo.py
+	$(PYTHON) examples/simulate.py --output build/simulate.png
+	$(PYTHON) examples/lqr_balance.py --output build/lqr_balance.png
 
 test-cpp: setup
 	cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_TESTS=ON
@@ -30,10 +35,36 @@ test-python: install
 
 test: test-cpp test-python test-package
 
+# AddressSanitizer and UndefinedBehaviorSanitizer over the core, the C++
+# tests (but the allocation test, which replaces malloc) and the module,
+# built in $(SAN_BUILD) and never installed: the Python tests and the demo
+# import it from there, with libasan preloaded into the interpreter. Every
+# report goes to a file under $(SAN_BUILD)/logs (so that no capture hides
+# it), and any such file fails the target. Leak checking is on for the C++
+# tests and off for the interpreter, whose own allocations at exit would
+# drown any report.
+SAN_BUILD ?= build/sanitize
+SAN_LOGS = $(CURDIR)/$(SAN_BUILD)/logs
+SAN_UBSAN = UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(SAN_LOGS)/ubsan
+sanitize: setup
+	rm -rf $(SAN_LOGS) && mkdir -p $(SAN_LOGS)
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_SANITIZE=ON \
+	  -DLUMO_BUILD_TESTS=ON -DLUMO_BUILD_PYTHON=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:log_path=$(SAN_LOGS)/asan $(SAN_UBSAN) \
+	  ./lumo_tests --gtest_brief=1
+	ASAN_OPTIONS=detect_leaks=0:log_path=$(SAN_LOGS)/asan $(SAN_UBSAN) \
+	  LD_PRELOAD=$$($(CXX) -print-file-name=libasan.so) PYTHONPATH=$(CURDIR)/$(SAN_BUILD) \
+	  sh -c '$(PYTHON) -m pytest tests/python -q -p no:cacheprovider && $(PYTHON) examples/demo.py >/dev/null'
+	@if [ -n "$$(ls -A $(SAN_LOGS))" ]; then cat $(SAN_LOGS)/*; echo "sanitizer reports in $(SAN_LOGS)"; exit 1; fi
+	@echo "sanitize: no report"
+
 # Benchmarks pinned to one CPU (PIN=, to run unpinned): every algorithm on the
 # sample models and chains (medians), the side-by-side run against KDL and
 # MuJoCo (installed here when missing; each is skipped when absent), then
-# every free function from Python beside its C++ median.
+# every free function from Python beside its C++ median; then the batch
+# functions (unpinned: they are timed on one and on two threads) beside the
+# C++ medians and MuJoCo's Batch (pip package mujoco, installed here when missing).
 PIN ?= $(shell command -v taskset >/dev/null && [ $$(nproc) -gt 1 ] && echo taskset -c 1)
 BENCH_PEERS = liborocos-kdl-dev libmujoco-dev
 bench: install
@@ -47,6 +78,9 @@ bench: install
 	  --benchmark_out=build/bench/core.json
 	$(PIN) ./build/bench/lumo_peers
 	$(PIN) $(PYTHON) benchmarks/time_python.py build/bench/core.json
+	@$(PYTHON) -c "import mujoco.batch" 2>/dev/null || $(PIP_INSTALL) "mujoco>=4.0" \
+	  || echo "mujoco not installed: the batch comparison with it is skipped"
+	$(PYTHON) benchmarks/batch_bench.py build/bench/core.json
 
 # libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer. New inputs
 # go to $(FUZZ_BUILD)/corpus; the sample models and, when present, the real
@@ -54,21 +88,43 @@ bench: install
 # $(FUZZ_BUILD)/crash-* and fails the target.
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build/fuzz
-FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp src/urdf_parser/reader.cpp src/urdf_parser/builder.cpp \
-	src/model/model.cpp src/algorithms/joints.cpp
-fuzz:
+FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp $(wildcard src/urdf_parser/*.cpp src/model/*.cpp src/data/*.cpp \
+	src/algorithms/*.cpp)
+fuzz-clang:
 	@if ! command -v clang++ >/dev/null || ! clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; then \
 	  SUDO=; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends clang && \
 	  v=$$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1) && \
 	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends libclang-rt-$$v-dev; \
 	fi
+
+fuzz: fuzz-clang
 	mkdir -p $(FUZZ_BUILD)/corpus
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
 	  -Isrc $$(pkg-config --cflags eigen3) $(FUZZ_SOURCES) -lpugixml -o $(FUZZ_BUILD)/urdf_fuzzer
 	./$(FUZZ_BUILD)/urdf_fuzzer $(FUZZ_BUILD)/corpus models $$(ls -d ../shared/robots ../shared/robots/quirks 2>/dev/null) \
 	  -dict=fuzz/urdf.dict -max_len=8192 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
-	  -artifact_prefix=$(FUZZ_BUILD)/ -print_final_stats=1
+	  -artifact_prefix=$(FUZZ_BUILD)/ -print_final_stats=1 2>&1 | tee $(FUZZ_BUILD)/log; \
+	  status=$${PIPESTATUS[0]}; \
+	  echo "fuzz: $$(sed -n 's/^stat::number_of_executed_units: *//p' $(FUZZ_BUILD)/log) executions," \
+	    "$$(sed -n 's/^stat::average_exec_per_sec: *//p' $(FUZZ_BUILD)/log) per second;" \
+	    "corpus $$(ls $(FUZZ_BUILD)/corpus | wc -l) files, $$(du -sk $(FUZZ_BUILD)/corpus | cut -f1) KiB"; \
+	  exit $$status
+
+# Seeds: the records of the sample models and, when present, the real robots.
+RECORD_SOURCES = fuzz/model_record_fuzzer.cpp src/model/serialize.cpp src/model/model.cpp \
+	src/algorithms/joints.cpp src/algorithms/configuration.cpp src/algorithms/kinematics.cpp \
+	src/algorithms/rnea.cpp src/algorithms/crba.cpp src/algorithms/jacobians.cpp src/data/data.cpp
+fuzz-record: fuzz-clang install
+	mkdir -p $(FUZZ_BUILD)/record_corpus $(FUZZ_BUILD)/record_seeds
+	$(PYTHON) -c "import glob, sys, lumo_dynamic as ld; \
+	  [open(sys.argv[1] + '/' + p.replace('/', '_'), 'wb').write(ld.parse_urdf_file(p).__reduce__()[2]) \
+	   for p in glob.glob('models/*.urdf') + glob.glob('../shared/robots/*.urdf')]" $(FUZZ_BUILD)/record_seeds
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+	  -Isrc $$(pkg-config --cflags eigen3) $(RECORD_SOURCES) -o $(FUZZ_BUILD)/model_record_fuzzer
+	./$(FUZZ_BUILD)/model_record_fuzzer $(FUZZ_BUILD)/record_corpus $(FUZZ_BUILD)/record_seeds \
+	  -max_len=65536 -rss_limit_mb=1024 -malloc_limit_mb=256 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
+	  -artifact_prefix=$(FUZZ_BUILD)/record- -print_final_stats=1
 
 clean:
 	rm -rf build

@@ -11,10 +11,15 @@
 #include <functional>
 #include <memory>
 
+#include "algorithms/aba.hpp"
 #include "algorithms/all_terms.hpp"
+#include "algorithms/center_of_mass.hpp"
 #include "algorithms/configuration.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/derivatives.hpp"
+#include "algorithms/energy.hpp"
+#include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
@@ -31,12 +36,37 @@ struct Fixture {
   Model model;
   Data data;
   bench::States states;
-  Eigen::VectorXd out_q;
+  Eigen::VectorXd out_q, out_v;
   Matrix6X J;
+  Eigen::VectorXd step, v_step;  // central differences of rnea
+  Eigen::MatrixXd fd_q, fd_v;
   explicit Fixture(bench::NamedModel m)
       : name(std::move(m.name)), model(std::move(m.model)), data(model), states(model),
-        out_q(static_cast<Eigen::Index>(model.nq)), J(6, static_cast<Eigen::Index>(model.nv)) {}
+        out_q(static_cast<Eigen::Index>(model.nq)), out_v(static_cast<Eigen::Index>(model.nv)),
+        J(6, static_cast<Eigen::Index>(model.nv)), step(Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nv))), v_step(step),
+        fd_q(static_cast<Eigen::Index>(model.nv), static_cast<Eigen::Index>(model.nv)), fd_v(fd_q) {}
 };
+
+// ∂τ/∂q and ∂τ/∂v by central differences of rnea (step 1e-6, q displaced
+// along integrate): 2·nv calls for q and 2·nv for v.
+void rnea_central_differences(Fixture& f, std::size_t k) {
+  const double h = 1e-6;
+  const Eigen::VectorXd &q = f.states.q[k], &v = f.states.v[k], &a = f.states.a[k];
+  for (Eigen::Index c = 0; c < f.step.size(); ++c) {
+    f.step[c] = h;
+    integrate(f.model, q, f.step, f.out_q);
+    f.fd_q.col(c) = rnea(f.model, f.data, f.out_q, v, a);
+    f.step[c] = -h;
+    integrate(f.model, q, f.step, f.out_q);
+    f.fd_q.col(c) = (f.fd_q.col(c) - rnea(f.model, f.data, f.out_q, v, a)) / (2 * h);
+    f.step[c] = 0.0;
+    f.v_step = v;
+    f.v_step[c] += h;
+    f.fd_v.col(c) = rnea(f.model, f.data, q, f.v_step, a);
+    f.v_step[c] -= 2 * h;
+    f.fd_v.col(c) = (f.fd_v.col(c) - rnea(f.model, f.data, q, f.v_step, a)) / (2 * h);
+  }
+}
 
 using Call = std::function<void(Fixture&, std::size_t)>;
 
@@ -58,7 +88,19 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
       {"rnea", [](Fixture& f, std::size_t k) { rnea(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
       {"non_linear_effects", [](Fixture& f, std::size_t k) { non_linear_effects(f.model, f.data, f.states.q[k], f.states.v[k]); }},
       {"compute_gravity", [](Fixture& f, std::size_t k) { compute_gravity(f.model, f.data, f.states.q[k]); }},
+      {"computeRNEADerivatives", [](Fixture& f, std::size_t k) {
+         computeRNEADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+      {"aba", [](Fixture& f, std::size_t k) { aba(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
+      {"computeABADerivatives", [](Fixture& f, std::size_t k) {
+         computeABADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+      {"computeGeneralizedGravityDerivatives", [](Fixture& f, std::size_t k) {
+         computeGeneralizedGravityDerivatives(f.model, f.data, f.states.q[k]);
+       }},
+      {"rneaCentralDifferences", rnea_central_differences},
       {"crba", [](Fixture& f, std::size_t k) { crba(f.model, f.data, f.states.q[k]); }},
+      {"computeMinverse", [](Fixture& f, std::size_t k) { computeMinverse(f.model, f.data, f.states.q[k]); }},
       {"computeJointJacobians", [](Fixture& f, std::size_t k) { computeJointJacobians(f.model, f.data, f.states.q[k]); }},
       {"computeJointJacobian", [](Fixture& f, std::size_t k) {
          computeJointJacobian(f.model, f.data, f.states.q[k], f.model.njoints - 1, f.J);
@@ -72,6 +114,16 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
       {"getFrameJacobianTimeVariation", [](Fixture& f, std::size_t) {
          getFrameJacobianTimeVariation(f.model, f.data, f.model.nframes - 1, ReferenceFrame::LOCAL, f.J);
        }},
+      {"getFramePlacement", [](Fixture& f, std::size_t) { getFramePlacement(f.model, f.data, f.model.nframes - 1); }},
+      {"centerOfMass", [](Fixture& f, std::size_t k) { centerOfMass(f.model, f.data, f.states.q[k]); }},
+      {"jacobianCenterOfMass", [](Fixture& f, std::size_t k) { jacobianCenterOfMass(f.model, f.data, f.states.q[k]); }},
+      {"computeCentroidalMap", [](Fixture& f, std::size_t k) { computeCentroidalMap(f.model, f.data, f.states.q[k]); }},
+      {"computeCentroidalMomentum", [](Fixture& f, std::size_t k) {
+         computeCentroidalMomentum(f.model, f.data, f.states.q[k], f.states.v[k]);
+       }},
+      {"computeKineticEnergy", [](Fixture& f, std::size_t k) { computeKineticEnergy(f.model, f.data, f.states.q[k], f.states.v[k]); }},
+      {"computePotentialEnergy", [](Fixture& f, std::size_t k) { computePotentialEnergy(f.model, f.data, f.states.q[k]); }},
+      {"difference", [](Fixture& f, std::size_t k) { difference(f.model, f.states.q[k], f.states.q[(k + 1) % f.states.q.size()], f.out_v); }},
       {"computeAllTerms", [](Fixture& f, std::size_t k) { computeAllTerms(f.model, f.data, f.states.q[k], f.states.v[k]); }},
       {"computeCoriolisMatrix", [](Fixture& f, std::size_t k) {
          computeCoriolisMatrix(f.model, f.data, f.states.q[k], f.states.v[k]);

@@ -4,13 +4,21 @@
 // the next of 64 random states, and the ratio fastest peer / ours.
 //
 // Calls: forward kinematics of every body, inverse dynamics (q, v, a), the
-// mass matrix, and bias forces (q, v). Each peer's call is the cheapest
-// public path from a new state to the result:
+// mass matrix, bias forces (q, v) and forward dynamics (q, v, τ). Each
+// peer's call is the cheapest public path from a new state to the result:
 //   KDL     ChainFkSolverPos_recursive (all segments), ChainIdSolver_RNE,
-//           ChainDynParam::JntToMass, ChainIdSolver_RNE with zero acceleration;
+//           ChainDynParam::JntToMass, ChainIdSolver_RNE with zero acceleration,
+//           ChainFdSolver_RNE;
 //   MuJoCo  mj_kinematics; mj_kinematics + mj_comPos + mj_comVel + mj_rne;
 //           mj_kinematics + mj_comPos + mj_crb (sparse qM, not expanded);
-//           as inverse dynamics with mj_rne(flg_acc = 0).
+//           as inverse dynamics with mj_rne(flg_acc = 0); mj_fwdPosition +
+//           mj_fwdVelocity + mj_fwdActuation + mj_fwdAcceleration +
+//           mj_fwdConstraint (factorised mass matrix, contacts and every
+//           constraint disabled) with τ in qfrc_applied.
+// Then the Jacobians of inverse dynamics, ∂τ/∂q and ∂τ/∂v from a new state:
+// ours computeRNEADerivatives; MuJoCo (its Debian 2.2 has no mjd_inverseFD)
+// central differences of the inverse-dynamics path above, 2·nv calls for q
+// (displaced by mj_integratePos) and 2·nv for v; KDL has no derivatives.
 // Each peer is optional at configure time (LUMO_HAVE_KDL, LUMO_HAVE_MUJOCO).
 //
 // Times are medians over samples of CPU time of this thread per call
@@ -29,7 +37,9 @@
 #include <string>
 #include <vector>
 
+#include "algorithms/aba.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/derivatives.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
 #include "models.hpp"
@@ -37,6 +47,7 @@
 #ifdef LUMO_HAVE_KDL
 #include <kdl/chain.hpp>
 #include <kdl/chaindynparam.hpp>
+#include <kdl/chainfdsolver_recursive_newton_euler.hpp>
 #include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
 #endif
@@ -163,9 +174,16 @@ void compare_kdl(const Model& model, const bench::States& s, std::vector<Row>& r
     dyn.JntToMass(q[k], H);
     dM = std::max(dM, relative(H.data, symmetric(crba(model, data, s.q[k]))));
   }
-  std::printf("%-9s KDL agrees: torques %.1e, bias forces %.1e, mass matrix %.1e (largest relative deviation)\n",
-              name.c_str(), dtau, dnle, dM);
-  if (std::max({dtau, dnle, dM}) > 1e-9) std::printf("  WARNING: KDL disagrees beyond 1e-9\n");
+  KDL::ChainFdSolver_RNE fd(chain, gravity);
+  KDL::JntArray ddq(n);
+  double dddq = 0;
+  for (std::size_t k = 0; k < 8; ++k) {
+    fd.CartToJnt(q[k], v[k], a[k], f_ext, ddq);  // the random a as torques
+    dddq = std::max(dddq, relative(ddq.data, aba(model, data, s.q[k], s.v[k], s.a[k])));
+  }
+  std::printf("%-9s KDL agrees: torques %.1e, bias forces %.1e, mass matrix %.1e, accelerations %.1e "
+              "(largest relative deviation)\n", name.c_str(), dtau, dnle, dM, dddq);
+  if (std::max({dtau, dnle, dM, dddq}) > 1e-9) std::printf("  WARNING: KDL disagrees beyond 1e-9\n");
 
   auto row = [&](const char* call) -> Row& {
     for (Row& r : rows)
@@ -177,6 +195,7 @@ void compare_kdl(const Model& model, const bench::States& s, std::vector<Row>& r
   row("inverse dynamics").kdl = median_ns([&](std::size_t k) { id.CartToJnt(q[k], v[k], a[k], f_ext, tau); }, count);
   row("mass matrix").kdl = median_ns([&](std::size_t k) { dyn.JntToMass(q[k], H); }, count);
   row("bias forces").kdl = median_ns([&](std::size_t k) { id.CartToJnt(q[k], v[k], zero, f_ext, tau); }, count);
+  row("forward dynamics").kdl = median_ns([&](std::size_t k) { fd.CartToJnt(q[k], v[k], a[k], f_ext, ddq); }, count);
 }
 #endif
 
@@ -296,9 +315,27 @@ void compare_mujoco(const Model& model, const std::string& urdf, const bench::St
     mj_crb(m, d);
   };
 
+  // Forward dynamics with the random a as torques, τ_mj = T τ (T⁻ᵀ = T),
+  // and back: q̈ = Tᵀ q̈_mj + bias_a. No contacts, no constraints.
+  std::vector<VectorXd> tau_in(count);
+  for (std::size_t k = 0; k < count; ++k) tau_in[k] = T[k] * s.a[k];
+  m->opt.disableflags |= mjDSBL_CONSTRAINT | mjDSBL_CONTACT;
+  auto forward_dynamics = [&](std::size_t k) {
+    load(k, true, false);
+    std::copy(tau_in[k].data(), tau_in[k].data() + nv, d->qfrc_applied);
+    mj_fwdPosition(m, d);
+    mj_fwdVelocity(m, d);
+    mj_fwdActuation(m, d);
+    mj_fwdAcceleration(m, d);
+    mj_fwdConstraint(m, d);
+  };
+
   Data data(model);
-  double dtau = 0, dM = 0, dnle = 0;
+  double dtau = 0, dM = 0, dnle = 0, dddq = 0;
   for (std::size_t k = 0; k < 8; ++k) {
+    forward_dynamics(k);
+    const VectorXd qacc = Eigen::Map<const VectorXd>(d->qacc, static_cast<Eigen::Index>(nv));
+    dddq = std::max(dddq, relative(T[k].transpose() * qacc + ms.bias_a[k], aba(model, data, s.q[k], s.v[k], s.a[k])));
     inverse_dynamics(k, 1);
     dtau = std::max(dtau, relative(T[k].transpose() * tau_mj, rnea(model, data, s.q[k], s.v[k], s.a[k])));
     inverse_dynamics(k, 0);
@@ -307,9 +344,9 @@ void compare_mujoco(const Model& model, const std::string& urdf, const bench::St
     mj_fullM(m, M_mj.data(), d->qM);  // symmetric, so the storage order does not matter
     dM = std::max(dM, relative(T[k].transpose() * M_mj * T[k], symmetric(crba(model, data, s.q[k]))));
   }
-  std::printf("%-9s MuJoCo (nq %d, nv %d) agrees: torques %.1e, bias forces %.1e, mass matrix %.1e\n", name.c_str(),
-              m->nq, m->nv, dtau, dnle, dM);
-  if (std::max({dtau, dnle, dM}) > 1e-8) std::printf("  WARNING: MuJoCo disagrees beyond 1e-8\n");
+  std::printf("%-9s MuJoCo (nq %d, nv %d) agrees: torques %.1e, bias forces %.1e, mass matrix %.1e, "
+              "accelerations %.1e\n", name.c_str(), m->nq, m->nv, dtau, dnle, dM, dddq);
+  if (std::max({dtau, dnle, dM, dddq}) > 1e-8) std::printf("  WARNING: MuJoCo disagrees beyond 1e-8\n");
 
   auto row = [&](const char* call) -> Row& {
     for (Row& r : rows)
@@ -321,6 +358,118 @@ void compare_mujoco(const Model& model, const std::string& urdf, const bench::St
   row("inverse dynamics").mujoco = median_ns([&](std::size_t k) { inverse_dynamics(k, 1); }, count);
   row("mass matrix").mujoco = median_ns(mass_matrix, count);
   row("bias forces").mujoco = median_ns([&](std::size_t k) { inverse_dynamics(k, 0); }, count);
+  row("forward dynamics").mujoco = median_ns(forward_dynamics, count);
+  mj_deleteData(d);
+  mj_deleteModel(m);
+}
+#endif
+
+// ------------------------------------------- derivatives of inverse dynamics
+#ifdef LUMO_HAVE_MUJOCO
+
+// ∂τ/∂q and ∂τ/∂v by MuJoCo: central differences (step 1e-6) of
+// mj_kinematics + mj_comPos + mj_comVel + mj_rne, q displaced along
+// mj_integratePos. Agreement with ours is checked on the rows and columns
+// of the joints that are not floating (MuJoCo's free joint has other
+// coordinates); times are per Jacobian pair from a new state.
+void compare_mujoco_derivatives(const Model& model, const std::string& urdf, const bench::States& s,
+                                std::vector<Row>& rows, const std::string& name) {
+  mjModel* m = mujoco_load(urdf, "/tmp/lumo_bench_deriv_" + name + ".urdf");
+  if (m == nullptr) return;
+  if (static_cast<std::size_t>(m->nv) != model.nv) {
+    mj_deleteModel(m);
+    return;
+  }
+  mjData* d = mj_makeData(m);
+  const int nv = m->nv, nq = m->nq;
+  // Our joints and MuJoCo's addresses; states converted as compare_mujoco does.
+  std::vector<int> qadr(model.njoints, -1), dadr(model.njoints, -1);
+  std::vector<Eigen::Index> plain;  // our velocity indices of non-floating joints
+  std::vector<int> plain_mj;        // and MuJoCo's
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    if (model.nv_joint[i] == 0) continue;
+    const int j = mj_name2id(m, mjOBJ_JOINT, model.names[i].c_str());
+    if (j < 0) return;
+    qadr[i] = m->jnt_qposadr[j], dadr[i] = m->jnt_dofadr[j];
+    if (model.joints[i].type != JointType::Floating) {
+      plain.push_back(static_cast<Eigen::Index>(model.idx_v[i]));
+      plain_mj.push_back(dadr[i]);
+    }
+  }
+  const std::size_t count = s.q.size();
+  std::vector<std::vector<double>> qpos(count, std::vector<double>(nq)), qvel(count, std::vector<double>(nv)),
+      qacc(count, std::vector<double>(nv));
+  for (std::size_t k = 0; k < count; ++k) {
+    for (JointIndex i = 1; i < model.njoints; ++i) {
+      if (qadr[i] < 0) continue;
+      const double *q = s.q[k].data() + model.idx_q[i], *v = s.v[k].data() + model.idx_v[i],
+                   *a = s.a[k].data() + model.idx_v[i];
+      const int dq = qadr[i], dv = dadr[i];
+      if (model.joints[i].type == JointType::Floating) {
+        const Matrix3 R = rotation_from_quaternion(q[3], q[4], q[5], q[6]);
+        const Vector3 lin(v[0], v[1], v[2]), w(v[3], v[4], v[5]), alin(a[0], a[1], a[2]);
+        const Vector3 vw = R * lin, aw = R * (alin + w.cross(lin));
+        for (int c = 0; c < 3; ++c) qpos[k][dq + c] = q[c];
+        qpos[k][dq + 3] = q[6], qpos[k][dq + 4] = q[3], qpos[k][dq + 5] = q[4], qpos[k][dq + 6] = q[5];
+        for (int c = 0; c < 3; ++c) {
+          qvel[k][dv + c] = vw[c], qvel[k][dv + 3 + c] = w[c];
+          qacc[k][dv + c] = aw[c], qacc[k][dv + 3 + c] = a[3 + c];
+        }
+      } else {
+        qpos[k][dq] = q[0], qvel[k][dv] = v[0], qacc[k][dv] = a[0];
+      }
+    }
+  }
+  MatrixXd dq_mj(nv, nv), dv_mj(nv, nv);
+  VectorXd tau(nv), dx = VectorXd::Zero(nv);
+  auto run = [&](const double* pos, const double* vel, const double* acc) {
+    std::copy(pos, pos + nq, d->qpos);
+    std::copy(vel, vel + nv, d->qvel);
+    std::copy(acc, acc + nv, d->qacc);
+    mj_kinematics(m, d);
+    mj_comPos(m, d);
+    mj_comVel(m, d);
+    mj_rne(m, d, 1, tau.data());
+  };
+  std::vector<double> pos(nq), vel(nv);
+  const double h = 1e-6;
+  auto jacobians = [&](std::size_t k) {
+    for (int c = 0; c < nv; ++c) {
+      for (int side = 0; side < 2; ++side) {
+        const double step = side == 0 ? h : -h;
+        pos = qpos[k];
+        dx[c] = step;
+        mj_integratePos(m, pos.data(), dx.data(), 1.0);
+        dx[c] = 0.0;
+        run(pos.data(), qvel[k].data(), qacc[k].data());
+        if (side == 0) dq_mj.col(c) = tau; else dq_mj.col(c) = (dq_mj.col(c) - tau) / (2 * h);
+        vel = qvel[k];
+        vel[c] += step;
+        run(qpos[k].data(), vel.data(), qacc[k].data());
+        if (side == 0) dv_mj.col(c) = tau; else dv_mj.col(c) = (dv_mj.col(c) - tau) / (2 * h);
+      }
+    }
+  };
+  Data data(model);
+  double eq = 0, ev = 0;
+  const auto n = static_cast<Eigen::Index>(plain.size());
+  for (std::size_t k = 0; k < 4; ++k) {
+    jacobians(k);
+    computeRNEADerivatives(model, data, s.q[k], s.v[k], s.a[k]);
+    MatrixXd ours_q(n, n), ours_v(n, n), mj_q(n, n), mj_v(n, n);
+    for (Eigen::Index r = 0; r < n; ++r)
+      for (Eigen::Index c = 0; c < n; ++c) {
+        ours_q(r, c) = data.dtau_dq(plain[r], plain[c]), ours_v(r, c) = data.dtau_dv(plain[r], plain[c]);
+        mj_q(r, c) = dq_mj(plain_mj[r], plain_mj[c]), mj_v(r, c) = dv_mj(plain_mj[r], plain_mj[c]);
+      }
+    eq = std::max(eq, relative(mj_q, ours_q)), ev = std::max(ev, relative(mj_v, ours_v));
+  }
+  std::printf("%-9s MuJoCo central differences agree on the %ld non-floating coordinates: dtau/dq %.1e, dtau/dv %.1e\n",
+              name.c_str(), static_cast<long>(n), eq, ev);
+  if (std::max(eq, ev) > 1e-6) std::printf("  WARNING: MuJoCo's differences disagree beyond 1e-6\n");
+  Row& r = rows.emplace_back(Row{name, "dtau/dq, dtau/dv"});
+  r.ours = median_ns([&](std::size_t k) { computeRNEADerivatives(model, data, s.q[k], s.v[k], s.a[k]); }, count, 15);
+  r.mujoco = median_ns(jacobians, count, 15);
   mj_deleteData(d);
   mj_deleteModel(m);
 }
@@ -337,6 +486,8 @@ void time_ours(const Model& model, const bench::States& s, std::vector<Row>& row
   rows.back().ours = median_ns([&](std::size_t k) { crba(model, data, s.q[k]); }, count);
   rows.push_back({name, "bias forces"});
   rows.back().ours = median_ns([&](std::size_t k) { non_linear_effects(model, data, s.q[k], s.v[k]); }, count);
+  rows.push_back({name, "forward dynamics"});
+  rows.back().ours = median_ns([&](std::size_t k) { aba(model, data, s.q[k], s.v[k], s.a[k]); }, count);
 }
 
 std::string cell(double ns) {
@@ -371,6 +522,14 @@ int main() {
 #endif
 #ifdef LUMO_HAVE_MUJOCO
     compare_mujoco(model, urdf, states, rows, name);
+#endif
+  }
+  for (const char* name : {"arm7", "humanoid"}) {  // derivatives, after the plain calls
+    const std::string urdf = bench::model_path(std::string(name) + ".urdf");
+    if (!bench::file_exists(urdf)) continue;
+#ifdef LUMO_HAVE_MUJOCO
+    const Model model = parse_urdf_file(urdf);
+    compare_mujoco_derivatives(model, urdf, bench::States(model), rows, name);
 #endif
   }
   std::printf("\nmedian ns per call (thread CPU time), ratio = fastest peer / ours\n");

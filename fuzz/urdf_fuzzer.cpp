@@ -1,10 +1,24 @@
-// libFuzzer target for the URDF reader and model builder: any text either
-// builds a model that keeps the Model invariants or fails with UrdfError.
-// Anything else (a crash, a sanitizer report, another exception) is a finding.
+// libFuzzer target for the URDF reader, the model builder and every
+// algorithm: any text either builds a model that keeps the Model invariants
+// or fails with UrdfError; a built model then goes through each free
+// function of the core at a random state drawn from the input. Anything else
+// (a crash, a sanitizer report, another exception) is a finding.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "algorithms/all_terms.hpp"
+#include "algorithms/configuration.hpp"
+#include "algorithms/coriolis.hpp"
+#include "algorithms/crba.hpp"
+#include "algorithms/jacobians.hpp"
+#include "algorithms/kinematics.hpp"
+#include "algorithms/rnea.hpp"
+#include "algorithms/time_variation.hpp"
 #include "urdf_parser/builder.hpp"
 
 namespace {
@@ -29,13 +43,53 @@ void check_invariants(const lumo::Model& m) {
   check(m.lowerPositionLimit.size() <= nv && m.upperPositionLimit.size() <= nv);
 }
 
+// Every free function of the core on `m` at a state drawn from `seed`.
+// Sizes match by construction, so any exception is a finding.
+void run_algorithms(const lumo::Model& m, std::size_t seed) {
+  using Eigen::VectorXd;
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const auto random = [&](std::size_t n) {
+    VectorXd x(static_cast<Eigen::Index>(n));
+    for (auto& e : x) e = u(rng);
+    return x;
+  };
+  const VectorXd q0 = lumo::neutral(m);
+  check(static_cast<std::size_t>(q0.size()) == m.nq);
+  const VectorXd q = lumo::integrate(m, q0, random(m.nv)), v = random(m.nv), a = random(m.nv);
+  lumo::Data data(m);
+  lumo::forwardKinematics(m, data, q);
+  lumo::rnea(m, data, q, v, a);
+  lumo::non_linear_effects(m, data, q, v);
+  lumo::compute_gravity(m, data, q);
+  lumo::crba(m, data, q);
+  lumo::Matrix6X J(6, static_cast<Eigen::Index>(m.nv));
+  lumo::computeJointJacobian(m, data, q, m.njoints - 1, J);
+  lumo::computeJointJacobians(m, data, q);
+  lumo::computeJointJacobiansTimeVariation(m, data, q, v);
+  const lumo::FrameIndex frame = static_cast<lumo::FrameIndex>(rng() % m.nframes);
+  for (auto rf : {lumo::ReferenceFrame::WORLD, lumo::ReferenceFrame::LOCAL,
+                  lumo::ReferenceFrame::LOCAL_WORLD_ALIGNED}) {
+    lumo::getFrameJacobian(m, data, frame, rf, J);
+    lumo::getFrameJacobianTimeVariation(m, data, frame, rf, J);
+  }
+  lumo::computeAllTerms(m, data, q, v);
+  lumo::computeCoriolisMatrix(m, data, q, v);
+  data.reset();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(bytes), size);
+  lumo::Model model;
+  std::vector<std::string> warnings;
   try {
-    check_invariants(lumo::parse_urdf_from_string(text));
+    model = lumo::parse_urdf_from_string(text, &warnings);
   } catch (const lumo::UrdfError&) {
+    return 0;
   }
+  check_invariants(model);
+  run_algorithms(model, std::hash<std::string_view>{}(text));
   return 0;
 }

@@ -20,6 +20,17 @@ void integrate(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
 Eigen::VectorXd integrate(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
                           const Eigen::Ref<const Eigen::VectorXd>& v);
 
+// The v with integrate(model, q0, v) == q1, joint by joint, the exact
+// inverse of integrate: q1 − q0 for revolute and prismatic joints; the signed
+// angle between the (cos, sin) pairs, in (−π, π], for continuous joints; the
+// planar logarithm for planar joints; for spherical and floating joints the
+// rotation logarithm of r0⁻¹ r1 (angle at most π) and, floating, the
+// translation R(r0)ᵀ (p1 − p0) in the joint frame. `out` has nv elements.
+void difference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0,
+                const Eigen::Ref<const Eigen::VectorXd>& q1, Eigen::Ref<Eigen::VectorXd> out);
+Eigen::VectorXd difference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0,
+                           const Eigen::Ref<const Eigen::VectorXd>& q1);
+
 // Preconditions shared by the algorithms: InternalError unless the sizes match.
 void check_configuration_size(const Model& model, Eigen::Index q_len);
 void check_velocity_size(const Model& model, Eigen::Index v_len);

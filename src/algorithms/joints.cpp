@@ -1,5 +1,7 @@
 #include "joints.hpp"
 
+#include <cmath>
+
 namespace lumo {
 
 const char* joint_type_name(JointType type) {
@@ -41,6 +43,14 @@ std::size_t joint_nv(JointType type) {
   return 0;
 }
 
+Vector3 direction(const Vector3& axis) {
+  // u = (a / s) / |a / s| with s the largest |a_k|: a / s has a component of
+  // magnitude 1, so its squared norm neither underflows nor overflows.
+  const double s = axis.cwiseAbs().maxCoeff();
+  if (!(s > 0.0) || !std::isfinite(s)) return Vector3::Zero();
+  return unit_axis(axis / s);
+}
+
 JointModel JointModel::make(JointType type, const Vector3& axis) {
   JointModel j;
   j.type = type;
@@ -51,7 +61,7 @@ JointModel JointModel::make(JointType type, const Vector3& axis) {
     case JointType::Continuous:
     case JointType::Prismatic:
       j.axis = axis;
-      j.unit = unit_axis(axis);
+      j.unit = direction(axis);
       break;
     case JointType::Planar:
       j.axis = axis;  // carried, never used

@@ -35,8 +35,20 @@ const char* joint_type_name(JointType type);
 std::size_t joint_nq(JointType type);
 std::size_t joint_nv(JointType type);
 
+// The direction of a non-zero finite axis, without underflow or overflow for
+// any magnitude of its components; zero for a zero or non-finite axis.
+Vector3 direction(const Vector3& axis);
+
+// True for the kinds whose axis gives the direction of motion (revolute,
+// continuous, prismatic) or is carried with it (planar): a zero axis is
+// rejected for them.
+constexpr bool joint_uses_axis(JointType type) {
+  return type == JointType::Revolute || type == JointType::Continuous ||
+         type == JointType::Prismatic || type == JointType::Planar;
+}
+
 // One joint of the tree. `axis` is stored as given; `unit` is its direction
-// (the axis divided by its norm twice), computed once when the joint is made.
+// (see direction), computed once when the joint is made.
 struct JointModel {
   JointType type = JointType::Fixed;
   Vector3 axis = Vector3::Zero();

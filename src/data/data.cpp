@@ -36,36 +36,50 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   subtree_com_sum.assign(N, Vector3::Zero());
   subtree_mass.assign(N, 0.0);
   aux_motion_1.assign(N, Motion::Zero());
-  aux_motion_2.assign(N, Motion::Zero());
   aux_force_1.assign(N, Force::Zero());
   aux_force_2.assign(N, Force::Zero());
   aux_matrix6_1.assign(N, Matrix6::Zero());
   aux_matrix6_2.assign(N, Matrix6::Zero());
-  aux_inertia.assign(N, BodyInertia::Zero());
-  aux_vector_1 = VectorX::Zero(n);
-  aux_vector_2 = VectorX::Zero(n);
-  aux_matrix = MatrixX::Zero(n, n);
+  centroidal_map = Matrix6X::Zero(6, n);
+  ddq = VectorX::Zero(n);
+  oIa.assign(N, Matrix6::Zero());
+  opa.assign(N, Vector6::Zero());
+  oc.assign(N, Vector6::Zero());
+  oa.assign(N, Vector6::Zero());
+  aba_U = Matrix6X::Zero(6, n);
+  aba_Dinv = Matrix6X::Zero(6, n);
+  aba_u = VectorX::Zero(n);
+  minv_end.assign(N, 0);
+  minv_slot.assign(N, 0);
   aux_jacobian_t = MatrixX::Zero(n, 6);
 }
 
 void Data::reset() {
   std::fill(oMi.begin(), oMi.end(), SE3::Identity());
   std::fill(limi.begin(), limi.end(), SE3::Identity());
-  for (auto* list : {&v, &a, &ov, &a_gf, &aux_motion_1, &aux_motion_2})
+  for (auto* list : {&v, &a, &ov, &a_gf, &aux_motion_1})
     std::fill(list->begin(), list->end(), Motion::Zero());
   for (auto* list : {&f, &h, &aux_force_1, &aux_force_2})
     std::fill(list->begin(), list->end(), Force::Zero());
-  for (auto* list : {&world_inertia, &aux_inertia})
-    std::fill(list->begin(), list->end(), BodyInertia::Zero());
+  std::fill(world_inertia.begin(), world_inertia.end(), BodyInertia::Zero());
   for (auto* list : {&world_inertia_rate, &aux_matrix6_1, &aux_matrix6_2})
     std::fill(list->begin(), list->end(), Matrix6::Zero());
   std::fill(subtree_com.begin(), subtree_com.end(), Vector3::Zero());
   std::fill(subtree_com_sum.begin(), subtree_com_sum.end(), Vector3::Zero());
   std::fill(subtree_mass.begin(), subtree_mass.end(), 0.0);
-  for (auto* vec : {&tau, &nle, &g, &aux_vector_1, &aux_vector_2}) vec->setZero();
-  for (auto* mat : {&M, &C, &aux_matrix, &aux_jacobian_t}) mat->setZero();
+  for (auto* vec : {&tau, &nle, &g}) vec->setZero();
+  for (auto* mat : {&M, &C, &aux_jacobian_t}) mat->setZero();
+  for (auto* mat : {&dtau_dq, &dtau_dv, &dtau_da, &ddq_dq, &ddq_dv, &dg_dq}) mat->setZero();
   for (auto* mat : {&j, &dJ, &momentum_matrix, &momentum_matrix_rate}) mat->setZero();
   com_jacobian.setZero();
+  for (auto* mat : {&centroidal_map, &aba_U, &aba_Dinv}) mat->setZero();
+  for (auto* vec : {&ddq, &aba_u}) vec->setZero();
+  std::fill(oIa.begin(), oIa.end(), Matrix6::Zero());
+  for (auto* list : {&opa, &oc, &oa}) std::fill(list->begin(), list->end(), Vector6::Zero());
+  Minv.setZero();
+  minv_work.setZero();
+  std::fill(minv_end.begin(), minv_end.end(), 0);
+  std::fill(minv_slot.begin(), minv_slot.end(), 0);
   centroidal_momentum.setZero();
   centroidal_momentum_rate.setZero();
   centroidal_inertia = BodyInertia::Zero();

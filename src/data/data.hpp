@@ -55,13 +55,58 @@ class Data {
   BodyInertia centroidal_inertia;
   Vector3 com = Vector3::Zero();
 
-  // Scratch storage reused by the algorithms.
-  std::vector<Motion> aux_motion_1, aux_motion_2;
+  // Derivatives of the dynamics (nv×nv each, sized on first use; empty
+  // until then): ∂τ/∂q, ∂τ/∂v, ∂τ/∂a = M of inverse dynamics, ∂q̈/∂q,
+  // ∂q̈/∂v of forward dynamics, ∂g/∂q of the gravity torques.
+  MatrixX dtau_dq, dtau_dv, dtau_da, ddq_dq, ddq_dv, dg_dq;
+  // Per velocity column k of joint j with parent λ, world frame, sized on
+  // first use: S = the column oMj·S_k, u = S × v_λ, w = S × a_λ − u × v_λ,
+  // e = (v_λ + v_j) × S (the terms the derivative recursions share).
+  struct DerivativeColumn {
+    Motion u, w, S, e;  // in this order: [u, w] and [S, e] are read as 12 numbers each
+  };
+  std::vector<DerivativeColumn> derivative_columns;
+  // Per joint, world frame, sized on first use: the spatial inertia of the
+  // subtree about the world origin (mass m, first moment m·c, rotational
+  // inertia about the origin), its rate Ẏ = v ×* Y − Y v× (a skew part given
+  // by a vector and a symmetric part), and the subtree's momentum and force.
+  struct DerivativeBody {
+    double mass = 0.0;
+    Vector3 first_moment = Vector3::Zero();
+    Matrix3 inertia = Matrix3::Zero();
+    Vector3 rate_skew = Vector3::Zero();
+    Matrix3 rate_sym = Matrix3::Zero();
+    Force momentum, force;
+  };
+  std::vector<DerivativeBody> derivative_bodies;
+
+  // computeCentroidalMap: the centroidal momentum matrix, 6×nv, rows
+  // [linear; angular about com] in world axes.
+  Matrix6X centroidal_map;
+
+  // aba, in the world frame about its origin, 6-vectors and 6×6 matrices in
+  // [linear; angular] order (forces [force; moment]):
+  VectorX ddq;                 // joint accelerations
+  std::vector<Matrix6> oIa;    // articulated inertia of the subtree of joint i
+  std::vector<Vector6> opa;    // its bias force, then what it passes to the parent
+  std::vector<Vector6> oc;     // velocity-product acceleration ov_i × S q̇_i
+  std::vector<Vector6> oa;     // spatial acceleration, oa[0] = −gravity
+  Matrix6X aba_U;              // column c: Ia_i S_c for the joint i owning c
+  Matrix6X aba_Dinv;           // joint i's columns, rows 0..nv_i: (S_iᵀ Ia_i S_i)⁻¹
+  VectorX aba_u;               // τ − Sᵀ pa, then the part of q̈ from the subtree
+
+  // computeMinverse: M⁻¹ (nv×nv) and its scratch, 6×nv per moving joint;
+  // both empty until the first call. minv_end[i]: one past the last velocity
+  // index of the subtree of i; minv_slot[i]: the nearest moving joint on the
+  // path from i to the root (0 if none).
+  MatrixX Minv;
+  MatrixX minv_work;
+  std::vector<std::size_t> minv_end, minv_slot;
+
+  // Scratch storage reused by the algorithms (only what some algorithm reads).
+  std::vector<Motion> aux_motion_1;
   std::vector<Force> aux_force_1, aux_force_2;
   std::vector<Matrix6> aux_matrix6_1, aux_matrix6_2;
-  std::vector<BodyInertia> aux_inertia;
-  VectorX aux_vector_1, aux_vector_2;
-  MatrixX aux_matrix;
   MatrixX aux_jacobian_t;  // nv×6: data.j transposed, so its rows lie along memory
 
   // Every result back to its creation value; sizes kept.

@@ -26,6 +26,10 @@ JointIndex Model::add_joint(JointIndex parent, const JointModel& joint, const SE
   if (parent >= njoints) {
     throw ValueError(cat("Parent joint ", parent, " out of range (njoints = ", njoints, ")"));
   }
+  if (joint_uses_axis(joint.type)) {
+    if (!joint.axis.allFinite()) throw ValueError("Joint axis must be finite");
+    if (joint.axis.isZero(0.0)) throw ValueError("Joint axis must be non-zero");
+  }
   const JointIndex i = njoints;
   joints.push_back(joint);
   jointPlacements.push_back(placement);

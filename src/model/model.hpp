@@ -66,7 +66,10 @@ class Model {
   Motion gravity;  // stored angular part first; default linear (0, 0, −9.81)
 
   // Appends a joint under `parent` and returns its index. Throws ValueError
-  // when the parent does not exist; the model is then unchanged.
+  // when the parent does not exist, or when a revolute, continuous,
+  // prismatic or planar joint has a zero or non-finite axis ("Joint axis
+  // must be non-zero", "Joint axis must be finite"); the model is then
+  // unchanged.
   JointIndex add_joint(JointIndex parent, const JointModel& joint, const SE3& placement,
                        std::string joint_name);
 

@@ -253,6 +253,16 @@ PyObject* new_matrix(const Eigen::Ref<const Eigen::MatrixXd>& m) {
   return arr;
 }
 
+PyObject* new_symmetric_matrix(const Eigen::MatrixXd& m) {
+  if (!numpy_ready()) return nullptr;
+  npy_intp dims[2] = {m.rows(), m.cols()};
+  PyObject* arr = PyArray_SimpleNew(2, dims, NPY_DOUBLE);
+  if (arr != nullptr && m.size() > 0)
+    std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr)), m.data(),
+                sizeof(double) * static_cast<std::size_t>(m.size()));
+  return arr;
+}
+
 PyObject* new_se3(const SE3& value) {
   return guarded([&] { return nb::cast(value).release().ptr(); });
 }

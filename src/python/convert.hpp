@@ -145,6 +145,9 @@ inline PyObject* new_vector(const Eigen::Ref<const Eigen::VectorXd>& x) {
 }
 // A new C-ordered (rows, cols) array: entry [i, j] is m(i, j).
 PyObject* new_matrix(const Eigen::Ref<const Eigen::MatrixXd>& m);
+// The same for a square symmetric matrix, whose column-major storage is its
+// C-ordered one: one memory copy.
+PyObject* new_symmetric_matrix(const Eigen::MatrixXd& m);
 PyObject* new_se3(const SE3& value);
 
 // A new uninitialised float64 vector of n elements and its storage.

@@ -1,5 +1,10 @@
 // The Data class: the workspace of one model. Only a few results are
 // visible from Python: M, C, g and the joint placements.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
 #include "bindings.hpp"
 #include "convert.hpp"
 
@@ -114,7 +119,7 @@ PyObject* print_info(PyObject* self, PyObject*) {
   const Data* d = self_data(self);
   if (d == nullptr) return nullptr;
   return guarded([&]() -> PyObject* {
-    if (!write_stdout(data_report(*d) + "\n")) return nullptr;
+    if (!print_report(data_report(*d) + "\n")) return nullptr;
     Py_RETURN_NONE;
   });
 }
@@ -149,13 +154,47 @@ PyMethodDef methods[] = {
 
 }  // namespace
 
+bool print_report(const std::string& text) {
+  // Earlier Python and C output first, in order.
+  PyObject* out = PySys_GetObject("stdout");
+  if (out != nullptr && out != Py_None) {
+    PyObject* r = PyObject_CallMethod(out, "flush", nullptr);
+    if (r == nullptr) PyErr_Clear();
+    Py_XDECREF(r);
+  }
+  std::fflush(stdout);
+  const char* at = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(STDOUT_FILENO, at, left);
+    if (n < 0 && errno == EINTR) {
+      if (PyErr_CheckSignals() < 0) return false;
+      continue;
+    }
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      PyErr_SetFromErrno(PyExc_OSError);
+      return false;
+    }
+    at += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 void bind_data(nb::module_& m) {
   nb::class_<Data> cls(m, "Data", "Data(model)\n--\n\n", nb::type_slots(slots));
   cls.def("__repr__",
            [](const Data& d) {
              return cat("Data(njoints=", d.njoints, ", nq=", d.nq, ", nv=", d.nv, ")");
            })
-      .def("__str__", [](const Data& d) { return data_report(d); });
+      .def("__str__", [](const Data& d) { return data_report(d); })
+      .def("__reduce__", [](const Data&) -> nb::object {
+        // A workspace is made, not sent: its model is what travels.
+        PyErr_SetString(PyExc_TypeError,
+                        "Data cannot be pickled; pickle the Model and call createData()");
+        throw nb::python_error();
+      });
   state.data = reinterpret_cast<PyTypeObject*>(cls.ptr());
   add_properties(state.data, properties);
   add_methods(state.data, methods);

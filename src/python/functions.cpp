@@ -1,263 +1,205 @@
-// The module's free functions. Each converts its arguments (types in
-// parameter order, then contiguity, then sizes against the model), calls the
-// algorithm and converts the result back into a new array.
+// The module's free functions, one table entry each: the parameters (whose
+// checks the driver in function_table.hpp runs) and a body that calls the
+// algorithm and converts its result into a new array.
+#include "algorithms/aba.hpp"
 #include "algorithms/all_terms.hpp"
+#include "algorithms/center_of_mass.hpp"
 #include "algorithms/configuration.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/derivatives.hpp"
+#include "algorithms/energy.hpp"
+#include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
 #include "bindings.hpp"
-#include "convert.hpp"
+#include "function_table.hpp"
 
 namespace lumo::python {
 namespace {
 
-// The converted arguments of a call: the model, the workspace when the
-// function takes one, and up to three vectors.
-struct Inputs {
-  Model* model = nullptr;
-  Data* data = nullptr;
-  VectorArg vec[3];
-};
+// The size messages that neutral's companions and forwardKinematics have kept.
+constexpr Param kIntegrateQ{"q", Kind::vector, Count::nq,
+                            "Configuration vector size mismatch: expected {n}, got {len}"};
+constexpr Param kIntegrateV{"v", Kind::vector, Count::nv,
+                            "Velocity vector size mismatch: expected {n}, got {len}"};
+constexpr Param kKinematicsQ{"q", Kind::vector, Count::nq,
+                             "Configuration vector length {len} does not match model nq {n}"};
 
-// Converts a[0] (model), a[1] (data, when `with_data`) and the `nvec`
-// vectors that follow, named after the signature's parameters.
-bool convert_inputs(const Signature& sig, PyObject* const* a, bool with_data, int nvec,
-                    Inputs& in) {
-  const int first = with_data ? 2 : 1;
-  if ((in.model = as_model(a[0])) == nullptr) return false;
-  if (with_data && (in.data = as_data(a[1])) == nullptr) return false;
-  for (int k = 0; k < nvec; ++k)
-    if (!is_vector(a[first + k], sig.params[first + k])) return false;
-  for (int k = 0; k < nvec; ++k)
-    if (!vector_view(a[first + k], in.vec[k])) return false;
-  return true;
-}
+Py_ssize_t nv_of(const Call& c) { return static_cast<Py_ssize_t>(c.model->nv); }
 
-// ValueError "{name} length {len} != {count_name} {count}" unless sizes match.
-bool check_length(const VectorArg& x, const char* name, std::size_t expected,
-                  const char* count_name) {
-  if (static_cast<std::size_t>(x.size) == expected) return true;
-  raise_value_error(cat(name, " length ", x.size, " != ", count_name, " ", expected));
-  return false;
-}
+constexpr Function kNeutral{"neutral", {kModel}, [](Call& c) {
+  return fill_new_vector(static_cast<Py_ssize_t>(c.model->nq),
+                         [&](Eigen::Map<Eigen::VectorXd> q) { neutral(*c.model, q); });
+}};
 
-PyObject* py_neutral(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const char* const params[] = {"model"};
-  static const Signature sig{"neutral", params, 1};
-  PyObject* a[1];
-  Inputs in;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, false, 0, in))
-    return nullptr;
-  return fill_new_vector(static_cast<Py_ssize_t>(in.model->nq),
-                         [&](Eigen::Map<Eigen::VectorXd> q) { neutral(*in.model, q); });
-}
-
-PyObject* py_integrate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const char* const params[] = {"model", "q", "v"};
-  static const Signature sig{"integrate", params, 3};
-  PyObject* a[3];
-  Inputs in;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, false, 2, in))
-    return nullptr;
-  const Model& model = *in.model;
-  if (static_cast<std::size_t>(in.vec[0].size) != model.nq)
-    return raise_value_error(cat("Configuration vector size mismatch: expected ", model.nq,
-                                 ", got ", in.vec[0].size));
-  if (static_cast<std::size_t>(in.vec[1].size) != model.nv)
-    return raise_value_error(cat("Velocity vector size mismatch: expected ", model.nv, ", got ",
-                                 in.vec[1].size));
-  return fill_new_vector(in.vec[0].size, [&](Eigen::Map<Eigen::VectorXd> out) {
-    integrate(model, in.vec[0].map(), in.vec[1].map(), out);
+constexpr Function kIntegrate{"integrate", {kModel, kIntegrateQ, kIntegrateV}, [](Call& c) {
+  return fill_new_vector(c.vectors[0].size, [&](Eigen::Map<Eigen::VectorXd> out) {
+    integrate(*c.model, c.vector(0), c.vector(1), out);
   });
-}
+}};
 
-PyObject* py_forwardKinematics(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const char* const params[] = {"model", "data", "q"};
-  static const Signature sig{"forwardKinematics", params, 3};
-  PyObject* a[3];
-  Inputs in;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 1, in))
-    return nullptr;
-  if (static_cast<std::size_t>(in.vec[0].size) != in.model->nq)
-    return raise_value_error(cat("Configuration vector length ", in.vec[0].size,
-                                 " does not match model nq ", in.model->nq));
-  return guarded([&]() -> PyObject* {
-    forwardKinematics(*in.model, *in.data, in.vec[0].map());
-    Py_RETURN_NONE;
-  });
-}
+constexpr Function kForwardKinematics{"forwardKinematics", {kModel, kData, kKinematicsQ}, [](Call& c) {
+  forwardKinematics(*c.model, *c.data, c.vector(0));
+  return none();
+}};
 
-// Checks len(q) = nq, then len(v) = nv and len(a) = nv for the vectors
-// present, with the "{name} length {len} != {count} {n}" messages.
-bool check_state(const Inputs& in, int nvec) {
-  const Model& m = *in.model;
-  if (!check_length(in.vec[0], "q", m.nq, "nq")) return false;
-  if (nvec > 1 && !check_length(in.vec[1], "v", m.nv, "nv")) return false;
-  if (nvec > 2 && !check_length(in.vec[2], "a", m.nv, "nv")) return false;
-  return true;
-}
+constexpr Function kRnea{"rnea", {kModel, kData, kQ, kV, kA}, [](Call& c) {
+  return new_vector(rnea(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2)));
+}};
 
-PyObject* py_rnea(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const char* const params[] = {"model", "data", "q", "v", "a"};
-  static const Signature sig{"rnea", params, 5};
-  PyObject* a[5];
-  Inputs in;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 3, in) ||
-      !check_state(in, 3))
-    return nullptr;
-  return guarded([&] {
-    return new_vector(rnea(*in.model, *in.data, in.vec[0].map(), in.vec[1].map(), in.vec[2].map()));
-  });
-}
+constexpr Function kNonLinearEffects{"non_linear_effects", {kModel, kData, kQ, kV}, [](Call& c) {
+  return new_vector(non_linear_effects(*c.model, *c.data, c.vector(0), c.vector(1)));
+}};
 
-PyObject* py_non_linear_effects(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const char* const params[] = {"model", "data", "q", "v"};
-  static const Signature sig{"non_linear_effects", params, 4};
-  PyObject* a[4];
-  Inputs in;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 2, in) ||
-      !check_state(in, 2))
-    return nullptr;
-  return guarded([&] {
-    return new_vector(non_linear_effects(*in.model, *in.data, in.vec[0].map(), in.vec[1].map()));
-  });
-}
+constexpr Function kComputeGravity{"compute_gravity", {kModel, kData, kQ}, [](Call& c) {
+  return new_vector(compute_gravity(*c.model, *c.data, c.vector(0)));
+}};
 
-PyObject* py_compute_gravity(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const char* const params[] = {"model", "data", "q"};
-  static const Signature sig{"compute_gravity", params, 3};
-  PyObject* a[3];
-  Inputs in;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 1, in) ||
-      !check_state(in, 1))
-    return nullptr;
-  return guarded([&] { return new_vector(compute_gravity(*in.model, *in.data, in.vec[0].map())); });
-}
+constexpr Function kCrba{"crba", {kModel, kData, kQ}, [](Call& c) {
+  return new_matrix(crba(*c.model, *c.data, c.vector(0)));
+}};
 
-PyObject* py_crba(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const char* const params[] = {"model", "data", "q"};
-  static const Signature sig{"crba", params, 3};
-  PyObject* a[3];
-  Inputs in;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 1, in) ||
-      !check_state(in, 1))
-    return nullptr;
-  return guarded([&] { return new_matrix(crba(*in.model, *in.data, in.vec[0].map())); });
-}
+constexpr Function kComputeJointJacobians{"computeJointJacobians", {kModel, kData, kQ}, [](Call& c) {
+  computeJointJacobians(*c.model, *c.data, c.vector(0));
+  return none();
+}};
 
-PyObject* py_computeJointJacobians(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kw) {
-  static const char* const params[] = {"model", "data", "q"};
-  static const Signature sig{"computeJointJacobians", params, 3};
-  PyObject* a[3];
-  Inputs in;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 1, in) ||
-      !check_state(in, 1))
-    return nullptr;
-  return guarded([&]() -> PyObject* {
-    computeJointJacobians(*in.model, *in.data, in.vec[0].map());
-    Py_RETURN_NONE;
-  });
-}
+constexpr Function kComputeJointJacobian{
+    "computeJointJacobian", {kModel, kData, kQ, kJointId}, [](Call& c) {
+      return fill_new_matrix6(nv_of(c), [&](auto J) {
+        computeJointJacobian(*c.model, *c.data, c.vector(0), c.index(0), J);
+      });
+    }};
 
-PyObject* py_computeJointJacobian(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kw) {
-  static const char* const params[] = {"model", "data", "q", "joint_id"};
-  static const Signature sig{"computeJointJacobian", params, 4};
-  PyObject* a[4];
-  Inputs in;
-  std::size_t joint_id = 0;
-  if (!parse_arguments(sig, args, nargs, kw, a) || (in.model = as_model(a[0])) == nullptr ||
-      (in.data = as_data(a[1])) == nullptr || !is_vector(a[2], "q") ||
-      !as_index(a[3], "joint_id", joint_id) || !vector_view(a[2], in.vec[0]) || !check_state(in, 1))
-    return nullptr;
-  if (joint_id >= in.model->njoints)
-    return raise_value_error(cat("joint_id ", joint_id, " >= njoints ", in.model->njoints));
-  return fill_new_matrix6(static_cast<Py_ssize_t>(in.model->nv), [&](auto J) {
-    computeJointJacobian(*in.model, *in.data, in.vec[0].map(), joint_id, J);
-  });
-}
+constexpr Function kGetFrameJacobian{
+    "getFrameJacobian", {kModel, kData, kFrameId, kReferenceFrame}, [](Call& c) {
+      return fill_new_matrix6(nv_of(c), [&](auto J) {
+        extractJointJacobian(*c.model, *c.data, frame_parent_joint(*c.model, c.index(0)), c.frame, J);
+      });
+    }};
 
-// The frame index and reference frame of getFrameJacobian and
-// getFrameJacobianTimeVariation, with the frame index checked.
-bool frame_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kw,
-                     Inputs& in, std::size_t& frame_id, ReferenceFrame& rf) {
-  PyObject* a[4];
-  if (!parse_arguments(sig, args, nargs, kw, a) || (in.model = as_model(a[0])) == nullptr ||
-      (in.data = as_data(a[1])) == nullptr || !as_index(a[2], "frame_id", frame_id) ||
-      !as_reference_frame(a[3], "reference_frame", rf))
-    return false;
-  if (frame_id >= in.model->nframes) {
-    raise_value_error(cat("Frame ID ", frame_id, " out of range (max: ",
-                          static_cast<long long>(in.model->nframes) - 1, ")"));
-    return false;
+constexpr Function kGetFrameJacobianTimeVariation{
+    "getFrameJacobianTimeVariation", {kModel, kData, kFrameId, kReferenceFrame}, [](Call& c) {
+      return fill_new_matrix6(nv_of(c), [&](auto dJ) {
+        getFrameJacobianTimeVariation(*c.model, *c.data, c.index(0), c.frame, dJ);
+      });
+    }};
+
+constexpr Function kComputeJointJacobiansTimeVariation{
+    "computeJointJacobiansTimeVariation", {kModel, kData, kQ, kV}, [](Call& c) {
+      computeJointJacobiansTimeVariation(*c.model, *c.data, c.vector(0), c.vector(1));
+      return none();
+    }};
+
+constexpr Function kComputeAllTerms{"computeAllTerms", {kModel, kData, kQ, kV}, [](Call& c) {
+  computeAllTerms(*c.model, *c.data, c.vector(0), c.vector(1));
+  return none();
+}};
+
+constexpr Function kComputeCoriolisMatrix{"computeCoriolisMatrix", {kModel, kData, kQ, kV}, [](Call& c) {
+  computeCoriolisMatrix(*c.model, *c.data, c.vector(0), c.vector(1));
+  return none();
+}};
+
+// ------------------------------------------------ forward dynamics and more
+
+constexpr Function kAba{"aba", {kModel, kData, kQ, kV, kTau}, [](Call& c) {
+  return new_vector(aba(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2)));
+}};
+
+constexpr Function kComputeMinverse{"computeMinverse", {kModel, kData, kQ}, [](Call& c) {
+  return new_symmetric_matrix(computeMinverse(*c.model, *c.data, c.vector(0)));
+}};
+
+constexpr Function kGetFramePlacement{"getFramePlacement", {kModel, kData, kFrameId}, [](Call& c) {
+  return new_se3(getFramePlacement(*c.model, *c.data, c.index(0)));
+}};
+
+constexpr Function kUpdateFramePlacements{"updateFramePlacements", {kModel, kData}, [](Call& c) {
+  const Model& model = *c.model;
+  c.data->check_model(model);
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(model.nframes));
+  if (list == nullptr) return list;
+  for (FrameIndex k = 0; k < model.nframes; ++k) {
+    PyObject* placement = new_se3(getFramePlacement(model, *c.data, k));
+    if (placement == nullptr) {
+      Py_DECREF(list);
+      return placement;
+    }
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(k), placement);
   }
-  return true;
-}
+  return list;
+}};
 
-PyObject* py_getFrameJacobian(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const char* const params[] = {"model", "data", "frame_id", "reference_frame"};
-  static const Signature sig{"getFrameJacobian", params, 4};
-  Inputs in;
-  std::size_t frame_id = 0;
-  ReferenceFrame rf = ReferenceFrame::WORLD;
-  if (!frame_arguments(sig, args, nargs, kw, in, frame_id, rf)) return nullptr;
-  return fill_new_matrix6(static_cast<Py_ssize_t>(in.model->nv), [&](auto J) {
-    extractJointJacobian(*in.model, *in.data, frame_parent_joint(*in.model, frame_id), rf, J);
+constexpr Function kCenterOfMass{"centerOfMass", {kModel, kData, kQ}, [](Call& c) {
+  return new_vector(centerOfMass(*c.model, *c.data, c.vector(0)));
+}};
+
+constexpr Function kJacobianCenterOfMass{"jacobianCenterOfMass", {kModel, kData, kQ}, [](Call& c) {
+  return new_matrix(jacobianCenterOfMass(*c.model, *c.data, c.vector(0)));
+}};
+
+constexpr Function kComputeCentroidalMap{"computeCentroidalMap", {kModel, kData, kQ}, [](Call& c) {
+  return new_matrix(computeCentroidalMap(*c.model, *c.data, c.vector(0)));
+}};
+
+constexpr Function kComputeCentroidalMomentum{
+    "computeCentroidalMomentum", {kModel, kData, kQ, kV}, [](Call& c) {
+      return new_vector(computeCentroidalMomentum(*c.model, *c.data, c.vector(0), c.vector(1)));
+    }};
+
+constexpr Function kComputeKineticEnergy{"computeKineticEnergy", {kModel, kData, kQ, kV}, [](Call& c) {
+  return PyFloat_FromDouble(computeKineticEnergy(*c.model, *c.data, c.vector(0), c.vector(1)));
+}};
+
+constexpr Function kComputePotentialEnergy{"computePotentialEnergy", {kModel, kData, kQ}, [](Call& c) {
+  return PyFloat_FromDouble(computePotentialEnergy(*c.model, *c.data, c.vector(0)));
+}};
+
+constexpr Param kQ0{"q0", Kind::vector, Count::nq};
+constexpr Param kQ1{"q1", Kind::vector, Count::nq};
+
+constexpr Function kDifference{"difference", {kModel, kQ0, kQ1}, [](Call& c) {
+  return fill_new_vector(static_cast<Py_ssize_t>(c.model->nv), [&](Eigen::Map<Eigen::VectorXd> v) {
+    difference(*c.model, c.vector(0), c.vector(1), v);
   });
+}};
+
+// ------------------------------------------------------------- derivatives
+
+// A new tuple of three new arrays: the two nv×nv derivatives and the
+// symmetric third one.
+PyObject* derivative_triple(const Eigen::MatrixXd& d_dq, const Eigen::MatrixXd& d_dv,
+                            const Eigen::MatrixXd& symmetric) {
+  PyObject* items[3] = {new_matrix(d_dq), nullptr, nullptr};
+  if (items[0] != nullptr) items[1] = new_matrix(d_dv);
+  if (items[1] != nullptr) items[2] = new_symmetric_matrix(symmetric);
+  PyObject* out = items[2] != nullptr ? PyTuple_Pack(3, items[0], items[1], items[2]) : nullptr;
+  for (PyObject* item : items) Py_XDECREF(item);
+  return out;
 }
 
-// The functions of (model, data, q, v) that return None.
-template <void (*Algorithm)(const Model&, Data&, const Eigen::Ref<const Eigen::VectorXd>&,
-                            const Eigen::Ref<const Eigen::VectorXd>&)>
-PyObject* state_function(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kw) {
-  PyObject* a[4];
-  Inputs in;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !convert_inputs(sig, a, true, 2, in) ||
-      !check_state(in, 2))
-    return nullptr;
-  return guarded([&]() -> PyObject* {
-    Algorithm(*in.model, *in.data, in.vec[0].map(), in.vec[1].map());
-    Py_RETURN_NONE;
-  });
-}
+constexpr Function kComputeRNEADerivatives{
+    "computeRNEADerivatives", {kModel, kData, kQ, kV, kA}, [](Call& c) {
+      Data& d = *c.data;
+      computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
+      return derivative_triple(d.dtau_dq, d.dtau_dv, d.dtau_da);
+    }};
 
-const char* const kStateParams[] = {"model", "data", "q", "v"};
+constexpr Function kComputeABADerivatives{
+    "computeABADerivatives", {kModel, kData, kQ, kV, kTau}, [](Call& c) {
+      Data& d = *c.data;
+      computeABADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
+      return derivative_triple(d.ddq_dq, d.ddq_dv, d.Minv);
+    }};
 
-PyObject* py_computeJointJacobiansTimeVariation(PyObject*, PyObject* const* args,
-                                                Py_ssize_t nargs, PyObject* kw) {
-  static const Signature sig{"computeJointJacobiansTimeVariation", kStateParams, 4};
-  return state_function<computeJointJacobiansTimeVariation>(sig, args, nargs, kw);
-}
-
-PyObject* py_computeAllTerms(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const Signature sig{"computeAllTerms", kStateParams, 4};
-  return state_function<computeAllTerms>(sig, args, nargs, kw);
-}
-
-PyObject* py_computeCoriolisMatrix(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kw) {
-  static const Signature sig{"computeCoriolisMatrix", kStateParams, 4};
-  return state_function<computeCoriolisMatrix>(sig, args, nargs, kw);
-}
-
-PyObject* py_getFrameJacobianTimeVariation(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                           PyObject* kw) {
-  static const char* const params[] = {"model", "data", "frame_id", "reference_frame"};
-  static const Signature sig{"getFrameJacobianTimeVariation", params, 4};
-  Inputs in;
-  std::size_t frame_id = 0;
-  ReferenceFrame rf = ReferenceFrame::WORLD;
-  if (!frame_arguments(sig, args, nargs, kw, in, frame_id, rf)) return nullptr;
-  return fill_new_matrix6(static_cast<Py_ssize_t>(in.model->nv), [&](auto dJ) {
-    getFrameJacobianTimeVariation(*in.model, *in.data, frame_id, rf, dJ);
-  });
-}
+constexpr Function kComputeGeneralizedGravityDerivatives{
+    "computeGeneralizedGravityDerivatives", {kModel, kData, kQ}, [](Call& c) {
+      return new_matrix(computeGeneralizedGravityDerivatives(*c.model, *c.data, c.vector(0)));
+    }};
 
 }  // namespace
 
@@ -270,69 +212,119 @@ PyObject* py_getFrameJacobianTimeVariation(PyObject*, PyObject* const* args, Py_
   "* `v` - Velocity vector (numpy array of size model.nv)\n\n"
 
 PyMethodDef function_table[] = {
-    {"neutral", LUMO_FASTCALL(py_neutral), METH_FASTCALL | METH_KEYWORDS,
-     "neutral(model)\n--\n\n"},
-    {"integrate", LUMO_FASTCALL(py_integrate), METH_FASTCALL | METH_KEYWORDS,
-     "integrate(model, q, v)\n--\n\n"},
-    {"forwardKinematics", LUMO_FASTCALL(py_forwardKinematics), METH_FASTCALL | METH_KEYWORDS,
-     "forwardKinematics(model, data, q)\n--\n\n"},
-    {"rnea", LUMO_FASTCALL(py_rnea), METH_FASTCALL | METH_KEYWORDS,
-     "rnea(model, data, q, v, a)\n--\n\n"},
-    {"crba", LUMO_FASTCALL(py_crba), METH_FASTCALL | METH_KEYWORDS, "crba(model, data, q)\n--\n\n"},
-    {"computeJointJacobians", LUMO_FASTCALL(py_computeJointJacobians),
-     METH_FASTCALL | METH_KEYWORDS, "computeJointJacobians(model, data, q)\n--\n\n"},
-    {"computeJointJacobian", LUMO_FASTCALL(py_computeJointJacobian), METH_FASTCALL | METH_KEYWORDS,
-     "computeJointJacobian(model, data, q, joint_id)\n--\n\n"
-     "Compute the Jacobian of a specific joint expressed in the local frame of the joint\n\n"
-     "# Arguments\n"
-     "* `model` - The model\n"
-     "* `data` - The workspace of the model\n"
-     "* `q` - Configuration vector (numpy array of size model.nq)\n"
-     "* `joint_id` - Index of the joint\n\n"
-     "# Returns\n"
-     "6×nv Jacobian matrix expressed in the local frame of the joint"},
-    {"computeJointJacobiansTimeVariation", LUMO_FASTCALL(py_computeJointJacobiansTimeVariation),
-     METH_FASTCALL | METH_KEYWORDS,
-     "computeJointJacobiansTimeVariation(model, data, q, v)\n--\n\n"
-     "Compute the time variation of joint Jacobians (dJ/dt)\n\n"
-     "The result is stored in data.dJ as a 6×nv matrix, computed as dJ = [ov]× * J\n"
-     "from q and v alone: computeAllTerms need not be called first.\n\n"
-     STATE_ARGUMENTS
-     "# Returns\n"
-     "None; the result is stored in data.dJ"},
-    {"getFrameJacobian", LUMO_FASTCALL(py_getFrameJacobian), METH_FASTCALL | METH_KEYWORDS,
-     "getFrameJacobian(model, data, frame_id, reference_frame)\n--\n\n"},
-    {"getFrameJacobianTimeVariation", LUMO_FASTCALL(py_getFrameJacobianTimeVariation),
-     METH_FASTCALL | METH_KEYWORDS,
-     "getFrameJacobianTimeVariation(model, data, frame_id, reference_frame)\n--\n\n"},
-    {"non_linear_effects", LUMO_FASTCALL(py_non_linear_effects), METH_FASTCALL | METH_KEYWORDS,
-     "non_linear_effects(model, data, q, v)\n--\n\n"},
-    {"compute_gravity", LUMO_FASTCALL(py_compute_gravity), METH_FASTCALL | METH_KEYWORDS,
-     "compute_gravity(model, data, q)\n--\n\n"},
-    {"computeAllTerms", LUMO_FASTCALL(py_computeAllTerms), METH_FASTCALL | METH_KEYWORDS,
-     "computeAllTerms(model, data, q, v)\n--\n\n"
-     "Compute all terms (forward kinematics, velocities, accelerations, etc.)\n\n"
-     "This computes, with zero joint acceleration:\n"
-     "- Forward kinematics (positions and orientations)\n"
-     "- Velocities and accelerations\n"
-     "- Jacobians\n"
-     "- Composite rigid body inertias\n"
-     "- Centroidal quantities\n\n"
-     STATE_ARGUMENTS
-     "# Returns\n"
-     "None; the results are stored in data"},
-    {"computeCoriolisMatrix", LUMO_FASTCALL(py_computeCoriolisMatrix), METH_FASTCALL | METH_KEYWORDS,
-     "computeCoriolisMatrix(model, data, q, v)\n--\n\n"
-     "Compute the Coriolis matrix C(q, v) of the Lagrangian dynamics\n\n"
-     "The equations of motion read M(q) * ddq + C(q, dq) * dq + g(q) = tau.\n"
-     "The Coriolis matrix C is stored in data.C\n\n"
-     STATE_ARGUMENTS
-     "# Returns\n"
-     "None; the result is stored in data.C"},
+    function_entry<kNeutral>(),
+    function_entry<kIntegrate>(),
+    function_entry<kForwardKinematics>(),
+    function_entry<kRnea>(),
+    function_entry<kCrba>(),
+    function_entry<kComputeJointJacobians>(),
+    function_entry<kComputeJointJacobian>(
+        "Compute the Jacobian of a specific joint expressed in the local frame of the joint\n\n"
+        "# Arguments\n"
+        "* `model` - The model\n"
+        "* `data` - The workspace of the model\n"
+        "* `q` - Configuration vector (numpy array of size model.nq)\n"
+        "* `joint_id` - Index of the joint\n\n"
+        "# Returns\n"
+        "6×nv Jacobian matrix expressed in the local frame of the joint"),
+    function_entry<kComputeJointJacobiansTimeVariation>(
+        "Compute the time variation of joint Jacobians (dJ/dt)\n\n"
+        "The result is stored in data.dJ as a 6×nv matrix, computed as dJ = [ov]× * J\n"
+        "from q and v alone: computeAllTerms need not be called first.\n\n"
+        STATE_ARGUMENTS
+        "# Returns\n"
+        "None; the result is stored in data.dJ"),
+    function_entry<kGetFrameJacobian>(),
+    function_entry<kGetFrameJacobianTimeVariation>(),
+    function_entry<kNonLinearEffects>(),
+    function_entry<kComputeGravity>(),
+    function_entry<kComputeAllTerms>(
+        "Compute all terms (forward kinematics, velocities, accelerations, etc.)\n\n"
+        "This computes, with zero joint acceleration:\n"
+        "- Forward kinematics (positions and orientations)\n"
+        "- Velocities and accelerations\n"
+        "- Jacobians\n"
+        "- Composite rigid body inertias\n"
+        "- Centroidal quantities\n\n"
+        STATE_ARGUMENTS
+        "# Returns\n"
+        "None; the results are stored in data"),
+    function_entry<kComputeCoriolisMatrix>(
+        "Compute the Coriolis matrix C(q, v) of the Lagrangian dynamics\n\n"
+        "The equations of motion read M(q) * ddq + C(q, dq) * dq + g(q) = tau.\n"
+        "The Coriolis matrix C is stored in data.C\n\n"
+        STATE_ARGUMENTS
+        "# Returns\n"
+        "None; the result is stored in data.C"),
     {"parse_urdf_file", LUMO_FASTCALL(py_parse_urdf_file), METH_FASTCALL | METH_KEYWORDS,
      "parse_urdf_file(filename)\n--\n\n"},
     {"parse_urdf_from_string", LUMO_FASTCALL(py_parse_urdf_from_string),
      METH_FASTCALL | METH_KEYWORDS, "parse_urdf_from_string(urdf_string)\n--\n\n"},
+    function_entry<kAba>(
+        "Forward dynamics: the joint accelerations under the torques tau, gravity and the\n"
+        "model's bodies, by the articulated-body algorithm\n\n"
+        "# Returns\n"
+        "ddq, numpy array of size model.nv (also stored in the workspace)"),
+    function_entry<kComputeMinverse>(
+        "The inverse of the joint-space mass matrix, M(q)⁻¹, full and symmetric\n\n"
+        "# Returns\n"
+        "nv×nv numpy array"),
+    function_entry<kGetFramePlacement>(
+        "Placement of frame frame_id in the world, from the joint placements in data\n"
+        "(call forwardKinematics, or any algorithm that computes them, first)\n\n"
+        "# Returns\n"
+        "SE3"),
+    function_entry<kUpdateFramePlacements>(
+        "Placements of every frame in the world, from the joint placements in data\n\n"
+        "# Returns\n"
+        "list of SE3, one per frame"),
+    function_entry<kCenterOfMass>(
+        "Centre of mass of all bodies in the world frame (zero for a massless model)\n\n"
+        "# Returns\n"
+        "numpy array of size 3"),
+    function_entry<kJacobianCenterOfMass>(
+        "Jacobian of the centre of mass: its velocity per unit joint velocity, world frame\n\n"
+        "# Returns\n"
+        "3×nv numpy array"),
+    function_entry<kComputeCentroidalMap>(
+        "Centroidal momentum matrix: the momentum of the system about its centre of mass,\n"
+        "world axes, per unit joint velocity; rows [linear; angular]\n\n"
+        "# Returns\n"
+        "6×nv numpy array"),
+    function_entry<kComputeCentroidalMomentum>(
+        "Centroidal momentum: linear momentum and angular momentum about the centre of\n"
+        "mass, world axes\n\n"
+        "# Returns\n"
+        "numpy array of size 6, [linear; angular]"),
+    function_entry<kComputeKineticEnergy>(
+        "Kinetic energy ½ vᵀ M(q) v, from the body velocities\n\n"
+        "# Returns\n"
+        "float, in joules"),
+    function_entry<kComputePotentialEnergy>(
+        "Potential energy of the bodies in the model's gravity, −Σ mᵢ g·cᵢ (zero at the\n"
+        "world origin)\n\n"
+        "# Returns\n"
+        "float, in joules"),
+    function_entry<kDifference>(
+        "The velocity v for which integrate(model, q0, v) gives q1, joint by joint\n\n"
+        "# Returns\n"
+        "numpy array of size model.nv"),
+    function_entry<kComputeRNEADerivatives>(
+        "Derivatives of the inverse dynamics tau = rnea(q, v, a)\n\n"
+        "Derivatives with respect to q are taken along integrate: column k is the\n"
+        "derivative along the k-th velocity coordinate.\n\n"
+        "# Returns\n"
+        "(dtau_dq, dtau_dv, dtau_da), three nv×nv numpy arrays; dtau_da is M"),
+    function_entry<kComputeABADerivatives>(
+        "Derivatives of the forward dynamics ddq = aba(q, v, tau)\n\n"
+        "Derivatives with respect to q are taken along integrate: column k is the\n"
+        "derivative along the k-th velocity coordinate.\n\n"
+        "# Returns\n"
+        "(dddq_dq, dddq_dv, dddq_dtau), three nv×nv numpy arrays; dddq_dtau is M⁻¹"),
+    function_entry<kComputeGeneralizedGravityDerivatives>(
+        "Derivative of the gravity torques compute_gravity(q) along integrate\n\n"
+        "# Returns\n"
+        "nv×nv numpy array"),
     {nullptr, nullptr, 0, nullptr},
 };
 

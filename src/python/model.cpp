@@ -1,12 +1,20 @@
 // The Model class: built empty or from URDF, grown with add_joint, read by
 // every algorithm.
+#include "batch.hpp"
 #include "bindings.hpp"
 #include "convert.hpp"
+#include "model/serialize.hpp"
 
 namespace lumo::python {
 namespace {
 
 Model* self_model(PyObject* self) { return as_model(self, "self"); }
+
+// The model of a mutating method, or nullptr while a batch reads it.
+Model* mutable_model(PyObject* self) {
+  Model* m = self_model(self);
+  return m != nullptr && model_mutable(m) ? m : nullptr;
+}
 
 PyObject* size_value(PyObject* self, std::size_t Model::*field) {
   const Model* m = self_model(self);
@@ -90,7 +98,7 @@ bool gravity_argument(PyObject* const* args, Py_ssize_t nargs, PyObject* kw, con
 PyObject* set_gravity(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
   static const char* const params[] = {"gravity"};
   static const Signature sig{"Model.set_gravity", params, 1};
-  Model* m = self_model(self);
+  Model* m = mutable_model(self);
   double g[3];
   if (m == nullptr || !gravity_argument(args, nargs, kw, sig, 3,
                                         "Gravity vector must have 3 elements [x, y, z]", g))
@@ -103,7 +111,7 @@ PyObject* set_gravity_angular(PyObject* self, PyObject* const* args, Py_ssize_t 
                               PyObject* kw) {
   static const char* const params[] = {"gravity_angular"};
   static const Signature sig{"Model.set_gravity_angular", params, 1};
-  Model* m = self_model(self);
+  Model* m = mutable_model(self);
   double g[3];
   if (m == nullptr ||
       !gravity_argument(args, nargs, kw, sig, 3,
@@ -116,7 +124,7 @@ PyObject* set_gravity_angular(PyObject* self, PyObject* const* args, Py_ssize_t 
 PyObject* set_gravity_full(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
   static const char* const params[] = {"gravity"};
   static const Signature sig{"Model.set_gravity_full", params, 1};
-  Model* m = self_model(self);
+  Model* m = mutable_model(self);
   double g[6];
   if (m == nullptr ||
       !gravity_argument(args, nargs, kw, sig, 6,
@@ -131,7 +139,7 @@ PyObject* add_joint(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   static const char* const params[] = {"parent", "joint_type", "axis", "placement", "name"};
   static const Signature sig{"Model.add_joint", params, 5};
   PyObject* a[5];
-  Model* m = self_model(self);
+  Model* m = mutable_model(self);
   if (m == nullptr || !parse_arguments(sig, args, nargs, kw, a)) return nullptr;
   std::size_t parent = 0;
   std::string_view joint_type, name;
@@ -187,7 +195,7 @@ PyObject* set_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   static const Signature sig{"Model.set_name", params, 1};
   PyObject* a[1];
   std::string_view name;
-  Model* m = self_model(self);
+  Model* m = mutable_model(self);
   if (m == nullptr || !parse_arguments(sig, args, nargs, kw, a) || !as_text(a[0], "name", name))
     return nullptr;
   m->set_name(std::string(name));
@@ -213,7 +221,42 @@ PyObject* print_info(PyObject* self, PyObject*) {
   const Model* m = self_model(self);
   if (m == nullptr) return nullptr;
   return guarded([&]() -> PyObject* {
-    if (!write_stdout(model_report(*m) + "\n")) return nullptr;
+    if (!print_report(model_report(*m) + "\n")) return nullptr;
+    Py_RETURN_NONE;
+  });
+}
+
+// Pickling: (Model, (), record), the record being the versioned binary form
+// of the model; __setstate__ rebuilds the model from it.
+PyObject* model_reduce(PyObject* self, PyObject*) {
+  const Model* m = self_model(self);
+  if (m == nullptr) return nullptr;
+  return guarded([&]() -> PyObject* {
+    const std::string record = save_model(*m);
+    PyObject* bytes = PyBytes_FromStringAndSize(record.data(), static_cast<Py_ssize_t>(record.size()));
+    if (bytes == nullptr) return nullptr;
+    return Py_BuildValue("(O()N)", reinterpret_cast<PyObject*>(Py_TYPE(self)), bytes);
+  });
+}
+
+PyObject* model_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"state"};
+  static const Signature sig{"Model.__setstate__", params, 1};
+  PyObject* a[1];
+  if (!parse_arguments(sig, args, nargs, kw, a)) return nullptr;
+  if (!PyObject_TypeCheck(self, state.model)) {
+    raise_conversion_error("self", self, "Model");
+    return nullptr;
+  }
+  if (nb::inst_ready(self) && !model_mutable(nb::inst_ptr<Model>(self))) return nullptr;
+  if (!PyBytes_Check(a[0])) {
+    raise_conversion_error("state", a[0], "bytes");
+    return nullptr;
+  }
+  const std::string_view record(PyBytes_AS_STRING(a[0]),
+                                static_cast<std::size_t>(PyBytes_GET_SIZE(a[0])));
+  return guarded([&]() -> PyObject* {
+    emplace(self, load_model(record));
     Py_RETURN_NONE;
   });
 }
@@ -221,6 +264,7 @@ PyObject* print_info(PyObject* self, PyObject*) {
 int model_init(PyObject* self, PyObject* args, PyObject* kwargs) {
   static const Signature sig{"Model", nullptr, 0};
   if (!parse_init_arguments(sig, args, kwargs, nullptr)) return -1;
+  if (nb::inst_ready(self) && !model_mutable(nb::inst_ptr<Model>(self))) return -1;
   try {
     return emplace(self, Model());
   } catch (...) {
@@ -277,6 +321,10 @@ PyMethodDef methods[] = {
     {"to_string_info", LUMO_NOARGS("Model.to_string_info", to_string_info),
      "to_string_info($self)\n--\n\nGet string representation of model information"},
     {"print_info", LUMO_NOARGS("Model.print_info", print_info), "print_info($self)\n--\n\nPrint model information"},
+    {"__reduce__", LUMO_NOARGS("Model.__reduce__", model_reduce),
+     "__reduce__($self)\n--\n\nPickle as (Model, (), record): the model's versioned binary record"},
+    {"__setstate__", LUMO_FASTCALL(model_setstate), METH_FASTCALL | METH_KEYWORDS,
+     "__setstate__($self, state)\n--\n\nReplace the model by the one a record (bytes) holds"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,5 +1,6 @@
 // The module lumo_dynamic: its classes, free functions, __version__ and
 // __all__, in that order.
+#include "batch.hpp"
 #include "bindings.hpp"
 #include "convert.hpp"
 
@@ -25,6 +26,11 @@ NB_MODULE(lumo_dynamic, m) {
   for (const char* name : {"SE3", "Model", "Data", "ReferenceFrame"}) all.append(name);
   for (PyMethodDef* f = function_table; f->ml_name != nullptr; ++f) all.append(f->ml_name);
   all.append("__version__");
+  PyObject* urdf_warning = make_urdf_warning();
+  if (urdf_warning == nullptr) throw nb::python_error();
+  m.attr("UrdfWarning") = nb::handle(urdf_warning);
+  all.append("UrdfWarning");
   m.attr("__all__") = all;
   m.attr("PanicException") = nb::handle(state.panic_exception);
+  bind_batch(m);
 }

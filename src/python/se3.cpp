@@ -15,28 +15,32 @@ double matrix_entry(PyArrayObject* arr, npy_intp i, npy_intp j) {
   return x;
 }
 
-int se3_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+// SE3(rotation, translation) is built whole in __new__; __init__ on an
+// existing transform changes nothing, as for a tuple.
+PyObject* se3_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static const char* const params[] = {"rotation", "translation"};
   static const Signature sig{"SE3", params, 2};
   PyObject* a[2];
   if (!parse_init_arguments(sig, args, kwargs, a) || !is_matrix(a[0], "rotation") ||
       !is_vector(a[1], "translation"))
-    return -1;
+    return nullptr;
   VectorArg t;
-  if (!vector_view(a[1], t)) return -1;
+  if (!vector_view(a[1], t)) return nullptr;
   auto* R = reinterpret_cast<PyArrayObject*>(a[0]);
-  if (PyArray_DIM(R, 0) != 3 || PyArray_DIM(R, 1) != 3 || t.size != 3) {
-    raise_value_error("Rotation must be 3x3 matrix and translation must be 3D vector");
-    return -1;
-  }
+  if (PyArray_DIM(R, 0) != 3 || PyArray_DIM(R, 1) != 3 || t.size != 3)
+    return raise_value_error("Rotation must be 3x3 matrix and translation must be 3D vector");
   SE3 value;
   for (npy_intp i = 0; i < 3; ++i)
     for (npy_intp j = 0; j < 3; ++j) value.rotation(i, j) = matrix_entry(R, i, j);
   value.translation = t.map();
-  return emplace(self, value);
+  return new_instance(type, value);
 }
 
-PyType_Slot slots[] = {{Py_tp_init, reinterpret_cast<void*>(se3_init)}, {0, nullptr}};
+int keep_as_built(PyObject*, PyObject*, PyObject*) { return 0; }
+
+PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(se3_new)},
+                       {Py_tp_init, reinterpret_cast<void*>(keep_as_built)},
+                       {0, nullptr}};
 
 PyObject* se3_identity(PyObject*, PyObject*) { return new_se3(SE3::Identity()); }
 
@@ -83,6 +87,12 @@ PyGetSetDef properties[] = {
 void bind_se3(nb::module_& m) {
   nb::class_<SE3> cls(m, "SE3", "SE3(rotation, translation)\n--\n\n", nb::type_slots(slots));
   cls.def("__repr__", [](const SE3&) { return "SE3(rotation=..., translation=...)"; });
+  // Pickled and copied as SE3(rotation, translation), exact to the bit.
+  cls.def("__reduce__", [](const SE3& M) {
+    nb::object R = nb::steal(new_matrix(M.rotation)), t = nb::steal(new_vector(M.translation));
+    if (!R.is_valid() || !t.is_valid()) throw nb::python_error();
+    return nb::make_tuple(nb::type<SE3>(), nb::make_tuple(R, t));
+  });
   state.se3 = reinterpret_cast<PyTypeObject*>(cls.ptr());
   add_static_method(state.se3, &identity_def);
   add_methods(state.se3, methods);

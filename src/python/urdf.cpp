@@ -1,8 +1,13 @@
 // parse_urdf_file and parse_urdf_from_string: a new Model from URDF. Any
 // failure is a RuntimeError "Failed to parse URDF: {message}", with the
-// reader's own error, when there is one, as its __cause__.
+// reader's own error, when there is one, as its __cause__. What the import
+// ignored or found doubtful becomes one UrdfWarning.
+//
+// Reading and building run without the interpreter lock; a file read takes
+// it back between chunks to run signal handlers, so Ctrl-C stops a long read.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bindings.hpp"
 #include "convert.hpp"
@@ -11,21 +16,72 @@
 namespace lumo::python {
 namespace {
 
-// The model built by `parse`, as a new Python Model.
+PyObject* urdf_warning = nullptr;
+
+// A Python error is set (a signal handler raised): unwind the read.
+struct PythonErrorSet {};
+
+// The warning text: a first line, then one line per note (at most 50).
+std::string warning_text(const std::vector<std::string>& notes) {
+  constexpr std::size_t kShown = 50;
+  std::string text = cat("URDF import ignored or found doubtful ", notes.size(),
+                         notes.size() == 1 ? " item:" : " items:");
+  for (std::size_t k = 0; k < notes.size() && k < kShown; ++k) text += "\n  " + notes[k];
+  if (notes.size() > kShown) text += cat("\n  ... and ", notes.size() - kShown, " more");
+  return text;
+}
+
+// Runs parse(notes, hook) without the interpreter lock, then makes the
+// Python Model and emits the warning. `hook` re-takes the lock to check
+// for signals.
 template <typename Parse>
 PyObject* new_model_from(Parse&& parse) {
+  std::vector<std::string> notes;
+  Model model;
+  std::exception_ptr failure;
+  PyThreadState* thread = PyEval_SaveThread();
+  const auto check_signals = [&] {
+    PyEval_RestoreThread(thread);
+    const int interrupted = PyErr_CheckSignals();
+    thread = PyEval_SaveThread();
+    if (interrupted < 0) throw PythonErrorSet{};
+  };
+  try {
+    model = parse(&notes, check_signals);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  PyEval_RestoreThread(thread);
   return guarded([&]() -> PyObject* {
-    Model model;
-    try {
-      model = parse();
-    } catch (const UrdfError& e) {
-      throw UrdfError(cat("Failed to parse URDF: ", e.what()), e.cause());
+    if (failure) {
+      try {
+        std::rethrow_exception(failure);
+      } catch (const PythonErrorSet&) {
+        return nullptr;
+      } catch (const UrdfError& e) {
+        throw UrdfError(cat("Failed to parse URDF: ", e.what()), e.cause());
+      }
     }
-    return nb::cast(std::move(model)).release().ptr();
+    nb::object result = nb::cast(std::move(model));
+    if (!notes.empty() &&
+        PyErr_WarnEx(urdf_warning, warning_text(notes).c_str(), 1) < 0)
+      return nullptr;  // the warning filter made it an error
+    return result.release().ptr();
   });
 }
 
 }  // namespace
+
+PyObject* make_urdf_warning() {
+  urdf_warning = PyErr_NewExceptionWithDoc(
+      "lumo_dynamic.UrdfWarning",
+      "Issued once per URDF import that ignored part of the description (unreachable links "
+      "and joints, a second root, a joint whose child link is missing, a repeated link name) "
+      "or found it doubtful (a repeated joint name, an inertia tensor that is not positive "
+      "semi-definite); the message lists each with its line.",
+      PyExc_UserWarning, nullptr);
+  return urdf_warning;
+}
 
 PyObject* py_parse_urdf_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
   static const char* const params[] = {"filename"};
@@ -34,7 +90,10 @@ PyObject* py_parse_urdf_file(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   std::string_view filename;
   if (!parse_arguments(sig, args, nargs, kw, a) || !as_text(a[0], "filename", filename))
     return nullptr;
-  return new_model_from([&] { return parse_urdf_file(std::string(filename)); });
+  const std::string name(filename);
+  return new_model_from([&](std::vector<std::string>* notes, const urdf::ChunkHook& hook) {
+    return parse_urdf_file(name, notes, hook);
+  });
 }
 
 PyObject* py_parse_urdf_from_string(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -45,7 +104,10 @@ PyObject* py_parse_urdf_from_string(PyObject*, PyObject* const* args, Py_ssize_t
   std::string_view text;
   if (!parse_arguments(sig, args, nargs, kw, a) || !as_text(a[0], "urdf_string", text))
     return nullptr;
-  return new_model_from([&] { return parse_urdf_from_string(text); });
+  // `text` is the UTF-8 buffer of an immutable str that the caller keeps alive.
+  return new_model_from([&](std::vector<std::string>* notes, const urdf::ChunkHook&) {
+    return parse_urdf_from_string(text, notes);
+  });
 }
 
 }  // namespace lumo::python

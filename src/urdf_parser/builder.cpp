@@ -1,5 +1,6 @@
 #include "builder.hpp"
 
+#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <limits>
 #include <unordered_map>
@@ -99,6 +100,74 @@ UrdfError LinkGraph::not_a_tree(std::string_view link) const {
   return UrdfError(cat("Link '", link, "' is the child of more than one joint: ", names));
 }
 
+// "link 'base' at line 3" (the line left out when unknown).
+std::string element(const char* kind, std::string_view name, std::size_t line) {
+  return line ? cat(kind, " '", name, "' at line ", line) : cat(kind, " '", name, "'");
+}
+
+// A note when the rotational inertia of a massive link is not positive
+// semi-definite beyond rounding: smallest eigenvalue below −1e-9 times the
+// largest magnitude.
+void check_inertia(const urdf::Link& link, std::vector<std::string>& notes) {
+  if (link.inertial.mass == 0.0) return;
+  const urdf::Inertia& i = link.inertial.inertia;
+  Matrix3 I;
+  I << i.ixx, i.ixy, i.ixz, i.ixy, i.iyy, i.iyz, i.ixz, i.iyz, i.izz;
+  // Ascending eigenvalues: the diagonal of a diagonal tensor, else from the
+  // iterative solver (the closed form's rounding, some 1e-9 of the largest,
+  // would flag exact zeros).
+  Vector3 lambda(i.ixx, i.iyy, i.izz);
+  if (i.ixy == 0.0 && i.ixz == 0.0 && i.iyz == 0.0) {
+    std::sort(lambda.begin(), lambda.end());
+  } else {
+    lambda = Eigen::SelfAdjointEigenSolver<Matrix3>(I, Eigen::EigenvaluesOnly).eigenvalues();
+  }
+  if (lambda[0] < -1e-9 * lambda.cwiseAbs().maxCoeff())
+    notes.push_back(cat(element("link", link.name, link.line),
+                        ": inertia tensor is not positive semi-definite (eigenvalues ", lambda[0],
+                        ", ", lambda[1], ", ", lambda[2], "); kept as given"));
+}
+
+// What the build left out or found twice, in document order: links, then joints.
+void describe_leftovers(const urdf::Robot& robot, const LinkGraph& graph, std::size_t root,
+                        const std::vector<char>& reached, const std::vector<char>& used,
+                        std::vector<std::string>& notes) {
+  const auto& links = robot.links;
+  const auto& joints = robot.joints;
+  const std::string root_name = cat("'", links[root].name, "'");
+  for (std::size_t k = 0; k < links.size(); ++k) {
+    if (reached[k]) continue;
+    const std::string what = element("link", links[k].name, links[k].line);
+    if (const std::size_t first = graph.link(links[k].name); first != k)
+      notes.push_back(cat(what, " is ignored: it repeats the name of the ",
+                          element("link", links[first].name, links[first].line)));
+    else if (graph.first_joint_with_child(links[k].name) == kNone)
+      notes.push_back(cat(what, " is a second root link: it and its subtree are ignored"));
+    else
+      notes.push_back(cat(what, " is ignored: it is not reachable from the root link ", root_name));
+  }
+  std::unordered_map<std::string_view, std::size_t> first_named;
+  for (std::size_t j = 0; j < joints.size(); ++j) {
+    const urdf::Joint& joint = joints[j];
+    const std::string what = element("joint", joint.name, joint.line);
+    if (!used[j]) {
+      if (graph.link(joint.child) == kNone)
+        notes.push_back(cat(what, " is ignored: its child link '", joint.child, "' does not exist"));
+      else if (graph.link(joint.parent) == kNone)
+        notes.push_back(cat(what, " is ignored: its parent link '", joint.parent, "' does not exist"));
+      else
+        notes.push_back(cat(what, " is ignored: its parent link '", joint.parent,
+                            "' is not reachable from the root link ", root_name));
+      continue;
+    }
+    const auto [it, is_new] = first_named.try_emplace(joint.name, j);
+    if (!is_new)
+      notes.push_back(cat(what, " repeats the name of the ",
+                          element("joint", joint.name, joints[it->second].line),
+                          "; a lookup by name finds the first"));
+  }
+}
+
 }  // namespace
 
 BodyInertia link_inertia(const urdf::Inertial& inertial) {
@@ -117,7 +186,7 @@ BodyInertia link_inertia(const urdf::Inertial& inertial) {
   return Y;
 }
 
-Model build_model(const urdf::Robot& robot) {
+Model build_model(const urdf::Robot& robot, std::vector<std::string>* warnings) {
   const LinkGraph graph(robot);
   const std::size_t root = graph.root();
   if (root == kNone) throw UrdfError("No root link found in URDF");
@@ -144,6 +213,10 @@ Model build_model(const urdf::Robot& robot) {
     std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(first), stack.end());
   };
 
+  std::vector<std::string> notes;
+  std::vector<char> reached(robot.links.size(), 0), used(robot.joints.size(), 0);
+  reached[root] = 1;
+  check_inertia(robot.links[root], notes);
   push_children(robot.links[root].name, 0);
   while (!stack.empty()) {
     const auto [k, parent] = stack.back();
@@ -155,12 +228,19 @@ Model build_model(const urdf::Robot& robot) {
     // forever around a cycle.
     if (graph.next_joint_with_child(j) != kNone) throw graph.not_a_tree(link.name);
     const urdf::Joint& joint = robot.joints[j];
+    reached[k] = 1;
+    used[j] = 1;
 
     const Vector3& rpy = joint.origin.rpy;
     const SE3 placement{rotation_from_rpy(rpy.x(), rpy.y(), rpy.z()), joint.origin.xyz};
-    const JointIndex i =
-        model.add_joint(parent, JointModel::make(joint.joint_type, joint.axis.xyz), placement,
-                        joint.name);
+    JointIndex i;
+    try {
+      i = model.add_joint(parent, JointModel::make(joint.joint_type, joint.axis.xyz), placement,
+                          joint.name);
+    } catch (const ValueError& e) {  // a zero axis
+      throw UrdfError(cat(element("joint", joint.name, joint.line), ": ", e.what()));
+    }
+    check_inertia(link, notes);
     if (joint.joint_type != JointType::Fixed) {
       const std::size_t n = model.nv_joint[i];
       model.set_position_limits(i, std::vector<double>(n, joint.limit.lower),
@@ -171,27 +251,32 @@ Model build_model(const urdf::Robot& robot) {
     model.add_frame(Frame{link.name, i, SE3::Identity(), BODY});
     push_children(link.name, i);
   }
+  if (warnings != nullptr) {
+    describe_leftovers(robot, graph, root, reached, used, notes);
+    warnings->insert(warnings->end(), notes.begin(), notes.end());
+  }
   return model;
 }
 
-Model parse_urdf_file(const std::string& filename) {
+Model parse_urdf_file(const std::string& filename, std::vector<std::string>* warnings,
+                      const urdf::ChunkHook& between_chunks) {
   urdf::Robot robot;
   try {
-    robot = urdf::read_urdf_file(filename);
+    robot = urdf::read_urdf_file(filename, between_chunks);
   } catch (const UrdfError&) {
     throw UrdfError(cat("Failed to parse URDF file: ", filename), std::current_exception());
   }
-  return build_model(robot);
+  return build_model(robot, warnings);
 }
 
-Model parse_urdf_from_string(std::string_view urdf_string) {
+Model parse_urdf_from_string(std::string_view urdf_string, std::vector<std::string>* warnings) {
   urdf::Robot robot;
   try {
     robot = urdf::read_urdf(urdf_string);
   } catch (const UrdfError&) {
     throw UrdfError("Failed to parse URDF from string", std::current_exception());
   }
-  return build_model(robot);
+  return build_model(robot, warnings);
 }
 
 }  // namespace lumo

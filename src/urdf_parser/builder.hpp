@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/model.hpp"
 #include "reader.hpp"
@@ -17,21 +18,34 @@
 namespace lumo {
 
 // Throws UrdfError "No root link found in URDF" when every link is some
-// joint's child, and a UrdfError naming the link when the part reached from
-// the root is not a tree (a cycle, or a link that is the child of several
-// joints). Links and joints not reached from the root are ignored, and so
-// is a joint whose child link does not exist.
-Model build_model(const urdf::Robot& robot);
+// joint's child, a UrdfError naming the link when the part reached from the
+// root is not a tree (a cycle, or a link that is the child of several
+// joints), and one naming the joint and its line for a revolute,
+// continuous, prismatic or planar joint with a zero axis. Links and joints
+// not reached from the root are ignored, and so is a joint whose child link
+// does not exist; the first of two links of the same name is the one used.
+//
+// When `warnings` is given, one line is appended to it per thing the build
+// ignored or found doubtful, naming it with its line: each link not reached
+// (a second root and its tree, a link of a repeated name), each joint not
+// used (child link missing, parent link missing or not reached), each
+// joint whose name repeats an earlier one, and each link whose inertia
+// tensor has an eigenvalue below −1e-9 times the largest (kept as given).
+// A clean description appends nothing.
+Model build_model(const urdf::Robot& robot, std::vector<std::string>* warnings = nullptr);
 
 // Body inertia of a link in its own frame: mass m, centre of mass
 // origin.xyz, R·I·Rᵀ with R the rotation of origin.rpy. Zero when m is
-// exactly 0 (a NaN mass is kept).
+// exactly 0.
 BodyInertia link_inertia(const urdf::Inertial& inertial);
 
 // Read and build. A reading failure becomes UrdfError "Failed to parse URDF
 // file: {filename}" (resp. "Failed to parse URDF from string") with the
 // reader's UrdfError as its cause; build failures keep their own message.
-Model parse_urdf_file(const std::string& filename);
-Model parse_urdf_from_string(std::string_view urdf_string);
+// `warnings` as for build_model; `between_chunks` as for read_urdf_file.
+Model parse_urdf_file(const std::string& filename, std::vector<std::string>* warnings = nullptr,
+                      const urdf::ChunkHook& between_chunks = {});
+Model parse_urdf_from_string(std::string_view urdf_string,
+                             std::vector<std::string>* warnings = nullptr);
 
 }  // namespace lumo

@@ -1,6 +1,8 @@
 #include "reader.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -129,11 +131,22 @@ class Reader {
   std::string_view original_;
   std::size_t base_;
 
+  // Lines are counted from the last position asked for when the node lies
+  // after it, so that numbering every link and joint in document order reads
+  // the text once.
+  mutable std::size_t cursor_ = 0, cursor_line_ = 1;
+
   std::size_t line(const pugi::xml_node& node) const {
     const std::ptrdiff_t offset = std::max<std::ptrdiff_t>(0, node.offset_debug());
-    const std::string_view before =
-        original_.substr(0, std::min(original_.size(), base_ + static_cast<std::size_t>(offset)));
-    return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    const std::size_t at = std::min(original_.size(), base_ + static_cast<std::size_t>(offset));
+    if (at < cursor_) {
+      const std::string_view before = original_.substr(0, at);
+      return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    }
+    const std::string_view step = original_.substr(cursor_, at - cursor_);
+    cursor_line_ += static_cast<std::size_t>(std::count(step.begin(), step.end(), '\n'));
+    cursor_ = at;
+    return cursor_line_;
   }
 
   // "joint 'elbow' at line 12: {what}", or "<joint> at line 12: {what}"
@@ -189,6 +202,7 @@ class Reader {
         case NumberStatus::overflow:
           fail(s, cat(context(), ": number out of range '", token, "'"));
       }
+      if (!std::isfinite(x)) fail(s, cat(context(), ": non-finite number '", token, "'"));
       if (found < count) out[found] = x;
       ++found;
       pos = end;
@@ -233,10 +247,14 @@ Link Reader::link(const pugi::xml_node& el) const {
   Subject s{el};
   k.name = required_attribute(el, "name", s);
   s.name = k.name.c_str();
+  k.line = line(el);
   const pugi::xml_node inertial = child_element(el, "inertial");
   if (!inertial) return k;
   k.inertial.origin = pose(inertial, s);
-  k.inertial.mass = scalar(required_child(inertial, "mass", s), "value", nullptr, s);
+  const pugi::xml_node mass = required_child(inertial, "mass", s);
+  k.inertial.mass = scalar(mass, "value", nullptr, s);
+  if (k.inertial.mass < 0.0)
+    fail(s, cat("attribute 'value' of ", where(mass), ": negative mass ", mass.attribute("value").value()));
   const pugi::xml_node I = required_child(inertial, "inertia", s);
   Inertia& out = k.inertial.inertia;
   out.ixx = scalar(I, "ixx", nullptr, s);
@@ -260,6 +278,7 @@ Joint Reader::joint(const pugi::xml_node& el) const {
   Subject s{el};
   j.name = required_attribute(el, "name", s);
   s.name = j.name.c_str();
+  j.line = line(el);
   const std::string_view type = required_attribute(el, "type", s);
   const auto* kind = std::find_if(std::begin(kinds), std::end(kinds),
                                   [&](const auto& k) { return type == k.text; });
@@ -321,9 +340,22 @@ std::ptrdiff_t repeated_attribute(const pugi::xml_document& doc, std::string& na
   return -1;
 }
 
+// The name of a UTF-16 or UTF-32 encoding that the text starts in (by its
+// byte-order mark, or by "<" as a 16-bit unit without one), or null.
+const char* wide_encoding(std::string_view t) {
+  const auto starts = [&](std::string_view p) { return t.substr(0, p.size()) == p; };
+  using namespace std::string_view_literals;
+  if (starts("\xFF\xFE\0\0"sv) || starts("\0\0\xFE\xFF"sv)) return "UTF-32";
+  if (starts("\xFF\xFE"sv) || starts("\xFE\xFF"sv) || starts("<\0"sv) || starts("\0<"sv))
+    return "UTF-16";
+  return nullptr;
+}
+
 }  // namespace
 
 Robot read_urdf(std::string_view original) {
+  if (const char* encoding = wide_encoding(original))
+    throw UrdfError(cat("the text is ", encoding, "; URDF must be UTF-8"));
   std::string_view text = original;
   std::size_t base = 0;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") {  // byte-order mark
@@ -372,7 +404,7 @@ Robot read_urdf(std::string_view original) {
   return Reader(original, base).read(root);
 }
 
-std::string read_text_file(const std::string& filename) {
+std::string read_text_file(const std::string& filename, const ChunkHook& between_chunks) {
   const auto failure = [&](int error) {
     const std::error_code code(error, std::generic_category());
     return UrdfFileError(cat("cannot read file '", filename, "': ", code.message()), code);
@@ -380,28 +412,45 @@ std::string read_text_file(const std::string& filename) {
   if (filename.find('\0') != std::string::npos)
     throw UrdfFileError("cannot read file: the file name contains a NUL byte",
                         std::make_error_code(std::errc::invalid_argument));
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused
+  // below like every file that is not regular (devices, sockets), which
+  // could block or never end.
+  int fd;
+  do fd = ::open(filename.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw failure(errno);
   struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(filename.c_str(), "rb"));
-  if (!file) throw failure(errno);
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
   struct stat info {};
-  if (fstat(fileno(file.get()), &info) != 0) throw failure(errno);
+  if (::fstat(fd, &info) != 0) throw failure(errno);
   if (S_ISDIR(info.st_mode)) throw failure(EISDIR);
+  if (!S_ISREG(info.st_mode)) {
+    const char* kind = S_ISFIFO(info.st_mode)  ? "a FIFO"
+                       : S_ISCHR(info.st_mode) ? "a character device"
+                       : S_ISBLK(info.st_mode) ? "a block device"
+                       : S_ISSOCK(info.st_mode) ? "a socket"
+                                                : "of an unknown kind";
+    throw UrdfFileError(cat("cannot read file '", filename, "': it is not a regular file but ", kind),
+                        std::make_error_code(std::errc::invalid_argument));
+  }
   std::string text;
-  if (S_ISREG(info.st_mode) && info.st_size > 0) text.reserve(static_cast<std::size_t>(info.st_size));
-  char chunk[1 << 16];
+  if (info.st_size > 0) text.reserve(static_cast<std::size_t>(info.st_size));
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  std::unique_ptr<char[]> chunk(new char[kChunk]);
   while (true) {
-    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-    text.append(chunk, got);
-    if (got < sizeof chunk) {
-      if (std::ferror(file.get())) throw failure(errno != 0 ? errno : EIO);
-      break;
-    }
+    const ssize_t got = ::read(fd, chunk.get(), kChunk);
+    if (got < 0 && errno != EINTR) throw failure(errno);
+    if (got == 0) break;
+    if (got > 0) text.append(chunk.get(), static_cast<std::size_t>(got));
+    if (between_chunks) between_chunks();
   }
   return text;
 }
 
-Robot read_urdf_file(const std::string& filename) { return read_urdf(read_text_file(filename)); }
+Robot read_urdf_file(const std::string& filename, const ChunkHook& between_chunks) {
+  return read_urdf(read_text_file(filename, between_chunks));
+}
 
 }  // namespace lumo::urdf

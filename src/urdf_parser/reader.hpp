@@ -8,6 +8,7 @@
 // what failed and where (element, name, line).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -39,6 +40,7 @@ struct Inertial {
 struct Link {
   std::string name;
   Inertial inertial;
+  std::size_t line = 0;  // of the <link> element in the text (0: not read from text)
 };
 
 struct Axis {
@@ -58,6 +60,7 @@ struct Joint {
   std::string child;
   Axis axis;
   Limit limit;
+  std::size_t line = 0;  // of the <joint> element in the text (0: not read from text)
 };
 
 struct Robot {
@@ -83,11 +86,17 @@ class UrdfFileError : public UrdfError {
 // expanded and nothing outside the text is ever loaded.
 Robot read_urdf(std::string_view text);
 
-// The whole file, then read_urdf. UrdfFileError when it cannot be read.
-Robot read_urdf_file(const std::string& filename);
+// Called after each chunk of a file read (and after a read interrupted by a
+// signal); an exception thrown from it abandons the read and propagates.
+using ChunkHook = std::function<void()>;
 
-// The whole content of a file; UrdfFileError when it cannot be read
-// (including a directory).
-std::string read_text_file(const std::string& filename);
+// The whole file, then read_urdf. UrdfFileError when it cannot be read.
+Robot read_urdf_file(const std::string& filename, const ChunkHook& between_chunks = {});
+
+// The whole content of a regular file, read in chunks; UrdfFileError when it
+// cannot be read, including a directory and anything else that is not a
+// regular file ("... is not a regular file ...", which a FIFO or a device
+// could make block or never end).
+std::string read_text_file(const std::string& filename, const ChunkHook& between_chunks = {});
 
 }  // namespace lumo::urdf

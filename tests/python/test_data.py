@@ -1,3 +1,7 @@
+import os
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 
@@ -47,3 +51,16 @@ def test_reset_and_independence(floating):
     assert repr(b) == "Data(njoints=3, nq=8, nv=7)"
     assert b.M.shape == b.C.shape == (7, 7) and not b.M.any() and b.g.shape == (7,) and not b.g.any()
     assert all(np.array_equal(H, M.homogeneous) for H, M in zip(snapshot, a.oMi))
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="peak RSS is not comparable under ASan")
+def test_data_holds_no_unread_nv_by_nv_buffers():
+    """createData on a 1500-joint chain: M and C are the only nv x nv matrices (2 x 18 MB)."""
+    script = ("import resource, numpy as np, lumo_dynamic as ld\n"
+              "m = ld.Model()\n"
+              "for i in range(1500): m.add_joint(i, 'revolute', np.array([0.0, 0, 1]), ld.SE3.identity(), 'j')\n"
+              "before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"
+              "d = m.createData()\n"
+              "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)\n")
+    grown = int(subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout)
+    assert grown * 1024 < 2.5 * 8 * 1500**2

@@ -37,6 +37,9 @@ def test_add_joint_sizes(arm, joint_type, nq, nv, axis):
     (0, "revolute", [0, 1], "Axis must be a 3D vector"),
     (0, "prismatic", [0, 0, 1, 0], "Axis must be a 3D vector"),
     (8, "revolute", [0, 0, 1], "Parent joint 8 out of range (njoints = 8)"),
+    (0, "revolute", [0, 0, 0], "Joint axis must be non-zero"),
+    (0, "prismatic", [-0.0, 0, 0], "Joint axis must be non-zero"),
+    (0, "revolute", [0, np.nan, 1], "Joint axis must be finite"),
     (2**64 - 1, "fixed", [], "Parent joint 18446744073709551615 out of range (njoints = 8)"),
 ])
 def test_add_joint_errors_leave_model_unchanged(arm, parent, joint_type, axis, message):
@@ -84,3 +87,18 @@ def test_gravity_setters(setter, good, bad, expected, message):
     assert getattr(m, setter)(np.array(good, float)) is None
     np.testing.assert_array_equal(m.gravity_full, expected)
     np.testing.assert_array_equal(np.r_[m.gravity, m.gravity_angular], expected)
+
+
+@pytest.mark.parametrize("kind", ["revolute", "prismatic"])
+def test_axes_of_any_magnitude(kind):
+    """Tiny and huge axes give the motion of their unit direction: the norm neither underflows nor overflows."""
+    q = np.array([0.7])
+    for axis, unit in [((1e-200, 0, 0), (1, 0, 0)), ((1e300, 1e300, 0), (1, 1, 0)), ((0, -5e-320, 5e-320), (0, -1, 1))]:
+        poses = []
+        for a in (axis, unit):
+            m = ld.Model()
+            m.add_joint(0, kind, np.array(a, float), I, "j")
+            d = m.createData()
+            ld.forwardKinematics(m, d, q)
+            poses.append(d.oMi[1].homogeneous)
+        np.testing.assert_allclose(poses[0], poses[1], rtol=0, atol=1e-15)

@@ -1,4 +1,7 @@
+import errno
 import io
+import os
+import subprocess
 import sys
 
 import numpy as np
@@ -70,3 +73,18 @@ def test_print_info_writes_to_process_stdout(arm, capfd, monkeypatch):
     out, err = capfd.readouterr()
     assert out == arm.to_string_info() + "\n" + data.to_string_info() + "\n"
     assert err == "" and python_stdout.getvalue() == ""
+
+
+def test_print_info_io_failure_is_an_oserror():
+    """A full disk or a closed pipe on standard output: OSError with the errno."""
+    script = ("import lumo_dynamic as ld, sys\n"
+              "for obj in (ld.Model(), ld.Data(ld.Model())):\n"
+              "    try:\n        obj.print_info()\n    except OSError as e:\n        sys.stderr.write(f'{e.errno} ')\n")
+    with open("/dev/full", "w") as full:
+        run = subprocess.run([sys.executable, "-c", script], stdout=full, stderr=subprocess.PIPE, text=True)
+    assert run.stderr == f"{errno.ENOSPC} {errno.ENOSPC} "
+    reader, writer = os.pipe()
+    os.close(reader)
+    run = subprocess.run([sys.executable, "-c", script], stdout=writer, stderr=subprocess.PIPE, text=True)
+    os.close(writer)
+    assert run.stderr == f"{errno.EPIPE} {errno.EPIPE} "

@@ -54,3 +54,17 @@ def test_reference_frame_identity_semantics():
     fresh = RF()
     assert fresh != RF.WORLD and fresh != RF() and RF.WORLD != RF.LOCAL
     assert len({RF.WORLD, RF.WORLD, RF.LOCAL, fresh}) == 3
+
+
+def test_init_on_an_existing_object_changes_nothing():
+    A = ld.SE3(RA, TA)
+    A.__init__(RB, TB)
+    A.__init__()
+    np.testing.assert_array_equal(A.homogeneous, hom(RA, TA))
+    RF = ld.ReferenceFrame
+    RF.LOCAL.__init__()
+    assert repr(RF.LOCAL) == "ReferenceFrame.LOCAL"
+    with pytest.raises(TypeError):
+        RF(1)
+    with pytest.raises(TypeError):
+        ld.SE3(RA)

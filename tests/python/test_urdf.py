@@ -1,4 +1,7 @@
 """parse_urdf_file and parse_urdf_from_string: models, frames, limits, errors."""
+import subprocess
+import sys
+import warnings
 from pathlib import Path
 
 import numpy as np
@@ -64,7 +67,100 @@ def test_errors_and_causes(tmp_path):
 
 @pytest.mark.skipif(not ROBOTS.is_dir(), reason="../shared/robots not present")
 def test_real_robots():
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # clean files import silently
+        for path in sorted(ROBOTS.glob("*.urdf")):
+            ld.parse_urdf_file(str(path))
+        ld.parse_urdf_from_string(TWO_LINK)
     fetch = ld.parse_urdf_file(str(ROBOTS / "fetch.urdf"))
     assert (fetch.njoints, fetch.nq, fetch.nv, fetch.nframes) == (26, 20, 15, 52)
     text = (ROBOTS / "quirks" / "deepmimic_humanoid.urdf").read_text()
     assert text.endswith("\0") and ld.parse_urdf_from_string(text).nq == 36
+
+
+def cause_of(text):
+    with pytest.raises(RuntimeError) as info:
+        ld.parse_urdf_from_string(text)
+    return str(info.value), str(info.value.__cause__)
+
+
+def test_impossible_numbers_axes_and_encodings():
+    for old, new, cause in [('xyz="0.5 0 0"', 'xyz="0.5 nan 0"', "non-finite number 'nan'"),
+                            ('value="2"', 'value="inf"', "non-finite number 'inf'"),
+                            ('iyy="0.2"', 'iyy="nan(0x1)"', "non-finite number 'nan(0x1)'"),
+                            ('upper="2.5"', 'upper="-inf"', "non-finite number '-inf'"),
+                            ('value="2"', 'value="-4"', "link 'upper' at line 3: attribute 'value' of <mass> (line 3): negative mass -4")]:
+        message, reason = cause_of(TWO_LINK.replace(old, new))
+        assert message == "Failed to parse URDF: Failed to parse URDF from string" and cause in reason
+    assert cause_of(TWO_LINK.replace('<axis xyz="0 1 0"/>', '<axis xyz="0 0 0"/>'))[0] == (
+        "Failed to parse URDF: joint 'shoulder' at line 6: Joint axis must be non-zero")
+    tiny = ld.parse_urdf_from_string(TWO_LINK.replace('<axis xyz="0 1 0"/>', '<axis xyz="0 1e-200 0"/>'))
+    ref = ld.parse_urdf_from_string(TWO_LINK)
+    q = np.array([0.4])
+    np.testing.assert_allclose(ld.rnea(tiny, tiny.createData(), q, q, q), ld.rnea(ref, ref.createData(), q, q, q), atol=1e-15)
+
+
+def test_wide_encodings_are_named(tmp_path):
+    for encoding, name in [("utf-16", "UTF-16"), ("utf-16-be", "UTF-16"), ("utf-32", "UTF-32")]:
+        path = tmp_path / f"{encoding}.urdf"
+        path.write_bytes(TWO_LINK.encode(encoding))
+        with pytest.raises(RuntimeError) as info:
+            ld.parse_urdf_file(str(path))
+        assert str(info.value.__cause__) == f"the text is {name}; URDF must be UTF-8"
+
+
+def test_one_warning_names_what_was_ignored():
+    text = TWO_LINK.replace("</robot>", """<link name="tool"/>
+  <link name="island"/><link name="reef"/>
+  <joint name="tcp" type="fixed"><parent link="island"/><child link="reef"/></joint>
+  <joint name="ghost" type="fixed"><parent link="tool"/><child link="nothing"/></joint>
+  <link name="tip"/><joint name="shoulder" type="fixed"><parent link="tool"/><child link="tip"/></joint>
+</robot>""")
+    with pytest.warns(ld.UrdfWarning) as record:
+        model = ld.parse_urdf_from_string(text)
+    assert len(record) == 1 and model.names == ["universe", "shoulder", "tcp", "shoulder"]
+    assert str(record[0].message) == "\n  ".join([
+        "URDF import ignored or found doubtful 6 items:",
+        "link 'tool' at line 10 is ignored: it repeats the name of the link 'tool' at line 5",
+        "link 'island' at line 11 is a second root link: it and its subtree are ignored",
+        "link 'reef' at line 11 is ignored: it is not reachable from the root link 'base'",
+        "joint 'tcp' at line 12 is ignored: its parent link 'island' is not reachable from the root link 'base'",
+        "joint 'ghost' at line 13 is ignored: its child link 'nothing' does not exist",
+        "joint 'shoulder' at line 14 repeats the name of the joint 'shoulder' at line 6; a lookup by name finds the first"])
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", ld.UrdfWarning)
+        with pytest.raises(ld.UrdfWarning):
+            ld.parse_urdf_from_string(text)
+
+
+ODD_FILES = r"""
+import os, signal, sys, tempfile, threading, time
+import lumo_dynamic as ld
+tmp = tempfile.mkdtemp()
+fifo = os.path.join(tmp, "fifo")
+os.mkfifo(fifo)
+for path in (fifo, "/dev/zero"):
+    try:
+        ld.parse_urdf_file(path)
+    except RuntimeError as e:
+        print("refused" if "is not a regular file" in str(e.__cause__) else e.__cause__)
+big = os.path.join(tmp, "big.urdf")
+with open(big, "wb") as f:
+    f.truncate(1 << 30)  # a sparse GiB: long to read
+ticks = []
+def tick():  # runs only while the read has released the interpreter lock
+    time.sleep(0.02)
+    ticks.append(1)
+    os.kill(os.getpid(), signal.SIGINT)
+threading.Thread(target=tick).start()
+try:
+    ld.parse_urdf_file(big)
+    print("read to the end")
+except KeyboardInterrupt:
+    print("interrupted", len(ticks))
+"""
+
+
+def test_odd_files_neither_hang_nor_hold_the_lock():
+    run = subprocess.run([sys.executable, "-c", ODD_FILES], capture_output=True, text=True, timeout=60)
+    assert run.stdout.split("\n") == ["refused", "refused", "interrupted 1", ""], run.stderr

@@ -10,10 +10,15 @@
 #include <functional>
 #include <string>
 
+#include "algorithms/aba.hpp"
 #include "algorithms/all_terms.hpp"
+#include "algorithms/center_of_mass.hpp"
 #include "algorithms/configuration.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/derivatives.hpp"
+#include "algorithms/energy.hpp"
+#include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
@@ -90,7 +95,7 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
   Data data(model);
   const auto nv = static_cast<Eigen::Index>(model.nv);
   Matrix6X J(6, nv);
-  VectorXd out(static_cast<Eigen::Index>(model.nq));
+  VectorXd out(static_cast<Eigen::Index>(model.nq)), dv(nv);
   std::vector<VectorXd> q, v, a;
   for (int k = 0; k < 4; ++k) {
     q.push_back(test::random_configuration(model, rng));
@@ -117,6 +122,20 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
        [&](int k) { getFrameJacobianTimeVariation(model, data, last_frame, static_cast<ReferenceFrame>(k % 3), J); }},
       {"computeAllTerms", [&](int k) { computeAllTerms(model, data, q[k], v[k]); }},
       {"computeCoriolisMatrix", [&](int k) { computeCoriolisMatrix(model, data, q[k], v[k]); }},
+      {"computeRNEADerivatives", [&](int k) { computeRNEADerivatives(model, data, q[k], v[k], a[k]); }},
+      {"computeABADerivatives", [&](int k) { computeABADerivatives(model, data, q[k], v[k], a[k]); }},
+      {"computeGeneralizedGravityDerivatives",
+       [&](int k) { computeGeneralizedGravityDerivatives(model, data, q[k]); }},
+      {"aba", [&](int k) { aba(model, data, q[k], v[k], a[k]); }},
+      {"computeMinverse", [&](int k) { computeMinverse(model, data, q[k]); }},
+      {"getFramePlacement", [&](int) { getFramePlacement(model, data, last_frame); }},
+      {"centerOfMass", [&](int k) { centerOfMass(model, data, q[k]); }},
+      {"jacobianCenterOfMass", [&](int k) { jacobianCenterOfMass(model, data, q[k]); }},
+      {"computeCentroidalMap", [&](int k) { computeCentroidalMap(model, data, q[k]); }},
+      {"computeCentroidalMomentum", [&](int k) { computeCentroidalMomentum(model, data, q[k], v[k]); }},
+      {"computeKineticEnergy", [&](int k) { computeKineticEnergy(model, data, q[k], v[k]); }},
+      {"computePotentialEnergy", [&](int k) { computePotentialEnergy(model, data, q[k]); }},
+      {"difference", [&](int k) { difference(model, q[k], q[(k + 1) % 4], dv); }},
   };
   for (const auto& [name, call] : calls) {
     call(0);  // any first-use work of the library outside the algorithm

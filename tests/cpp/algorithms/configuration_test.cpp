@@ -143,7 +143,7 @@ TEST(Configuration, InconsistentJointSizesAreInternalErrors) {
             std::string::npos);
 
   Model narrow;
-  JointModel planar = JointModel::make(JointType::Planar);
+  JointModel planar = JointModel::make(JointType::Planar, Vector3::UnitZ());
   planar.nq = 3;
   narrow.add_joint(0, planar, SE3::Identity(), "narrow");
   narrow.add_joint(1, JointModel::make(JointType::Revolute, Vector3::UnitZ()), SE3::Identity(), "r");

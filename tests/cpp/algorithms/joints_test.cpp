@@ -39,6 +39,13 @@ TEST(JointModel, SizesAndAxes) {
     EXPECT_EQ(j.axis, has_axis ? axis : Vector3::Zero()) << joint_type_name(j.type);
   }
   EXPECT_TRUE(near(JointModel::make(JointType::Prismatic, axis).unit, Vector3(0, 0.6, 0.8), kTol));
+  // Directions of any magnitude: no underflow or overflow of the norm.
+  const double s = std::sqrt(0.5);
+  for (const auto& [a, u] : {std::pair{Vector3(1e-200, 0, 0), Vector3(1, 0, 0)},
+                             {Vector3(1e300, 1e300, 0), Vector3(s, s, 0)},
+                             {Vector3(-3e-310, 0, 3e-310), Vector3(-s, 0, s)},
+                             {Vector3(0, -1.7e308, 0), Vector3(0, -1, 0)}})
+    EXPECT_TRUE(near(JointModel::make(JointType::Revolute, a).unit, u, 1e-15)) << a.transpose();
   EXPECT_STREQ(joint_type_name(JointType::Continuous), "continuous");
 }
 

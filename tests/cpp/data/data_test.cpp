@@ -43,9 +43,8 @@ void each_field(Data& d, F fn) {
   all(d.oMi, d.limi, d.v, d.a, d.ov, d.a_gf, d.f, d.h, d.tau, d.nle, d.g, d.M, d.C, d.j, d.dJ,
       d.world_inertia, d.world_inertia_rate, d.momentum_matrix, d.momentum_matrix_rate,
       d.com_jacobian, d.subtree_com, d.subtree_com_sum, d.subtree_mass, d.centroidal_momentum,
-      d.centroidal_momentum_rate, d.centroidal_inertia, d.com, d.aux_motion_1, d.aux_motion_2,
-      d.aux_force_1, d.aux_force_2, d.aux_matrix6_1, d.aux_matrix6_2, d.aux_inertia,
-      d.aux_vector_1, d.aux_vector_2, d.aux_matrix);
+      d.centroidal_momentum_rate, d.centroidal_inertia, d.com, d.aux_motion_1,
+      d.aux_force_1, d.aux_force_2, d.aux_matrix6_1, d.aux_matrix6_2, d.aux_jacobian_t);
 }
 
 std::vector<double> values(Data d) {
@@ -64,12 +63,11 @@ TEST(Data, SizesAtCreation) {
                            d.a_gf.size(), d.f.size(), d.h.size(), d.world_inertia.size(),
                            d.world_inertia_rate.size(), d.subtree_com.size(),
                            d.subtree_com_sum.size(), d.subtree_mass.size(),
-                           d.aux_motion_1.size(), d.aux_motion_2.size(), d.aux_force_1.size(),
-                           d.aux_force_2.size(), d.aux_matrix6_1.size(), d.aux_matrix6_2.size(),
-                           d.aux_inertia.size()})
+                           d.aux_motion_1.size(), d.aux_force_1.size(), d.aux_force_2.size(),
+                           d.aux_matrix6_1.size(), d.aux_matrix6_2.size()})
     EXPECT_EQ(size, N);
-  for (const auto* x : {&d.tau, &d.nle, &d.g, &d.aux_vector_1, &d.aux_vector_2}) EXPECT_EQ(x->size(), n);
-  for (const auto* x : {&d.M, &d.C, &d.aux_matrix}) EXPECT_TRUE(x->rows() == n && x->cols() == n);
+  for (const auto* x : {&d.tau, &d.nle, &d.g}) EXPECT_EQ(x->size(), n);
+  for (const auto* x : {&d.M, &d.C}) EXPECT_TRUE(x->rows() == n && x->cols() == n);
   for (const auto* x : {&d.j, &d.dJ, &d.momentum_matrix, &d.momentum_matrix_rate}) EXPECT_EQ(x->cols(), n);
   EXPECT_EQ(d.com_jacobian.cols(), n);
   for (const SE3& M : d.oMi) EXPECT_TRUE(near(M, identity(), 0.0));

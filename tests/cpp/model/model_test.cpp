@@ -95,10 +95,18 @@ TEST(Model, AddJointBookkeeping) {
   EXPECT_EQ(m.inertias[3].mass, 0.0);
 }
 
-TEST(Model, ParentOutOfRangeLeavesModelUnchanged) {
+TEST(Model, BadParentOrAxisLeavesModelUnchanged) {
   Model m = branching_tree();
   const JointModel rev = JointModel::make(JointType::Revolute, Vector3::UnitZ());
   EXPECT_THROW(m.add_joint(8, rev, SE3::Identity(), "orphan"), ValueError);
+  // A zero or non-finite axis where the joint moves along or about it.
+  for (JointType kind : {JointType::Revolute, JointType::Continuous, JointType::Prismatic, JointType::Planar}) {
+    EXPECT_EQ(test::error_message<ValueError>([&] { m.add_joint(1, JointModel::make(kind), SE3::Identity(), "z"); }),
+              "Joint axis must be non-zero");
+    EXPECT_EQ(test::error_message<ValueError>([&] {
+                m.add_joint(1, JointModel::make(kind, Vector3(0, NAN, 1)), SE3::Identity(), "n");
+              }), "Joint axis must be finite");
+  }
   const Model expected = branching_tree();
   EXPECT_EQ(model_report(m), model_report(expected));  // names, parents and counts
   EXPECT_EQ(m.idx_q, expected.idx_q);

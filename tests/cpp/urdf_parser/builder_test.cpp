@@ -162,6 +162,42 @@ TEST(UrdfBuilder, FailureMessages) {
   for (int k = 0; k < 5; ++k) shared += J("j" + std::to_string(k), "fixed", "r", "s");
   EXPECT_EQ(from_text(shared).first, "Link 's' is the child of more than one joint: 'j0', 'j1', 'j2' and 2 more");
   EXPECT_EQ(build(L("r") + L("a") + L("b") + J("ab", "fixed", "a", "b") + J("ba", "fixed", "b", "a")).njoints, 1u);
+  // A zero axis where the joint moves along or about it (or carries it).
+  for (const char* kind : {"revolute", "continuous", "prismatic", "planar"})
+    EXPECT_EQ(from_text(L("a") + L("b") + J("j", kind, "a", "b", "<axis xyz=\"0 0 0\"/>")).first,
+              "joint 'j' at line 1: Joint axis must be non-zero") << kind;
+}
+
+TEST(UrdfBuilder, WarningsNameWhatWasLeftOut) {
+  const char* inertial = "<inertial><mass value=\"1\"/><inertia ixx=\"1\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"0\" izz=\"%s\"/></inertial>";
+  const auto with_izz = [&](const char* izz) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, inertial, izz);
+    return std::string(buf);
+  };
+  const std::string text = "<robot name=\"r\">\n" + L("r") + "\n" + L("a") + "\n" +
+                           "<link name=\"a\">" + with_izz("1") + "</link>\n" + L("s") + "\n" + L("t") + "\n" +
+                           "<link name=\"bad\">" + with_izz("-0.5") + "</link>\n" +
+                           "<link name=\"noise\">" + with_izz("-1e-20") + "</link>\n" +
+                           J("ra", "fixed", "r", "a") + "\n" + J("st", "fixed", "s", "t") + "\n" +
+                           J("gone", "fixed", "r", "nowhere") + "\n" + J("orphan", "fixed", "void", "noise") + "\n" +
+                           J("ra", "revolute", "a", "bad") + "\n</robot>";
+  std::vector<std::string> notes;
+  const Model m = parse_urdf_from_string(text, &notes);
+  EXPECT_EQ(m.names, (Names{"universe", "ra", "ra"}));
+  EXPECT_EQ(notes, (Names{
+      "link 'bad' at line 7: inertia tensor is not positive semi-definite (eigenvalues -0.5, 1, 1); kept as given",
+      "link 'a' at line 4 is ignored: it repeats the name of the link 'a' at line 3",
+      "link 's' at line 5 is a second root link: it and its subtree are ignored",
+      "link 't' at line 6 is ignored: it is not reachable from the root link 'r'",
+      "link 'noise' at line 8 is ignored: it is not reachable from the root link 'r'",
+      "joint 'st' at line 10 is ignored: its parent link 's' is not reachable from the root link 'r'",
+      "joint 'gone' at line 11 is ignored: its child link 'nowhere' does not exist",
+      "joint 'orphan' at line 12 is ignored: its parent link 'void' does not exist",
+      "joint 'ra' at line 13 repeats the name of the joint 'ra' at line 9; a lookup by name finds the first"}));
+  notes.clear();
+  parse_urdf_file((kSource / "models" / "humanoid.urdf").string(), &notes);
+  EXPECT_EQ(notes, Names{});
 }
 
 TEST(UrdfBuilder, HundredThousandLinkChain) {
@@ -225,8 +261,10 @@ TEST(UrdfBuilder, RealRobotsAndQuirks) {
       {"icub.urdf", 214, 32, 32}, {"fetch.urdf", 26, 20, 15}, {"turtlebot3_waffle_pi.urdf", 11, 4, 2},
       {"quirks/deepmimic_humanoid.urdf", 16, 36, 28}};  // its trailing NUL ends the text
   for (const auto& [file, njoints, nq, nv] : robots) {
-    const Model m = robot(file);
+    std::vector<std::string> notes;
+    const Model m = parse_urdf_file((kRobots / file).string(), &notes);
     EXPECT_EQ(std::make_tuple(m.njoints, m.nq, m.nv, m.nframes), std::make_tuple(njoints, nq, nv, 2 * njoints)) << file;
+    EXPECT_EQ(notes, Names{}) << file;  // clean files import without a note
   }
   // panda: mass 0 with a non-zero tensor gives a zero body; a limit above π.
   const Model panda = robot("panda.urdf");

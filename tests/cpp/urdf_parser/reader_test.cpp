@@ -2,6 +2,7 @@
 #include "urdf_parser/reader.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <clocale>
@@ -76,11 +77,10 @@ TEST(UrdfReader, NumbersAsStrtodReadsThemInTheCLocale) {
   std::setlocale(LC_NUMERIC, "de_DE.UTF-8");  // a decimal comma, where installed
   const std::pair<const char*, double> forms[] = {
       {"+3", 3},   {".2", 0.2}, {"1.", 1},           {"-0.", -0.0},        {"2.7629E-18", 2.7629e-18},
-      {"1e3", 1e3}, {"0x1p-2", 0.25}, {" \t7\r\n", 7}, {"1e-400", 0}, {"-Infinity", -INFINITY}};
+      {"1e3", 1e3}, {"0x1p-2", 0.25}, {" \t7\r\n", 7}, {"1e-400", 0}};
   for (const auto& [text, value] : forms)
     EXPECT_EQ(read_urdf(joint_with("revolute", std::string("<limit upper=\"") + text + "\"/>"))
                   .joints[0].limit.upper, value) << text;
-  EXPECT_TRUE(std::isnan(read_urdf(joint_with("revolute", "<limit lower=\"nan\"/>")).joints[0].limit.lower));
   const Joint j = read_urdf(joint_with("fixed", "<origin xyz=\" 1\t\t-2.5E1\r\n.5 \"/>")).joints[0];
   EXPECT_EQ(j.origin.xyz, Vector3(1, -25, 0.5));
   const std::string comma = read_error(joint_with("revolute", "<limit upper=\"1,5\"/>"));
@@ -97,6 +97,20 @@ TEST(UrdfReader, EachFailureNamesWhatAndWhere) {
       {joint_with("fixed", "<axis xyz=\"1 2 3abc\"/>"), "unparsable number '3abc'"},
       {joint_with("fixed", "<axis xyz=\"0 0 1e999\"/>"), "number out of range '1e999'"},
       {joint_with("fixed", "<limit lower=\"1 2\"/>"), "expected a number, found 2"},
+      // Non-finite numbers wherever a number is read, and a negative mass.
+      {joint_with("fixed", "<origin rpy=\"0 nan 0\"/>"), "attribute 'rpy' of <origin> (line 4): non-finite number 'nan'"},
+      {joint_with("revolute", "<limit upper=\"-Infinity\"/>"), "non-finite number '-Infinity'"},
+      {robot_with("<link name=\"m\"><inertial><mass value=\"inf\"/>" + inertia + "</inertial></link>"),
+       "link 'm' at line 4: attribute 'value' of <mass> (line 4): non-finite number 'inf'"},
+      {robot_with("<link name=\"m\"><inertial><mass value=\"1\"/><inertia ixx=\"nan(0x1)\" ixy=\"0\" ixz=\"0\" "
+                  "iyy=\"1\" iyz=\"0\" izz=\"1\"/></inertial></link>"),
+       "attribute 'ixx' of <inertia> (line 4): non-finite number 'nan(0x1)'"},
+      {robot_with("<link name=\"m\"><inertial><mass value=\"-4\"/>" + inertia + "</inertial></link>"),
+       "link 'm' at line 4: attribute 'value' of <mass> (line 4): negative mass -4"},
+      // Wide encodings, with or without a byte-order mark.
+      {std::string("\xFF\xFE<\0r\0", 6), "the text is UTF-16; URDF must be UTF-8"},
+      {std::string("\0<\0r", 4), "the text is UTF-16; URDF must be UTF-8"},
+      {std::string("\xFF\xFE\0\0<\0\0\0", 8), "the text is UTF-32; URDF must be UTF-8"},
       {joint_with("Revolute", ""), "joint 'j' at line 4: unknown joint type 'Revolute'"},
       {"<robot><link name=\"a\"/></robot>", "<robot> at line 1: missing attribute 'name'"},
       {robot_with("<link/>"), "<link> at line 4: missing attribute 'name'"},
@@ -170,6 +184,17 @@ TEST(UrdfReader, FilesAndTheSystemError) {
                                          std::make_error_code(std::errc::no_such_file_or_directory)));
   EXPECT_EQ(code(dir.string()).second, std::errc::is_a_directory);
   EXPECT_EQ(code(std::string("a\0b", 3)).second, std::errc::invalid_argument);
+  // Only regular files: a FIFO without a writer, or a device that never
+  // ends, is refused at once instead of blocking or reading without end.
+  const std::string fifo = (dir / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& odd : {fifo, std::string("/dev/zero")})
+    EXPECT_NE(code(odd).first.find("is not a regular file"), std::string::npos) << odd;
+  // The hook runs between chunks; what it throws abandons the read.
+  std::ofstream(dir / "big.urdf") << std::string(3 << 20, ' ');
+  int calls = 0;
+  EXPECT_THROW(read_urdf_file((dir / "big.urdf").string(), [&] { if (++calls == 2) throw 7; }), int);
+  EXPECT_EQ(calls, 2);
   std::filesystem::remove_all(dir);
 }
 

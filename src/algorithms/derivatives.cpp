@@ -1,0 +1,292 @@
+#include "derivatives.hpp"
+
+#include "aba.hpp"
+#include "configuration.hpp"
+#include "errors.hpp"
+#include "kinematics.hpp"
+
+// Everything below is in the world frame. For joint j with parent λ and a
+// velocity column k of j, perturbing q along integrate moves the world
+// placement of every joint i in the subtree of j by exp(ε S_k), S_k = oMj·S_k:
+// the subtree turns rigidly about S_k, while the velocity and acceleration
+// of λ stay. With u = S_k × v_λ and w = S_k × a_λ − u × v_λ this gives, for
+// every body l of the subtree (v_l, a_l, Y_l its velocity, acceleration and
+// inertia, f_l = Y_l a_l + v_l ×* Y_l v_l its force),
+//   δv_l = S_k × v_l − u,   δa_l = S_k × a_l − w − u × v_l,
+//   δf_l = S_k ×* f_l − Y_l w − B_l u,
+// where B_l u = Y_l (u × v_l) + u ×* (Y_l v_l) + v_l ×* (Y_l u)
+//             = Ẏ_l u + u ×* h_l,  Ẏ_l = v_l ×* Y_l − Y_l v_l ×,  h_l = Y_l v_l.
+// A velocity column instead gives δv_l = S_k, δa_l = S_k × v_l + e with
+// e = (v_λ + v_j) × S_k, hence δf_l = Y_l e + B_l S_k.
+//
+// Summed over subtrees (Y, Ẏ, h and f composite, F_i the force through
+// joint i), τ_r = S_rᵀ F_r gives, for a column r of a joint in the subtree
+// of j (where the turn of S_r cancels that of F_r):
+//   ∂τ_r/∂q_k = −(P_r·w + Q_r·u),   ∂τ_r/∂v_k = P_r·e + Q_r·S_k,
+// with P_r = Y_r S_r and Q_r = B_rᵀ S_r = Ẏ_r S_r − S_r ×* h_r of r's
+// subtree; and for a column r of an ancestor of j:
+//   ∂τ_r/∂q_k = S_r·(S_k ×* F_j − Y_j w − B_j u),
+//   ∂τ_r/∂v_k = S_r·(Y_j e + B_j S_k),
+// with the composites of j's subtree. M[r, k] = S_r·Y S_k likewise. Entries
+// of columns on different branches are zero.
+
+namespace lumo {
+namespace {
+
+using Column = Data::DerivativeColumn;
+using Body = Data::DerivativeBody;
+
+// Σ x[k] y[k] over n numbers (6: the power of a force on a motion, 12: the
+// sum of two such powers, of adjacent motions on adjacent forces).
+template <int n>
+inline double dot(const double* x, const double* y) {
+  using V = Eigen::Matrix<double, n, 1>;
+  return Eigen::Map<const V>(x).dot(Eigen::Map<const V>(y));
+}
+inline const double* raw(const Motion& m) { return m.angular.data(); }
+inline const double* raw(const Force& f) { return f.moment.data(); }
+static_assert(sizeof(Motion) == 6 * sizeof(double) && sizeof(Force) == 6 * sizeof(double));
+
+// Y·(ω, l) = (I_o ω + h × l, m l − h × ω) for the inertia about the origin
+// (m, h = m c, I_o).
+inline Force apply_inertia(const Body& Y, const Motion& m) {
+  Force f;
+  f.force = Y.mass * m.linear - Y.first_moment.cross(m.angular);
+  f.moment.noalias() = Y.inertia * m.angular;
+  f.moment += Y.first_moment.cross(m.linear);
+  return f;
+}
+
+// Ẏ·(ω, l) = (R ω − s × l, s × ω) with Ẏ = [[0, [s]×], [−[s]×, R]] in
+// [linear; angular] order.
+inline Force apply_rate(const Body& Y, const Motion& m) {
+  Force f;
+  f.force = Y.rate_skew.cross(m.angular);
+  f.moment.noalias() = Y.rate_sym * m.angular;
+  f.moment -= Y.rate_skew.cross(m.linear);
+  return f;
+}
+
+// The world-frame columns of joint i into cols[0 .. nv), Motion order.
+inline void world_columns(const JointModel& joint, const SE3& oMi, Column* cols) {
+  double J[36];
+  world_subspace_columns(joint, oMi, J);
+  for (std::size_t k = 0; k < joint.nv; ++k) cols[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
+}
+
+// The sizes of the results and the scratch, on first use.
+void size_outputs(Data& data, std::initializer_list<MatrixX*> outputs) {
+  const auto n = static_cast<Eigen::Index>(data.nv);
+  for (MatrixX* m : outputs)
+    if (m->rows() != n || m->cols() != n) m->resize(n, n);
+  if (data.derivative_columns.size() != data.nv) data.derivative_columns.resize(data.nv);
+  if (data.derivative_bodies.size() != data.njoints) data.derivative_bodies.resize(data.njoints);
+}
+
+// The derivatives of τ = rnea(q, v, a) with respect to q (into dq), v (dv)
+// and a (M); null v and a stand for zero, and then dv and M are not written.
+template <bool kVelocity>
+void rnea_derivatives(const Model& model, Data& data, const double* q, const double* v, const double* a,
+                      MatrixX& dq, MatrixX* dv, MatrixX* M) {
+  dq.setZero();
+  if constexpr (kVelocity) {
+    dv->setZero();
+    M->setZero();
+  }
+  Column* const cols = data.derivative_columns.data();
+  Body* const bodies = data.derivative_bodies.data();
+  std::vector<Motion>& ov = data.ov;
+  std::vector<Motion>& oa = data.aux_motion_1;
+  data.oMi[0] = SE3::Identity();
+  data.limi[0] = SE3::Identity();
+  ov[0] = Motion::Zero();
+  oa[0] = -model.gravity;
+
+  // Forward pass: v_i = v_λ + S q̇_i,  a_i = a_λ + S q̈_i + v_i × S q̇_i,
+  // Y_i about the origin, h_i = Y_i v_i, f_i = Y_i a_i + v_i ×* h_i and
+  // Ẏ_i = [[0, [s]×], [−[s]×, R]] with s = h × ω − m v and
+  // R = [ω]× I_o + ([ω]× I_o)ᵀ − (h vᵀ + v hᵀ) + 2 (h·v) E; per column
+  // u = S × v_λ, w = S × a_λ − u × v_λ, e = (v_λ + v_i) × S.
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointModel& joint = model.joints[i];
+    const JointIndex p = model.parents[i];
+    forward_step(model, data, i, q);
+    const SE3& oMi = data.oMi[i];
+    ov[i] = ov[p];
+    oa[i] = oa[p];
+    Column* c = cols + model.idx_v[i];
+    if (joint.nv > 0) {
+      world_columns(joint, oMi, c);
+      const std::size_t iv = model.idx_v[i];
+      if constexpr (kVelocity) {
+        Motion vJ;
+        for (std::size_t k = 0; k < joint.nv; ++k) {
+          vJ.angular += c[k].S.angular * v[iv + k];
+          vJ.linear += c[k].S.linear * v[iv + k];
+          oa[i].angular += c[k].S.angular * a[iv + k];
+          oa[i].linear += c[k].S.linear * a[iv + k];
+        }
+        ov[i] += vJ;
+        oa[i] += motion_cross(ov[i], vJ);
+        const Motion vsum = ov[p] + ov[i];
+        for (std::size_t k = 0; k < joint.nv; ++k) {
+          const Motion& S = c[k].S;
+          c[k].u = motion_cross(S, ov[p]);
+          c[k].w = motion_cross(S, oa[p]) - motion_cross(c[k].u, ov[p]);
+          c[k].e = motion_cross(vsum, S);
+        }
+      } else {
+        for (std::size_t k = 0; k < joint.nv; ++k) c[k].w = motion_cross(c[k].S, oa[p]);
+      }
+    }
+    const BodyInertia& local = model.inertias[i];
+    const BodyInertia world = inertia_transform(oMi, local);
+    Body& Y = bodies[i];
+    Y.mass = local.mass;
+    Y.first_moment = local.mass * world.lever;
+    Y.inertia = inertia_tensor(world);
+    Y.inertia.noalias() -= Y.first_moment * world.lever.transpose();
+    Y.inertia.diagonal().array() += Y.first_moment.dot(world.lever);
+    Y.force = apply_inertia(Y, oa[i]);
+    if constexpr (kVelocity) {
+      const Vector3& om = ov[i].angular;
+      const Vector3& vl = ov[i].linear;
+      Y.momentum = apply_inertia(Y, ov[i]);
+      Y.force += motion_cross_force(ov[i], Y.momentum);
+      Y.rate_skew = Y.first_moment.cross(om) - Y.mass * vl;
+      Matrix3 WI;
+      for (int col = 0; col < 3; ++col) WI.col(col) = om.cross(Vector3(Y.inertia.col(col)));
+      Y.rate_sym = WI + WI.transpose();
+      Y.rate_sym.noalias() -= Y.first_moment * vl.transpose();
+      Y.rate_sym.noalias() -= vl * Y.first_moment.transpose();
+      Y.rate_sym.diagonal().array() += 2.0 * Y.first_moment.dot(vl);
+    }
+  }
+
+  // Backward pass: with the composites of i's subtree complete, the entries
+  // of i's own columns against themselves and against every ancestor's
+  // columns (both ways); then Y, Ẏ, h and f are carried to the parent.
+  const auto ld = static_cast<std::size_t>(data.nv);
+  double* const DQ = dq.data();
+  double* const DV = kVelocity ? dv->data() : nullptr;
+  double* const MM = kVelocity ? M->data() : nullptr;
+  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
+    const std::size_t nvi = model.nv_joint[i];
+    const JointIndex p = model.parents[i];
+    const Body& Y = bodies[i];
+    if (nvi > 0) {
+      const std::size_t iv = model.idx_v[i];
+      const Column* c = cols + iv;
+      // Per own column: [Q, P] = [Bᵀ S, Y S] and the ancestor-row forces.
+      struct RowForces {
+        Force Q, P, Phq, Phv;
+      } rows[6];
+      static_assert(sizeof(RowForces) == 24 * sizeof(double));
+      for (std::size_t k = 0; k < nvi; ++k) {
+        const Motion& S = c[k].S;
+        RowForces& o = rows[k];
+        o.P = apply_inertia(Y, S);
+        o.Phq = motion_cross_force(S, Y.force) - apply_inertia(Y, c[k].w);
+        if constexpr (kVelocity) {
+          const Force Sh = motion_cross_force(S, Y.momentum);
+          const Force YdS = apply_rate(Y, S);
+          o.Q = YdS - Sh;
+          o.Phq = o.Phq - apply_rate(Y, c[k].u) - motion_cross_force(c[k].u, Y.momentum);
+          o.Phv = apply_inertia(Y, c[k].e) + YdS + Sh;
+        }
+      }
+      // Own block: rows r and columns k both of joint i.
+      for (std::size_t k = 0; k < nvi; ++k) {
+        const std::size_t ck = (iv + k) * ld;
+        for (std::size_t r = 0; r < nvi; ++r) {
+          if constexpr (kVelocity) {
+            DQ[ck + iv + r] = -dot<12>(raw(c[k].u), raw(rows[r].Q));
+            DV[ck + iv + r] = dot<12>(raw(c[k].S), raw(rows[r].Q));
+            if (r <= k) MM[ck + iv + r] = MM[(iv + r) * ld + iv + k] = dot<6>(raw(c[r].S), raw(rows[k].P));
+          } else {
+            DQ[ck + iv + r] = -dot<6>(raw(c[k].w), raw(rows[r].P));
+          }
+        }
+      }
+      // Ancestor columns k: row i against column k, row k against column i.
+      for (JointIndex anc = p; anc != 0; anc = model.parents[anc]) {
+        const std::size_t av = model.idx_v[anc], an = model.nv_joint[anc];
+        for (std::size_t kk = av; kk < av + an; ++kk) {
+          const Column& ca = cols[kk];
+          for (std::size_t r = 0; r < nvi; ++r) {
+            const std::size_t row = iv + r;
+            const RowForces& o = rows[r];
+            const double* S = raw(ca.S);
+            if constexpr (kVelocity) {
+              DQ[kk * ld + row] = -dot<12>(raw(ca.u), raw(o.Q));
+              DV[kk * ld + row] = dot<12>(S, raw(o.Q));
+              DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
+              DV[row * ld + kk] = dot<6>(S, raw(o.Phv));
+              MM[row * ld + kk] = MM[kk * ld + row] = dot<6>(S, raw(o.P));
+            } else {
+              DQ[kk * ld + row] = -dot<6>(raw(ca.w), raw(o.P));
+              DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
+            }
+          }
+        }
+      }
+    }
+    if (p != 0) {
+      Body& Yp = bodies[p];
+      Yp.mass += Y.mass;
+      Yp.first_moment += Y.first_moment;
+      Yp.inertia += Y.inertia;
+      Yp.force += Y.force;
+      if constexpr (kVelocity) {
+        Yp.momentum += Y.momentum;
+        Yp.rate_skew += Y.rate_skew;
+        Yp.rate_sym += Y.rate_sym;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a) {
+  check_configuration_size(model, q.size());
+  check_velocity_size(model, v.size());
+  if (a.size() != v.size())
+    throw InternalError(cat("assertion failed: a.len() == v.len() (", a.size(), " != ", v.size(), ")"));
+  data.check_model(model);
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
+  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
+                         &data.dtau_da);
+}
+
+void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
+  check_configuration_size(model, q.size());
+  check_velocity_size(model, v.size());
+  if (tau.size() != v.size())
+    throw InternalError(cat("assertion failed: tau.len() == v.len() (", tau.size(), " != ", v.size(), ")"));
+  data.check_model(model);
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
+  // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
+  // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
+  aba(model, data, q, v, tau);
+  rnea_derivatives<true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
+                         &data.dtau_da);
+  const MatrixX& Minv = computeMinverse(model, data, q);
+  data.ddq_dq.noalias() = -Minv * data.dtau_dq;
+  data.ddq_dv.noalias() = -Minv * data.dtau_dv;
+}
+
+const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,
+                                                            const Eigen::Ref<const Eigen::VectorXd>& q) {
+  check_configuration_size(model, q.size());
+  data.check_model(model);
+  size_outputs(data, {&data.dg_dq});
+  rnea_derivatives<false>(model, data, q.data(), nullptr, nullptr, data.dg_dq, nullptr, nullptr);
+  return data.dg_dq;
+}
+
+}  // namespace lumo

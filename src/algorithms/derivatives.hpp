@@ -1,0 +1,39 @@
+// Analytic derivatives of inverse and forward dynamics, by recursions over
+// the tree in the world frame.
+//
+// A derivative with respect to q is taken along the configuration space:
+// column k is d/dε f(integrate(q, ε e_k)) at ε = 0, so every joint has nv
+// columns (floating: [v; ω] in the child frame; spherical, planar and
+// continuous likewise in the joint's own frame). The nv×nv results are
+// sized on first use, so a workspace that never asks for derivatives does
+// not hold them.
+#pragma once
+
+#include <Eigen/Core>
+
+#include "../data/data.hpp"
+#include "../model/model.hpp"
+
+namespace lumo {
+
+// ∂τ/∂q, ∂τ/∂v and ∂τ/∂a = M (full, symmetric) of τ = rnea(q, v, a), into
+// data.dtau_dq, data.dtau_dv and data.dtau_da (nv×nv each). Also writes
+// limi, oMi and the world velocities data.ov.
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a);
+
+// ∂q̈/∂q, ∂q̈/∂v and ∂q̈/∂τ = M⁻¹ (full, symmetric) of q̈ = aba(q, v, τ),
+// into data.ddq_dq, data.ddq_dv and data.Minv; data.ddq holds q̈ and
+// data.dtau_dq, data.dtau_dv, data.dtau_da the inverse-dynamics
+// derivatives at (q, v, q̈).
+void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                           const Eigen::Ref<const Eigen::VectorXd>& tau);
+
+// ∂g/∂q of the gravity torques g = compute_gravity(q), nv×nv, into
+// data.dg_dq (and returned). Also writes limi and oMi.
+const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,
+                                                            const Eigen::Ref<const Eigen::VectorXd>& q);
+
+}  // namespace lumo

@@ -1,0 +1,201 @@
+"""lumo_dynamic.batch: every row bit for bit the single call, argument checks, the model guard."""
+import re
+import threading
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import lumo_dynamic as ld
+import lumo_dynamic.batch as lb
+
+REPO = Path(__file__).resolve().parents[2]
+ROBOTS = REPO.parent / "shared" / "robots"
+KINDS = ["revolute", "continuous", "prismatic", "planar", "floating", "spherical", "fixed"]
+
+
+def random_urdf(seed, links=12):
+    """A seeded random tree with every joint kind, random origins, axes and inertias."""
+    rng = np.random.default_rng(seed)
+    body = ('<link name="l{k}"><inertial><origin xyz="{c}" rpy="{r}"/><mass value="{m}"/>'
+            '<inertia ixx="{i}" ixy="0.01" ixz="0" iyy="{i}" iyz="0" izz="{i}"/></inertial></link>')
+    vec = lambda s=1.0: " ".join(f"{x:.6f}" for x in rng.uniform(-s, s, 3))
+    parts = [body.format(k=0, c=vec(0.1), r=vec(), m=1.0, i=0.1)]
+    for k in range(1, links):
+        kind = KINDS[(k - 1 + seed) % len(KINDS)] if k > 1 or seed % 2 else "floating"
+        parts.append(body.format(k=k, c=vec(0.1), r=vec(), m=rng.uniform(0.5, 2), i=rng.uniform(0.05, 0.2)))
+        parts.append(f'<joint name="j{k}" type="{kind}"><parent link="l{rng.integers(k)}"/>'
+                     f'<child link="l{k}"/><origin xyz="{vec(0.5)}" rpy="{vec()}"/>'
+                     f'<axis xyz="{vec()}"/><limit lower="-1" upper="1" effort="1" velocity="1"/></joint>')
+    return ld.parse_urdf_from_string(f'<robot name="tree{seed}">{"".join(parts)}</robot>')
+
+
+def models():
+    out = [(f"tree{s}", random_urdf(s)) for s in (1, 2, 3)]
+    out += [(p.stem, ld.parse_urdf_file(str(p))) for p in sorted((REPO / "models").glob("*.urdf"))]
+    out += [(p.stem, ld.parse_urdf_file(str(p))) for p in (ROBOTS / "panda.urdf", ROBOTS / "h1.urdf")
+            if p.is_file()]
+    return out
+
+
+MODELS = models()
+
+
+def states(model, n, seed=0):
+    """n valid configurations (through integrate) with velocities and accelerations, row 0 NaN."""
+    rng = np.random.default_rng(seed)
+    q0 = ld.neutral(model)
+    q = np.array([ld.integrate(model, q0, rng.uniform(-2, 2, model.nv)) for _ in range(n)]).reshape(n, model.nq)
+    v = rng.uniform(-3, 3, (n, model.nv))
+    a = rng.uniform(-3, 3, (n, model.nv))
+    if n and model.nq:
+        q[0, 0] = np.nan
+    return q, v, a
+
+
+def frame_parent(model, frame_id):
+    return int(re.search(rf"^Frame {frame_id}: .*parent: (\d+)\)$", str(model), re.M).group(1))
+
+
+def bits(x):
+    return np.ascontiguousarray(x).tobytes()
+
+
+@pytest.mark.parametrize("name, model", MODELS, ids=[n for n, _ in MODELS])
+def test_rows_equal_single_calls_bit_for_bit(name, model):
+    N = 9
+    q, v, a = states(model, N)
+    data = model.createData()
+    frames = list(range(model.nframes))
+    last = model.nframes - 1
+    single = {  # name: (batch arguments, single call for row i)
+        "rnea": ((q, v, a), lambda i: ld.rnea(model, data, q[i], v[i], a[i])),
+        "non_linear_effects": ((q, v), lambda i: ld.non_linear_effects(model, data, q[i], v[i])),
+        "compute_gravity": ((q,), lambda i: ld.compute_gravity(model, data, q[i])),
+        "crba": ((q,), lambda i: (ld.crba(model, data, q[i]), data.M)[1]),
+        "integrate": ((q, v), lambda i: ld.integrate(model, q[i], v[i])),
+    }
+    for rf in (ld.ReferenceFrame.WORLD, ld.ReferenceFrame.LOCAL, ld.ReferenceFrame.LOCAL_WORLD_ALIGNED):
+        single[("getFrameJacobian", rf)] = ((q, last, rf), lambda i, rf=rf: (
+            ld.computeJointJacobians(model, data, q[i]), ld.getFrameJacobian(model, data, last, rf))[1])
+    optional = {
+        "aba": ((q, v, a), lambda i: ld.aba(model, data, q[i], v[i], a[i])),
+        "computeMinverse": ((q,), lambda i: ld.computeMinverse(model, data, q[i])),
+        "centerOfMass": ((q,), lambda i: ld.centerOfMass(model, data, q[i])),
+        "jacobianCenterOfMass": ((q,), lambda i: ld.jacobianCenterOfMass(model, data, q[i])),
+        "difference": ((q, q[::-1].copy()), lambda i: ld.difference(model, q[i], q[N - 1 - i])),
+        "computeRNEADerivatives": ((q, v, a), lambda i: ld.computeRNEADerivatives(model, data, q[i], v[i], a[i])),
+        "computeABADerivatives": ((q, v, a), lambda i: ld.computeABADerivatives(model, data, q[i], v[i], a[i])),
+    }
+    single.update({k: f for k, f in optional.items() if hasattr(ld, k)})  # as they land
+    for key, (args, call) in single.items():
+        fn = getattr(lb, key[0] if isinstance(key, tuple) else key)
+        results = [fn(model, *args, threads=t) for t in (1, 2, 5, None)]
+        for i in range(N):
+            want = call(i)
+            want = want if isinstance(want, tuple) else (want,)
+            for got in results:
+                got = got if isinstance(got, tuple) else (got,)
+                assert [bits(g[i]) for g in got] == [bits(w) for w in want], (key, i)
+    # Frame placements: the parent joint's placement composed with the frame's own.
+    H = lb.forwardKinematics(model, q, frames, threads=2)
+    assert H.shape == (N, model.nframes, 4, 4)
+    exact = hasattr(ld, "getFramePlacement")
+    for i in range(0 if exact else 1, N):  # oMi·I is oMi only without NaN (row 0)
+        ld.forwardKinematics(model, data, q[i])
+        for k in frames:
+            want = (ld.getFramePlacement(model, data, k).homogeneous if exact
+                    else data.oMi[frame_parent(model, k)].homogeneous)  # URDF frames: identity placement
+            np.testing.assert_array_equal(H[i, k], want)
+
+
+def test_empty_batches_and_shapes():
+    model = MODELS[0][1]
+    nq, nv = model.nq, model.nv
+    q, v, a = (np.zeros((0, nq)), np.zeros((0, nv)), np.zeros((0, nv)))
+    assert lb.rnea(model, q, v, a).shape == (0, nv)
+    assert lb.crba(model, q).shape == (0, nv, nv)
+    assert lb.integrate(model, q, v).shape == (0, nq)
+    assert lb.getFrameJacobian(model, q, 0, ld.ReferenceFrame.LOCAL).shape == (0, 6, nv)
+    assert lb.forwardKinematics(model, q, [0, 1]).shape == (0, 2, 4, 4)
+    assert lb.forwardKinematics(model, states(model, 3)[0], []).shape == (3, 0, 4, 4)
+    empty = ld.Model()
+    assert lb.rnea(empty, np.zeros((4, 0)), np.zeros((4, 0)), np.zeros((4, 0))).shape == (4, 0)
+    assert lb.crba(empty, np.zeros((4, 0))).shape == (4, 0, 0)
+
+
+def test_argument_errors(arm):
+    q, v, a = np.zeros((4, 7)), np.zeros((4, 7)), np.zeros((4, 7))
+    cases = [
+        (lambda: lb.rnea("arm", q, v, a), TypeError, "argument 'model'"),
+        (lambda: lb.rnea(arm, q.tolist(), v, a), TypeError, "argument 'q'"),
+        (lambda: lb.rnea(arm, q, v[0], a), TypeError, "argument 'v'"),
+        (lambda: lb.rnea(arm, q, v, a.astype(np.float32)), TypeError, "argument 'a'"),
+        (lambda: lb.rnea(arm, np.asfortranarray(np.zeros((4, 7))), v, a), TypeError,
+         "The given array is not contiguous"),
+        (lambda: lb.rnea(arm, q, v, a[:, ::2]), TypeError, "The given array is not contiguous"),
+        (lambda: lb.rnea(arm, q[:, :6].copy(), v, a), ValueError, "q must have shape (N, 7), got (4, 6)"),
+        (lambda: lb.rnea(arm, q, v, np.zeros((4, 8))), ValueError, "a must have shape (N, 7), got (4, 8)"),
+        (lambda: lb.rnea(arm, q, v, a[:3]), ValueError,
+         "q, v and a must have the same number of rows (4, 4, 3)"),
+        (lambda: lb.integrate(arm, q, v[:1]), ValueError, "q and v must have the same number of rows (4, 1)"),
+        (lambda: lb.getFrameJacobian(arm, q, 1, ld.ReferenceFrame.WORLD), ValueError,
+         "Frame ID 1 out of range (max: 0)"),
+        (lambda: lb.getFrameJacobian(arm, q, -1, ld.ReferenceFrame.WORLD), OverflowError, ""),
+        (lambda: lb.getFrameJacobian(arm, q, 0, 0), TypeError, "argument 'reference_frame'"),
+        (lambda: lb.forwardKinematics(arm, q, [0, 3]), ValueError, "Frame ID 3 out of range (max: 0)"),
+        (lambda: lb.forwardKinematics(arm, q, 0), TypeError, "argument 'frame_ids'"),
+        (lambda: lb.crba(arm, q, threads=0), ValueError, "threads must be at least 1, got 0"),
+        (lambda: lb.crba(arm, q, threads=1.5), TypeError, "argument 'threads'"),
+        (lambda: lb.crba(arm, q, 2), TypeError, "crba() takes 2 positional arguments but 3 were given"),
+        (lambda: lb.crba(arm), TypeError, "crba() missing required argument 'q' (pos 2)"),
+        (lambda: lb.crba(arm, q, threds=2), TypeError, "crba() got an unexpected keyword argument 'threds'"),
+        (lambda: lb.crba(arm, q, model=arm), TypeError, "crba() got multiple values for argument 'model'"),
+    ]
+    for call, kind, message in cases:
+        with pytest.raises(kind) as info:
+            call()
+        assert message in str(info.value)
+    # Keywords and a text signature like the single calls'.
+    assert lb.rnea(model=arm, q=q, v=v, a=a, threads=1).shape == (4, 7)
+    import inspect
+    assert str(inspect.signature(lb.rnea)) == "(model, q, v, a, *, threads=None)"
+    assert lb.__name__ == "lumo_dynamic.batch" and ld.batch is lb
+
+
+def test_model_guard_during_a_batch():
+    model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
+    before = pickle_state(model)
+    N = 200000
+    q = lb.integrate(model, np.tile(ld.neutral(model), (N, 1)), np.random.default_rng(1).uniform(-1, 1, (N, model.nv)))
+    worker = threading.Thread(target=lambda: lb.crba(model, q, threads=1))
+    I, z = ld.SE3.identity(), np.array([0.0, 0, 1])
+    mutations = [
+        lambda: model.add_joint(0, "revolute", z, I, "extra"),
+        lambda: model.set_gravity(z),
+        lambda: model.set_gravity_angular(z),
+        lambda: model.set_gravity_full(np.zeros(6)),
+        lambda: model.set_name("changed"),
+        lambda: model.__setstate__(before),
+        lambda: model.__init__(),
+    ]
+    worker.start()
+    gravity = model.gravity_full
+    while True:  # until the batch holds the model (setting the same gravity changes nothing)
+        try:
+            model.set_gravity_full(gravity)
+        except RuntimeError:
+            break
+        assert worker.is_alive()
+    for mutate in mutations:
+        with pytest.raises(RuntimeError, match="^Model is in use by a running batch computation$"):
+            mutate()
+    assert worker.is_alive()  # every refusal came while the batch ran
+    worker.join()
+    assert pickle_state(model) == before
+    model.set_name("free again")  # the guard is gone with the batch
+    assert model.name == "free again"
+
+
+def pickle_state(model):
+    return model.__reduce__()[2]
