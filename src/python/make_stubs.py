@@ -19,6 +19,7 @@ from __future__ import annotations
 
 import argparse
 import inspect
+import re
 import sys
 import types
 from pathlib import Path
@@ -165,7 +166,11 @@ def first_sentence(doc: str | None) -> str:
     paragraph = " ".join(doc.strip().split("\n\n")[0].split())
     if paragraph.startswith("#"):  # a section heading, no summary line
         return ""
-    cut = paragraph.find(". ")
+    cut = -1
+    for m in re.finditer(r"\. ", paragraph):  # not after an abbreviation
+        if not re.search(r"\b(e\.g|i\.e|etc|cf|vs|approx)$", paragraph[: m.start()]):
+            cut = m.start()
+            break
     sentence = paragraph if cut < 0 else paragraph[: cut + 1]
     if not sentence.endswith((".", "!", "?")):
         sentence += "."
