@@ -112,7 +112,8 @@ def main() -> None:
     start = ld.integrate(model, q0, np.linspace(0.15, -0.1, nv))  # pushed off the upright pose
 
     def lqr(q: Vector, v: Vector) -> Vector:
-        return tau0 - K @ np.r_[ld.difference(model, q0, q), v]
+        u: Vector = K @ np.r_[ld.difference(model, q0, q), v]
+        return tau0 - u
 
     def passive(q: Vector, v: Vector) -> Vector:
         return tau0

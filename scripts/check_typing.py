@@ -45,7 +45,7 @@ def main() -> None:
                                              str(have), "regenerated", lineterm=""))
             if diff:
                 sys.exit("\n".join(diff) + "\ninstalled stubs are stale: reinstall the module")
-    modules = ["lumo_dynamic"] + [f"lumo_dynamic.{n[:-4]}" for n in names if n != "__init__.pyi"]
+    modules = ["lumo_dynamic"]  # stubtest visits the submodules of the stub package itself
     # From a neutral directory, so that the module is the installed one.
     with tempfile.TemporaryDirectory() as tmp:
         run(sys.executable, "-m", "mypy.stubtest", *modules, cwd=Path(tmp))
