@@ -42,7 +42,8 @@ test: test-cpp test-python test-package
 # report goes to a file under $(SAN_BUILD)/logs (so that no capture hides
 # it), and any such file fails the target. Leak checking is on for the C++
 # tests and off for the interpreter, whose own allocations at exit would
-# drown any report.
+# drown any report. libstdc++ is preloaded too, so that ASan finds the C++
+# exception functions it intercepts (python itself does not link them).
 SAN_BUILD ?= build/sanitize
 SAN_LOGS = $(CURDIR)/$(SAN_BUILD)/logs
 SAN_UBSAN = UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(SAN_LOGS)/ubsan
@@ -54,7 +55,8 @@ sanitize: setup
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:log_path=$(SAN_LOGS)/asan $(SAN_UBSAN) \
 	  ./lumo_tests --gtest_brief=1
 	ASAN_OPTIONS=detect_leaks=0:log_path=$(SAN_LOGS)/asan $(SAN_UBSAN) \
-	  LD_PRELOAD=$$($(CXX) -print-file-name=libasan.so) PYTHONPATH=$(CURDIR)/$(SAN_BUILD) \
+	  LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libstdc++.so)" \
+	  PYTHONPATH=$(CURDIR)/$(SAN_BUILD) \
 	  sh -c '$(PYTHON) -m pytest tests/python -q -p no:cacheprovider && $(PYTHON) examples/demo.py >/dev/null'
 	@if [ -n "$$(ls -A $(SAN_LOGS))" ]; then cat $(SAN_LOGS)/*; echo "sanitizer reports in $(SAN_LOGS)"; exit 1; fi
 	@echo "sanitize: no report"
