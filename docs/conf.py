@@ -123,11 +123,12 @@ def api_pages() -> list[str]:
     for page, functions in pages.items():
         if not functions:
             continue
-        text = title(make_stubs.PAGES[page]) + ".. currentmodule:: lumo_dynamic\n\n"
-        text += "".join(f".. autofunction:: {f}\n\n" for f in functions)
+        text = title(make_stubs.PAGES[page])
+        text += "".join(f".. autofunction:: lumo_dynamic.{f}\n\n" for f in functions)
         write(f"api/{page}.rst", text)
         names.append(f"api/{page}")
-    classes = [n for n in lumo_dynamic.__all__ if isinstance(getattr(lumo_dynamic, n), type)]
+    classes = [n for n in lumo_dynamic.__all__ if isinstance(getattr(lumo_dynamic, n), type)
+               and not issubclass(getattr(lumo_dynamic, n), BaseException)]
     exceptions = sorted(n for n in dir(lumo_dynamic) if isinstance(getattr(lumo_dynamic, n), type)
                         and issubclass(getattr(lumo_dynamic, n), BaseException))
     text = title("Classes and exceptions") + ".. currentmodule:: lumo_dynamic\n\n"

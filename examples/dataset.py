@@ -18,6 +18,8 @@ functions of lumo_dynamic.batch. Output, in --out:
 
 Load one with numpy.load, or all of them with dask.array.from_delayed.
 """
+from __future__ import annotations
+
 import argparse
 import json
 import os
@@ -25,6 +27,7 @@ import time
 from pathlib import Path
 
 import numpy as np
+from numpy.typing import NDArray
 
 import lumo_dynamic as ld
 import lumo_dynamic.batch as lb
@@ -32,7 +35,10 @@ import lumo_dynamic.batch as lb
 REPO = Path(__file__).resolve().parents[1]
 
 
-def draw_states(model, count, seed):
+Array = NDArray[np.float64]
+
+
+def draw_states(model: ld.Model, count: int, seed: int | list[int]) -> tuple[Array, Array, Array]:
     """`count` random states: q = integrate(neutral, u), u, v, a uniform, from `seed`."""
     rng = np.random.default_rng(seed)
     u = rng.uniform(-np.pi, np.pi, (count, model.nv))
@@ -42,7 +48,8 @@ def draw_states(model, count, seed):
     return q, v, a
 
 
-def compute_chunk(model, index, count, seed, frame_id, out_dir, threads):
+def compute_chunk(model: ld.Model, index: int, count: int, seed: int, frame_id: int, out_dir: str,
+                  threads: int) -> tuple[str, int, float]:
     """One chunk: draws its states, computes τ, M, J and writes chunk_{index}.npz."""
     start = time.perf_counter()
     q, v, a = draw_states(model, count, [seed, index])
@@ -54,7 +61,7 @@ def compute_chunk(model, index, count, seed, frame_id, out_dir, threads):
     return name, count, time.perf_counter() - start
 
 
-def main(argv=None):
+def main(argv: list[str] | None = None) -> None:
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     p.add_argument("--model", default=str(REPO / "models" / "humanoid.urdf"), help="URDF file")
     p.add_argument("--frame", help="end-effector frame name (default: the last frame)")
