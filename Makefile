@@ -48,7 +48,7 @@ SAN_LOGS = $(CURDIR)/$(SAN_BUILD)/logs
 SAN_UBSAN = UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(SAN_LOGS)/ubsan
 sanitize: setup
 	rm -rf $(SAN_LOGS) && mkdir -p $(SAN_LOGS)
-	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_SANITIZE=ON \
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" -DLUMO_SANITIZE=ON \
 	  -DLUMO_BUILD_TESTS=ON -DLUMO_BUILD_PYTHON=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:log_path=$(SAN_LOGS)/asan $(SAN_UBSAN) \

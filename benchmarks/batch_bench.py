@@ -11,7 +11,8 @@
    thread count, contacts, constraints, springs and dampers disabled:
    our aba against Batch.forward() (M⁻¹(τ − bias) there too), our
    getFrameJacobian against Batch.jac, and the per-row cost of a Python loop
-   of single calls, ours (aba) and MuJoCo's (mj_forward). Skipped with a
+   of single calls, ours (aba) and MuJoCo's (mj_forward), on CPU time of
+   this thread. Skipped with a
    message when the package or its batch API is missing.
 
 Every figure is the median of 7 samples; the states are random (angles
@@ -83,18 +84,22 @@ def per_row(models, cpp, n=10_000):
 
 def scaling(models, counts=(1_000, 10_000)):
     cpus = len(os.sched_getaffinity(0))
-    print(f"\n2. Rows per second at 1 and 2 threads ({cpus} CPUs usable)")
+    print(f"\n2. Rows per second at 1 and 2 threads ({cpus} CPUs usable; load average "
+          f"{os.getloadavg()[0]:.1f}), and the process CPU time per row at 2 threads over 1 thread: "
+          "near 1 when the threads do not slow each other down, whatever else the machine runs")
     if cpus < 2:
         print("   one CPU only: skipped")
         return
-    print(f"{'function':<10}{'model':<10}{'N':>8}{'1 thread':>12}{'2 threads':>12}{'speed-up':>10}")
+    print(f"{'function':<10}{'model':<10}{'N':>8}{'1 thread':>12}{'2 threads':>12}{'speed-up':>10}{'CPU/row':>9}")
     for name, model in models.items():
         for n in counts:
             q, v, a = draw(model, n)
             for fn, call in batched(model, q, v, a).items():
                 r1 = n / median_time(lambda: call(1))
                 r2 = n / median_time(lambda: call(2))
-                print(f"{fn:<10}{name:<10}{n:>8}{r1:>12,.0f}{r2:>12,.0f}{r2 / r1:>10.2f}")
+                c1 = median_time(lambda: call(1), clock=time.process_time)
+                c2 = median_time(lambda: call(2), clock=time.process_time)
+                print(f"{fn:<10}{name:<10}{n:>8}{r1:>12,.0f}{r2:>12,.0f}{r2 / r1:>10.2f}{c2 / c1:>9.2f}")
 
 
 def mujoco_model(mujoco, urdf):
@@ -175,8 +180,8 @@ def loops(mujoco, m, model, q, v, tau, qpos):
             d.qvel[:] = v[i]
             d.qfrc_applied[:] = tau[i]
             mujoco.mj_forward(m, d)
-    t_ours = median_time(ours) / len(q) * 1e9
-    t_mj = median_time(theirs) / len(q) * 1e9
+    t_ours = median_time(ours, clock=time.thread_time) / len(q) * 1e9  # both on this thread
+    t_mj = median_time(theirs, clock=time.thread_time) / len(q) * 1e9
     return f"{t_ours:>11.0f}{t_mj:>10.0f}{t_mj / t_ours:>7.2f}"
 
 

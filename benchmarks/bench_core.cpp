@@ -43,8 +43,8 @@ struct Fixture {
   explicit Fixture(bench::NamedModel m)
       : name(std::move(m.name)), model(std::move(m.model)), data(model), states(model),
         out_q(static_cast<Eigen::Index>(model.nq)), out_v(static_cast<Eigen::Index>(model.nv)),
-        J(6, static_cast<Eigen::Index>(model.nv)), step(Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nv))), v_step(step),
-        fd_q(static_cast<Eigen::Index>(model.nv), static_cast<Eigen::Index>(model.nv)), fd_v(fd_q) {}
+        J(6, static_cast<Eigen::Index>(model.nv)), step(Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nv))),
+        v_step(step), fd_q(static_cast<Eigen::Index>(model.nv), static_cast<Eigen::Index>(model.nv)), fd_v(fd_q) {}
 };
 
 // ∂τ/∂q and ∂τ/∂v by central differences of rnea (step 1e-6, q displaced
@@ -91,7 +91,6 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
       {"computeRNEADerivatives", [](Fixture& f, std::size_t k) {
          computeRNEADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
        }},
-      {"aba", [](Fixture& f, std::size_t k) { aba(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
       {"computeABADerivatives", [](Fixture& f, std::size_t k) {
          computeABADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
        }},
@@ -100,6 +99,7 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
        }},
       {"rneaCentralDifferences", rnea_central_differences},
       {"crba", [](Fixture& f, std::size_t k) { crba(f.model, f.data, f.states.q[k]); }},
+      {"aba", [](Fixture& f, std::size_t k) { aba(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
       {"computeMinverse", [](Fixture& f, std::size_t k) { computeMinverse(f.model, f.data, f.states.q[k]); }},
       {"computeJointJacobians", [](Fixture& f, std::size_t k) { computeJointJacobians(f.model, f.data, f.states.q[k]); }},
       {"computeJointJacobian", [](Fixture& f, std::size_t k) {

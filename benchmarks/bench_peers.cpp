@@ -17,8 +17,8 @@
 //           constraint disabled) with τ in qfrc_applied.
 // Then the Jacobians of inverse dynamics, ∂τ/∂q and ∂τ/∂v from a new state:
 // ours computeRNEADerivatives; MuJoCo (its Debian 2.2 has no mjd_inverseFD)
-// central differences of the inverse-dynamics path above, 2·nv calls for q
-// (displaced by mj_integratePos) and 2·nv for v; KDL has no derivatives.
+// central differences of the bias-force path above with flg_acc = 1, 2·nv
+// calls for q (displaced by mj_integratePos) and 2·nv for v; KDL has none.
 // Each peer is optional at configure time (LUMO_HAVE_KDL, LUMO_HAVE_MUJOCO).
 //
 // Times are medians over samples of CPU time of this thread per call

@@ -33,8 +33,6 @@ import lumo_dynamic as ld
 import lumo_dynamic.batch as lb
 
 REPO = Path(__file__).resolve().parents[1]
-
-
 Array = NDArray[np.float64]
 
 
@@ -49,7 +47,7 @@ def draw_states(model: ld.Model, count: int, seed: int | list[int]) -> tuple[Arr
 
 
 def compute_chunk(model: ld.Model, index: int, count: int, seed: int, frame_id: int, out_dir: str,
-                  threads: int) -> tuple[str, int, float]:
+                  threads: int | None) -> tuple[str, int, float]:
     """One chunk: draws its states, computes τ, M, J and writes chunk_{index}.npz."""
     start = time.perf_counter()
     q, v, a = draw_states(model, count, [seed, index])

@@ -104,7 +104,7 @@ def main() -> None:
     tau0 = ld.compute_gravity(model, data, q0)  # holds the upright pose
     A, B = linearise(model, data, q0, tau0)
     P = solve_continuous_are(A, B, np.eye(2 * nv), 0.1 * np.eye(nv))
-    K: Vector = np.linalg.solve(0.1 * np.eye(nv), B.T @ P)
+    K = np.linalg.solve(0.1 * np.eye(nv), B.T @ P)
     closed = np.linalg.eigvals(A - B @ K)
     print(f"{model.name}: open-loop eigenvalues up to {np.max(np.linalg.eigvals(A).real):+.3f}, "
           f"closed-loop up to {np.max(closed.real):+.3f} (1/s)")
@@ -112,9 +112,8 @@ def main() -> None:
     start = ld.integrate(model, q0, np.linspace(0.15, -0.1, nv))  # pushed off the upright pose
 
     def lqr(q: Vector, v: Vector) -> Vector:
-        x: Vector = np.concatenate([ld.difference(model, q0, q), v])
-        u: Vector = tau0 - K @ x
-        return u
+        u: Vector = K @ np.r_[ld.difference(model, q0, q), v]
+        return tau0 - u
 
     def passive(q: Vector, v: Vector) -> Vector:
         return tau0

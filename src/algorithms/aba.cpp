@@ -69,41 +69,43 @@ inline void articulated_inertia_for_parent(const double* U, const double* Dinv, 
   }
 }
 
-// The 6×6 matrix of a body inertia (m, c, I_c), [linear; angular]:
-// [[m E, −m [c]×], [m [c]×, I_c + m (|c|² E − c cᵀ)]], entry by entry.
-inline void inertia_matrix_into(const BodyInertia& Y, Matrix6& out) {
-  const double m = Y.mass;
-  const double x = Y.lever.x(), y = Y.lever.y(), z = Y.lever.z();
-  const double mx = m * x, my = m * y, mz = m * z;
+// The 6×6 matrix, [linear; angular], of the body inertia Y (mass m, centre
+// of mass c, rotational inertia I_c in the body frame) carried to the world
+// by M = (R, p): with c_w = R c + p and I_w = R I_c Rᵀ,
+//   [[m E, −m [c_w]×], [m [c_w]×, I_w + m (|c_w|² E − c_w c_wᵀ)]],
+// written entry by entry.
+inline void world_inertia_matrix(const SE3& M, const BodyInertia& Y, Matrix6& out) {
+  const Matrix3& R = M.rotation;
   const double* I = Y.inertia.data();
-  out.topLeftCorner<3, 3>() = m * Matrix3::Identity();
-  Matrix3 C;  // m [c]×
-  C << 0.0, -mz, my, mz, 0.0, -mx, -my, mx, 0.0;
-  out.topRightCorner<3, 3>() = -C;
-  out.bottomLeftCorner<3, 3>() = C;
-  out(3, 3) = I[0] + my * y + mz * z;
-  out(4, 4) = I[2] + mx * x + mz * z;
-  out(5, 5) = I[5] + mx * x + my * y;
-  out(4, 3) = out(3, 4) = I[1] - mx * y;
-  out(5, 3) = out(3, 5) = I[3] - mx * z;
-  out(5, 4) = out(4, 5) = I[4] - my * z;
+  Matrix3 Ic;
+  Ic(0, 0) = I[0], Ic(1, 0) = Ic(0, 1) = I[1], Ic(1, 1) = I[2];
+  Ic(2, 0) = Ic(0, 2) = I[3], Ic(2, 1) = Ic(1, 2) = I[4], Ic(2, 2) = I[5];
+  Matrix3 T;
+  T.noalias() = R * Ic;
+  Matrix3 W;  // R I_c Rᵀ (symmetric: the lower triangle is formed)
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c <= r; ++c) W(r, c) = T(r, 0) * R(c, 0) + T(r, 1) * R(c, 1) + T(r, 2) * R(c, 2);
+  const Vector3 cw = R * Y.lever + M.translation;
+  const double m = Y.mass;
+  const double x = cw.x(), y = cw.y(), z = cw.z();
+  const double mx = m * x, my = m * y, mz = m * z;
+  out(0, 0) = m, out(1, 0) = 0.0, out(2, 0) = 0.0, out(3, 0) = 0.0, out(4, 0) = mz, out(5, 0) = -my;
+  out(0, 1) = 0.0, out(1, 1) = m, out(2, 1) = 0.0, out(3, 1) = -mz, out(4, 1) = 0.0, out(5, 1) = mx;
+  out(0, 2) = 0.0, out(1, 2) = 0.0, out(2, 2) = m, out(3, 2) = my, out(4, 2) = -mx, out(5, 2) = 0.0;
+  const double a = W(0, 0) + my * y + mz * z, b = W(1, 1) + mx * x + mz * z, e = W(2, 2) + mx * x + my * y;
+  const double yx = W(1, 0) - mx * y, zx = W(2, 0) - mx * z, zy = W(2, 1) - my * z;
+  out(0, 3) = 0.0, out(1, 3) = -mz, out(2, 3) = my, out(3, 3) = a, out(4, 3) = yx, out(5, 3) = zx;
+  out(0, 4) = mz, out(1, 4) = 0.0, out(2, 4) = -mx, out(3, 4) = yx, out(4, 4) = b, out(5, 4) = zy;
+  out(0, 5) = -my, out(1, 5) = mx, out(2, 5) = 0.0, out(3, 5) = zx, out(4, 5) = zy, out(5, 5) = e;
 }
 
 // The forward pass shared by aba and computeMinverse, joint i (parent done):
 // limi, oMi, the world subspace columns S in data.j and oIa[i] = the body
-// inertia in the world frame as a 6×6 matrix; returns that inertia.
-inline BodyInertia world_step(const Model& model, Data& data, JointIndex i, const double* q) {
+// inertia in the world frame as a 6×6 matrix.
+inline void world_step(const Model& model, Data& data, JointIndex i, const double* q) {
   forward_step(model, data, i, q);
   world_subspace_columns(model.joints[i], data.oMi[i], data.j.data() + 6 * model.idx_v[i]);
-  const BodyInertia Y = inertia_transform(data.oMi[i], model.inertias[i]);
-  inertia_matrix_into(Y, data.oIa[i]);
-  return Y;
-}
-
-inline Vector6 force_column(const Force& f) {
-  Vector6 c;
-  c << f.force, f.moment;
-  return c;
+  world_inertia_matrix(data.oMi[i], model.inertias[i], data.oIa[i]);
 }
 
 }  // namespace
@@ -119,23 +121,33 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
   data.oMi[0] = SE3::Identity();
   data.limi[0] = SE3::Identity();
   data.ov[0] = Motion::Zero();
-  data.oa[0] = to_column(-model.gravity);  // the root accelerates against gravity
+  data.oa[0].setZero();  // holds ov (as a column) until the last pass
 
-  // Forward pass, world frame: S, ov_i = ov_λ + S q̇_i, c_i = ov_i × S q̇_i,
-  // Ia_i = Y_i, pa_i = ov_i ×* (Y_i·ov_i).
+  // Forward pass, world frame, [linear; angular] columns: S, ov_i = ov_λ +
+  // S q̇_i, c_i = ov_i × S q̇_i, Ia_i = Y_i, pa_i = ov_i ×* (Y_i·ov_i).
   for (JointIndex i = 1; i < model.njoints; ++i) {
-    const BodyInertia Y = world_step(model, data, i, q.data());
+    world_step(model, data, i, q.data());
     const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
     const JointIndex p = model.parents[i];
     Vector6 vJ = Vector6::Zero();
     const double* S = data.j.data() + 6 * iv;
     for (std::size_t k = 0; k < n; ++k) vJ += Eigen::Map<const Vector6>(S + 6 * k) * v[static_cast<Eigen::Index>(iv + k)];
-    const Motion vJm = from_column(vJ);
-    Motion& ovi = data.ov[i];
-    ovi = data.ov[p] + vJm;
-    data.oc[i] = to_column(motion_cross(ovi, vJm));
-    data.opa[i] = force_column(motion_cross_force(ovi, inertia_apply(Y, ovi)));
+    Vector6& ov = data.oa[i];
+    ov = data.oa[p] + vJ;
+    const Vector3 l = ov.head<3>(), w = ov.tail<3>();
+    const Vector3 lJ = vJ.head<3>(), wJ = vJ.tail<3>();
+    Vector6& c = data.oc[i];
+    c.head<3>() = w.cross(lJ) + l.cross(wJ);
+    c.tail<3>() = w.cross(wJ);
+    const Vector6 h = data.oIa[i] * ov;  // [linear momentum; angular momentum about the origin]
+    const Vector3 hf = h.head<3>(), hn = h.tail<3>();
+    Vector6& pa = data.opa[i];
+    pa.head<3>() = w.cross(hf);
+    pa.tail<3>() = w.cross(hn) + l.cross(hf);
+    data.ov[i].linear = l;
+    data.ov[i].angular = w;
   }
+  data.oa[0] = to_column(-model.gravity);  // the root accelerates against gravity
 
   // Backward pass: U = Ia S, D = Sᵀ U, u = τ − Sᵀ pa; the parent takes
   //   Ia_λ += Ia − U D⁻¹ Uᵀ,   pa_λ += pa + (Ia − U D⁻¹ Uᵀ) c + U D⁻¹ u.
@@ -164,6 +176,13 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
       Matrix6& Ip = data.oIa[p];
       Ip += Ia;
       Ip.noalias() -= UD * Uv.transpose();
+      continue;
+    }
+    if (n == 0) {  // S q̇ = 0, so c = 0: the subtree passes on as it is
+      if (p != 0) {
+        data.oIa[p] += Ia;
+        data.opa[p] += pa;
+      }
       continue;
     }
     double Du[6];
@@ -200,6 +219,14 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
     const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
     Vector6& a = data.oa[i];
     a = data.oa[model.parents[i]] + data.oc[i];
+    if (n == 1) {
+      const Eigen::Map<const Vector6> Uv(data.aba_U.data() + 6 * iv), s(data.j.data() + 6 * iv);
+      const auto c = static_cast<Eigen::Index>(iv);
+      const double ddq = data.aba_Dinv(0, c) * (data.aba_u[c] - Uv.dot(a));
+      data.ddq[c] = ddq;
+      a += s * ddq;
+      continue;
+    }
     if (n == 0) continue;
     const double* U = data.aba_U.data() + 6 * iv;
     const double* S = data.j.data() + 6 * iv;
@@ -276,6 +303,27 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
     const double* F = block(slot[i]);
     double* Fp = slot[p] != 0 ? block(slot[p]) : nullptr;
     const std::size_t lo = iv, hi = end[i];
+    if (n == 1) {  // the same steps in single sweeps, for one coordinate
+      double* __restrict x = Mi + iv * ld;
+      const double d = Dinv[0];
+      const double *f0 = F, *f1 = F + nv, *f2 = F + 2 * nv, *f3 = F + 3 * nv, *f4 = F + 4 * nv, *f5 = F + 5 * nv;
+      for (std::size_t c = lo; c < hi; ++c)
+        x[c] = -d * (((S[0] * f0[c] + S[1] * f1[c]) + S[2] * f2[c]) + ((S[3] * f3[c] + S[4] * f4[c]) + S[5] * f5[c]));
+      x[iv] += d;
+      if (Fp != nullptr) {
+        for (std::size_t r = 0; r < 6; ++r) {
+          double* __restrict fp = Fp + r * nv;
+          const double* f = F + r * nv;
+          const double Ur = U[r];
+          for (std::size_t c = lo; c < hi; ++c) fp[c] += f[c] + Ur * x[c];
+        }
+      }
+      if (p != 0) {
+        articulated_inertia_for_parent(U, Dinv, n, data.oIa[i]);
+        data.oIa[p] += data.oIa[i];
+      }
+      continue;
+    }
     for (std::size_t k = 0; k < n; ++k) {  // u_k = e − S_kᵀ F
       double* u = Mi + (iv + k) * ld;
       const double* s = S + 6 * k;
@@ -325,6 +373,22 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
     double* A = block(slot[i]);
     const double* Ap = sp != 0 ? block(sp) : nullptr;
     for (std::size_t k = 0; k < n; ++k) std::fill(Mi + (iv + k) * ld + end[i], Mi + (iv + k) * ld + nv, 0.0);
+    if (n == 1 && Ap != nullptr && end[i] > iv + 1) {  // single sweep, one coordinate
+      double* __restrict x = Mi + iv * ld;
+      const double d = Dinv[0];
+      const double *p0 = Ap, *p1 = Ap + nv, *p2 = Ap + 2 * nv, *p3 = Ap + 3 * nv, *p4 = Ap + 4 * nv, *p5 = Ap + 5 * nv;
+      double *__restrict a0 = A, *__restrict a1 = A + nv, *__restrict a2 = A + 2 * nv;
+      double *__restrict a3 = A + 3 * nv, *__restrict a4 = A + 4 * nv, *__restrict a5 = A + 5 * nv;
+      const double* u = U;
+      for (std::size_t c = iv; c < nv; ++c) {
+        const double t = ((u[0] * p0[c] + u[1] * p1[c]) + u[2] * p2[c]) + ((u[3] * p3[c] + u[4] * p4[c]) + u[5] * p5[c]);
+        const double xc = x[c] - d * t;
+        x[c] = xc;
+        a0[c] = p0[c] + S[0] * xc, a1[c] = p1[c] + S[1] * xc, a2[c] = p2[c] + S[2] * xc;
+        a3[c] = p3[c] + S[3] * xc, a4[c] = p4[c] + S[4] * xc, a5[c] = p5[c] + S[5] * xc;
+      }
+      continue;  // (column iv of A is written too, and never read)
+    }
     if (Ap != nullptr) {
       if (n == 1) {
         double* x = Mi + iv * ld;

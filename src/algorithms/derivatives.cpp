@@ -276,8 +276,18 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   rnea_derivatives<true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
                          &data.dtau_da);
   const MatrixX& Minv = computeMinverse(model, data, q);
-  data.ddq_dq.noalias() = -Minv * data.dtau_dq;
-  data.ddq_dv.noalias() = -Minv * data.dtau_dv;
+  // One matrix product while the product's blocks fit on the stack; column
+  // by column beyond, where the product would take them from the heap.
+  constexpr Eigen::Index kStackProduct = 128;
+  if (Minv.rows() <= kStackProduct) {
+    data.ddq_dq.noalias() = -Minv * data.dtau_dq;
+    data.ddq_dv.noalias() = -Minv * data.dtau_dv;
+    return;
+  }
+  for (Eigen::Index k = 0; k < Minv.cols(); ++k) {
+    data.ddq_dq.col(k).noalias() = -Minv * data.dtau_dq.col(k);
+    data.ddq_dv.col(k).noalias() = -Minv * data.dtau_dv.col(k);
+  }
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,

@@ -26,7 +26,8 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
 // ∂q̈/∂q, ∂q̈/∂v and ∂q̈/∂τ = M⁻¹ (full, symmetric) of q̈ = aba(q, v, τ),
 // into data.ddq_dq, data.ddq_dv and data.Minv; data.ddq holds q̈ and
 // data.dtau_dq, data.dtau_dv, data.dtau_da the inverse-dynamics
-// derivatives at (q, v, q̈).
+// derivatives at (q, v, q̈). Runs aba, computeRNEADerivatives and
+// computeMinverse, and leaves what they write; then ∂q̈/∂x = −M⁻¹ ∂τ/∂x.
 void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau);

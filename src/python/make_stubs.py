@@ -49,7 +49,6 @@ PARAMETERS = {
     "translation": ARRAY,
     "placement": "SE3",
     "other": "SE3",
-    # batch: one state per row of q, v, a, tau; a thread count or None
     "batch.frame_ids": "Sequence[int]",
     "batch.threads": "int | None",
 }
@@ -94,7 +93,7 @@ FUNCTIONS = {
     # URDF import
     "parse_urdf_file": ("urdf", "Model"),
     "parse_urdf_from_string": ("urdf", "Model"),
-    # lumo_dynamic.batch: the single-state return types hold unless given here
+    # lumo_dynamic.batch: (N, ...) arrays, as the single calls row by row
     "batch.forwardKinematics": ("batch", ARRAY),
 }
 

@@ -109,6 +109,34 @@ def test_rows_equal_single_calls_bit_for_bit(name, model):
             np.testing.assert_array_equal(H[i, k], want)
 
 
+@pytest.mark.parametrize("name, model", MODELS[:4], ids=[n for n, _ in MODELS[:4]])
+def test_dynamics_rows_satisfy_their_identities(name, model):
+    """The batch functions of forward dynamics, centre of mass and derivatives against the others."""
+    q, v, tau = states(model, 6)
+    q, v, tau = q[1:], v[1:], tau[1:]  # without the NaN row
+    M, nle = lb.crba(model, q), lb.non_linear_effects(model, q, v)
+    tol = 1e-9 * max(1.0, np.abs(M).max())
+    ddq = lb.aba(model, q, v, tau)
+    np.testing.assert_allclose(lb.rnea(model, q, v, ddq), tau, atol=1e-8 * max(1, np.abs(tau).max()))
+    Minv = lb.computeMinverse(model, q)
+    np.testing.assert_allclose(Minv @ M, np.broadcast_to(np.eye(model.nv), M.shape), atol=1e-7)
+    dq, dv, da = lb.computeRNEADerivatives(model, q, v, ddq)
+    np.testing.assert_allclose(da, M, atol=tol)
+    aq, av, atau = lb.computeABADerivatives(model, q, v, tau)
+    np.testing.assert_allclose(atau, Minv, atol=1e-8 * np.abs(Minv).max())
+    np.testing.assert_allclose(aq, -Minv @ dq, atol=1e-7 * max(1, np.abs(aq).max()))
+    np.testing.assert_allclose(av, -Minv @ dv, atol=1e-7 * max(1, np.abs(av).max()))
+    u = 0.3 * v
+    np.testing.assert_allclose(lb.difference(model, q, lb.integrate(model, q, u)), u, atol=1e-9)
+    # Centre of mass: its Jacobian by central differences along integrate.
+    h = 1e-6
+    E = np.eye(model.nv)
+    com = lambda d: lb.centerOfMass(model, lb.integrate(model, np.repeat(q[:1], model.nv, 0), d))
+    Jc = lb.jacobianCenterOfMass(model, q[:1])[0]
+    np.testing.assert_allclose(((com(h * E) - com(-h * E)) / (2 * h)).T, Jc, atol=1e-6)
+    assert lb.centerOfMass(model, q).shape == (5, 3)
+
+
 def test_empty_batches_and_shapes():
     model = MODELS[0][1]
     nq, nv = model.nq, model.nv
@@ -166,9 +194,10 @@ def test_argument_errors(arm):
 def test_model_guard_during_a_batch():
     model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
     before = pickle_state(model)
-    N = 200000
+    N = 100000  # some 0.3 s of work on one thread
     q = lb.integrate(model, np.tile(ld.neutral(model), (N, 1)), np.random.default_rng(1).uniform(-1, 1, (N, model.nv)))
-    worker = threading.Thread(target=lambda: lb.crba(model, q, threads=1))
+    v = np.zeros((N, model.nv))
+    worker = threading.Thread(target=lambda: lb.rnea(model, q, v, v, threads=1))
     I, z = ld.SE3.identity(), np.array([0.0, 0, 1])
     mutations = [
         lambda: model.add_joint(0, "revolute", z, I, "extra"),

@@ -143,6 +143,16 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
     for (int k = 0; k < 4; ++k) call(k);
     EXPECT_EQ(allocations.load() - before, 0) << name;
   }
+  // The derivatives of forward dynamics of a long chain (matrix products
+  // past the sizes Eigen keeps on the stack).
+  const Model chain = test::random_tree(6, 70, {.chain = true, .floating_base = true});
+  ASSERT_GT(chain.nv, 128u);
+  Data chain_data(chain);
+  const VectorXd qc = test::random_configuration(chain, rng), vc = test::random_velocity(chain, rng);
+  computeABADerivatives(chain, chain_data, qc, vc, vc);
+  const long before = allocations.load();
+  computeABADerivatives(chain, chain_data, qc, vc, vc);
+  EXPECT_EQ(allocations.load() - before, 0) << "computeABADerivatives, nv " << chain.nv;
 }
 
 }  // namespace
