@@ -123,11 +123,12 @@ def api_pages() -> list[str]:
     for page, functions in pages.items():
         if not functions:
             continue
-        text = title(make_stubs.PAGES[page]) + ".. currentmodule:: lumo_dynamic\n\n"
-        text += "".join(f".. autofunction:: {f}\n\n" for f in functions)
+        text = title(make_stubs.PAGES[page])
+        text += "".join(f".. autofunction:: lumo_dynamic.{f}\n\n" for f in functions)
         write(f"api/{page}.rst", text)
         names.append(f"api/{page}")
-    classes = [n for n in lumo_dynamic.__all__ if isinstance(getattr(lumo_dynamic, n), type)]
+    classes = [n for n in lumo_dynamic.__all__ if isinstance(getattr(lumo_dynamic, n), type)
+               and not issubclass(getattr(lumo_dynamic, n), BaseException)]
     exceptions = sorted(n for n in dir(lumo_dynamic) if isinstance(getattr(lumo_dynamic, n), type)
                         and issubclass(getattr(lumo_dynamic, n), BaseException))
     text = title("Classes and exceptions") + ".. currentmodule:: lumo_dynamic\n\n"
@@ -140,8 +141,8 @@ def api_pages() -> list[str]:
 
 def examples_page() -> None:
     """Every example with its description and source; the pictures of an
-    example that writes PNG files, from a run in a scratch folder (set
-    LUMO_DOCS_SKIP_EXAMPLES=1 to leave them out)."""
+    example that draws (an option with a .png default), from a run in a
+    scratch folder (set LUMO_DOCS_SKIP_EXAMPLES=1 to leave them out)."""
     text = title("Examples") + ("The scripts in ``examples/`` of the repository; "
                                 "run them from its top after ``pip install .``.\n\n")
     for script in sorted((ROOT / "examples").glob("*.py")):
@@ -151,7 +152,8 @@ def examples_page() -> None:
         text += f"{heading}\n{'-' * len(heading)}\n\n"
         if m:
             text += inline(" ".join(m.group(1).split())) + "\n\n"
-        if ".png" in source and not os.environ.get("LUMO_DOCS_SKIP_EXAMPLES"):
+        # An example that draws takes an option whose default is a .png file.
+        if re.search(r'default="[^"]*\.png"', source) and not os.environ.get("LUMO_DOCS_SKIP_EXAMPLES"):
             run_dir = GENERATED / "examples" / script.stem
             run_dir.mkdir(parents=True, exist_ok=True)
             subprocess.run([sys.executable, str(script)], cwd=run_dir, check=True,
