@@ -64,9 +64,10 @@ sanitize: setup
 # Benchmarks pinned to one CPU (PIN=, to run unpinned): every algorithm on the
 # sample models and chains (medians), the side-by-side run against KDL and
 # MuJoCo (installed here when missing; each is skipped when absent), then
-# every free function from Python beside its C++ median; then the batch
-# functions (unpinned: they are timed on one and on two threads) beside the
-# C++ medians and MuJoCo's Batch (pip package mujoco, installed here when missing).
+# every free function from Python beside its C++ median, the calls users make
+# from Python against MuJoCo and PyBullet (pip; skipped when absent), then the
+# batch functions (unpinned: they are timed on one and on two threads) beside
+# the C++ medians and MuJoCo's Batch.
 PIN ?= $(shell command -v taskset >/dev/null && [ $$(nproc) -gt 1 ] && echo taskset -c 1)
 BENCH_PEERS = liborocos-kdl-dev libmujoco-dev
 bench: install
@@ -80,8 +81,9 @@ bench: install
 	  --benchmark_out=build/bench/core.json
 	$(PIN) ./build/bench/lumo_peers
 	$(PIN) $(PYTHON) benchmarks/time_python.py build/bench/core.json
-	@$(PYTHON) -c "import mujoco.batch" 2>/dev/null || $(PIP_INSTALL) "mujoco>=4.0" \
-	  || echo "mujoco not installed: the batch comparison with it is skipped"
+	@$(PYTHON) -c "import mujoco, mujoco.batch, pybullet" 2>/dev/null || $(PYTHON) -m pip install -q --disable-pip-version-check \
+	  "mujoco>=4.0" pybullet || echo "Python peers not installed (their columns are skipped)"
+	$(PIN) $(PYTHON) benchmarks/python_peers.py
 	$(PYTHON) benchmarks/batch_bench.py build/bench/core.json
 
 # libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer. New inputs
