@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "algorithms/errors.hpp"
 
 namespace lumo::python {
@@ -229,27 +233,61 @@ PyObject* new_vector_storage(Py_ssize_t n, double*& storage) {
   return arr;
 }
 
+namespace {
+
+// out[i·ldo + j] = in[j·ld + i] for the rows i in [0, rows) and the columns
+// j in [0, cols), or only j ≥ i rounded down to even (upper): a column-major
+// matrix written row-major. Blocks of 2×2: two loads down two columns, two
+// unpacks, two stores along two rows.
+void transpose_copy(const double* in, Eigen::Index ld, Eigen::Index rows, Eigen::Index cols,
+                    double* out, Eigen::Index ldo, bool upper) {
+  Eigen::Index i = 0;
+#if defined(__SSE2__)
+  for (; i + 2 <= rows; i += 2) {
+    Eigen::Index j = upper ? i : 0;
+    for (; j + 2 <= cols; j += 2) {
+      const __m128d a = _mm_loadu_pd(in + j * ld + i);        // (i, j), (i+1, j)
+      const __m128d b = _mm_loadu_pd(in + (j + 1) * ld + i);  // (i, j+1), (i+1, j+1)
+      _mm_storeu_pd(out + i * ldo + j, _mm_unpacklo_pd(a, b));
+      _mm_storeu_pd(out + (i + 1) * ldo + j, _mm_unpackhi_pd(a, b));
+    }
+    for (; j < cols; ++j) {
+      out[i * ldo + j] = in[j * ld + i];
+      out[(i + 1) * ldo + j] = in[j * ld + i + 1];
+    }
+  }
+#endif
+  for (; i < rows; ++i)
+    for (Eigen::Index j = upper ? i : 0; j < cols; ++j) out[i * ldo + j] = in[j * ld + i];
+}
+
+}  // namespace
+
 PyObject* new_matrix(const Eigen::Ref<const Eigen::MatrixXd>& m) {
   if (!numpy_ready()) return nullptr;
   npy_intp dims[2] = {m.rows(), m.cols()};
   PyObject* arr = PyArray_SimpleNew(2, dims, NPY_DOUBLE);
-  if (arr != nullptr && m.size() > 0) {
-    // A transposing copy, four columns at a time: reads run down the columns
-    // and writes along the rows, both contiguous.
-    auto* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr)));
-    const Eigen::Index rows = m.rows(), cols = m.cols(), ld = m.outerStride();
-    const double* in = m.data();
-    Eigen::Index j = 0;
-    for (; j + 4 <= cols; j += 4) {
-      const double *c0 = in + j * ld, *c1 = c0 + ld, *c2 = c1 + ld, *c3 = c2 + ld;
-      for (Eigen::Index i = 0; i < rows; ++i) {
-        double* o = out + i * cols + j;
-        o[0] = c0[i], o[1] = c1[i], o[2] = c2[i], o[3] = c3[i];
-      }
-    }
-    for (; j < cols; ++j)
-      for (Eigen::Index i = 0; i < rows; ++i) out[i * cols + j] = in[j * ld + i];
-  }
+  if (arr != nullptr && m.size() > 0)
+    transpose_copy(m.data(), m.outerStride(), m.rows(), m.cols(),
+                   static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr))), m.cols(),
+                   false);
+  return arr;
+}
+
+PyObject* new_symmetric_from_upper(const Eigen::Ref<const Eigen::MatrixXd>& m) {
+  if (!numpy_ready()) return nullptr;
+  const Eigen::Index n = m.rows();
+  npy_intp dims[2] = {n, n};
+  PyObject* arr = PyArray_SimpleNew(2, dims, NPY_DOUBLE);
+  if (arr == nullptr || n == 0) return arr;
+  auto* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr)));
+  const double* in = m.data();
+  const Eigen::Index ld = m.outerStride();
+  // Row i on and above the diagonal is m(i, j ≥ i), read across the columns;
+  // before the diagonal it is m(j < i, i), the top of column i, contiguous.
+  transpose_copy(in, ld, n, n, out, n, true);
+  for (Eigen::Index i = 1; i < n; ++i)
+    std::memcpy(out + i * n, in + i * ld, sizeof(double) * static_cast<std::size_t>(i));
   return arr;
 }
 

@@ -148,6 +148,9 @@ PyObject* new_matrix(const Eigen::Ref<const Eigen::MatrixXd>& m);
 // The same for a square symmetric matrix, whose column-major storage is its
 // C-ordered one: one memory copy.
 PyObject* new_symmetric_matrix(const Eigen::MatrixXd& m);
+// A new C-ordered (n, n) array of the symmetric matrix whose upper triangle
+// and diagonal are those of the square m (m's strict lower part is not read).
+PyObject* new_symmetric_from_upper(const Eigen::Ref<const Eigen::MatrixXd>& m);
 PyObject* new_se3(const SE3& value);
 
 // A new uninitialised float64 vector of n elements and its storage.

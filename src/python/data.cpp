@@ -34,11 +34,7 @@ PyObject* get_M(PyObject* self, void*) {
   const Data* d = self_data(self);
   if (d == nullptr) return nullptr;
   // The algorithms fill the upper triangle; show the full symmetric matrix.
-  return guarded([&] {
-    Eigen::MatrixXd full = d->M.triangularView<Eigen::Upper>();
-    full.triangularView<Eigen::StrictlyLower>() = d->M.transpose();
-    return new_matrix(full);
-  });
+  return new_symmetric_from_upper(d->M);
 }
 
 PyObject* get_C(PyObject* self, void*) {
