@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -190,10 +191,29 @@ struct NamedModel {
 
 // The benchmark models: the sample arm and humanoid, and chains of 7, 50
 // and 200 revolute joints (read from their URDF text, as from Python).
+// The URDF at `path` with its floating joints made fixed, if the file exists.
+inline bool fixed_base(const std::string& path, Model& out) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string floating = "type=\"floating\"";
+  for (std::size_t at; (at = text.find(floating)) != std::string::npos;)
+    text.replace(at, floating.size(), "type=\"fixed\"");
+  out = parse_urdf_from_string(text);
+  return true;
+}
+
 inline std::vector<NamedModel> all_models() {
   std::vector<NamedModel> out;
   out.push_back({"arm7", arm7()});
   out.push_back({"humanoid", humanoid()});
+  // The fixed-base humanoid and, where ../shared/robots is present, the
+  // Panda and the H1 (fixed): the models of benchmarks/python_peers.py.
+  Model m;
+  if (fixed_base(model_path("humanoid.urdf"), m)) out.push_back({"humanoid_fixed", std::move(m)});
+  const std::string robots = std::string(LUMO_SOURCE_DIR) + "/../shared/robots/";
+  if (fixed_base(robots + "panda.urdf", m)) out.push_back({"panda", std::move(m)});
+  if (fixed_base(robots + "h1.urdf", m)) out.push_back({"h1_fixed", std::move(m)});
   for (int n : {7, 50, 200}) out.push_back({"chain" + std::to_string(n), parse_urdf_from_string(chain_urdf(n))});
   return out;
 }
