@@ -55,6 +55,7 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
     data.f[i] = joint.nv > 0 ? body : Force::Zero();
     data.world_inertia[i] = inertia_transform(data.oMi[i], Y);
     data.world_inertia_rate[i] = inertia_variation(data.world_inertia[i], data.ov[i]);
+    to_origin_form(data.world_inertia[i]);  // for the sums of the backward pass
   }
 
   const double* rows = rows_for_mass_matrix(data);
@@ -65,8 +66,10 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
+    // Columns of M and momentum_matrix; Y_λ += Y_i about the origin, and
+    // world_inertia[i] back in the centre form.
+    composite_step(model, data, i, &data.momentum_matrix, rows, true);
     if (joint.nv > 0) {
-      mass_matrix_columns(model, data, i, data.world_inertia[i], &data.momentum_matrix, rows);
       // d/dt (Y·J_c) = Ẏ·J_c + Y·dJ_c, where Ẏ = [[0, S], [−S, B]] (top-left
       // block zero, as for each body) and Y·dJ_c is a body momentum.
       const Matrix6& Yd = data.world_inertia_rate[i];
@@ -88,9 +91,10 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
       f_nle[p] += act_force(data.limi[i], f_nle[i]);
       f_g[p] += act_force(data.limi[i], f_g[i]);
     }
-    composite_merge(data.world_inertia[p], data.world_inertia[i]);
     data.world_inertia_rate[p] += data.world_inertia_rate[i];
   }
+
+  to_centre_form(data.world_inertia[0]);
 
   // Centroidal quantities, from the composite inertias (entry 0: everything).
   for (JointIndex i = 0; i < model.njoints; ++i) {

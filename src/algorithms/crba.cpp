@@ -14,7 +14,53 @@ inline double project_raw(const double* J, const Force& F) {
          ((J[3] * F.moment[0] + J[4] * F.moment[1]) + J[5] * F.moment[2]);
 }
 
+// Y·(v, ω) for Y about the world origin (mass m, first moment h = m·c in
+// `lever`, rotational inertia I_o about the origin):
+//   f = m v − h × ω,   n = I_o ω + h × v.
+inline Force origin_apply(const BodyInertia& Y, const double* J) {
+  const double* I = Y.inertia.data();
+  const double hx = Y.lever.x(), hy = Y.lever.y(), hz = Y.lever.z();
+  const double vx = J[0], vy = J[1], vz = J[2], wx = J[3], wy = J[4], wz = J[5];
+  Force out;
+  out.force = Vector3(Y.mass * vx - (hy * wz - hz * wy), Y.mass * vy - (hz * wx - hx * wz),
+                      Y.mass * vz - (hx * wy - hy * wx));
+  out.moment = Vector3(((I[0] * wx + I[1] * wy) + I[3] * wz) + (hy * vz - hz * vy),
+                       ((I[1] * wx + I[2] * wy) + I[4] * wz) + (hz * vx - hx * vz),
+                       ((I[3] * wx + I[4] * wy) + I[5] * wz) + (hx * vy - hy * vx));
+  return out;
+}
+
 }  // namespace
+
+void to_origin_form(BodyInertia& Y) {
+  // I_o = I_c + m (|c|² E − c cᵀ), h = m c
+  const Vector3 c = Y.lever, h = Y.mass * c;
+  auto& I = Y.inertia;
+  I[0] += h.y() * c.y() + h.z() * c.z();
+  I[1] -= h.y() * c.x();
+  I[2] += h.x() * c.x() + h.z() * c.z();
+  I[3] -= h.z() * c.x();
+  I[4] -= h.z() * c.y();
+  I[5] += h.x() * c.x() + h.y() * c.y();
+  Y.lever = h;
+}
+
+void to_centre_form(BodyInertia& Y) {
+  // c = h / m, I_c = I_o − m (|c|² E − c cᵀ); without mass, c = 0 and I_c = I_o
+  if (Y.mass <= 0.0) {
+    Y.lever.setZero();
+    return;
+  }
+  const Vector3 h = Y.lever, c = h / Y.mass;
+  auto& I = Y.inertia;
+  I[0] -= h.y() * c.y() + h.z() * c.z();
+  I[1] += h.y() * c.x();
+  I[2] -= h.x() * c.x() + h.z() * c.z();
+  I[3] += h.z() * c.x();
+  I[4] += h.z() * c.y();
+  I[5] -= h.x() * c.x() + h.y() * c.y();
+  Y.lever = c;
+}
 
 void transpose_jacobian(Data& data) {
   const auto n = static_cast<std::size_t>(data.j.cols());
@@ -59,7 +105,7 @@ void mass_matrix_columns(const Model& model, Data& data, JointIndex i, const Bod
   Force F[6];  // Y·J_c for the joint's columns (a joint has at most 6)
   for (std::size_t k = 0; k < nvi; ++k) {
     const auto c = static_cast<Eigen::Index>(iv + k);
-    F[k] = inertia_apply(Y, from_column(data.j.col(c)));
+    F[k] = origin_apply(Y, J + 6 * (iv + k));
     if (momentum != nullptr) momentum->col(c) << F[k].force, F[k].moment;
   }
   // Own columns r ≤ c; below the diagonal stays zero.
@@ -107,23 +153,35 @@ void mass_matrix_columns(const Model& model, Data& data, JointIndex i, const Bod
   clear(0, lo);
 }
 
+void composite_step(const Model& model, Data& data, JointIndex i, Matrix6X* momentum,
+                    const double* rows, bool into_root) {
+  BodyInertia& Y = data.world_inertia[i];
+  mass_matrix_columns(model, data, i, Y, momentum, rows);
+  const JointIndex p = model.parents[i];
+  if (p != 0 || into_root) {
+    BodyInertia& Yp = data.world_inertia[p];
+    Yp.mass += Y.mass;
+    Yp.lever += Y.lever;
+    for (int k = 0; k < 6; ++k) Yp.inertia[k] += Y.inertia[k];
+  }
+  to_centre_form(Y);
+}
+
 const Eigen::MatrixXd& crba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q) {
   computeJointJacobians(model, data, q);
   data.world_inertia[0] = BodyInertia::Zero();
-  for (JointIndex i = 1; i < model.njoints; ++i)
+  for (JointIndex i = 1; i < model.njoints; ++i) {
     data.world_inertia[i] = inertia_transform(data.oMi[i], model.inertias[i]);
+    to_origin_form(data.world_inertia[i]);
+  }
 
   const double* rows = rows_for_mass_matrix(data);
-  // Backward pass: with Y_i the composite inertia of i's subtree (world
-  // frame), M[r, c] = J_rᵀ·Y_i·J_c for the columns c of joint i and the
-  // columns r of i and its ancestors; then Y_λ += Y_i. Each column of M is
-  // written whole (zeros off the path and below the diagonal), so no
-  // clearing pass is needed.
-  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
-    mass_matrix_columns(model, data, i, data.world_inertia[i], nullptr, rows);
-    const JointIndex p = model.parents[i];
-    if (p != 0) composite_merge(data.world_inertia[p], data.world_inertia[i]);
-  }
+  // Backward pass: with Y_i the composite inertia of i's subtree about the
+  // world origin, M[r, c] = J_rᵀ·Y_i·J_c for the columns c of joint i and
+  // the columns r of i and its ancestors; then Y_λ += Y_i, a plain sum about
+  // the common point. Each column of M is written whole (zeros off the path
+  // and below the diagonal), so no clearing pass is needed.
+  for (JointIndex i = model.njoints - 1; i >= 1; --i) composite_step(model, data, i, nullptr, rows, false);
   return data.M;
 }
 

@@ -27,15 +27,32 @@ constexpr Eigen::Index kRowwiseMassMatrix = 48;
 // storage when nv >= kRowwiseMassMatrix, else nothing (null).
 const double* rows_for_mass_matrix(Data& data);
 
-// One step of the backward pass, shared with computeAllTerms: with Y the
-// composite inertia of joint i's subtree (world frame), data.j current and
-// `rows` from rows_for_mass_matrix (the result is the same either way),
+// The composite inertias of the backward passes are held about the world
+// origin, where sums are plain additions: mass m, first moment h = m·c in
+// `lever` and the rotational inertia about the origin, I_c + m (|c|² E − c cᵀ).
+// to_origin_form turns a world-frame inertia (mass, centre of mass, inertia
+// about it) into that form in place; to_centre_form turns it back (a
+// massless one gets the centre 0).
+void to_origin_form(BodyInertia& Y);
+void to_centre_form(BodyInertia& Y);
+
+// One step of a backward pass, with data.j current and `rows` from
+// rows_for_mass_matrix (the result is the same either way): with Y the
+// composite inertia of joint i's subtree about the origin,
 //   M[r, c] = J_rᵀ·Y·J_c  for every column c of i and every column r ≤ c
 // of i and of its ancestors, and zero in the rest of column c (rows of
 // other branches and below the diagonal), so that column is written whole.
-// Returns nothing; the momentum Y·J_c of each column is written to
+// The momentum Y·J_c of each column (world frame, [linear; angular]) goes to
 // momentum.col(c) when momentum is not null.
 void mass_matrix_columns(const Model& model, Data& data, JointIndex i, const BodyInertia& Y,
                          Matrix6X* momentum, const double* rows);
+
+// The step of the backward pass shared by crba and computeAllTerms:
+// data.world_inertia[i] holds the composite of i's subtree in origin form;
+// writes its columns of M (mass_matrix_columns), adds it to its parent's
+// (to entry 0 only when into_root) and leaves world_inertia[i] in the
+// centre form (mass, centre of mass, inertia about it; world frame).
+void composite_step(const Model& model, Data& data, JointIndex i, Matrix6X* momentum,
+                    const double* rows, bool into_root);
 
 }  // namespace lumo
