@@ -32,36 +32,6 @@ inline Force origin_apply(const BodyInertia& Y, const double* J) {
 
 }  // namespace
 
-void to_origin_form(BodyInertia& Y) {
-  // I_o = I_c + m (|c|² E − c cᵀ), h = m c
-  const Vector3 c = Y.lever, h = Y.mass * c;
-  auto& I = Y.inertia;
-  I[0] += h.y() * c.y() + h.z() * c.z();
-  I[1] -= h.y() * c.x();
-  I[2] += h.x() * c.x() + h.z() * c.z();
-  I[3] -= h.z() * c.x();
-  I[4] -= h.z() * c.y();
-  I[5] += h.x() * c.x() + h.y() * c.y();
-  Y.lever = h;
-}
-
-void to_centre_form(BodyInertia& Y) {
-  // c = h / m, I_c = I_o − m (|c|² E − c cᵀ); without mass, c = 0 and I_c = I_o
-  if (Y.mass <= 0.0) {
-    Y.lever.setZero();
-    return;
-  }
-  const Vector3 h = Y.lever, c = h / Y.mass;
-  auto& I = Y.inertia;
-  I[0] -= h.y() * c.y() + h.z() * c.z();
-  I[1] += h.y() * c.x();
-  I[2] -= h.x() * c.x() + h.z() * c.z();
-  I[3] += h.z() * c.x();
-  I[4] += h.z() * c.y();
-  I[5] -= h.x() * c.x() + h.y() * c.y();
-  Y.lever = c;
-}
-
 void transpose_jacobian(Data& data) {
   const auto n = static_cast<std::size_t>(data.j.cols());
   const double* J = data.j.data();

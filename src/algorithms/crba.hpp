@@ -33,8 +33,35 @@ const double* rows_for_mass_matrix(Data& data);
 // to_origin_form turns a world-frame inertia (mass, centre of mass, inertia
 // about it) into that form in place; to_centre_form turns it back (a
 // massless one gets the centre 0).
-void to_origin_form(BodyInertia& Y);
-void to_centre_form(BodyInertia& Y);
+inline void to_origin_form(BodyInertia& Y) {
+  // I_o = I_c + m (|c|² E − c cᵀ), h = m c
+  const Vector3 c = Y.lever, h = Y.mass * c;
+  auto& I = Y.inertia;
+  I[0] += h.y() * c.y() + h.z() * c.z();
+  I[1] -= h.y() * c.x();
+  I[2] += h.x() * c.x() + h.z() * c.z();
+  I[3] -= h.z() * c.x();
+  I[4] -= h.z() * c.y();
+  I[5] += h.x() * c.x() + h.y() * c.y();
+  Y.lever = h;
+}
+
+inline void to_centre_form(BodyInertia& Y) {
+  // c = h / m, I_c = I_o − m (|c|² E − c cᵀ); without mass, c = 0 and I_c = I_o
+  if (Y.mass <= 0.0) {
+    Y.lever.setZero();
+    return;
+  }
+  const Vector3 h = Y.lever, c = h / Y.mass;
+  auto& I = Y.inertia;
+  I[0] -= h.y() * c.y() + h.z() * c.z();
+  I[1] += h.y() * c.x();
+  I[2] -= h.x() * c.x() + h.z() * c.z();
+  I[3] += h.z() * c.x();
+  I[4] += h.z() * c.y();
+  I[5] -= h.x() * c.x() + h.y() * c.y();
+  Y.lever = c;
+}
 
 // One step of a backward pass, with data.j current and `rows` from
 // rows_for_mass_matrix (the result is the same either way): with Y the
