@@ -136,7 +136,7 @@ def main() -> None:
     top.plot(t, with_lqr)
     top.set_title(f"{model.name} from a perturbed upright start")
     top.set_ylabel("with LQR (rad)")
-    bottom.plot(t, without)
+    bottom.plot(t, np.unwrap(without, axis=0))  # continuous joints: no jumps at ±π
     bottom.set_ylabel("without control (rad)")
     bottom.set_xlabel("time (s)")
     fig.tight_layout()
