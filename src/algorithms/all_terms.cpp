@@ -1,6 +1,7 @@
 #include "all_terms.hpp"
 
 #include "configuration.hpp"
+#include "kinematics.hpp"
 #include "crba.hpp"
 #include "time_variation.hpp"
 
@@ -8,9 +9,7 @@ namespace lumo {
 
 void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                      const Eigen::Ref<const Eigen::VectorXd>& v) {
-  check_configuration_size(model, q.size());
-  check_velocity_size(model, v.size());
-  data.check_model(model);
+  check_state(model, data, q.size(), v.size());
 
   // Scratch: force transmitted by each joint with and without velocity terms
   // (for nle and g), and the acceleration of gravity alone.

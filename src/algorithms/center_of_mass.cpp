@@ -91,12 +91,8 @@ const Matrix6X& computeCentroidalMap(const Model& model, Data& data,
 const Vector6& computeCentroidalMomentum(const Model& model, Data& data,
                                          const Eigen::Ref<const Eigen::VectorXd>& q,
                                          const Eigen::Ref<const Eigen::VectorXd>& v) {
-  check_configuration_size(model, q.size());
-  check_velocity_size(model, v.size());
-  data.check_model(model);
-  data.oMi[0] = SE3::Identity();
-  data.limi[0] = SE3::Identity();
-  data.v[0] = Motion::Zero();
+  check_state(model, data, q.size(), v.size());
+  start_forward_pass(data);
   // Forward pass: v_i = limi⁻¹·v_λ + S q̇_i; the body momentum Y_i·v_i,
   // carried to the world by oMi, summed about the world origin.
   Force h = Force::Zero();

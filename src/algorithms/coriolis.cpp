@@ -1,6 +1,7 @@
 #include "coriolis.hpp"
 
 #include "configuration.hpp"
+#include "kinematics.hpp"
 #include "time_variation.hpp"
 
 namespace lumo {
@@ -22,9 +23,7 @@ Matrix6 coriolis_block(const BodyInertia& Y, const Motion& V) {
 
 void computeCoriolisMatrix(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v) {
-  check_configuration_size(model, q.size());
-  check_velocity_size(model, v.size());
-  data.check_model(model);
+  check_state(model, data, q.size(), v.size());
   std::vector<Matrix6>& Yc = data.aux_matrix6_1;  // composite Y of each subtree
   std::vector<Matrix6>& Bc = data.aux_matrix6_2;  // composite B of each subtree
 

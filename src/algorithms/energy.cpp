@@ -7,12 +7,8 @@ namespace lumo {
 
 double computeKineticEnergy(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                             const Eigen::Ref<const Eigen::VectorXd>& v) {
-  check_configuration_size(model, q.size());
-  check_velocity_size(model, v.size());
-  data.check_model(model);
-  data.oMi[0] = SE3::Identity();
-  data.limi[0] = SE3::Identity();
-  data.v[0] = Motion::Zero();
+  check_state(model, data, q.size(), v.size());
+  start_forward_pass(data);
   // Forward pass: v_i = limi⁻¹·v_λ + S q̇_i;  T += ½ v_i·(Y_i v_i).
   double T = 0.0;
   for (JointIndex i = 1; i < model.njoints; ++i) {

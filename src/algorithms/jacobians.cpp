@@ -7,10 +7,8 @@
 namespace lumo {
 
 void computeJointJacobians(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q) {
-  check_configuration_size(model, q.size());
-  data.check_model(model);
-  data.oMi[0] = SE3::Identity();
-  data.limi[0] = SE3::Identity();
+  check_state(model, data, q.size());
+  start_forward_pass(data);
   // Forward pass: oMi = oMi[λ]·limi;  J_c = oMi·S_k. Every column of J
   // belongs to one joint, so each is written once and none needs clearing.
   double* const J = data.j.data();

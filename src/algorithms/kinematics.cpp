@@ -1,14 +1,22 @@
 #include "kinematics.hpp"
 
 #include "configuration.hpp"
+#include "errors.hpp"
 
 namespace lumo {
 
-void forwardKinematics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q) {
-  check_configuration_size(model, q.size());
+void check_state(const Model& model, const Data& data, Eigen::Index q_len, Eigen::Index v_len,
+                 Eigen::Index third_len, const char* third) {
+  check_configuration_size(model, q_len);
+  if (v_len >= 0) check_velocity_size(model, v_len);
+  if (third_len >= 0 && third_len != v_len)
+    throw InternalError(cat("assertion failed: ", third, ".len() == v.len() (", third_len, " != ", v_len, ")"));
   data.check_model(model);
-  data.oMi[0] = SE3::Identity();
-  data.limi[0] = SE3::Identity();
+}
+
+void forwardKinematics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q) {
+  check_state(model, data, q.size());
+  start_forward_pass(data);
   // Forward pass: limi = placement · joint motion; oMi = oMi[parent] · limi.
   for (JointIndex i = 1; i < model.njoints; ++i) {
     forward_step(model, data, i, q.data());

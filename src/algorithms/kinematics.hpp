@@ -13,6 +13,20 @@ namespace lumo {
 // identity. One pass in index order; allocates nothing.
 void forwardKinematics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q);
 
+// The preconditions of an algorithm on a state: q of nq elements, v (when
+// v_len >= 0) of nv and a third vector named `third` (when third_len >= 0)
+// as long as v (InternalError), then a workspace made for this model
+// (ValueError).
+void check_state(const Model& model, const Data& data, Eigen::Index q_len, Eigen::Index v_len = -1,
+                 Eigen::Index third_len = -1, const char* third = "a");
+
+// The root of every forward pass: joint 0 at the world origin, at rest.
+inline void start_forward_pass(Data& data) {
+  data.oMi[0] = SE3::Identity();
+  data.limi[0] = SE3::Identity();
+  data.v[0] = Motion::Zero();
+}
+
 // The step every forward pass starts with, for joint i (its parent done):
 //   limi = placement · joint motion;  oMi = oMi[λ] · limi.
 inline void forward_step(const Model& model, Data& data, JointIndex i, const double* q) {

@@ -50,20 +50,12 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
   }
 }
 
-void check_inputs(const Model& model, const Data& data, Eigen::Index q_len, Eigen::Index v_len,
-                  Eigen::Index a_len) {
-  check_configuration_size(model, q_len);
-  check_velocity_size(model, v_len);
-  if (a_len != v_len) throw InternalError(cat("assertion failed: a.len() == v.len() (", a_len, " != ", v_len, ")"));
-  data.check_model(model);
-}
-
 }  // namespace
 
 const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                             const Eigen::Ref<const Eigen::VectorXd>& v,
                             const Eigen::Ref<const Eigen::VectorXd>& a) {
-  check_inputs(model, data, q.size(), v.size(), a.size());
+  check_state(model, data, q.size(), v.size(), a.size());
   rnea_pass(model, data, q, v.data(), a.data());
   return data.tau;
 }
@@ -71,7 +63,7 @@ const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::Ref<con
 const Eigen::VectorXd& non_linear_effects(const Model& model, Data& data,
                                           const Eigen::Ref<const Eigen::VectorXd>& q,
                                           const Eigen::Ref<const Eigen::VectorXd>& v) {
-  check_inputs(model, data, q.size(), v.size(), v.size());
+  check_state(model, data, q.size(), v.size(), v.size());
   rnea_pass(model, data, q, v.data(), nullptr);
   data.nle = data.tau;
   return data.nle;
@@ -79,7 +71,7 @@ const Eigen::VectorXd& non_linear_effects(const Model& model, Data& data,
 
 const Eigen::VectorXd& compute_gravity(const Model& model, Data& data,
                                        const Eigen::Ref<const Eigen::VectorXd>& q) {
-  check_inputs(model, data, q.size(), static_cast<Eigen::Index>(model.nv),
+  check_state(model, data, q.size(), static_cast<Eigen::Index>(model.nv),
                static_cast<Eigen::Index>(model.nv));
   rnea_pass(model, data, q, nullptr, nullptr);
   data.g = data.tau;

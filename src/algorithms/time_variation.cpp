@@ -41,9 +41,7 @@ void time_variation_step(const Model& model, Data& data, JointIndex i, const dou
 void computeJointJacobiansTimeVariation(const Model& model, Data& data,
                                         const Eigen::Ref<const Eigen::VectorXd>& q,
                                         const Eigen::Ref<const Eigen::VectorXd>& v) {
-  check_configuration_size(model, q.size());
-  check_velocity_size(model, v.size());
-  data.check_model(model);
+  check_state(model, data, q.size(), v.size());
   data.v[0] = Motion::Zero();
   // Forward pass: v_i = limi⁻¹·v_λ + S q̇_i;  ov_i = oMi·v_i;
   //   J_c = oMi·S_k;  dJ_c = ov_i × J_c. Every column of J and dJ belongs
