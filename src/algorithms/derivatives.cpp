@@ -1,5 +1,7 @@
 #include "derivatives.hpp"
 
+#include <algorithm>
+
 #include "aba.hpp"
 #include "configuration.hpp"
 #include "errors.hpp"
@@ -269,25 +271,111 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   if (tau.size() != v.size())
     throw InternalError(cat("assertion failed: tau.len() == v.len() (", tau.size(), " != ", v.size(), ")"));
   data.check_model(model);
-  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv, &data.Minv,
+                      &data.mass_factor});
+  const std::size_t nv = model.nv;
+  const auto n = static_cast<Eigen::Index>(nv);
+  if (data.mass_rhs.rows() != n || data.mass_rhs.cols() != 3 * n) data.mass_rhs.resize(n, 3 * n);
+  if (data.mass_parent.size() != nv) data.mass_parent.resize(nv);
+  if (data.mass_end.size() != nv) data.mass_end.resize(nv);
   // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
   // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
   aba(model, data, q, v, tau);
   rnea_derivatives<true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
                          &data.dtau_da);
-  const MatrixX& Minv = computeMinverse(model, data, q);
-  // One matrix product while the product's blocks fit on the stack; column
-  // by column beyond, where the product would take them from the heap.
-  constexpr Eigen::Index kStackProduct = 128;
-  if (Minv.rows() <= kStackProduct) {
-    data.ddq_dq.noalias() = -Minv * data.dtau_dq;
-    data.ddq_dv.noalias() = -Minv * data.dtau_dv;
-    return;
+  if (nv == 0) return;
+
+  // The coordinate tree: within a joint each coordinate hangs from the one
+  // before it, the first from the last coordinate of the nearest moving
+  // ancestor; parents come before children, so every subtree ends at the
+  // largest index it holds.
+  int* const parent = data.mass_parent.data();
+  std::size_t* const end = data.mass_end.data();
+  {
+    for (JointIndex i = 1; i < model.njoints; ++i) {
+      // the last coordinate on the path from the root to i's parent
+      JointIndex a = model.parents[i];
+      while (a != 0 && model.nv_joint[a] == 0) a = model.parents[a];
+      int last = a == 0 ? -1 : static_cast<int>(model.idx_v[a] + model.nv_joint[a]) - 1;
+      for (std::size_t k = 0; k < model.nv_joint[i]; ++k) {
+        const std::size_t c = model.idx_v[i] + k;
+        parent[c] = last;
+        last = static_cast<int>(c);
+      }
+    }
   }
-  for (Eigen::Index k = 0; k < Minv.cols(); ++k) {
-    data.ddq_dq.col(k).noalias() = -Minv * data.dtau_dq.col(k);
-    data.ddq_dv.col(k).noalias() = -Minv * data.dtau_dv.col(k);
+  for (std::size_t c = 0; c < nv; ++c) end[c] = c + 1;
+  for (std::size_t c = nv; c-- > 0;)
+    if (parent[c] >= 0) end[parent[c]] = std::max(end[parent[c]], end[c]);
+
+  // M = Lᵀ D L along the tree (from the leaves up): for each coordinate k
+  // and each ancestor i of k, L[k, i] = M[k, i] / D_k and M[i, j] −= L[k, i]
+  // M[k, j] for the ancestors j of i (i included); the fill stays on the
+  // ancestor paths.
+  double* const H = data.mass_factor.data();  // column-major, H[j·nv + k] = (k, j), k ≥ j
+  const double* const Mfull = data.dtau_da.data();
+  for (std::size_t k = 0; k < nv; ++k) {
+    H[k * nv + k] = Mfull[k * nv + k];
+    for (int i = parent[k]; i >= 0; i = parent[i]) H[static_cast<std::size_t>(i) * nv + k] = Mfull[static_cast<std::size_t>(i) * nv + k];
   }
+  for (std::size_t k = nv; k-- > 0;) {
+    const double dk = H[k * nv + k];
+    for (int i = parent[k]; i >= 0; i = parent[i]) {
+      const auto ui = static_cast<std::size_t>(i);
+      const double hki = H[ui * nv + k];
+      const double l = hki / dk;
+      for (int j = i; j >= 0; j = parent[j]) {
+        const auto uj = static_cast<std::size_t>(j);
+        H[uj * nv + ui] -= H[uj * nv + k] * l;
+      }
+      H[ui * nv + k] = l;
+    }
+  }
+
+  // Right-hand sides, one row per coordinate: [−∂τ/∂q, −∂τ/∂v, E].
+  auto& W = data.mass_rhs;
+  W.leftCols(n) = -data.dtau_dq;
+  W.middleCols(n, n) = -data.dtau_dv;
+  W.rightCols(n).setIdentity();
+  const auto ld = static_cast<std::size_t>(3 * nv);
+  double* const X = W.data();
+  using Row = Eigen::Map<Eigen::Matrix<double, 1, Eigen::Dynamic>>;
+  // Lᵀ y = b from the leaves up: row k goes into its ancestors' rows; the
+  // unit columns of row k stay zero outside k's subtree [k, end_k).
+  for (std::size_t k = nv; k-- > 0;) {
+    const double* xk = X + k * ld;
+    const auto m = static_cast<Eigen::Index>(end[k] - k);
+    for (int i = parent[k]; i >= 0; i = parent[i]) {
+      const auto ui = static_cast<std::size_t>(i);
+      const double l = H[ui * nv + k];
+      double* xi = X + ui * ld;
+      Row(xi, 2 * n).noalias() -= l * Row(const_cast<double*>(xk), 2 * n);
+      Row(xi + 2 * nv + k, m).noalias() -= l * Row(const_cast<double*>(xk) + 2 * nv + k, m);
+    }
+  }
+  // D⁻¹ y, then L x = D⁻¹ y from the root down; the unit columns only on
+  // c ≥ k (the upper triangle of M⁻¹, mirrored below).
+  for (std::size_t k = 0; k < nv; ++k) {
+    double* xk = X + k * ld;
+    const double dinv = 1.0 / H[k * nv + k];
+    const auto m = static_cast<Eigen::Index>(nv - k);
+    Row(xk, 2 * n) *= dinv;
+    Row(xk + 2 * nv + k, m) *= dinv;
+    for (int i = parent[k]; i >= 0; i = parent[i]) {
+      const auto ui = static_cast<std::size_t>(i);
+      const double l = H[ui * nv + k];
+      const double* xi = X + ui * ld;
+      Row(xk, 2 * n).noalias() -= l * Row(const_cast<double*>(xi), 2 * n);
+      Row(xk + 2 * nv + k, m).noalias() -= l * Row(const_cast<double*>(xi) + 2 * nv + k, m);
+    }
+  }
+  data.ddq_dq = W.leftCols(n);
+  data.ddq_dv = W.middleCols(n, n);
+  // M⁻¹: row k of the upper triangle is column k of the lower one.
+  double* const Mi = data.Minv.data();
+  for (std::size_t k = 0; k < nv; ++k) std::copy(X + k * ld + 2 * nv + k, X + k * ld + 3 * nv, Mi + k * nv + k);
+  for (std::size_t k = 0; k < nv; ++k)
+    for (std::size_t c = k + 1; c < nv; ++c) Mi[c * nv + k] = Mi[k * nv + c];
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,
