@@ -248,6 +248,25 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   }
 }
 
+// x[0, len) −= Σ_j coef[j]·X[rows[j], off + (0, len)] for the row-major X
+// (leading dimension ld), eight columns at a time held in registers.
+void subtract_rows(double* x, const double* X, std::size_t ld, std::size_t off, const int* rows,
+                   const double* coef, std::size_t m, std::size_t len) {
+  using Chunk = Eigen::Array<double, 8, 1>;
+  std::size_t c = 0;
+  for (; c + 8 <= len; c += 8) {
+    Chunk acc = Eigen::Map<const Chunk>(x + c);
+    for (std::size_t j = 0; j < m; ++j)
+      acc -= coef[j] * Eigen::Map<const Chunk>(X + static_cast<std::size_t>(rows[j]) * ld + off + c);
+    Eigen::Map<Chunk>(x + c) = acc;
+  }
+  for (; c < len; ++c) {
+    double acc = x[c];
+    for (std::size_t j = 0; j < m; ++j) acc -= coef[j] * X[static_cast<std::size_t>(rows[j]) * ld + off + c];
+    x[c] = acc;
+  }
+}
+
 }  // namespace
 
 void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -278,6 +297,8 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   if (data.mass_rhs.rows() != n || data.mass_rhs.cols() != 3 * n) data.mass_rhs.resize(n, 3 * n);
   if (data.mass_parent.size() != nv) data.mass_parent.resize(nv);
   if (data.mass_end.size() != nv) data.mass_end.resize(nv);
+  if (data.mass_rows.size() != nv) data.mass_rows.resize(nv);
+  if (data.mass_coef.size() != nv) data.mass_coef.resize(nv);
   // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
   // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
   aba(model, data, q, v, tau);
@@ -314,18 +335,23 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   // ancestor paths.
   double* const H = data.mass_factor.data();  // column-major, H[j·nv + k] = (k, j), k ≥ j
   const double* const Mfull = data.dtau_da.data();
+  data.mass_factor.setZero();  // the entries off the ancestor paths stay zero
   for (std::size_t k = 0; k < nv; ++k) {
     H[k * nv + k] = Mfull[k * nv + k];
     for (int i = parent[k]; i >= 0; i = parent[i]) H[static_cast<std::size_t>(i) * nv + k] = Mfull[static_cast<std::size_t>(i) * nv + k];
   }
+  int* const rows = data.mass_rows.data();
+  double* const coef = data.mass_coef.data();
   for (std::size_t k = nv; k-- > 0;) {
+    // the path above k, nearest first: the ancestors of path[a] are path[a, m)
+    std::size_t m = 0;
+    for (int i = parent[k]; i >= 0; i = parent[i]) rows[m++] = i;
     const double dk = H[k * nv + k];
-    for (int i = parent[k]; i >= 0; i = parent[i]) {
-      const auto ui = static_cast<std::size_t>(i);
-      const double hki = H[ui * nv + k];
-      const double l = hki / dk;
-      for (int j = i; j >= 0; j = parent[j]) {
-        const auto uj = static_cast<std::size_t>(j);
+    for (std::size_t a = 0; a < m; ++a) {
+      const auto ui = static_cast<std::size_t>(rows[a]);
+      const double l = H[ui * nv + k] / dk;
+      for (std::size_t b = a; b < m; ++b) {
+        const auto uj = static_cast<std::size_t>(rows[b]);
         H[uj * nv + ui] -= H[uj * nv + k] * l;
       }
       H[ui * nv + k] = l;
@@ -339,35 +365,41 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   W.rightCols(n).setIdentity();
   const auto ld = static_cast<std::size_t>(3 * nv);
   double* const X = W.data();
-  using Row = Eigen::Map<Eigen::Matrix<double, 1, Eigen::Dynamic>>;
-  // Lᵀ y = b from the leaves up: row k goes into its ancestors' rows; the
-  // unit columns of row k stay zero outside k's subtree [k, end_k).
-  for (std::size_t k = nv; k-- > 0;) {
-    const double* xk = X + k * ld;
-    const auto m = static_cast<Eigen::Index>(end[k] - k);
-    for (int i = parent[k]; i >= 0; i = parent[i]) {
-      const auto ui = static_cast<std::size_t>(i);
-      const double l = H[ui * nv + k];
-      double* xi = X + ui * ld;
-      Row(xi, 2 * n).noalias() -= l * Row(const_cast<double*>(xk), 2 * n);
-      Row(xi + 2 * nv + k, m).noalias() -= l * Row(const_cast<double*>(xk) + 2 * nv + k, m);
+  // Lᵀ y = b from the leaves up, each row gathering its descendants' rows,
+  // stored as z = D⁻¹ y at once (so y_k = D_k z_k); the unit columns of row
+  // i are zero outside i's subtree [i, end_i).
+  for (std::size_t i = nv; i-- > 0;) {
+    double* xi = X + i * ld;
+    std::size_t m = 0;
+    for (std::size_t k = i + 1; k < end[i]; ++k) {
+      const double l = H[i * nv + k];  // zero unless i is an ancestor of k
+      if (l == 0.0) continue;
+      rows[m] = static_cast<int>(k);
+      coef[m++] = l * H[k * nv + k];
     }
+    subtract_rows(xi, X, ld, 0, rows, coef, m, 2 * nv);
+    for (std::size_t j = 0; j < m; ++j) {
+      const auto k = static_cast<std::size_t>(rows[j]);
+      const double cj = coef[j];
+      double* __restrict yi = xi + 2 * nv;
+      const double* __restrict yk = X + k * ld + 2 * nv;
+      for (std::size_t c = k; c < end[k]; ++c) yi[c] -= cj * yk[c];
+    }
+    const double dinv = 1.0 / H[i * nv + i];
+    for (std::size_t c = 0; c < 2 * nv; ++c) xi[c] *= dinv;
+    for (std::size_t c = 2 * nv + i; c < 2 * nv + end[i]; ++c) xi[c] *= dinv;
   }
-  // D⁻¹ y, then L x = D⁻¹ y from the root down; the unit columns only on
-  // c ≥ k (the upper triangle of M⁻¹, mirrored below).
+  // L x = z from the root down, each row gathering its ancestors' rows; the
+  // unit columns only on c ≥ k (the upper triangle of M⁻¹, mirrored below).
   for (std::size_t k = 0; k < nv; ++k) {
-    double* xk = X + k * ld;
-    const double dinv = 1.0 / H[k * nv + k];
-    const auto m = static_cast<Eigen::Index>(nv - k);
-    Row(xk, 2 * n) *= dinv;
-    Row(xk + 2 * nv + k, m) *= dinv;
+    std::size_t m = 0;
     for (int i = parent[k]; i >= 0; i = parent[i]) {
-      const auto ui = static_cast<std::size_t>(i);
-      const double l = H[ui * nv + k];
-      const double* xi = X + ui * ld;
-      Row(xk, 2 * n).noalias() -= l * Row(const_cast<double*>(xi), 2 * n);
-      Row(xk + 2 * nv + k, m).noalias() -= l * Row(const_cast<double*>(xi) + 2 * nv + k, m);
+      rows[m] = i;
+      coef[m++] = H[static_cast<std::size_t>(i) * nv + k];
     }
+    double* xk = X + k * ld;
+    subtract_rows(xk, X, ld, 0, rows, coef, m, 2 * nv);
+    subtract_rows(xk + 2 * nv + k, X, ld, 2 * nv + k, rows, coef, m, nv - k);
   }
   data.ddq_dq = W.leftCols(n);
   data.ddq_dv = W.middleCols(n, n);

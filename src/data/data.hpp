@@ -84,11 +84,13 @@ class Data {
   // row r (strict lower triangle: L, diagonal: D); mass_parent[r] = the
   // coordinate before r on the path to the root (−1 at the root), mass_end[r]
   // = one past the last coordinate of r's subtree; mass_rhs (nv × 3nv, row
-  // by row) the right-hand sides [−∂τ/∂q, −∂τ/∂v, E] solved in place.
+  // by row) the right-hand sides [−∂τ/∂q, −∂τ/∂v, E] solved in place;
+  // mass_rows/mass_coef the rows and factors one row of the solve gathers.
   MatrixX mass_factor;
   Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> mass_rhs;
-  std::vector<int> mass_parent;
+  std::vector<int> mass_parent, mass_rows;
   std::vector<std::size_t> mass_end;
+  std::vector<double> mass_coef;
 
   // computeCentroidalMap: the centroidal momentum matrix, 6×nv, rows
   // [linear; angular about com] in world axes.
