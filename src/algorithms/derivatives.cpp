@@ -249,16 +249,23 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
 }
 
 // x[0, len) −= Σ_j coef[j]·X[rows[j], off + (0, len)] for the row-major X
-// (leading dimension ld), eight columns at a time held in registers.
-void subtract_rows(double* x, const double* X, std::size_t ld, std::size_t off, const int* rows,
-                   const double* coef, std::size_t m, std::size_t len) {
-  using Chunk = Eigen::Array<double, 8, 1>;
+// (leading dimension ld), eight columns at a time held in registers; built
+// also for the wider vectors of the host, picked at load time.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__AVX2__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void subtract_rows(double* __restrict x, const double* __restrict X, std::size_t ld, std::size_t off,
+                   const int* __restrict rows, const double* __restrict coef, std::size_t m, std::size_t len) {
   std::size_t c = 0;
   for (; c + 8 <= len; c += 8) {
-    Chunk acc = Eigen::Map<const Chunk>(x + c);
-    for (std::size_t j = 0; j < m; ++j)
-      acc -= coef[j] * Eigen::Map<const Chunk>(X + static_cast<std::size_t>(rows[j]) * ld + off + c);
-    Eigen::Map<Chunk>(x + c) = acc;
+    double acc[8];
+    for (int t = 0; t < 8; ++t) acc[t] = x[c + t];
+    for (std::size_t j = 0; j < m; ++j) {
+      const double* y = X + static_cast<std::size_t>(rows[j]) * ld + off + c;
+      const double cj = coef[j];
+      for (int t = 0; t < 8; ++t) acc[t] -= cj * y[t];
+    }
+    for (int t = 0; t < 8; ++t) x[c + t] = acc[t];
   }
   for (; c < len; ++c) {
     double acc = x[c];
