@@ -87,7 +87,9 @@ void size_outputs(Data& data, std::initializer_list<MatrixX*> outputs) {
 
 // The derivatives of τ = rnea(q, v, a) with respect to q (into dq), v (dv)
 // and a (M); null v and a stand for zero, and then dv and M are not written.
-template <bool kVelocity>
+// kAfterAba: limi, oMi and the world columns data.j are those aba just
+// wrote at this q, and are read instead of formed again.
+template <bool kVelocity, bool kAfterAba = false>
 void rnea_derivatives(const Model& model, Data& data, const double* q, const double* v, const double* a,
                       MatrixX& dq, MatrixX* dv, MatrixX* M) {
   dq.setZero();
@@ -112,13 +114,18 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   for (JointIndex i = 1; i < model.njoints; ++i) {
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
-    forward_step(model, data, i, q);
+    if constexpr (!kAfterAba) forward_step(model, data, i, q);
     const SE3& oMi = data.oMi[i];
     ov[i] = ov[p];
     oa[i] = oa[p];
     Column* c = cols + model.idx_v[i];
     if (joint.nv > 0) {
-      world_columns(joint, oMi, c);
+      if constexpr (kAfterAba) {
+        const double* J = data.j.data() + 6 * model.idx_v[i];
+        for (std::size_t k = 0; k < joint.nv; ++k) c[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
+      } else {
+        world_columns(joint, oMi, c);
+      }
       const std::size_t iv = model.idx_v[i];
       if constexpr (kVelocity) {
         Motion vJ;
@@ -309,7 +316,7 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
   // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
   aba(model, data, q, v, tau);
-  rnea_derivatives<true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
+  rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
                          &data.dtau_da);
   if (nv == 0) return;
 
