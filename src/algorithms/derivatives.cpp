@@ -281,6 +281,25 @@ void subtract_rows(double* __restrict x, const double* __restrict X, std::size_t
   }
 }
 
+// dst[r·ld_dst + c] = scale·src[c·ld_src + r] for r < rows, c < cols: a
+// column-major block written row by row (or the other way round), in 4×4
+// tiles so that both sides are read and written along memory.
+void transpose_scaled(const double* __restrict src, std::size_t ld_src, double* __restrict dst, std::size_t ld_dst,
+                      std::size_t rows, std::size_t cols, double scale) {
+  constexpr std::size_t kTile = 4;
+  std::size_t r0 = 0;
+  for (; r0 + kTile <= rows; r0 += kTile) {
+    std::size_t c0 = 0;
+    for (; c0 + kTile <= cols; c0 += kTile)
+      for (std::size_t r = r0; r < r0 + kTile; ++r)
+        for (std::size_t c = c0; c < c0 + kTile; ++c) dst[r * ld_dst + c] = scale * src[c * ld_src + r];
+    for (std::size_t r = r0; r < r0 + kTile; ++r)
+      for (std::size_t c = c0; c < cols; ++c) dst[r * ld_dst + c] = scale * src[c * ld_src + r];
+  }
+  for (std::size_t r = r0; r < rows; ++r)
+    for (std::size_t c = 0; c < cols; ++c) dst[r * ld_dst + c] = scale * src[c * ld_src + r];
+}
+
 }  // namespace
 
 void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -374,8 +393,8 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
 
   // Right-hand sides, one row per coordinate: [−∂τ/∂q, −∂τ/∂v, E].
   auto& W = data.mass_rhs;
-  W.leftCols(n) = -data.dtau_dq;
-  W.middleCols(n, n) = -data.dtau_dv;
+  transpose_scaled(data.dtau_dq.data(), nv, W.data(), 3 * nv, nv, nv, -1.0);
+  transpose_scaled(data.dtau_dv.data(), nv, W.data() + nv, 3 * nv, nv, nv, -1.0);
   W.rightCols(n).setIdentity();
   const auto ld = static_cast<std::size_t>(3 * nv);
   double* const X = W.data();
@@ -415,8 +434,8 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
     subtract_rows(xk, X, ld, 0, rows, coef, m, 2 * nv);
     subtract_rows(xk + 2 * nv + k, X, ld, 2 * nv + k, rows, coef, m, nv - k);
   }
-  data.ddq_dq = W.leftCols(n);
-  data.ddq_dv = W.middleCols(n, n);
+  transpose_scaled(X, ld, data.ddq_dq.data(), nv, nv, nv, 1.0);
+  transpose_scaled(X + nv, ld, data.ddq_dv.data(), nv, nv, nv, 1.0);
   // M⁻¹: row k of the upper triangle is column k of the lower one.
   double* const Mi = data.Minv.data();
   for (std::size_t k = 0; k < nv; ++k) std::copy(X + k * ld + 2 * nv + k, X + k * ld + 3 * nv, Mi + k * nv + k);
