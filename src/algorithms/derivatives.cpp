@@ -323,11 +323,9 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   if (tau.size() != v.size())
     throw InternalError(cat("assertion failed: tau.len() == v.len() (", tau.size(), " != ", v.size(), ")"));
   data.check_model(model);
-  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv, &data.Minv,
-                      &data.mass_factor});
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
   const std::size_t nv = model.nv;
   const auto n = static_cast<Eigen::Index>(nv);
-  if (data.mass_rhs.rows() != n || data.mass_rhs.cols() != 3 * n) data.mass_rhs.resize(n, 3 * n);
   if (data.mass_parent.size() != nv) data.mass_parent.resize(nv);
   if (data.mass_end.size() != nv) data.mass_end.resize(nv);
   if (data.mass_rows.size() != nv) data.mass_rows.resize(nv);
@@ -336,8 +334,7 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
   aba(model, data, q, v, tau);
   rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
-                         &data.dtau_da);
-  if (nv == 0) return;
+                               &data.dtau_da);
 
   // The coordinate tree: within a joint each coordinate hangs from the one
   // before it, the first from the last coordinate of the nearest moving
@@ -361,6 +358,36 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   for (std::size_t c = 0; c < nv; ++c) end[c] = c + 1;
   for (std::size_t c = nv; c-- > 0;)
     if (parent[c] >= 0) end[parent[c]] = std::max(end[parent[c]], end[c]);
+  // L holds one entry per coordinate and ancestor. Where the ancestor paths
+  // are long (beyond a third of the dense triangle: deep chains), the dense
+  // M⁻¹ of computeMinverse and two matrix products cost less.
+  std::size_t entries = 0;
+  {
+    int* const depth = data.mass_rows.data();
+    for (std::size_t c = 0; c < nv; ++c) {
+      depth[c] = parent[c] < 0 ? 0 : depth[parent[c]] + 1;
+      entries += static_cast<std::size_t>(depth[c]);
+    }
+  }
+  if (nv > 16 && 3 * entries > nv * nv) {
+    const MatrixX& Minv = computeMinverse(model, data, q);
+    // One matrix product while the product's blocks fit on the stack; column
+    // by column beyond, where the product would take them from the heap.
+    constexpr Eigen::Index kStackProduct = 128;
+    if (Minv.rows() <= kStackProduct) {
+      data.ddq_dq.noalias() = -Minv * data.dtau_dq;
+      data.ddq_dv.noalias() = -Minv * data.dtau_dv;
+      return;
+    }
+    for (Eigen::Index k = 0; k < Minv.cols(); ++k) {
+      data.ddq_dq.col(k).noalias() = -Minv * data.dtau_dq.col(k);
+      data.ddq_dv.col(k).noalias() = -Minv * data.dtau_dv.col(k);
+    }
+    return;
+  }
+  size_outputs(data, {&data.Minv, &data.mass_factor});
+  if (data.mass_rhs.rows() != n || data.mass_rhs.cols() != 3 * n) data.mass_rhs.resize(n, 3 * n);
+  if (nv == 0) return;
 
   // M = Lᵀ D L along the tree (from the leaves up): for each coordinate k
   // and each ancestor i of k, L[k, i] = M[k, i] / D_k and M[i, j] −= L[k, i]
