@@ -26,8 +26,11 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
 // ∂q̈/∂q, ∂q̈/∂v and ∂q̈/∂τ = M⁻¹ (full, symmetric) of q̈ = aba(q, v, τ),
 // into data.ddq_dq, data.ddq_dv and data.Minv; data.ddq holds q̈ and
 // data.dtau_dq, data.dtau_dv, data.dtau_da the inverse-dynamics
-// derivatives at (q, v, q̈). Runs aba, computeRNEADerivatives and
-// computeMinverse, and leaves what they write; then ∂q̈/∂x = −M⁻¹ ∂τ/∂x.
+// derivatives at (q, v, q̈). Runs aba, then the inverse-dynamics derivative
+// pass on aba's placements, and leaves what they write; then
+// ∂q̈/∂x = −M⁻¹ ∂τ/∂x, by M = Lᵀ D L factorised along the tree's ancestor
+// paths (data.mass_*) and solved for [−∂τ/∂q, −∂τ/∂v, E] at once, or, where
+// those paths are long (deep chains), by computeMinverse and two products.
 void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau);

@@ -77,6 +77,8 @@ void Data::reset() {
   std::fill(oIa.begin(), oIa.end(), Matrix6::Zero());
   for (auto* list : {&opa, &oc, &oa}) std::fill(list->begin(), list->end(), Vector6::Zero());
   Minv.setZero();
+  mass_factor.setZero();
+  mass_rhs.setZero();
   minv_work.setZero();
   std::fill(minv_end.begin(), minv_end.end(), 0);
   std::fill(minv_slot.begin(), minv_slot.end(), 0);

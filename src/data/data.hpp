@@ -79,6 +79,18 @@ class Data {
     Force momentum, force;
   };
   std::vector<DerivativeBody> derivative_bodies;
+  // computeABADerivatives, sized on first use: M = Lᵀ D L with L unit lower
+  // triangular and nonzero only where column c is an ancestor coordinate of
+  // row r (strict lower triangle: L, diagonal: D); mass_parent[r] = the
+  // coordinate before r on the path to the root (−1 at the root), mass_end[r]
+  // = one past the last coordinate of r's subtree; mass_rhs (nv × 3nv, row
+  // by row) the right-hand sides [−∂τ/∂q, −∂τ/∂v, E] solved in place;
+  // mass_rows/mass_coef the rows and factors one row of the solve gathers.
+  MatrixX mass_factor;
+  Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> mass_rhs;
+  std::vector<int> mass_parent, mass_rows;
+  std::vector<std::size_t> mass_end;
+  std::vector<double> mass_coef;
 
   // computeCentroidalMap: the centroidal momentum matrix, 6×nv, rows
   // [linear; angular about com] in world axes.
