@@ -113,11 +113,7 @@ inline void world_step(const Model& model, Data& data, JointIndex i, const doubl
 const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau) {
-  check_configuration_size(model, q.size());
-  check_velocity_size(model, v.size());
-  if (tau.size() != v.size())
-    throw InternalError(cat("assertion failed: tau.len() == v.len() (", tau.size(), " != ", v.size(), ")"));
-  data.check_model(model);
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
   data.oMi[0] = SE3::Identity();
   data.limi[0] = SE3::Identity();
   data.ov[0] = Motion::Zero();
@@ -242,8 +238,7 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
 
 const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
                                        const Eigen::Ref<const Eigen::VectorXd>& q) {
-  check_configuration_size(model, q.size());
-  data.check_model(model);
+  check_state(model, data, q.size());
   const std::size_t nv = model.nv;
   const auto n_ = static_cast<Eigen::Index>(nv);
   if (data.Minv.rows() != n_ || data.Minv.cols() != n_) data.Minv.resize(n_, n_);

@@ -305,11 +305,7 @@ void transpose_scaled(const double* __restrict src, std::size_t ld_src, double* 
 void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                             const Eigen::Ref<const Eigen::VectorXd>& v,
                             const Eigen::Ref<const Eigen::VectorXd>& a) {
-  check_configuration_size(model, q.size());
-  check_velocity_size(model, v.size());
-  if (a.size() != v.size())
-    throw InternalError(cat("assertion failed: a.len() == v.len() (", a.size(), " != ", v.size(), ")"));
-  data.check_model(model);
+  check_state(model, data, q.size(), v.size(), a.size(), "a");
   size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
   rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
                          &data.dtau_da);
@@ -318,11 +314,7 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
 void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau) {
-  check_configuration_size(model, q.size());
-  check_velocity_size(model, v.size());
-  if (tau.size() != v.size())
-    throw InternalError(cat("assertion failed: tau.len() == v.len() (", tau.size(), " != ", v.size(), ")"));
-  data.check_model(model);
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
   size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
   const std::size_t nv = model.nv;
   const auto n = static_cast<Eigen::Index>(nv);
@@ -472,8 +464,7 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,
                                                             const Eigen::Ref<const Eigen::VectorXd>& q) {
-  check_configuration_size(model, q.size());
-  data.check_model(model);
+  check_state(model, data, q.size());
   size_outputs(data, {&data.dg_dq});
   rnea_derivatives<false>(model, data, q.data(), nullptr, nullptr, data.dg_dq, nullptr, nullptr);
   return data.dg_dq;
