@@ -2,17 +2,21 @@
 # written from the built module by src/python/make_stubs.py (names and
 # signatures from the module, types from the script's tables) and installed
 # beside the module. Rewritten whenever the module or the script changes.
-set(LUMO_STUBS_DIR ${CMAKE_CURRENT_BINARY_DIR}/lumo_dynamic-stubs)
-add_custom_command(
-  OUTPUT ${LUMO_STUBS_DIR}/__init__.pyi
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${LUMO_STUBS_DIR}
-  COMMAND "${Python_EXECUTABLE}" ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
-          ${LUMO_STUBS_DIR} --path $<TARGET_FILE_DIR:lumo_dynamic>
-  DEPENDS lumo_dynamic ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
-  COMMENT "Writing the type stubs of lumo_dynamic"
-  VERBATIM)
-add_custom_target(lumo_dynamic_stubs ALL DEPENDS ${LUMO_STUBS_DIR}/__init__.pyi)
-install(DIRECTORY ${LUMO_STUBS_DIR} DESTINATION .)
+# Not in a sanitized build: its module loads only with the sanitizer runtime
+# preloaded, and it is never installed.
+if(NOT LUMO_SANITIZE)
+  set(LUMO_STUBS_DIR ${CMAKE_CURRENT_BINARY_DIR}/lumo_dynamic-stubs)
+  add_custom_command(
+    OUTPUT ${LUMO_STUBS_DIR}/__init__.pyi
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${LUMO_STUBS_DIR}
+    COMMAND "${Python_EXECUTABLE}" ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
+            ${LUMO_STUBS_DIR} --path $<TARGET_FILE_DIR:lumo_dynamic>
+    DEPENDS lumo_dynamic ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
+    COMMENT "Writing the type stubs of lumo_dynamic"
+    VERBATIM)
+  add_custom_target(lumo_dynamic_stubs ALL DEPENDS ${LUMO_STUBS_DIR}/__init__.pyi)
+  install(DIRECTORY ${LUMO_STUBS_DIR} DESTINATION .)
+endif()
 
 # The version, kept once in project(VERSION) above: the module's __version__
 # and, through scikit-build-core's regex provider, the wheel's metadata.
