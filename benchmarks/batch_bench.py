@@ -18,7 +18,6 @@
 Every figure is the median of 7 samples; the states are random (angles
 uniform in (-pi, pi)), drawn once per model.
 """
-import json
 import os
 import re
 import statistics
@@ -31,6 +30,7 @@ import numpy as np
 
 import lumo_dynamic as ld
 import lumo_dynamic.batch as lb
+from time_python import cpp_medians
 
 MODELS = Path(__file__).resolve().parent.parent / "models"
 SAMPLES = 7
@@ -44,17 +44,6 @@ def median_time(f, clock=time.perf_counter, samples=SAMPLES):
         f()
         times.append(clock() - t)
     return statistics.median(times)
-
-
-def cpp_medians(path):
-    if path is None or not Path(path).exists():
-        return {}
-    out = {}
-    for b in json.loads(Path(path).read_text())["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            scale = {"ns": 1.0, "us": 1e3, "ms": 1e6}[b.get("time_unit", "ns")]
-            out[b["run_name"]] = b["cpu_time"] * scale
-    return out
 
 
 def draw(model, n, seed=0):

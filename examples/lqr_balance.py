@@ -17,7 +17,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 import lumo_dynamic as ld
-from simulate import rk4_step
+from simulate import rk4_step, save_figure
 
 ROOT = Path(__file__).resolve().parent.parent
 Vector = NDArray[np.float64]
@@ -139,10 +139,7 @@ def main() -> None:
     bottom.plot(t, np.unwrap(without, axis=0))  # continuous joints: no jumps at ±π
     bottom.set_ylabel("without control (rad)")
     bottom.set_xlabel("time (s)")
-    fig.tight_layout()
-    Path(args.output).parent.mkdir(parents=True, exist_ok=True)
-    fig.savefig(args.output, dpi=100)
-    print(f"picture saved to {Path(args.output).resolve()}")
+    save_figure(fig, args.output)
 
 
 if __name__ == "__main__":

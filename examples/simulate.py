@@ -10,7 +10,7 @@ from __future__ import annotations
 import argparse
 import time
 from pathlib import Path
-from typing import Callable
+from typing import Any, Callable
 
 import numpy as np
 from numpy.typing import NDArray
@@ -41,6 +41,14 @@ def rk4_step(model: ld.Model, data: ld.Data, q: Vector, v: Vector, dt: float,
     q_next = ld.integrate(model, q, dt / 6.0 * (v + 2.0 * v2 + 2.0 * v3 + v4))
     v_next = v + dt / 6.0 * (a1 + 2.0 * a2 + 2.0 * a3 + a4)
     return q_next, v_next
+
+
+def save_figure(fig: Any, output: str) -> None:
+    """Writes the figure to `output` (folders made as needed) and says where."""
+    fig.tight_layout()
+    Path(output).parent.mkdir(parents=True, exist_ok=True)
+    fig.savefig(output, dpi=100)
+    print(f"picture saved to {Path(output).resolve()}")
 
 
 def main() -> None:
@@ -93,10 +101,7 @@ def main() -> None:
     bottom.set_xlabel("time (s)")
     bottom.set_ylabel("energy (J)")
     bottom.legend()
-    fig.tight_layout()
-    Path(args.output).parent.mkdir(parents=True, exist_ok=True)
-    fig.savefig(args.output, dpi=100)
-    print(f"picture saved to {Path(args.output).resolve()}")
+    save_figure(fig, args.output)
 
 
 if __name__ == "__main__":
