@@ -24,6 +24,7 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
   a_g[0] = -model.gravity;
   data.world_inertia[0] = BodyInertia::Zero();
   data.world_inertia_rate[0].setZero();
+  compute_joint_sincos(model, data, q.data());
 
   // One forward pass, per joint: what computeJointJacobiansTimeVariation
   // computes (limi, oMi, v, ov, columns of j and dJ), then in the joint frame
@@ -33,6 +34,7 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
   for (JointIndex i = 1; i < model.njoints; ++i) {
     time_variation_step(model, data, i, q.data(), v.data());
     const JointModel& joint = model.joints[i];
+    write_transposed_columns(data, model.idx_v[i], joint.nv);
     const JointIndex p = model.parents[i];
     const SE3& limi = data.limi[i];
     const BodyInertia& Y = model.inertias[i];
@@ -57,17 +59,17 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
     to_origin_form(data.world_inertia[i]);  // for the sums of the backward pass
   }
 
-  const double* rows = rows_for_mass_matrix(data);
   // Backward pass: columns of M and of the momentum matrices from the
   // composite inertias; τ = Sᵀ f; then everything passes to the parent.
-  // Every column of M, momentum_matrix and momentum_matrix_rate belongs to
-  // one joint and is written whole, so none needs clearing first.
+  // Every column of momentum_matrix and momentum_matrix_rate belongs to one
+  // joint and is written whole; M is written on the paths to the root only.
+  data.M.setZero();
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
     // Columns of M and momentum_matrix; Y_λ += Y_i about the origin, and
     // world_inertia[i] back in the centre form.
-    composite_step(model, data, i, &data.momentum_matrix, rows, true);
+    composite_step(model, data, i, &data.momentum_matrix, true);
     if (joint.nv > 0) {
       // d/dt (Y·J_c) = Ẏ·J_c + Y·dJ_c, where Ẏ = [[0, S], [−S, B]] (top-left
       // block zero, as for each body) and Y·dJ_c is a body momentum.

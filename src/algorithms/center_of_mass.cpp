@@ -92,7 +92,7 @@ const Vector6& computeCentroidalMomentum(const Model& model, Data& data,
                                          const Eigen::Ref<const Eigen::VectorXd>& q,
                                          const Eigen::Ref<const Eigen::VectorXd>& v) {
   check_state(model, data, q.size(), v.size());
-  start_forward_pass(data);
+  start_forward_pass(model, data, q.data());
   // Forward pass: v_i = limi⁻¹·v_λ + S q̇_i; the body momentum Y_i·v_i,
   // carried to the world by oMi, summed about the world origin.
   Force h = Force::Zero();

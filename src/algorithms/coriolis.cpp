@@ -31,6 +31,7 @@ void computeCoriolisMatrix(const Model& model, Data& data, const Eigen::Ref<cons
   // world inertia of each body and its block B.
   data.v[0] = Motion::Zero();
   data.world_inertia[0] = BodyInertia::Zero();
+  compute_joint_sincos(model, data, q.data());
   for (JointIndex i = 1; i < model.njoints; ++i) {
     time_variation_step(model, data, i, q.data(), v.data());
     data.world_inertia[i] = inertia_transform(data.oMi[i], model.inertias[i]);

@@ -15,17 +15,11 @@ namespace lumo {
 // their children, whatever the order of branches.
 const Eigen::MatrixXd& crba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q);
 
-// data.j transposed into data.aux_jacobian_t.
-void transpose_jacobian(Data& data);
-
-// From this many velocity coordinates on, mass_matrix_columns reads the rows
-// of J from its transpose, where long runs of ancestor rows lie along memory
-// (below it, the transposition costs more than it saves).
-constexpr Eigen::Index kRowwiseMassMatrix = 48;
-
-// For a backward pass of mass_matrix_columns: data.j transposed and its
-// storage when nv >= kRowwiseMassMatrix, else nothing (null).
-const double* rows_for_mass_matrix(Data& data);
+// Columns [iv, iv + count) of data.j copied into data.aux_jacobian_t
+// (nv×6, its transpose), where the rows of J lie along memory: forward
+// passes call it for each joint before a backward pass of
+// mass_matrix_columns.
+void write_transposed_columns(Data& data, std::size_t iv, std::size_t count);
 
 // The composite inertias of the backward passes are held about the world
 // origin, where sums are plain additions: mass m, first moment h = m·c in
@@ -63,23 +57,22 @@ inline void to_centre_form(BodyInertia& Y) {
   Y.lever = c;
 }
 
-// One step of a backward pass, with data.j current and `rows` from
-// rows_for_mass_matrix (the result is the same either way): with Y the
-// composite inertia of joint i's subtree about the origin,
+// One step of a backward pass, with data.j and its transpose current and
+// the entries of data.M it does not write zero: with Y the composite
+// inertia of joint i's subtree about the origin,
 //   M[r, c] = J_rᵀ·Y·J_c  for every column c of i and every column r ≤ c
-// of i and of its ancestors, and zero in the rest of column c (rows of
-// other branches and below the diagonal), so that column is written whole.
-// The momentum Y·J_c of each column (world frame, [linear; angular]) goes to
-// momentum.col(c) when momentum is not null.
+// of i and of its ancestors (the other rows of column c belong to other
+// branches or lie below the diagonal, and stay zero). The momentum Y·J_c of
+// each column (world frame, [linear; angular]) goes to momentum.col(c) when
+// momentum is not null.
 void mass_matrix_columns(const Model& model, Data& data, JointIndex i, const BodyInertia& Y,
-                         Matrix6X* momentum, const double* rows);
+                         Matrix6X* momentum);
 
 // The step of the backward pass shared by crba and computeAllTerms:
 // data.world_inertia[i] holds the composite of i's subtree in origin form;
 // writes its columns of M (mass_matrix_columns), adds it to its parent's
 // (to entry 0 only when into_root) and leaves world_inertia[i] in the
 // centre form (mass, centre of mass, inertia about it; world frame).
-void composite_step(const Model& model, Data& data, JointIndex i, Matrix6X* momentum,
-                    const double* rows, bool into_root);
+void composite_step(const Model& model, Data& data, JointIndex i, Matrix6X* momentum, bool into_root);
 
 }  // namespace lumo

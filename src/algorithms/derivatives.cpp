@@ -105,6 +105,7 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   data.limi[0] = SE3::Identity();
   ov[0] = Motion::Zero();
   oa[0] = -model.gravity;
+  if constexpr (!kAfterAba) compute_joint_sincos(model, data, q);
 
   // Forward pass: v_i = v_λ + S q̇_i,  a_i = a_λ + S q̈_i + v_i × S q̇_i,
   // Y_i about the origin, h_i = Y_i v_i, f_i = Y_i a_i + v_i ×* h_i and

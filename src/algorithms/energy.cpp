@@ -8,7 +8,7 @@ namespace lumo {
 double computeKineticEnergy(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                             const Eigen::Ref<const Eigen::VectorXd>& v) {
   check_state(model, data, q.size(), v.size());
-  start_forward_pass(data);
+  start_forward_pass(model, data, q.data());
   // Forward pass: v_i = limi⁻¹·v_λ + S q̇_i;  T += ½ v_i·(Y_i v_i).
   double T = 0.0;
   for (JointIndex i = 1; i < model.njoints; ++i) {

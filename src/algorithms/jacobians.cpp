@@ -8,7 +8,7 @@ namespace lumo {
 
 void computeJointJacobians(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q) {
   check_state(model, data, q.size());
-  start_forward_pass(data);
+  start_forward_pass(model, data, q.data());
   // Forward pass: oMi = oMi[λ]·limi;  J_c = oMi·S_k. Every column of J
   // belongs to one joint, so each is written once and none needs clearing.
   double* const J = data.j.data();

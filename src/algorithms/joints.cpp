@@ -62,6 +62,13 @@ JointModel JointModel::make(JointType type, const Vector3& axis) {
     case JointType::Prismatic:
       j.axis = axis;
       j.unit = direction(axis);
+      for (int k = 0; k < 3; ++k) {
+        const Vector3& u = j.unit;
+        if (std::abs(u[k]) == 1.0 && u[(k + 1) % 3] == 0.0 && u[(k + 2) % 3] == 0.0) {
+          j.coordinate_axis = k;
+          j.axis_sign = u[k];
+        }
+      }
       break;
     case JointType::Planar:
       j.axis = axis;  // carried, never used
@@ -113,6 +120,16 @@ SubspaceMatrix motion_subspace(const JointModel& j) {
   SubspaceMatrix S(6, static_cast<Eigen::Index>(j.nv));
   for (std::size_t k = 0; k < j.nv; ++k) S.col(static_cast<Eigen::Index>(k)) = subspace_column(j, k);
   return S;
+}
+
+}  // namespace lumo
+
+namespace lumo {
+
+void sincos_many(const double* __restrict x, double* __restrict s, double* __restrict c, std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) detail::sincos_kernel(x[k], s[k], c[k]);
+  for (std::size_t k = 0; k < n; ++k)
+    if (!(std::abs(x[k]) <= 1e5)) ::sincos(x[k], &s[k], &c[k]);
 }
 
 }  // namespace lumo

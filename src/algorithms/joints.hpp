@@ -55,6 +55,11 @@ struct JointModel {
   std::size_t nq = 0;
   std::size_t nv = 0;
   Vector3 unit = Vector3::Zero();
+  // When `unit` is ±e_k (the other components exactly 0): k, else −1; and
+  // the sign of the ±1. Revolute joints about a coordinate axis take the
+  // cheaper transform.
+  int coordinate_axis = -1;
+  double axis_sign = 1.0;
 
   // A joint of `type` with the sizes of its kind. Fixed, Floating and
   // Spherical joints carry a zero axis whatever is given.
@@ -66,6 +71,11 @@ SE3 joint_transform(const JointModel& joint, const double* q);
 
 // placement · joint_transform(joint, q), written into `out` (limi).
 inline void joint_placement(const JointModel& joint, const SE3& placement, const double* q, SE3& out);
+
+// The same with (sn, cs) = (sin q[0], cos q[0]) given, which only revolute
+// joints read (forward passes take them for all joints at once).
+inline void joint_placement(const JointModel& joint, const SE3& placement, const double* q, double sn,
+                            double cs, SE3& out);
 
 // S·x for the velocity slice x[0 .. nv), in Motion (angular-first) order.
 Motion joint_motion(const JointModel& joint, const double* x);
@@ -87,16 +97,15 @@ namespace detail {
 // The joints other than revolute and prismatic ones (out of line).
 void joint_placement_general(const JointModel& joint, const SE3& placement, const double* q, SE3& out);
 
-// P·R for R the rotation by `angle` about the coordinate axis k (unit[k] = ±1,
+// P·R for R the rotation by the angle of sine sn and cosine c about the coordinate axis k (unit[k] = ±1,
 // the other two components exactly 0). Column k of R is e_k and the other two
 // columns mix in the plane of the others, so each entry of P·R is the sum of
 // at most two products; the result equals P·rotation_about_unit_axis(unit,
 // angle) entry for entry (the terms left out are exact zeros).
-inline void rotate_about_coordinate_axis(const Matrix3& P, int k, double sign, double angle, Matrix3& out) {
-  double sn, c;
-  ::sincos(angle, &sn, &c);  // one call for both, as the compiler makes of cos and sin
+inline void rotate_about_coordinate_axis(const Matrix3& P, int k, double sign, double sn, double c,
+                                        Matrix3& out) {
   const double s = sign * sn;
-  const int a = (k + 1) % 3, b = (k + 2) % 3;  // R(a,a) = R(b,b) = c, R(b,a) = s, R(a,b) = −s
+  const int a = k == 2 ? 0 : k + 1, b = k == 0 ? 2 : k - 1;  // R(a,a) = R(b,b) = c, R(b,a) = s, R(a,b) = −s
   for (int r = 0; r < 3; ++r) {
     const double pa = P(r, a), pb = P(r, b);
     out(r, k) = P(r, k);
@@ -134,6 +143,13 @@ inline void world_subspace_columns(const JointModel& j, const SE3& oMi, double* 
 }
 
 inline void joint_placement(const JointModel& j, const SE3& P, const double* q, SE3& out) {
+  double sn = 0.0, cs = 1.0;
+  if (j.type == JointType::Revolute) sincos_inline(q[0], sn, cs);
+  joint_placement(j, P, q, sn, cs, out);
+}
+
+inline void joint_placement(const JointModel& j, const SE3& P, const double* q, double sn, double cs,
+                            SE3& out) {
   switch (j.type) {
     case JointType::Fixed:
       out = P;
@@ -143,12 +159,10 @@ inline void joint_placement(const JointModel& j, const SE3& P, const double* q, 
         out = P;
         return;
       }
-      const Vector3& u = j.unit;
-      const int k = u.x() != 0.0 ? 0 : (u.y() != 0.0 ? 1 : 2);
-      if ((u.x() == 0.0) + (u.y() == 0.0) + (u.z() == 0.0) == 2 && std::abs(u[k]) == 1.0) {
-        detail::rotate_about_coordinate_axis(P.rotation, k, u[k], q[0], out.rotation);
+      if (j.coordinate_axis >= 0) {
+        detail::rotate_about_coordinate_axis(P.rotation, j.coordinate_axis, j.axis_sign, sn, cs, out.rotation);
       } else {
-        out.rotation.noalias() = P.rotation * rotation_about_unit_axis(j.unit, q[0]);
+        out.rotation.noalias() = P.rotation * rotation_about_unit_axis(j.unit, sn, cs);
       }
       out.translation = P.translation;
       return;

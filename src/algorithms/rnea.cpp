@@ -12,6 +12,7 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
                const double* v, const double* a) {
   data.v[0] = Motion::Zero();
   data.a[0] = -model.gravity;  // the root accelerates against gravity
+  compute_joint_sincos(model, data, q.data());
 
   // Forward pass: placements, velocities, accelerations and body forces
   //   v_i = limi⁻¹·v_λ + S q̇_i

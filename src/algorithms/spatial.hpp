@@ -13,6 +13,8 @@
 #include <array>
 #include <cmath>
 
+#include "sincos.hpp"
+
 namespace lumo {
 
 using Vector3 = Eigen::Vector3d;
@@ -187,10 +189,9 @@ inline Vector3 unit_axis(const Vector3& axis) {
   return u / u.norm();
 }
 
-// Rodrigues rotation about a unit axis; an angle equal to 0 gives exactly E.
-inline Matrix3 rotation_about_unit_axis(const Vector3& u, double angle) {
-  if (angle == 0.0) return Matrix3::Identity();
-  const double c = std::cos(angle), s = std::sin(angle), t = 1.0 - c;
+// Rodrigues rotation about a unit axis by the angle of sine s and cosine c.
+inline Matrix3 rotation_about_unit_axis(const Vector3& u, double s, double c) {
+  const double t = 1.0 - c;
   const double x = u.x(), y = u.y(), z = u.z();
   Matrix3 R;
   R(0, 0) = x * x + (1.0 - x * x) * c;
@@ -203,6 +204,14 @@ inline Matrix3 rotation_about_unit_axis(const Vector3& u, double angle) {
   R(1, 2) = y * z * t - x * s;
   R(2, 1) = y * z * t + x * s;
   return R;
+}
+
+// The same by an angle; an angle equal to 0 gives exactly E.
+inline Matrix3 rotation_about_unit_axis(const Vector3& u, double angle) {
+  if (angle == 0.0) return Matrix3::Identity();
+  double s, c;
+  sincos_inline(angle, s, c);
+  return rotation_about_unit_axis(u, s, c);
 }
 
 inline Matrix3 rotation_about_axis(const Vector3& axis, double angle) {

@@ -43,6 +43,7 @@ void computeJointJacobiansTimeVariation(const Model& model, Data& data,
                                         const Eigen::Ref<const Eigen::VectorXd>& v) {
   check_state(model, data, q.size(), v.size());
   data.v[0] = Motion::Zero();
+  compute_joint_sincos(model, data, q.data());
   // Forward pass: v_i = limi⁻¹·v_λ + S q̇_i;  ov_i = oMi·v_i;
   //   J_c = oMi·S_k;  dJ_c = ov_i × J_c. Every column of J and dJ belongs
   // to one joint, so each is written once and none needs clearing.

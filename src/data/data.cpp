@@ -35,6 +35,9 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   subtree_com.assign(N, Vector3::Zero());
   subtree_com_sum.assign(N, Vector3::Zero());
   subtree_mass.assign(N, 0.0);
+  joint_angle.assign(N, 0.0);
+  joint_sin.assign(N, 0.0);
+  joint_cos.assign(N, 1.0);
   aux_motion_1.assign(N, Motion::Zero());
   aux_force_1.assign(N, Force::Zero());
   aux_force_2.assign(N, Force::Zero());

@@ -115,6 +115,10 @@ class Data {
   MatrixX minv_work;
   std::vector<std::size_t> minv_end, minv_slot;
 
+  // Every forward pass: per joint, the angle of a revolute joint (0 for the
+  // other kinds) and its sine and cosine.
+  std::vector<double> joint_angle, joint_sin, joint_cos;
+
   // Scratch storage reused by the algorithms (only what some algorithm reads).
   std::vector<Motion> aux_motion_1;
   std::vector<Force> aux_force_1, aux_force_2;
