@@ -66,9 +66,14 @@ Model random_tree(unsigned seed, std::size_t count, const TreeOptions& options) 
       kind = JointType::Floating;
       --next_kind;
     }
-    const Vector3 axis = random_rotation(rng).col(0) * uniform(rng, 0.5, 2.0);
-    const JointIndex id = model.add_joint(parent, JointModel::make(kind, axis),
-                                          random_placement(rng), "joint_" + std::to_string(i));
+    Vector3 axis = random_rotation(rng).col(0) * uniform(rng, 0.5, 2.0);
+    SE3 placement = random_placement(rng);
+    if (options.plain_origins) {
+      axis = Vector3::Unit(static_cast<Eigen::Index>(n % 3)) * (n % 2 == 0 ? 1.5 : -1.0);
+      if (n % 2 == 0) placement.rotation.setIdentity();
+    }
+    const JointIndex id = model.add_joint(parent, JointModel::make(kind, axis), placement,
+                                          "joint_" + std::to_string(i));
     model.set_inertia(id, random_inertia(rng));
   }
   return model;
@@ -118,6 +123,7 @@ std::vector<Model> floating_identity_models() {
   std::vector<Model> out;
   for (unsigned seed : {1u, 2u, 3u}) out.push_back(random_tree(seed, 12, {.floating_base = true}));
   out.push_back(random_tree(4, 8, {.chain = true, .floating_base = true}));
+  out.push_back(random_tree(5, 12, {.floating_base = true, .plain_origins = true}));
   if (const std::string path = LUMO_SOURCE_DIR "/models/humanoid.urdf"; std::ifstream(path))
     out.push_back(parse_urdf_file(path));
   return out;

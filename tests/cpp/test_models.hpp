@@ -18,6 +18,7 @@ constexpr double kPi = 3.14159265358979323846;
 struct TreeOptions {
   bool chain = false;          // each joint the child of the one before it
   bool floating_base = false;  // joint 1 is a Floating joint under the root
+  bool plain_origins = false;  // axes ±x, ±y, ±z and, for every other joint, an unrotated origin
   // Kinds cycled through (in a seeded shuffled order) for the other joints;
   // Fixed joints land between moving ones.
   std::vector<JointType> kinds{JointType::Revolute,  JointType::Continuous, JointType::Prismatic,
@@ -51,7 +52,8 @@ Model seven_dof_arm();
 
 // Models for the identities of the velocity-level algorithms: three trees out
 // of depth-first order with a floating base, fixed joints and every kind
-// (seeds 1–3, 12 joints), a floating-base chain (seed 4, 8 joints), and the
+// (seeds 1–3, 12 joints), a floating-base chain (seed 4, 8 joints), a tree
+// with coordinate axes and unrotated origins (seed 5, 12 joints), and the
 // sample humanoid when models/humanoid.urdf is there.
 std::vector<Model> floating_identity_models();
 

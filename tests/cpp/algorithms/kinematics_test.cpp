@@ -60,7 +60,8 @@ TEST(ForwardKinematics, RootOnlyModel) {
 
 TEST(ForwardKinematics, RandomTreesComposeAlongTheTree) {
   std::mt19937 rng(31);
-  const test::TreeOptions shapes[] = {{}, {.chain = true}, {.floating_base = true}};
+  const test::TreeOptions shapes[] = {
+      {}, {.chain = true}, {.floating_base = true}, {.plain_origins = true}, {.chain = true, .plain_origins = true}};
   unsigned seed = 31;
   for (const auto& shape : shapes) {
     const Model model = test::random_tree(++seed, 12, shape);
