@@ -125,7 +125,10 @@ inline void world_subspace_columns(const JointModel& j, const SE3& oMi, double* 
     case JointType::Revolute:
     case JointType::Continuous: {
       Eigen::Map<Vector3> l(out), w(out + 3);
-      w.noalias() = oMi.rotation * j.unit;
+      if (j.coordinate_axis >= 0)  // R·(±e_k), the products by zero left out
+        w = j.axis_sign * oMi.rotation.col(j.coordinate_axis);
+      else
+        w.noalias() = oMi.rotation * j.unit;
       l = oMi.translation.cross(w);
       return;
     }
