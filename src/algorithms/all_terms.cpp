@@ -24,6 +24,8 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
   a_g[0] = -model.gravity;
   data.world_inertia[0] = BodyInertia::Zero();
   data.world_inertia_rate[0].setZero();
+  data.run_lo[0] = data.run_hi[0] = 0;
+  data.run_rest[0] = -1;
   compute_joint_sincos(model, data, q.data());
 
   // One forward pass, per joint: what computeJointJacobiansTimeVariation
@@ -34,7 +36,7 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
   for (JointIndex i = 1; i < model.njoints; ++i) {
     time_variation_step(model, data, i, q.data(), v.data());
     const JointModel& joint = model.joints[i];
-    write_transposed_columns(data, model.idx_v[i], joint.nv);
+    mass_matrix_forward_step(model, data, i);
     const JointIndex p = model.parents[i];
     const SE3& limi = data.limi[i];
     const BodyInertia& Y = model.inertias[i];

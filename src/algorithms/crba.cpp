@@ -36,12 +36,22 @@ inline void project_rows(const double* T, std::size_t nv, const double* f, const
 
 }  // namespace
 
-void write_transposed_columns(Data& data, std::size_t iv, std::size_t count) {
+void mass_matrix_forward_step(const Model& model, Data& data, JointIndex i) {
+  const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
   const auto nv = static_cast<std::size_t>(data.j.cols());
   const double* J = data.j.data();
   double* T = data.aux_jacobian_t.data();
-  for (std::size_t c = iv; c < iv + count; ++c)
+  for (std::size_t c = iv; c < iv + n; ++c)
     for (std::size_t k = 0; k < 6; ++k) T[k * nv + c] = J[6 * c + k];
+  // The parent's runs, with i's rows added to the last one when adjacent.
+  const JointIndex p = model.parents[i];
+  if (n == 0) {
+    data.run_lo[i] = data.run_lo[p], data.run_hi[i] = data.run_hi[p], data.run_rest[i] = data.run_rest[p];
+  } else if (data.run_hi[p] == iv) {
+    data.run_lo[i] = data.run_lo[p], data.run_hi[i] = iv + n, data.run_rest[i] = data.run_rest[p];
+  } else {
+    data.run_lo[i] = iv, data.run_hi[i] = iv + n, data.run_rest[i] = static_cast<long>(p);
+  }
 }
 
 void mass_matrix_columns(const Model& model, Data& data, JointIndex i, const BodyInertia& Y,
@@ -63,19 +73,13 @@ void mass_matrix_columns(const Model& model, Data& data, JointIndex i, const Bod
       for (int e = 0; e < 6; ++e) out[e] = fn[e];
     }
     double* col = M + c * ld;
-    // The joint's own rows up to the diagonal, then every row of every
-    // ancestor, in runs of adjacent rows.
-    std::size_t lo = iv, hi = c + 1;  // rows [lo, hi) still to write
-    for (JointIndex a = model.parents[i]; a != 0; a = model.parents[a]) {
-      const std::size_t av = model.idx_v[a], an = model.nv_joint[a];
-      if (an == 0) continue;
-      if (av + an != lo) {
-        project_rows(T, nv, fn, fn + 3, lo, hi, col);
-        hi = av + an;
-      }
-      lo = av;
+    // The joint's own rows up to the diagonal with the adjacent ancestor
+    // rows before them, then the other runs of ancestor rows.
+    project_rows(T, nv, fn, fn + 3, data.run_lo[i], c + 1, col);
+    for (long a = data.run_rest[i]; a >= 0; a = data.run_rest[static_cast<std::size_t>(a)]) {
+      const auto j = static_cast<std::size_t>(a);
+      project_rows(T, nv, fn, fn + 3, data.run_lo[j], data.run_hi[j], col);
     }
-    project_rows(T, nv, fn, fn + 3, lo, hi, col);
   }
 }
 
@@ -96,6 +100,8 @@ const Eigen::MatrixXd& crba(const Model& model, Data& data, const Eigen::Ref<con
   check_state(model, data, q.size());
   start_forward_pass(model, data, q.data());
   data.world_inertia[0] = BodyInertia::Zero();
+  data.run_lo[0] = data.run_hi[0] = 0;
+  data.run_rest[0] = -1;
   // Forward pass: what computeJointJacobians computes (limi, oMi, the
   // columns of j), the same columns transposed into aux_jacobian_t, whose
   // rows lie along memory for the backward pass, and each body's inertia in
@@ -105,7 +111,7 @@ const Eigen::MatrixXd& crba(const Model& model, Data& data, const Eigen::Ref<con
     const JointModel& joint = model.joints[i];
     forward_step(model, data, i, q.data());
     world_subspace_columns(joint, data.oMi[i], J + 6 * model.idx_v[i]);
-    write_transposed_columns(data, model.idx_v[i], joint.nv);
+    mass_matrix_forward_step(model, data, i);
     data.world_inertia[i] = inertia_transform(data.oMi[i], model.inertias[i]);
     to_origin_form(data.world_inertia[i]);
   }

@@ -15,11 +15,12 @@ namespace lumo {
 // their children, whatever the order of branches.
 const Eigen::MatrixXd& crba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q);
 
-// Columns [iv, iv + count) of data.j copied into data.aux_jacobian_t
-// (nv×6, its transpose), where the rows of J lie along memory: forward
-// passes call it for each joint before a backward pass of
-// mass_matrix_columns.
-void write_transposed_columns(Data& data, std::size_t iv, std::size_t count);
+// What a backward pass of mass_matrix_columns reads besides data.j, for
+// joint i (its parent done, its columns of data.j written): those columns
+// copied into data.aux_jacobian_t (nv×6, the transpose of J, where the rows
+// of J lie along memory) and the runs of rows of i and its ancestors
+// (data.run_lo, run_hi, run_rest).
+void mass_matrix_forward_step(const Model& model, Data& data, JointIndex i);
 
 // The composite inertias of the backward passes are held about the world
 // origin, where sums are plain additions: mass m, first moment h = m·c in

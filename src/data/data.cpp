@@ -55,6 +55,9 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   minv_end.assign(N, 0);
   minv_slot.assign(N, 0);
   aux_jacobian_t = MatrixX::Zero(n, 6);
+  run_lo.assign(N, 0);
+  run_hi.assign(N, 0);
+  run_rest.assign(N, -1);
 }
 
 void Data::reset() {

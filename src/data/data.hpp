@@ -124,6 +124,12 @@ class Data {
   std::vector<Force> aux_force_1, aux_force_2;
   std::vector<Matrix6> aux_matrix6_1, aux_matrix6_2;
   MatrixX aux_jacobian_t;  // nv×6: data.j transposed, so its rows lie along memory
+  // The velocity rows of joint i and its ancestors as runs of adjacent rows:
+  // [run_lo[i], run_hi[i]) is the last run (ending with i's own rows), and
+  // the others are those of joint run_rest[i] (none when it is −1). Written
+  // by the forward passes of crba and computeAllTerms.
+  std::vector<std::size_t> run_lo, run_hi;
+  std::vector<long> run_rest;
 
   // Every result back to its creation value; sizes kept.
   void reset();
