@@ -158,21 +158,23 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
     if (n == 1) {  // the same steps with fixed sizes, for one coordinate
       const Eigen::Map<const Vector6> s(data.j.data() + 6 * iv);
       Eigen::Map<Vector6> Uv(data.aba_U.data() + 6 * iv);
-      Uv.noalias() = Ia * s;
+      // Ia·S and Ia·c in one sweep over Ia
+      Eigen::Matrix<double, 6, 2> sc;
+      sc << s, data.oc[i];
+      const Eigen::Matrix<double, 6, 2> Isc = Ia * sc;
+      Uv = Isc.col(0);
       const double Dinv1 = 1.0 / s.dot(Uv);
       data.aba_Dinv(0, static_cast<Eigen::Index>(iv)) = Dinv1;
       const double u = tau[static_cast<Eigen::Index>(iv)] - s.dot(pa);
       data.aba_u[static_cast<Eigen::Index>(iv)] = u;
       if (p == 0) continue;
       const Vector6 UD = Uv * Dinv1;
-      const Vector6& c = data.oc[i];
       // pa_λ += pa + U D⁻¹ u + Ia c − U D⁻¹ (Uᵀ c);  Ia_λ += Ia − U D⁻¹ Uᵀ
-      pa += UD * (u - Uv.dot(c));
-      pa.noalias() += Ia * c;
+      pa += UD * (u - Uv.dot(sc.col(1)));
+      pa += Isc.col(1);
       data.opa[p] += pa;
       Matrix6& Ip = data.oIa[p];
-      Ip += Ia;
-      Ip.noalias() -= UD * Uv.transpose();
+      for (int j = 0; j < 6; ++j) Ip.col(j) += Ia.col(j) - UD * Uv[j];
       continue;
     }
     if (n == 0) {  // S q̇ = 0, so c = 0: the subtree passes on as it is
