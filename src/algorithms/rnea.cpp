@@ -27,7 +27,17 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
     Motion& ai = data.a[i];
     vi = act_inv_motion(limi, data.v[p]);
     ai = act_inv_motion(limi, data.a[p]);
-    if (joint.nv > 0) {
+    if (joint.type == JointType::Revolute || joint.type == JointType::Continuous) {
+      // S q̇ = (u q̇, 0): the same sums without the zero linear part
+      const std::size_t iv = model.idx_v[i];
+      if (a != nullptr) ai.angular += joint.unit * a[iv];
+      if (v != nullptr) {
+        const Vector3 wJ = joint.unit * v[iv];
+        vi.angular += wJ;
+        ai.angular += vi.angular.cross(wJ);
+        ai.linear += vi.linear.cross(wJ);
+      }
+    } else if (joint.nv > 0) {
       const std::size_t iv = model.idx_v[i];
       Motion vJ;
       if (v != nullptr) {
