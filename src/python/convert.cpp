@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -210,9 +211,13 @@ bool vector_view_general(PyObject* obj, VectorArg& out) {
   if (PyArray_ISALIGNED(arr) || out.size == 0) {
     out.ptr = static_cast<const double*>(PyArray_DATA(arr));
   } else {
-    out.copy.resize(static_cast<std::size_t>(out.size));
-    std::memcpy(out.copy.data(), PyArray_DATA(arr), sizeof(double) * out.copy.size());
-    out.ptr = out.copy.data();
+    out.copy.reset(new (std::nothrow) double[static_cast<std::size_t>(out.size)]);
+    if (!out.copy) {
+      PyErr_NoMemory();
+      return false;
+    }
+    std::memcpy(out.copy.get(), PyArray_DATA(arr), sizeof(double) * static_cast<std::size_t>(out.size));
+    out.ptr = out.copy.get();
   }
   return true;
 }
@@ -253,8 +258,8 @@ using Index = Eigen::Index;
 // into the C-ordered storage `out` of a new array, in square tiles: a tile
 // is read down its columns and written along its rows, so that every element
 // is read once and written once, with no per-element call. Tiles are 4×4
-// where the CPU has 256-bit vectors (chosen once, at run time), 2×2 with the
-// baseline's 128-bit ones; the edges left over are copied one by one.
+// where the CPU has 256-bit vectors (chosen once, at run time, unless
+// LUMO_BASELINE=1), 2×2 with the baseline's 128-bit ones.
 
 // out[i·ldo + j] = in[j·ld + i] for i in [i0, rows), j in [0, cols), and for
 // i in [0, i0), j in [j0, cols): the edges the tiles left.
@@ -360,8 +365,12 @@ __attribute__((target("avx"))) void symmetric_avx(const double* in, Index ld, In
     for (Index j = t; j < n; ++j) out[i * n + j] = out[j * n + i] = in[j * ld + i];
 }
 
+// LUMO_BASELINE=1 in the environment keeps the baseline copies on any CPU.
 bool has_avx() {
-  static const bool yes = __builtin_cpu_supports("avx");
+  static const bool yes = [] {
+    const char* baseline = std::getenv("LUMO_BASELINE");
+    return __builtin_cpu_supports("avx") && !(baseline != nullptr && std::strcmp(baseline, "1") == 0);
+  }();
   return yes;
 }
 #endif

@@ -15,6 +15,7 @@
 
 #include <Eigen/Core>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -142,10 +143,12 @@ inline bool is_vector(PyObject* obj, const char* name) {
 
 // The elements of a checked vector argument; TypeError "The given array is
 // not contiguous" otherwise. Reads in place; copies only a misaligned array.
+// (ptr and size are set by vector_view; only the copy's owner starts empty,
+// so that a call's arguments cost no clearing.)
 struct VectorArg {
-  const double* ptr = nullptr;
-  Py_ssize_t size = 0;
-  std::vector<double> copy;
+  const double* ptr;
+  Py_ssize_t size;
+  std::unique_ptr<double[]> copy;
   Eigen::Map<const Eigen::VectorXd> map() const { return {ptr, size}; }
 };
 bool vector_view_general(PyObject* obj, VectorArg& out);

@@ -61,12 +61,13 @@ inline constexpr int kMaxIndexes = 2;
 
 // The converted arguments, by kind in parameter order: vector(0) is the
 // first array parameter, index(0) the first index parameter.
+// Each field is set by the checks of its parameter before any body reads it.
 struct Call {
-  Model* model = nullptr;
-  Data* data = nullptr;
+  Model* model;
+  Data* data;
   VectorArg vectors[kMaxVectors];
-  std::size_t indexes[kMaxIndexes] = {};
-  ReferenceFrame frame = ReferenceFrame::WORLD;
+  std::size_t indexes[kMaxIndexes];
+  ReferenceFrame frame;
 
   Eigen::Map<const Eigen::VectorXd> vector(int k) const { return vectors[k].map(); }
   std::size_t index(int k) const { return indexes[k]; }
