@@ -15,6 +15,7 @@
 
 #include <Eigen/Core>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -111,7 +112,16 @@ inline SE3* as_se3(PyObject* obj, const char* name) {
 bool as_reference_frame(PyObject* obj, const char* name, ReferenceFrame& out);
 
 // A non-negative integer up to 2^64 − 1 (OverflowError for negative ones).
-bool as_index(PyObject* obj, const char* name, std::size_t& out);
+bool as_index_general(PyObject* obj, const char* name, std::size_t& out);
+inline bool as_index(PyObject* obj, const char* name, std::size_t& out) {
+  if (PyLong_CheckExact(obj)) {  // what the index protocol would give: obj itself
+    const unsigned long long v = PyLong_AsUnsignedLongLong(obj);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = static_cast<std::size_t>(v);
+    return true;
+  }
+  return as_index_general(obj, name, out);
+}
 
 // A str, as UTF-8 (valid while obj lives).
 bool as_text(PyObject* obj, const char* name, std::string_view& out);
@@ -120,17 +130,37 @@ bool as_text(PyObject* obj, const char* name, std::string_view& out);
 bool numpy_ready();
 
 // Type check of a vector argument: a one-dimensional native float64 array.
-bool is_vector(PyObject* obj, const char* name);
+bool is_vector_general(PyObject* obj, const char* name);
+// An exact ndarray of ndim dimensions, float64 in native byte order.
+inline bool is_exact_float64_array(PyObject* obj, int ndim) {
+  if (PyArray_API == nullptr || Py_TYPE(obj) != &PyArray_Type) return false;
+  auto* arr = reinterpret_cast<PyArrayObject*>(obj);
+  return PyArray_NDIM(arr) == ndim && PyArray_TYPE(arr) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(arr);
+}
+inline bool is_vector(PyObject* obj, const char* name) {
+  return is_exact_float64_array(obj, 1) || is_vector_general(obj, name);
+}
 
 // The elements of a checked vector argument; TypeError "The given array is
 // not contiguous" otherwise. Reads in place; copies only a misaligned array.
+// (ptr and size are set by vector_view; only the copy's owner starts empty,
+// so that a call's arguments cost no clearing.)
 struct VectorArg {
-  const double* ptr = nullptr;
-  Py_ssize_t size = 0;
-  std::vector<double> copy;
+  const double* ptr;
+  Py_ssize_t size;
+  std::unique_ptr<double[]> copy;
   Eigen::Map<const Eigen::VectorXd> map() const { return {ptr, size}; }
 };
-bool vector_view(PyObject* obj, VectorArg& out);
+bool vector_view_general(PyObject* obj, VectorArg& out);
+inline bool vector_view(PyObject* obj, VectorArg& out) {
+  auto* arr = reinterpret_cast<PyArrayObject*>(obj);
+  if (PyArray_CHKFLAGS(arr, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED)) {
+    out.ptr = static_cast<const double*>(PyArray_DATA(arr));
+    out.size = PyArray_DIM(arr, 0);
+    return true;
+  }
+  return vector_view_general(obj, out);
+}
 
 // Type check of a matrix argument: a two-dimensional native float64 array.
 bool is_matrix(PyObject* obj, const char* name);
@@ -152,6 +182,9 @@ PyObject* new_symmetric_matrix(const Eigen::MatrixXd& m);
 // and diagonal are those of the square m (m's strict lower part is not read).
 PyObject* new_symmetric_from_upper(const Eigen::Ref<const Eigen::MatrixXd>& m);
 PyObject* new_se3(const SE3& value);
+
+// A new uninitialised C-ordered float64 array of the given dimensions.
+PyObject* new_float64_array(int ndim, npy_intp* dims);
 
 // A new uninitialised float64 vector of n elements and its storage.
 PyObject* new_vector_storage(Py_ssize_t n, double*& storage);
@@ -178,7 +211,7 @@ template <typename F>
 PyObject* fill_new_matrix6(Py_ssize_t cols, F&& fill) noexcept {
   if (!numpy_ready()) return nullptr;
   npy_intp dims[2] = {6, cols};
-  PyObject* out = PyArray_SimpleNew(2, dims, NPY_DOUBLE);
+  PyObject* out = new_float64_array(2, dims);
   if (out == nullptr) return nullptr;
   using View = Eigen::Map<Eigen::Matrix<double, 6, Eigen::Dynamic>, 0,
                           Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;

@@ -22,67 +22,23 @@ std::string mismatch_message(std::string_view format, Py_ssize_t len, std::size_
   return out;
 }
 
-bool check_size(const Param& p, const VectorArg& x, const Model& model) {
-  const std::size_t n = p.count == Count::nq ? model.nq : model.nv;
-  if (static_cast<std::size_t>(x.size) == n) return true;
-  if (p.mismatch != nullptr)
-    raise_value_error(mismatch_message(p.mismatch, x.size, n));
-  else
-    raise_value_error(cat(p.name, " length ", x.size, " != ", p.count == Count::nq ? "nq " : "nv ", n));
-  return false;
-}
-
-bool check_index(const Param& p, std::size_t index, const Model& model) {
-  if (p.kind == Kind::joint_index) {
-    if (index < model.njoints) return true;
-    raise_value_error(cat(p.name, " ", index, " >= njoints ", model.njoints));
-    return false;
-  }
-  if (index < model.nframes) return true;
-  raise_value_error(cat("Frame ID ", index, " out of range (max: ",
-                        static_cast<long long>(model.nframes) - 1, ")"));
-  return false;
-}
-
 }  // namespace
 
-bool convert_arguments(const Function& f, PyObject* const* a, Call& call) {
-  // Types, in parameter order.
-  int nvec = 0, nidx = 0;
-  for (int k = 0; k < f.count; ++k) {
-    const Param& p = f.params[k];
-    switch (p.kind) {
-      case Kind::model:
-        if ((call.model = as_model(a[k], p.name)) == nullptr) return false;
-        break;
-      case Kind::data:
-        if ((call.data = as_data(a[k], p.name)) == nullptr) return false;
-        break;
-      case Kind::vector:
-        if (!is_vector(a[k], p.name)) return false;
-        break;
-      case Kind::joint_index:
-      case Kind::frame_index:
-        if (!as_index(a[k], p.name, call.indexes[nidx++])) return false;
-        break;
-      case Kind::reference_frame:
-        if (!as_reference_frame(a[k], p.name, call.frame)) return false;
-        break;
-    }
-  }
-  // Contiguity of the arrays.
-  for (int k = 0; k < f.count; ++k)
-    if (f.params[k].kind == Kind::vector && !vector_view(a[k], call.vectors[nvec++])) return false;
-  // Sizes and indexes against the model.
-  nvec = nidx = 0;
-  for (int k = 0; k < f.count; ++k) {
-    const Param& p = f.params[k];
-    if (p.kind == Kind::vector && !check_size(p, call.vectors[nvec++], *call.model)) return false;
-    if ((p.kind == Kind::joint_index || p.kind == Kind::frame_index) &&
-        !check_index(p, call.indexes[nidx++], *call.model))
-      return false;
-  }
-  return true;
+bool raise_size_error(const Param& p, Py_ssize_t size, std::size_t n) {
+  if (p.mismatch != nullptr)
+    raise_value_error(mismatch_message(p.mismatch, size, n));
+  else
+    raise_value_error(cat(p.name, " length ", size, " != ", p.count == Count::nq ? "nq " : "nv ", n));
+  return false;
+}
+
+bool raise_index_error(const Param& p, std::size_t index, const Model& model) {
+  if (p.kind == Kind::joint_index)
+    raise_value_error(cat(p.name, " ", index, " >= njoints ", model.njoints));
+  else
+    raise_value_error(cat("Frame ID ", index, " out of range (max: ",
+                          static_cast<long long>(model.nframes) - 1, ")"));
+  return false;
 }
 
 const char* function_docstring(const Function& f, const char* description) {

@@ -64,3 +64,42 @@ def test_data_holds_no_unread_nv_by_nv_buffers():
               "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)\n")
     grown = int(subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout)
     assert grown * 1024 < 2.5 * 8 * 1500**2
+
+
+# Matrix results over chains whose sizes meet every edge of the tiled copies:
+# the upper triangle of crba and data.M against M from rnea column by column,
+# C·v = nle − g, the centroidal map against the momentum; prints a digest of
+# every copied matrix.
+COPIES = """
+import hashlib, numpy as np, lumo_dynamic as ld
+def chain(n):
+    inertial = ('<inertial><origin xyz="0.1 0 0.05"/><mass value="1"/>'
+                '<inertia ixx="0.01" ixy="0" ixz="0" iyy="0.02" iyz="0" izz="0.005"/></inertial>')
+    links = "".join(f'<link name="l{k}">{inertial}</link>' for k in range(n))
+    joints = "".join(f'<joint name="j{k}" type="revolute"><parent link="{f"l{k - 1}" if k else "base"}"/>'
+                     f'<child link="l{k}"/><origin xyz="0 0 0.1"/><axis xyz="{("0 0 1", "0 1 0", "1 0 0")[k % 3]}"/>'
+                     '<limit lower="-3" upper="3" effort="1" velocity="1"/></joint>' for k in range(n))
+    return ld.parse_urdf_from_string(f'<robot name="c{n}"><link name="base"/>{links}{joints}</robot>')
+digest, rng = hashlib.sha256(), np.random.default_rng(5)
+for n in (1, 2, 3, 4, 5, 6, 7, 8, 9, 35):
+    m = chain(n); d = m.createData(); q, v = rng.uniform(-2, 2, (2, n))
+    g = ld.compute_gravity(m, d, q)
+    M = np.column_stack([ld.rnea(m, d, q, np.zeros(n), e) for e in np.eye(n)]) - g[:, None]
+    upper = ld.crba(m, d, q)
+    assert np.allclose(upper, np.triu(M)) and not np.tril(upper, -1).any(), n
+    assert np.allclose(d.M, M) and np.array_equal(d.M, d.M.T), n
+    ld.computeCoriolisMatrix(m, d, q, v)
+    assert np.allclose(d.C @ v, ld.non_linear_effects(m, d, q, v) - g), n
+    A = ld.computeCentroidalMap(m, d, q)
+    assert np.allclose(A @ v, ld.computeCentroidalMomentum(m, d, q, v)), n
+    for x in (upper, d.M, d.C, A, ld.jacobianCenterOfMass(m, d, q)):
+        digest.update(x.tobytes())
+print(digest.hexdigest())
+"""
+
+
+def test_matrix_copies_every_entry_on_both_kernel_paths():
+    """The tiled copies of the CPU's wide vectors and the baseline ones (LUMO_BASELINE=1): same bits."""
+    runs = [subprocess.run([sys.executable, "-c", COPIES], env={**os.environ, "LUMO_BASELINE": flag},
+                           capture_output=True, text=True, check=True).stdout for flag in ("0", "1")]
+    assert runs[0] == runs[1] and len(runs[0].strip()) == 64
