@@ -114,11 +114,9 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau) {
   check_state(model, data, q.size(), v.size(), tau.size(), "tau");
-  data.oMi[0] = SE3::Identity();
-  data.limi[0] = SE3::Identity();
+  start_forward_pass(model, data, q.data());
   data.ov[0] = Motion::Zero();
   data.oa[0].setZero();  // holds ov (as a column) until the last pass
-  compute_joint_sincos(model, data, q.data());
 
   // Forward pass, world frame, [linear; angular] columns: S, ov_i = ov_λ +
   // S q̇_i, c_i = ov_i × S q̇_i, Ia_i = Y_i, pa_i = ov_i ×* (Y_i·ov_i).
@@ -245,9 +243,7 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
   const std::size_t nv = model.nv;
   const auto n_ = static_cast<Eigen::Index>(nv);
   if (data.Minv.rows() != n_ || data.Minv.cols() != n_) data.Minv.resize(n_, n_);
-  data.oMi[0] = SE3::Identity();
-  data.limi[0] = SE3::Identity();
-  compute_joint_sincos(model, data, q.data());
+  start_forward_pass(model, data, q.data());
   std::vector<std::size_t>& end = data.minv_end;
   std::vector<std::size_t>& slot = data.minv_slot;
 

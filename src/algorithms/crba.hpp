@@ -9,7 +9,8 @@
 namespace lumo {
 
 // M(q) into the upper triangle and diagonal of data.M (the strict lower
-// triangle is zero). Runs computeJointJacobians first (data.oMi, data.j)
+// triangle is zero). Computes on the way what computeJointJacobians does
+// (data.limi, data.oMi, data.j)
 // and leaves in data.world_inertia[i] the composite inertia of the subtree
 // of joint i in the world frame. Correct for any tree whose parents precede
 // their children, whatever the order of branches.

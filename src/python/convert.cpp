@@ -524,14 +524,17 @@ PyObject* raise_value_error(const std::string& message) {
   return nullptr;
 }
 
-bool write_stdout(const std::string& text) {
-  // Keep the order of earlier Python output.
+void flush_python_stdout() {
   PyObject* out = PySys_GetObject("stdout");
   if (out != nullptr && out != Py_None) {
     PyObject* r = PyObject_CallMethod(out, "flush", nullptr);
     if (r == nullptr) PyErr_Clear();
     Py_XDECREF(r);
   }
+}
+
+bool write_stdout(const std::string& text) {
+  flush_python_stdout();  // keep the order of earlier Python output
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
     PyErr_SetString(state.panic_exception, "failed printing to stdout");
     return false;

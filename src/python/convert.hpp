@@ -246,6 +246,9 @@ PyObject* raise_value_error(const std::string& message);
 // Writes text to the process's standard output (not sys.stdout).
 bool write_stdout(const std::string& text);
 
+// sys.stdout.flush(), when there is a sys.stdout; an error in it is dropped.
+void flush_python_stdout();
+
 // A METH_FASTCALL | METH_KEYWORDS function as a PyMethodDef entry.
 #define LUMO_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 

@@ -152,12 +152,7 @@ PyMethodDef methods[] = {
 
 bool print_report(const std::string& text) {
   // Earlier Python and C output first, in order.
-  PyObject* out = PySys_GetObject("stdout");
-  if (out != nullptr && out != Py_None) {
-    PyObject* r = PyObject_CallMethod(out, "flush", nullptr);
-    if (r == nullptr) PyErr_Clear();
-    Py_XDECREF(r);
-  }
+  flush_python_stdout();
   std::fflush(stdout);
   const char* at = text.data();
   std::size_t left = text.size();
