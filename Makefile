@@ -93,7 +93,7 @@ bench: install
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build/fuzz
 FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp $(wildcard src/urdf_parser/*.cpp src/model/*.cpp src/data/*.cpp \
-	src/algorithms/*.cpp)
+	src/algorithms/*.cpp src/algorithms/*/*.cpp)
 fuzz-clang:
 	@if ! command -v clang++ >/dev/null || ! clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; then \
 	  SUDO=; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
@@ -117,7 +117,7 @@ fuzz: fuzz-clang
 
 # Seeds: the records of the sample models and, when present, the real robots.
 RECORD_SOURCES = fuzz/model_record_fuzzer.cpp src/model/serialize.cpp src/model/model.cpp \
-	src/algorithms/joints.cpp src/algorithms/configuration.cpp src/algorithms/kinematics.cpp \
+	src/algorithms/joints/joints.cpp src/algorithms/configuration.cpp src/algorithms/kinematics.cpp \
 	src/algorithms/rnea.cpp src/algorithms/crba.cpp src/algorithms/jacobians.cpp src/data/data.cpp
 fuzz-record: fuzz-clang install
 	mkdir -p $(FUZZ_BUILD)/record_corpus $(FUZZ_BUILD)/record_seeds

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "configuration.hpp"
-#include "errors.hpp"
+#include "errors/errors.hpp"
 #include "kinematics.hpp"
 
 namespace lumo {

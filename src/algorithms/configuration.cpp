@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "errors.hpp"
+#include "errors/errors.hpp"
 
 namespace lumo {
 

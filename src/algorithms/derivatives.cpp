@@ -4,7 +4,7 @@
 
 #include "aba.hpp"
 #include "configuration.hpp"
-#include "errors.hpp"
+#include "errors/errors.hpp"
 #include "kinematics.hpp"
 
 // Everything below is in the world frame. For joint j with parent λ and a

@@ -1,7 +1,7 @@
 #include "jacobians.hpp"
 
 #include "configuration.hpp"
-#include "errors.hpp"
+#include "errors/errors.hpp"
 #include "kinematics.hpp"
 
 namespace lumo {

@@ -1,7 +1,7 @@
 #include "kinematics.hpp"
 
 #include "configuration.hpp"
-#include "errors.hpp"
+#include "errors/errors.hpp"
 
 namespace lumo {
 

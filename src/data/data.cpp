@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "../algorithms/errors.hpp"
+#include "../algorithms/errors/errors.hpp"
 
 namespace lumo {
 

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "../algorithms/errors.hpp"
+#include "../algorithms/errors/errors.hpp"
 
 namespace lumo {
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "../algorithms/joints.hpp"
-#include "../algorithms/spatial.hpp"
+#include "../algorithms/joints/joints.hpp"
+#include "../algorithms/spatial/spatial.hpp"
 
 namespace lumo {
 

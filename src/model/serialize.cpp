@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "../algorithms/errors.hpp"
+#include "../algorithms/errors/errors.hpp"
 
 namespace lumo {
 namespace {

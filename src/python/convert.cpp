@@ -14,7 +14,7 @@
 #include <immintrin.h>
 #endif
 
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 
 namespace lumo::python {
 

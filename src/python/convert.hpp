@@ -21,9 +21,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "algorithms/reference_frame.hpp"
-#include "algorithms/spatial.hpp"
+#include "algorithms/spatial/spatial.hpp"
 #include "data/data.hpp"
 #include "model/model.hpp"
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 
 namespace lumo {
 namespace {

@@ -14,9 +14,9 @@
 #include <system_error>
 #include <vector>
 
-#include "algorithms/errors.hpp"
-#include "algorithms/joints.hpp"
-#include "algorithms/spatial.hpp"
+#include "algorithms/errors/errors.hpp"
+#include "algorithms/joints/joints.hpp"
+#include "algorithms/spatial/spatial.hpp"
 
 namespace lumo::urdf {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "algorithms/spatial.hpp"
+#include "algorithms/spatial/spatial.hpp"
 #include "model/model.hpp"
 
 namespace lumo::test {

@@ -5,8 +5,8 @@
 #include <Eigen/Geometry>
 #include <unsupported/Eigen/MatrixFunctions>
 
-#include "algorithms/errors.hpp"
-#include "algorithms/joints.hpp"
+#include "algorithms/errors/errors.hpp"
+#include "algorithms/joints/joints.hpp"
 #include "test_models.hpp"
 
 namespace lumo {

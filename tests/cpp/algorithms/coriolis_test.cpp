@@ -8,7 +8,7 @@
 
 #include "algorithms/configuration.hpp"
 #include "algorithms/crba.hpp"
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "algorithms/rnea.hpp"
 #include "test_models.hpp"
 

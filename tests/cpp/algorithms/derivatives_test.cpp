@@ -12,7 +12,7 @@
 #include "algorithms/configuration.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "algorithms/rnea.hpp"
 #include "test_models.hpp"
 #include "urdf_parser/builder.hpp"

@@ -7,7 +7,7 @@
 
 #include "algorithms/configuration.hpp"
 #include "algorithms/crba.hpp"
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"

@@ -17,7 +17,7 @@
 #include "algorithms/configuration.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/energy.hpp"
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "algorithms/frames.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "algorithms/configuration.hpp"
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "test_models.hpp"
 
 namespace lumo {

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "algorithms/configuration.hpp"
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "test_models.hpp"
 
 namespace lumo {

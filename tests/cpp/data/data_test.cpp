@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "algorithms/kinematics.hpp"
 #include "test_models.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "test_models.hpp"
 
 namespace lumo {

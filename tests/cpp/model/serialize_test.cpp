@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "algorithms/errors.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "test_models.hpp"
 
 namespace lumo {

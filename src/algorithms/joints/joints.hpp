@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "spatial.hpp"
+#include "../spatial/spatial.hpp"
 
 namespace lumo {
 

@@ -1,4 +1,4 @@
-#include "algorithms/spatial.hpp"
+#include "algorithms/spatial/spatial.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "algorithms/joints.hpp"
+#include "algorithms/joints/joints.hpp"
 
 #include <gtest/gtest.h>
 
