@@ -48,6 +48,7 @@ bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
   const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
   if (kwnames == nullptr && nargs == sig.count) {
     for (Py_ssize_t k = 0; k < nargs; ++k) out[k] = args[k];
+    for (Py_ssize_t k = 0; k < sig.keyword_only; ++k) out[nargs + k] = nullptr;
     return true;
   }
   if (nargs > sig.count) {
@@ -56,12 +57,13 @@ bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
                  nargs == 1 ? "was" : "were");
     return false;
   }
-  for (Py_ssize_t k = 0; k < sig.count; ++k) out[k] = k < nargs ? args[k] : nullptr;
+  const Py_ssize_t nparams = sig.count + sig.keyword_only;
+  for (Py_ssize_t k = 0; k < nparams; ++k) out[k] = k < nargs ? args[k] : nullptr;
   const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
   for (Py_ssize_t k = 0; k < nkw; ++k) {
     PyObject* key = PyTuple_GET_ITEM(kwnames, k);
     Py_ssize_t slot = -1;
-    for (Py_ssize_t p = 0; p < sig.count; ++p) {
+    for (Py_ssize_t p = 0; p < nparams; ++p) {
       if (PyUnicode_CompareWithASCIIString(key, sig.params[p]) == 0) {
         slot = p;
         break;

@@ -52,16 +52,20 @@ PyObject* make_panic_exception();
 
 // ------------------------------------------------------------ argument parser
 
-// A function's name (as shown in errors) and its parameter names.
+// A function's name (as shown in errors) and its parameter names: `count`
+// required ones, which may be given by position, then `keyword_only`
+// optional ones that may only be given by keyword.
 struct Signature {
   const char* name;
   const char* const* params;
   Py_ssize_t count;
+  Py_ssize_t keyword_only = 0;
 };
 
-// Sorts vectorcall arguments into out[0 .. count) by parameter, raising
-// TypeError in the interpreter's words for a wrong count, an unknown keyword
-// or an argument given twice. Every parameter is required.
+// Sorts vectorcall arguments into out[0 .. count + keyword_only) by
+// parameter, raising TypeError in the interpreter's words for a wrong count,
+// an unknown keyword or an argument given twice; an optional parameter not
+// given is nullptr.
 bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf,
                      PyObject* kwnames, PyObject** out);
 

@@ -76,7 +76,7 @@ def test_rows_equal_single_calls_bit_for_bit(name, model):
         "integrate": ((q, v), lambda i: ld.integrate(model, q[i], v[i])),
     }
     for rf in (ld.ReferenceFrame.WORLD, ld.ReferenceFrame.LOCAL, ld.ReferenceFrame.LOCAL_WORLD_ALIGNED):
-        single[("getFrameJacobian", rf)] = ((q, last, rf), lambda i, rf=rf: (
+        single[("computeFrameJacobian", rf)] = ((q, last, rf), lambda i, rf=rf: (
             ld.computeJointJacobians(model, data, q[i]), ld.getFrameJacobian(model, data, last, rf))[1])
     optional = {
         "aba": ((q, v, a), lambda i: ld.aba(model, data, q[i], v[i], a[i])),
@@ -98,7 +98,7 @@ def test_rows_equal_single_calls_bit_for_bit(name, model):
                 got = got if isinstance(got, tuple) else (got,)
                 assert [bits(g[i]) for g in got] == [bits(w) for w in want], (key, i)
     # Frame placements: the parent joint's placement composed with the frame's own.
-    H = lb.forwardKinematics(model, q, frames, threads=2)
+    H = lb.framePlacements(model, q, frames, threads=2)
     assert H.shape == (N, model.nframes, 4, 4)
     exact = hasattr(ld, "getFramePlacement")
     for i in range(0 if exact else 1, N):  # oMi·I is oMi only without NaN (row 0)
@@ -144,9 +144,9 @@ def test_empty_batches_and_shapes():
     assert lb.rnea(model, q, v, a).shape == (0, nv)
     assert lb.crba(model, q).shape == (0, nv, nv)
     assert lb.integrate(model, q, v).shape == (0, nq)
-    assert lb.getFrameJacobian(model, q, 0, ld.ReferenceFrame.LOCAL).shape == (0, 6, nv)
-    assert lb.forwardKinematics(model, q, [0, 1]).shape == (0, 2, 4, 4)
-    assert lb.forwardKinematics(model, states(model, 3)[0], []).shape == (3, 0, 4, 4)
+    assert lb.computeFrameJacobian(model, q, 0, ld.ReferenceFrame.LOCAL).shape == (0, 6, nv)
+    assert lb.framePlacements(model, q, [0, 1]).shape == (0, 2, 4, 4)
+    assert lb.framePlacements(model, states(model, 3)[0], []).shape == (3, 0, 4, 4)
     empty = ld.Model()
     assert lb.rnea(empty, np.zeros((4, 0)), np.zeros((4, 0)), np.zeros((4, 0))).shape == (4, 0)
     assert lb.crba(empty, np.zeros((4, 0))).shape == (4, 0, 0)
@@ -167,16 +167,16 @@ def test_argument_errors(arm):
         (lambda: lb.rnea(arm, q, v, a[:3]), ValueError,
          "q, v and a must have the same number of rows (4, 4, 3)"),
         (lambda: lb.integrate(arm, q, v[:1]), ValueError, "q and v must have the same number of rows (4, 1)"),
-        (lambda: lb.getFrameJacobian(arm, q, 1, ld.ReferenceFrame.WORLD), ValueError,
+        (lambda: lb.computeFrameJacobian(arm, q, 1, ld.ReferenceFrame.WORLD), ValueError,
          "Frame ID 1 out of range (max: 0)"),
-        (lambda: lb.getFrameJacobian(arm, q, -1, ld.ReferenceFrame.WORLD), OverflowError, ""),
-        (lambda: lb.getFrameJacobian(arm, q, 0, 0), TypeError, "argument 'reference_frame'"),
-        (lambda: lb.forwardKinematics(arm, q, [0, 3]), ValueError, "Frame ID 3 out of range (max: 0)"),
-        (lambda: lb.forwardKinematics(arm, q, 0), TypeError, "argument 'frame_ids'"),
+        (lambda: lb.computeFrameJacobian(arm, q, -1, ld.ReferenceFrame.WORLD), OverflowError, ""),
+        (lambda: lb.computeFrameJacobian(arm, q, 0, 0), TypeError, "argument 'reference_frame'"),
+        (lambda: lb.framePlacements(arm, q, [0, 3]), ValueError, "Frame ID 3 out of range (max: 0)"),
+        (lambda: lb.framePlacements(arm, q, 0), TypeError, "argument 'frame_ids'"),
         (lambda: lb.crba(arm, q, threads=0), ValueError, "threads must be at least 1, got 0"),
         (lambda: lb.crba(arm, q, threads=1.5), TypeError, "argument 'threads'"),
         (lambda: lb.crba(arm, q, 2), TypeError, "crba() takes 2 positional arguments but 3 were given"),
-        (lambda: lb.crba(arm), TypeError, "crba() missing required argument 'q' (pos 2)"),
+        (lambda: lb.crba(arm), TypeError, "crba() missing 1 required positional argument: 'q'"),
         (lambda: lb.crba(arm, q, threds=2), TypeError, "crba() got an unexpected keyword argument 'threds'"),
         (lambda: lb.crba(arm, q, model=arm), TypeError, "crba() got multiple values for argument 'model'"),
     ]
@@ -190,6 +190,17 @@ def test_argument_errors(arm):
     assert str(inspect.signature(lb.rnea)) == "(model, q, v, a, *, threads=None)"
     assert lb.__name__ == "lumo_dynamic.batch" and ld.batch is lb
 
+
+
+def test_former_batch_names_warn_and_agree(arm):
+    q = states(arm, 3)[0]
+    rf = ld.ReferenceFrame.LOCAL
+    for old, new, args in [("forwardKinematics", "framePlacements", (q, [0])),
+                           ("getFrameJacobian", "computeFrameJacobian", (q, 0, rf))]:
+        with pytest.warns(DeprecationWarning, match=f"batch.{old} is deprecated .* use lumo_dynamic.batch.{new}$"):
+            got = getattr(lb, old)(arm, *args)
+        assert bits(got) == bits(getattr(lb, new)(arm, *args))
+        assert old not in lb.__all__ and new in lb.__all__
 
 def test_model_guard_during_a_batch():
     model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
