@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -23,6 +25,9 @@
 
 #ifdef __linux__
 #include <sched.h>
+#endif
+#if defined(__unix__) || defined(__APPLE__)
+#include <pthread.h>
 #endif
 
 #include "convert.hpp"
@@ -65,6 +70,11 @@ class ModelInUse {
   const Model* model_;
 };
 
+// In a child made by fork() the threads of the parent's running batches do not
+// exist, so none of their models is read any more. (The registry is only
+// touched with the interpreter lock held, so fork() never finds it locked.)
+void forget_batches_in_child() { in_use.clear(); }
+
 }  // namespace
 
 bool model_mutable(const Model* model) {
@@ -90,23 +100,28 @@ std::size_t usable_cpus() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// threads=None: every usable CPU; else a positive int.
+// threads=None: every usable CPU; else a positive integer (a Python or NumPy
+// one, not a bool), capped at the usable CPUs: more threads than CPUs would
+// only cost their start and their workspaces.
 bool thread_count(PyObject* obj, std::size_t& out) {
   if (obj == nullptr || obj == Py_None) {
     out = usable_cpus();
     return true;
   }
-  if (!PyLong_Check(obj)) {
+  if (PyBool_Check(obj) || PyArray_IsScalar(obj, Bool) || !PyIndex_Check(obj)) {
     raise_conversion_error("threads", obj, "int");
     return false;
   }
-  const long long n = PyLong_AsLongLong(obj);
+  PyObject* index = PyNumber_Index(obj);
+  if (index == nullptr) return false;
+  const long long n = PyLong_AsLongLong(index);
+  Py_DECREF(index);
   if (n == -1 && PyErr_Occurred()) return false;
   if (n < 1) {
     raise_value_error(cat("threads must be at least 1, got ", n));
     return false;
   }
-  out = static_cast<std::size_t>(n);
+  out = std::min(static_cast<std::size_t>(n), usable_cpus());
   return true;
 }
 
@@ -123,13 +138,14 @@ bool frame_index_list(PyObject* obj, std::vector<FrameIndex>& out) {
     raise_conversion_error("frame_ids", obj, "Sequence[int]");
     return false;
   }
-  PyObject* seq = PySequence_Fast(obj, "frame_ids must be a sequence");
+  // A snapshot that owns its items: an item's __index__ may change the sequence.
+  PyObject* seq = PySequence_Tuple(obj);
   if (seq == nullptr) return false;
-  const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
+  const Py_ssize_t n = PyTuple_GET_SIZE(seq);
   out.resize(static_cast<std::size_t>(n));
   bool ok = true;
   for (Py_ssize_t k = 0; ok && k < n; ++k) {
-    PyObject* item = PySequence_Fast_GET_ITEM(seq, k);
+    PyObject* item = PyTuple_GET_ITEM(seq, k);
     // NumPy integers convert like Python ones.
     ok = as_index(item, "frame_ids", out[static_cast<std::size_t>(k)]);
   }
@@ -137,11 +153,17 @@ bool frame_index_list(PyObject* obj, std::vector<FrameIndex>& out) {
   return ok;
 }
 
-// The first failing row across the workers, and its exception.
+// The first failing row across the workers, and its exception; or an
+// interrupt, after which no worker starts another row.
 struct Failure {
   std::atomic<std::size_t> row{std::numeric_limits<std::size_t>::max()};
+  std::atomic<bool> interrupted{false};
   std::mutex mutex;
   std::exception_ptr error;
+
+  bool stops(std::size_t i) const {
+    return row.load(std::memory_order_relaxed) < i || interrupted.load(std::memory_order_relaxed);
+  }
 
   void record(std::size_t i, std::exception_ptr e) {
     std::lock_guard lock(mutex);
@@ -165,9 +187,10 @@ struct Rows {
 };
 
 // Rows [begin, end) with one workspace. A worker stops at its first failure,
-// or once a lower row has failed elsewhere.
+// once a lower row has failed elsewhere, or when poll() says to (an interrupt).
+template <typename Poll>
 void run_chunk(const Function& f, const Rows& rows, std::size_t begin, std::size_t end,
-               Failure& failure) noexcept {
+               Failure& failure, Poll&& poll) noexcept {
   if (begin >= end) return;
   try {
     Data data(*rows.call.model);
@@ -175,7 +198,7 @@ void run_chunk(const Function& f, const Rows& rows, std::size_t begin, std::size
                  rows.call.frame, nullptr, 0, rows.call.frame_ids, rows.call.nframe_ids};
     std::array<double*, kMaxOutputs> row_out{};
     for (std::size_t i = begin; i < end; ++i) {
-      if (failure.row.load(std::memory_order_relaxed) < i) return;
+      if (failure.stops(i) || !poll()) return;
       for (int k = 0; k < rows.ninputs; ++k) {
         call.vectors[k].ptr = rows.in[k] + i * rows.in_width[k];
         call.vectors[k].size = static_cast<Py_ssize_t>(rows.in_width[k]);
@@ -319,32 +342,81 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     rows.out[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(results[k].ptr())));
   }
 
-  // Contiguous chunks, the first on the calling thread.
+  // Rows whose inputs are all empty are all the same row: it is computed
+  // once and copied, so that N costs no more than the results' memory.
   const std::size_t N = static_cast<std::size_t>(n);
-  const std::size_t workers = std::max<std::size_t>(1, std::min(threads, N));
-  const auto chunk_begin = [&](std::size_t w) { return N / workers * w + std::min(w, N % workers); };
+  bool same_rows = N > 1;
+  for (int k = 0; k < rows.ninputs; ++k) same_rows = same_rows && rows.in_width[k] == 0;
+  const std::size_t computed = same_rows ? 1 : N;
+
+  // Contiguous chunks, the first on the calling thread, which runs the
+  // signal handlers every kPoll: an exception from one (KeyboardInterrupt)
+  // stops every worker before its next row and the call returns no result.
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kPoll = std::chrono::milliseconds(10);
+  const std::size_t workers = std::max<std::size_t>(1, std::min(threads, computed));
+  const auto chunk_begin = [&](std::size_t w) {
+    return computed / workers * w + std::min(w, computed % workers);
+  };
   Failure failure;
   {
     ModelInUse guard(call.model);
-    Py_BEGIN_ALLOW_THREADS;
+    PyThreadState* thread = PyEval_SaveThread();
+    Clock::time_point next_poll = Clock::now() + kPoll;
+    const auto check_signals = [&] {
+      PyEval_RestoreThread(thread);
+      const bool ok = PyErr_CheckSignals() == 0;
+      thread = PyEval_SaveThread();
+      next_poll = Clock::now() + kPoll;
+      if (!ok) failure.interrupted.store(true);
+      return ok;
+    };
+    unsigned rows_since_poll = 0;
+    const auto poll = [&] { return ++rows_since_poll % 8 != 0 || Clock::now() < next_poll || check_signals(); };
+    const auto no_poll = [] { return true; };
+
+    std::mutex done_mutex;
+    std::condition_variable done_changed;
+    std::size_t done = 0;
     std::vector<std::thread> pool;
     std::vector<std::size_t> inline_chunks;  // chunks no thread could be started for
     for (std::size_t w = 1; w < workers; ++w) {
       try {
-        pool.emplace_back([&, w] { run_chunk(f, rows, chunk_begin(w), chunk_begin(w + 1), failure); });
+        pool.emplace_back([&, w] {
+          run_chunk(f, rows, chunk_begin(w), chunk_begin(w + 1), failure, no_poll);
+          std::lock_guard lock(done_mutex);
+          ++done;
+          done_changed.notify_one();
+        });
       } catch (...) {
         inline_chunks.push_back(w);
       }
     }
-    run_chunk(f, rows, chunk_begin(0), chunk_begin(1), failure);
-    for (const std::size_t w : inline_chunks) run_chunk(f, rows, chunk_begin(w), chunk_begin(w + 1), failure);
+    run_chunk(f, rows, chunk_begin(0), chunk_begin(1), failure, poll);
+    for (const std::size_t w : inline_chunks)
+      run_chunk(f, rows, chunk_begin(w), chunk_begin(w + 1), failure, poll);
+    {
+      std::unique_lock lock(done_mutex);
+      while (done < pool.size()) {
+        if (done_changed.wait_for(lock, kPoll) == std::cv_status::timeout && !failure.interrupted) {
+          lock.unlock();
+          check_signals();
+          lock.lock();
+        }
+      }
+    }
     for (std::thread& t : pool) t.join();
-    Py_END_ALLOW_THREADS;
+    PyEval_RestoreThread(thread);
   }
+  if (failure.interrupted) return nullptr;  // with the handler's exception
   if (failure.error) {
     set_python_error(failure.error);
     return nullptr;
   }
+  if (same_rows)
+    for (int k = 0; k < rows.noutputs; ++k)
+      for (std::size_t i = 1, size = rows.out_size[k]; size > 0 && i < N; ++i)
+        std::memcpy(rows.out[k] + i * size, rows.out[k], sizeof(double) * size);
   if (rows.noutputs == 1) return results[0].release().ptr();
   PyObject* tuple = PyTuple_New(rows.noutputs);
   if (tuple == nullptr) return nullptr;
@@ -375,6 +447,9 @@ void bind_batch(nb::module_& m) {
       "batch",
       "The algorithms over many states at once: (N, width) arrays in, arrays with a leading axis N "
       "out, computed on several threads with the interpreter lock released.");
+#if defined(__unix__) || defined(__APPLE__)
+  pthread_atfork(nullptr, nullptr, forget_batches_in_child);
+#endif
   PyMethodDef* methods = batch_call_table();
   if (PyModule_AddFunctions(batch.ptr(), methods) < 0) throw nb::python_error();
   nb::list all;  // the current names; the deprecated ones are attributes only

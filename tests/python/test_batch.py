@@ -239,3 +239,86 @@ def test_model_guard_during_a_batch():
 
 def pickle_state(model):
     return model.__reduce__()[2]
+
+
+def hold_until_in_use(model):
+    """Returns once a batch running in another thread holds `model`."""
+    gravity = model.gravity_full
+    while True:  # setting the same gravity changes nothing
+        try:
+            model.set_gravity_full(gravity)
+        except RuntimeError:
+            return
+
+
+def test_sequence_arguments_are_snapshots(arm):
+    """An item whose __index__ empties the list must not leave the batch reading freed items."""
+    ids = []
+
+    class Shrinking:
+        def __index__(self):
+            ids.clear()
+            return 0
+
+    ids[:] = [Shrinking(), 0, 0]
+    assert lb.framePlacements(arm, np.zeros((2, 7)), ids).shape == (2, 3, 4, 4)
+
+
+def test_thread_counts_and_rows_without_inputs(arm):
+    q = np.zeros((3, 7))
+    np.testing.assert_array_equal(lb.crba(arm, q, threads=np.int64(2)), lb.crba(arm, q, threads=1))
+    for flag in (True, np.True_):
+        with pytest.raises(TypeError, match="^argument 'threads'"):
+            lb.crba(arm, q, threads=flag)
+    empty = ld.Model()  # rows of zero width are all the same row: computed once
+    assert lb.rnea(empty, *(np.zeros((10**15, 0)),) * 3).shape == (10**15, 0)
+
+
+def test_interrupt_stops_a_batch_without_result_and_threads_are_capped():
+    """The handler of a signal sent during a batch runs while the batch holds the model (not after
+    it), its exception is the call's, and the batch runs on no more threads than usable CPUs."""
+    import os
+    import signal
+    model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
+    q = np.zeros((2_000_000, model.nq))  # seconds of work, stopped at the first poll
+    seen = {}
+
+    def handler(signum, frame):
+        seen["threads"] = int(re.search(r"^Threads:\s+(\d+)$", Path("/proc/self/status").read_text(), re.M)[1])
+        try:
+            model.set_name("during")
+        except RuntimeError:
+            seen["during batch"] = True
+        raise KeyboardInterrupt
+
+    before = int(re.search(r"^Threads:\s+(\d+)$", Path("/proc/self/status").read_text(), re.M)[1])
+    sender = threading.Thread(target=lambda: (hold_until_in_use(model), os.kill(os.getpid(), signal.SIGINT)))
+    previous = signal.signal(signal.SIGINT, handler)
+    try:
+        sender.start()
+        with pytest.raises(KeyboardInterrupt):
+            lb.centerOfMass(model, q, threads=64)
+    finally:
+        signal.signal(signal.SIGINT, previous)
+        sender.join()
+    assert seen.get("during batch")
+    assert seen["threads"] <= before + 1 + len(os.sched_getaffinity(0))
+
+
+def test_a_forked_child_forgets_the_parents_batches():
+    import os
+    model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
+    q = np.zeros((2_000_000, model.nq))
+    worker = threading.Thread(target=lambda: lb.centerOfMass(model, q[:200_000], threads=1))
+    worker.start()
+    hold_until_in_use(model)
+    pid = os.fork()
+    if pid == 0:  # the child: no batch runs here
+        try:
+            model.set_name("child")
+            os._exit(0)
+        except BaseException:
+            os._exit(1)
+    _, status = os.waitpid(pid, 0)
+    worker.join()
+    assert os.waitstatus_to_exitcode(status) == 0
