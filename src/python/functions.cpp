@@ -326,6 +326,18 @@ constexpr Function kComputePotentialEnergy{
              "# Returns\n"
              "float, in joules"}};
 
+constexpr Function kComputeMechanicalEnergy{
+    "computeMechanicalEnergy", {kModel, kData, kQ, kV},
+    scalar<[](Call& c) {
+      return computeKineticEnergy(*c.model, *c.data, c.vector(0), c.vector(1)) +
+             computePotentialEnergy(*c.model, *c.data, c.vector(0));
+    }>(),
+    {.page = "centroidal",
+     .text = "Mechanical energy: kinetic plus potential, ½ vᵀ M(q) v − Σ mᵢ g·cᵢ\n\n"
+             "# Returns\n"
+             "float, in joules",
+     .rows = "Mechanical energies, (N,)."}};
+
 // -------------------------------------------------------------- derivatives
 
 constexpr Function kComputeRNEADerivatives{
@@ -414,6 +426,7 @@ const Declared declarations[] = {
     declare<kComputeRNEADerivatives>(),
     declare<kComputeABADerivatives>(),
     declare<kComputeGeneralizedGravityDerivatives>(),
+    declare<kComputeMechanicalEnergy>(),
 };
 const std::size_t declaration_count = std::size(declarations);
 

@@ -86,6 +86,7 @@ def test_rows_equal_single_calls_bit_for_bit(name, model):
         "difference": ((q, q[::-1].copy()), lambda i: ld.difference(model, q[i], q[N - 1 - i])),
         "computeRNEADerivatives": ((q, v, a), lambda i: ld.computeRNEADerivatives(model, data, q[i], v[i], a[i])),
         "computeABADerivatives": ((q, v, a), lambda i: ld.computeABADerivatives(model, data, q[i], v[i], a[i])),
+        "computeMechanicalEnergy": ((q, v), lambda i: ld.computeMechanicalEnergy(model, data, q[i], v[i])),
     }
     single.update({k: f for k, f in optional.items() if hasattr(ld, k)})  # as they land
     for key, (args, call) in single.items():
@@ -135,6 +136,9 @@ def test_dynamics_rows_satisfy_their_identities(name, model):
     Jc = lb.jacobianCenterOfMass(model, q[:1])[0]
     np.testing.assert_allclose(((com(h * E) - com(-h * E)) / (2 * h)).T, Jc, atol=1e-6)
     assert lb.centerOfMass(model, q).shape == (5, 3)
+    d = model.createData()
+    energies = [ld.computeKineticEnergy(model, d, x, y) + ld.computePotentialEnergy(model, d, x) for x, y in zip(q, v)]
+    np.testing.assert_array_equal(lb.computeMechanicalEnergy(model, q, v), energies)
 
 
 def test_empty_batches_and_shapes():
