@@ -5,6 +5,7 @@
 #include "aba.hpp"
 #include "configuration.hpp"
 #include "errors/errors.hpp"
+#include "kernels/row_major.hpp"
 #include "kinematics.hpp"
 
 // Everything below is in the world frame. For joint j with parent λ and a
@@ -83,6 +84,7 @@ void size_outputs(Data& data, std::initializer_list<MatrixX*> outputs) {
     if (m->rows() != n || m->cols() != n) m->resize(n, n);
   if (data.derivative_columns.size() != data.nv) data.derivative_columns.resize(data.nv);
   if (data.derivative_bodies.size() != data.njoints) data.derivative_bodies.resize(data.njoints);
+  if (data.derivative_accelerations.size() != data.njoints) data.derivative_accelerations.resize(data.njoints);
 }
 
 // The derivatives of τ = rnea(q, v, a) with respect to q (into dq), v (dv)
@@ -100,7 +102,7 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   Column* const cols = data.derivative_columns.data();
   Body* const bodies = data.derivative_bodies.data();
   std::vector<Motion>& ov = data.ov;
-  std::vector<Motion>& oa = data.aux_motion_1;
+  std::vector<Motion>& oa = data.derivative_accelerations;
   data.oMi[0] = SE3::Identity();
   data.limi[0] = SE3::Identity();
   ov[0] = Motion::Zero();
@@ -256,168 +258,103 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   }
 }
 
-// x[0, len) −= Σ_j coef[j]·X[rows[j], off + (0, len)] for the row-major X
-// (leading dimension ld), eight columns at a time held in registers; built
-// also for the wider vectors of the host, picked at load time.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__AVX2__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void subtract_rows(double* __restrict x, const double* __restrict X, std::size_t ld, std::size_t off,
-                   const int* __restrict rows, const double* __restrict coef, std::size_t m, std::size_t len) {
-  std::size_t c = 0;
-  for (; c + 8 <= len; c += 8) {
-    double acc[8];
-    for (int t = 0; t < 8; ++t) acc[t] = x[c + t];
-    for (std::size_t j = 0; j < m; ++j) {
-      const double* y = X + static_cast<std::size_t>(rows[j]) * ld + off + c;
-      const double cj = coef[j];
-      for (int t = 0; t < 8; ++t) acc[t] -= cj * y[t];
-    }
-    for (int t = 0; t < 8; ++t) x[c + t] = acc[t];
-  }
-  for (; c < len; ++c) {
-    double acc = x[c];
-    for (std::size_t j = 0; j < m; ++j) acc -= coef[j] * X[static_cast<std::size_t>(rows[j]) * ld + off + c];
-    x[c] = acc;
-  }
-}
+// ------------------------------------------- the stages of computeABADerivatives
 
-// dst[r·ld_dst + c] = scale·src[c·ld_src + r] for r < rows, c < cols: a
-// column-major block written row by row (or the other way round), in 4×4
-// tiles so that both sides are read and written along memory.
-void transpose_scaled(const double* __restrict src, std::size_t ld_src, double* __restrict dst, std::size_t ld_dst,
-                      std::size_t rows, std::size_t cols, double scale) {
-  constexpr std::size_t kTile = 4;
-  std::size_t r0 = 0;
-  for (; r0 + kTile <= rows; r0 += kTile) {
-    std::size_t c0 = 0;
-    for (; c0 + kTile <= cols; c0 += kTile)
-      for (std::size_t r = r0; r < r0 + kTile; ++r)
-        for (std::size_t c = c0; c < c0 + kTile; ++c) dst[r * ld_dst + c] = scale * src[c * ld_src + r];
-    for (std::size_t r = r0; r < r0 + kTile; ++r)
-      for (std::size_t c = c0; c < cols; ++c) dst[r * ld_dst + c] = scale * src[c * ld_src + r];
-  }
-  for (std::size_t r = r0; r < rows; ++r)
-    for (std::size_t c = 0; c < cols; ++c) dst[r * ld_dst + c] = scale * src[c * ld_src + r];
-}
-
-}  // namespace
-
-void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-                            const Eigen::Ref<const Eigen::VectorXd>& v,
-                            const Eigen::Ref<const Eigen::VectorXd>& a) {
-  check_state(model, data, q.size(), v.size(), a.size(), "a");
-  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
-  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
-                         &data.dtau_da);
-}
-
-void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-                           const Eigen::Ref<const Eigen::VectorXd>& v,
-                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
-  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
-  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
+// The coordinate tree: within a joint each coordinate hangs from the one
+// before it, the first from the last coordinate of the nearest moving
+// ancestor; parents come before children, so every subtree ends at the
+// largest index it holds. Writes data.coordinate_parent, coordinate_end and
+// coordinate_depth; returns the number of entries of L (one per coordinate
+// and ancestor).
+std::size_t coordinate_tree(const Model& model, Data& data) {
   const std::size_t nv = model.nv;
-  const auto n = static_cast<Eigen::Index>(nv);
-  if (data.mass_parent.size() != nv) data.mass_parent.resize(nv);
-  if (data.mass_end.size() != nv) data.mass_end.resize(nv);
-  if (data.mass_rows.size() != nv) data.mass_rows.resize(nv);
-  if (data.mass_coef.size() != nv) data.mass_coef.resize(nv);
-  // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
-  // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
-  aba(model, data, q, v, tau);
-  rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
-                               &data.dtau_da);
-
-  // The coordinate tree: within a joint each coordinate hangs from the one
-  // before it, the first from the last coordinate of the nearest moving
-  // ancestor; parents come before children, so every subtree ends at the
-  // largest index it holds.
-  int* const parent = data.mass_parent.data();
-  std::size_t* const end = data.mass_end.data();
-  {
-    for (JointIndex i = 1; i < model.njoints; ++i) {
-      // the last coordinate on the path from the root to i's parent
-      JointIndex a = model.parents[i];
-      while (a != 0 && model.nv_joint[a] == 0) a = model.parents[a];
-      int last = a == 0 ? -1 : static_cast<int>(model.idx_v[a] + model.nv_joint[a]) - 1;
-      for (std::size_t k = 0; k < model.nv_joint[i]; ++k) {
-        const std::size_t c = model.idx_v[i] + k;
-        parent[c] = last;
-        last = static_cast<int>(c);
-      }
+  int* const parent = data.coordinate_parent.data();
+  std::size_t* const end = data.coordinate_end.data();
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    // the last coordinate on the path from the root to i's parent
+    JointIndex a = model.parents[i];
+    while (a != 0 && model.nv_joint[a] == 0) a = model.parents[a];
+    int last = a == 0 ? -1 : static_cast<int>(model.idx_v[a] + model.nv_joint[a]) - 1;
+    for (std::size_t k = 0; k < model.nv_joint[i]; ++k) {
+      const std::size_t c = model.idx_v[i] + k;
+      parent[c] = last;
+      last = static_cast<int>(c);
     }
   }
   for (std::size_t c = 0; c < nv; ++c) end[c] = c + 1;
   for (std::size_t c = nv; c-- > 0;)
     if (parent[c] >= 0) end[parent[c]] = std::max(end[parent[c]], end[c]);
-  // L holds one entry per coordinate and ancestor. Where the ancestor paths
-  // are long (beyond a third of the dense triangle: deep chains), the dense
-  // M⁻¹ of computeMinverse and two matrix products cost less.
   std::size_t entries = 0;
-  {
-    int* const depth = data.mass_rows.data();
-    for (std::size_t c = 0; c < nv; ++c) {
-      depth[c] = parent[c] < 0 ? 0 : depth[parent[c]] + 1;
-      entries += static_cast<std::size_t>(depth[c]);
-    }
+  int* const depth = data.coordinate_depth.data();
+  for (std::size_t c = 0; c < nv; ++c) {
+    depth[c] = parent[c] < 0 ? 0 : depth[parent[c]] + 1;
+    entries += static_cast<std::size_t>(depth[c]);
   }
-  if (nv > 16 && 3 * entries > nv * nv) {
-    const MatrixX& Minv = computeMinverse(model, data, q);
-    // One matrix product while the product's blocks fit on the stack; column
-    // by column beyond, where the product would take them from the heap.
-    constexpr Eigen::Index kStackProduct = 128;
-    if (Minv.rows() <= kStackProduct) {
-      data.ddq_dq.noalias() = -Minv * data.dtau_dq;
-      data.ddq_dv.noalias() = -Minv * data.dtau_dv;
-      return;
-    }
-    for (Eigen::Index k = 0; k < Minv.cols(); ++k) {
-      data.ddq_dq.col(k).noalias() = -Minv * data.dtau_dq.col(k);
-      data.ddq_dv.col(k).noalias() = -Minv * data.dtau_dv.col(k);
-    }
+  return entries;
+}
+
+// ∂q̈/∂x = −M⁻¹ ∂τ/∂x by the dense M⁻¹ of computeMinverse: one matrix
+// product while the product's blocks fit on the stack; column by column
+// beyond, where the product would take them from the heap.
+void dense_inverse_products(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q) {
+  const MatrixX& Minv = computeMinverse(model, data, q);
+  constexpr Eigen::Index kStackProduct = 128;
+  if (Minv.rows() <= kStackProduct) {
+    data.ddq_dq.noalias() = -Minv * data.dtau_dq;
+    data.ddq_dv.noalias() = -Minv * data.dtau_dv;
     return;
   }
-  size_outputs(data, {&data.Minv, &data.mass_factor});
-  if (data.mass_rhs.rows() != n || data.mass_rhs.cols() != 3 * n) data.mass_rhs.resize(n, 3 * n);
-  if (nv == 0) return;
+  for (Eigen::Index k = 0; k < Minv.cols(); ++k) {
+    data.ddq_dq.col(k).noalias() = -Minv * data.dtau_dq.col(k);
+    data.ddq_dv.col(k).noalias() = -Minv * data.dtau_dv.col(k);
+  }
+}
 
-  // M = Lᵀ D L along the tree (from the leaves up): for each coordinate k
-  // and each ancestor i of k, L[k, i] = M[k, i] / D_k and M[i, j] −= L[k, i]
-  // M[k, j] for the ancestors j of i (i included); the fill stays on the
-  // ancestor paths.
-  double* const H = data.mass_factor.data();  // column-major, H[j·nv + k] = (k, j), k ≥ j
-  const double* const Mfull = data.dtau_da.data();
-  data.mass_factor.setZero();  // the entries off the ancestor paths stay zero
+// factorM: M = Lᵀ D L along the coordinate tree (from the leaves up), into
+// data.ldl_factor (column-major, (k, j) at [j·nv + k] for k ≥ j: L below
+// the diagonal, D on it). For each coordinate k and each ancestor i of k,
+// L[k, i] = M[k, i] / D_k and M[i, j] −= L[k, i] M[k, j] for the ancestors
+// j of i (i included); the fill stays on the ancestor paths.
+void factorM(const MatrixX& M, Data& data) {
+  const std::size_t nv = data.nv;
+  const int* const parent = data.coordinate_parent.data();
+  double* const H = data.ldl_factor.data();
+  const double* const Mfull = M.data();
+  data.ldl_factor.setZero();  // the entries off the ancestor paths stay zero
   for (std::size_t k = 0; k < nv; ++k) {
     H[k * nv + k] = Mfull[k * nv + k];
     for (int i = parent[k]; i >= 0; i = parent[i]) H[static_cast<std::size_t>(i) * nv + k] = Mfull[static_cast<std::size_t>(i) * nv + k];
   }
-  int* const rows = data.mass_rows.data();
-  double* const coef = data.mass_coef.data();
+  int* const path = data.ldl_rows.data();
   for (std::size_t k = nv; k-- > 0;) {
     // the path above k, nearest first: the ancestors of path[a] are path[a, m)
     std::size_t m = 0;
-    for (int i = parent[k]; i >= 0; i = parent[i]) rows[m++] = i;
+    for (int i = parent[k]; i >= 0; i = parent[i]) path[m++] = i;
     const double dk = H[k * nv + k];
     for (std::size_t a = 0; a < m; ++a) {
-      const auto ui = static_cast<std::size_t>(rows[a]);
+      const auto ui = static_cast<std::size_t>(path[a]);
       const double l = H[ui * nv + k] / dk;
       for (std::size_t b = a; b < m; ++b) {
-        const auto uj = static_cast<std::size_t>(rows[b]);
+        const auto uj = static_cast<std::size_t>(path[b]);
         H[uj * nv + ui] -= H[uj * nv + k] * l;
       }
       H[ui * nv + k] = l;
     }
   }
+}
 
-  // Right-hand sides, one row per coordinate: [−∂τ/∂q, −∂τ/∂v, E].
-  auto& W = data.mass_rhs;
-  transpose_scaled(data.dtau_dq.data(), nv, W.data(), 3 * nv, nv, nv, -1.0);
-  transpose_scaled(data.dtau_dv.data(), nv, W.data() + nv, 3 * nv, nv, nv, -1.0);
-  W.rightCols(n).setIdentity();
-  const auto ld = static_cast<std::size_t>(3 * nv);
-  double* const X = W.data();
+// solveM: X ← M⁻¹ X in place for the rows of data.ldl_rhs = [B, E] (nv ×
+// 3nv, row by row: 2nv columns of B, then the identity), by the factors of
+// factorM. Only the lower triangle of M⁻¹ is formed, as the upper triangle
+// of the E part (row k from column k on).
+void solveM(Data& data) {
+  const std::size_t nv = data.nv, ld = 3 * nv;
+  const int* const parent = data.coordinate_parent.data();
+  const std::size_t* const end = data.coordinate_end.data();
+  const double* const H = data.ldl_factor.data();
+  int* const rows = data.ldl_rows.data();
+  double* const coef = data.ldl_coef.data();
+  double* const X = data.ldl_rhs.data();
   // Lᵀ y = b from the leaves up, each row gathering its descendants' rows,
   // stored as z = D⁻¹ y at once (so y_k = D_k z_k); the unit columns of row
   // i are zero outside i's subtree [i, end_i).
@@ -443,7 +380,7 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
     for (std::size_t c = 2 * nv + i; c < 2 * nv + end[i]; ++c) xi[c] *= dinv;
   }
   // L x = z from the root down, each row gathering its ancestors' rows; the
-  // unit columns only on c ≥ k (the upper triangle of M⁻¹, mirrored below).
+  // unit columns only on c ≥ k.
   for (std::size_t k = 0; k < nv; ++k) {
     std::size_t m = 0;
     for (int i = parent[k]; i >= 0; i = parent[i]) {
@@ -454,6 +391,20 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
     subtract_rows(xk, X, ld, 0, rows, coef, m, 2 * nv);
     subtract_rows(xk + 2 * nv + k, X, ld, 2 * nv + k, rows, coef, m, nv - k);
   }
+}
+
+// ∂q̈/∂q, ∂q̈/∂v and M⁻¹ by the tree factorisation: the right-hand sides
+// [−∂τ/∂q, −∂τ/∂v, E] one row per coordinate, solved, and read back.
+void tree_solve_products(Data& data) {
+  const std::size_t nv = data.nv, ld = 3 * nv;
+  const auto n = static_cast<Eigen::Index>(nv);
+  factorM(data.dtau_da, data);
+  auto& W = data.ldl_rhs;
+  transpose_scaled(data.dtau_dq.data(), nv, W.data(), ld, nv, nv, -1.0);
+  transpose_scaled(data.dtau_dv.data(), nv, W.data() + nv, ld, nv, nv, -1.0);
+  W.rightCols(n).setIdentity();
+  solveM(data);
+  const double* const X = W.data();
   transpose_scaled(X, ld, data.ddq_dq.data(), nv, nv, nv, 1.0);
   transpose_scaled(X + nv, ld, data.ddq_dv.data(), nv, nv, nv, 1.0);
   // M⁻¹: row k of the upper triangle is column k of the lower one.
@@ -461,6 +412,46 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   for (std::size_t k = 0; k < nv; ++k) std::copy(X + k * ld + 2 * nv + k, X + k * ld + 3 * nv, Mi + k * nv + k);
   for (std::size_t k = 0; k < nv; ++k)
     for (std::size_t c = k + 1; c < nv; ++c) Mi[c * nv + k] = Mi[k * nv + c];
+}
+}  // namespace
+
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a) {
+  check_state(model, data, q.size(), v.size(), a.size(), "a");
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
+  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
+                         &data.dtau_da);
+}
+
+void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
+  const std::size_t nv = model.nv;
+  for (auto* list : {&data.coordinate_parent, &data.coordinate_depth, &data.ldl_rows})
+    if (list->size() != nv) list->resize(nv);
+  if (data.coordinate_end.size() != nv) data.coordinate_end.resize(nv);
+  if (data.ldl_coef.size() != nv) data.ldl_coef.resize(nv);
+  // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
+  // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
+  aba(model, data, q, v, tau);
+  rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
+                               &data.dtau_da);
+  // L holds one entry per coordinate and ancestor. Where the ancestor paths
+  // are long (beyond a third of the dense triangle: deep chains), the dense
+  // M⁻¹ of computeMinverse and two matrix products cost less.
+  const std::size_t entries = coordinate_tree(model, data);
+  if (nv > 16 && 3 * entries > nv * nv) {
+    dense_inverse_products(model, data, q);
+    return;
+  }
+  size_outputs(data, {&data.Minv, &data.ldl_factor});
+  const auto n = static_cast<Eigen::Index>(nv);
+  if (data.ldl_rhs.rows() != n || data.ldl_rhs.cols() != 3 * n) data.ldl_rhs.resize(n, 3 * n);
+  if (nv == 0) return;
+  tree_solve_products(data);
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,
