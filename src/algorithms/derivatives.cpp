@@ -5,6 +5,7 @@
 #include "aba.hpp"
 #include "configuration.hpp"
 #include "errors/errors.hpp"
+#include "joints/joints.hpp"
 #include "kernels/row_major.hpp"
 #include "kinematics.hpp"
 
@@ -70,11 +71,12 @@ inline Force apply_rate(const Body& Y, const Motion& m) {
   return f;
 }
 
-// The world-frame columns of joint i into cols[0 .. nv), Motion order.
+// The world-frame columns of joint i into cols[0 .. n), Motion order.
+template <int n>
 inline void world_columns(const JointModel& joint, const SE3& oMi, Column* cols) {
   double J[36];
   world_subspace_columns(joint, oMi, J);
-  for (std::size_t k = 0; k < joint.nv; ++k) cols[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
+  for (int k = 0; k < n; ++k) cols[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
 }
 
 // The sizes of the results and the scratch, on first use.
@@ -87,10 +89,165 @@ void size_outputs(Data& data, std::initializer_list<MatrixX*> outputs) {
   if (data.derivative_accelerations.size() != data.njoints) data.derivative_accelerations.resize(data.njoints);
 }
 
+// The derivative pass. kVelocity: v and a are given (else zero, and only
+// ∂τ/∂q is formed); kAfterAba: limi, oMi and the world columns data.j are
+// those aba just wrote at this q, and are read instead of formed again.
+
+// Joint i on the way out: v_i = v_λ + S q̇_i,  a_i = a_λ + S q̈_i + v_i × S q̇_i,
+// Y_i about the origin, h_i = Y_i v_i, f_i = Y_i a_i + v_i ×* h_i and
+// Ẏ_i = [[0, [s]×], [−[s]×, R]] with s = h × ω − m v and
+// R = [ω]× I_o + ([ω]× I_o)ᵀ − (h vᵀ + v hᵀ) + 2 (h·v) E; per column
+// u = S × v_λ, w = S × a_λ − u × v_λ, e = (v_λ + v_i) × S.
+template <int n, bool kVelocity, bool kAfterAba>
+void derivative_forward_step(const Model& model, Data& data, JointIndex i, const double* q, const double* v,
+                             const double* a) {
+  const JointIndex p = model.parents[i];
+  std::vector<Motion>& ov = data.ov;
+  std::vector<Motion>& oa = data.derivative_accelerations;
+  if constexpr (!kAfterAba) forward_step(model, data, i, q);
+  const SE3& oMi = data.oMi[i];
+  ov[i] = ov[p];
+  oa[i] = oa[p];
+  if constexpr (n > 0) {
+    const std::size_t iv = model.idx_v[i];
+    Column* c = data.derivative_columns.data() + iv;
+    if constexpr (kAfterAba) {
+      const double* J = data.j.data() + 6 * iv;
+      for (int k = 0; k < n; ++k) c[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
+    } else {
+      world_columns<n>(model.joints[i], oMi, c);
+    }
+    if constexpr (kVelocity) {
+      Motion vJ;
+      for (int k = 0; k < n; ++k) {
+        vJ.angular += c[k].S.angular * v[iv + k];
+        vJ.linear += c[k].S.linear * v[iv + k];
+        oa[i].angular += c[k].S.angular * a[iv + k];
+        oa[i].linear += c[k].S.linear * a[iv + k];
+      }
+      ov[i] += vJ;
+      oa[i] += motion_cross(ov[i], vJ);
+      const Motion vsum = ov[p] + ov[i];
+      for (int k = 0; k < n; ++k) {
+        const Motion& S = c[k].S;
+        c[k].u = motion_cross(S, ov[p]);
+        c[k].w = motion_cross(S, oa[p]) - motion_cross(c[k].u, ov[p]);
+        c[k].e = motion_cross(vsum, S);
+      }
+    } else {
+      for (int k = 0; k < n; ++k) c[k].w = motion_cross(c[k].S, oa[p]);
+    }
+  }
+  const BodyInertia& local = model.inertias[i];
+  const BodyInertia world = inertia_transform(oMi, local);
+  Body& Y = data.derivative_bodies[i];
+  Y.mass = local.mass;
+  Y.first_moment = local.mass * world.lever;
+  Y.inertia = inertia_tensor(world);
+  Y.inertia.noalias() -= Y.first_moment * world.lever.transpose();
+  Y.inertia.diagonal().array() += Y.first_moment.dot(world.lever);
+  Y.force = apply_inertia(Y, oa[i]);
+  if constexpr (kVelocity) {
+    const Vector3& om = ov[i].angular;
+    const Vector3& vl = ov[i].linear;
+    Y.momentum = apply_inertia(Y, ov[i]);
+    Y.force += motion_cross_force(ov[i], Y.momentum);
+    Y.rate_skew = Y.first_moment.cross(om) - Y.mass * vl;
+    Matrix3 WI;
+    for (int col = 0; col < 3; ++col) WI.col(col) = om.cross(Vector3(Y.inertia.col(col)));
+    Y.rate_sym = WI + WI.transpose();
+    Y.rate_sym.noalias() -= Y.first_moment * vl.transpose();
+    Y.rate_sym.noalias() -= vl * Y.first_moment.transpose();
+    Y.rate_sym.diagonal().array() += 2.0 * Y.first_moment.dot(vl);
+  }
+}
+
+// Joint i on the way in, the composites of its subtree complete: the
+// entries of its own columns against themselves and against every
+// ancestor's columns (both ways); then Y, Ẏ, h and f are carried to the
+// parent.
+template <int n, bool kVelocity>
+void derivative_backward_step(const Model& model, Data& data, JointIndex i, MatrixX& dq, MatrixX* dv,
+                              MatrixX* M) {
+  const JointIndex p = model.parents[i];
+  const Body& Y = data.derivative_bodies[i];
+  if constexpr (n > 0) {
+    const std::size_t ld = data.nv, iv = model.idx_v[i];
+    double* const DQ = dq.data();
+    double* const DV = kVelocity ? dv->data() : nullptr;
+    double* const MM = kVelocity ? M->data() : nullptr;
+    const Column* const cols = data.derivative_columns.data();
+    const Column* c = cols + iv;
+    // Per own column: [Q, P] = [Bᵀ S, Y S] and the ancestor-row forces.
+    struct RowForces {
+      Force Q, P, Phq, Phv;
+    } rows[n];
+    static_assert(sizeof(RowForces) == 24 * sizeof(double));
+    for (int k = 0; k < n; ++k) {
+      const Motion& S = c[k].S;
+      RowForces& o = rows[k];
+      o.P = apply_inertia(Y, S);
+      o.Phq = motion_cross_force(S, Y.force) - apply_inertia(Y, c[k].w);
+      if constexpr (kVelocity) {
+        const Force Sh = motion_cross_force(S, Y.momentum);
+        const Force YdS = apply_rate(Y, S);
+        o.Q = YdS - Sh;
+        o.Phq = o.Phq - apply_rate(Y, c[k].u) - motion_cross_force(c[k].u, Y.momentum);
+        o.Phv = apply_inertia(Y, c[k].e) + YdS + Sh;
+      }
+    }
+    // Own block: rows r and columns k both of joint i.
+    for (int k = 0; k < n; ++k) {
+      const std::size_t ck = (iv + k) * ld;
+      for (int r = 0; r < n; ++r) {
+        if constexpr (kVelocity) {
+          DQ[ck + iv + r] = -dot<12>(raw(c[k].u), raw(rows[r].Q));
+          DV[ck + iv + r] = dot<12>(raw(c[k].S), raw(rows[r].Q));
+          if (r <= k) MM[ck + iv + r] = MM[(iv + r) * ld + iv + k] = dot<6>(raw(c[r].S), raw(rows[k].P));
+        } else {
+          DQ[ck + iv + r] = -dot<6>(raw(c[k].w), raw(rows[r].P));
+        }
+      }
+    }
+    // Ancestor columns k: row i against column k, row k against column i.
+    for (JointIndex anc = p; anc != 0; anc = model.parents[anc]) {
+      const std::size_t av = model.idx_v[anc], an = model.nv_joint[anc];
+      for (std::size_t kk = av; kk < av + an; ++kk) {
+        const Column& ca = cols[kk];
+        for (int r = 0; r < n; ++r) {
+          const std::size_t row = iv + r;
+          const RowForces& o = rows[r];
+          const double* S = raw(ca.S);
+          if constexpr (kVelocity) {
+            DQ[kk * ld + row] = -dot<12>(raw(ca.u), raw(o.Q));
+            DV[kk * ld + row] = dot<12>(S, raw(o.Q));
+            DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
+            DV[row * ld + kk] = dot<6>(S, raw(o.Phv));
+            MM[row * ld + kk] = MM[kk * ld + row] = dot<6>(S, raw(o.P));
+          } else {
+            DQ[kk * ld + row] = -dot<6>(raw(ca.w), raw(o.P));
+            DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
+          }
+        }
+      }
+    }
+  }
+  if (p != 0) {
+    Body& Yp = data.derivative_bodies[p];
+    Yp.mass += Y.mass;
+    Yp.first_moment += Y.first_moment;
+    Yp.inertia += Y.inertia;
+    Yp.force += Y.force;
+    if constexpr (kVelocity) {
+      Yp.momentum += Y.momentum;
+      Yp.rate_skew += Y.rate_skew;
+      Yp.rate_sym += Y.rate_sym;
+    }
+  }
+}
+
 // The derivatives of τ = rnea(q, v, a) with respect to q (into dq), v (dv)
 // and a (M); null v and a stand for zero, and then dv and M are not written.
-// kAfterAba: limi, oMi and the world columns data.j are those aba just
-// wrote at this q, and are read instead of formed again.
 template <bool kVelocity, bool kAfterAba = false>
 void rnea_derivatives(const Model& model, Data& data, const double* q, const double* v, const double* a,
                       MatrixX& dq, MatrixX* dv, MatrixX* M) {
@@ -99,163 +256,16 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
     dv->setZero();
     M->setZero();
   }
-  Column* const cols = data.derivative_columns.data();
-  Body* const bodies = data.derivative_bodies.data();
-  std::vector<Motion>& ov = data.ov;
-  std::vector<Motion>& oa = data.derivative_accelerations;
   data.oMi[0] = SE3::Identity();
   data.limi[0] = SE3::Identity();
-  ov[0] = Motion::Zero();
-  oa[0] = -model.gravity;
+  data.ov[0] = Motion::Zero();
+  data.derivative_accelerations[0] = -model.gravity;
   if constexpr (!kAfterAba) compute_joint_sincos(model, data, q);
-
-  // Forward pass: v_i = v_λ + S q̇_i,  a_i = a_λ + S q̈_i + v_i × S q̇_i,
-  // Y_i about the origin, h_i = Y_i v_i, f_i = Y_i a_i + v_i ×* h_i and
-  // Ẏ_i = [[0, [s]×], [−[s]×, R]] with s = h × ω − m v and
-  // R = [ω]× I_o + ([ω]× I_o)ᵀ − (h vᵀ + v hᵀ) + 2 (h·v) E; per column
-  // u = S × v_λ, w = S × a_λ − u × v_λ, e = (v_λ + v_i) × S.
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointModel& joint = model.joints[i];
-    const JointIndex p = model.parents[i];
-    if constexpr (!kAfterAba) forward_step(model, data, i, q);
-    const SE3& oMi = data.oMi[i];
-    ov[i] = ov[p];
-    oa[i] = oa[p];
-    Column* c = cols + model.idx_v[i];
-    if (joint.nv > 0) {
-      if constexpr (kAfterAba) {
-        const double* J = data.j.data() + 6 * model.idx_v[i];
-        for (std::size_t k = 0; k < joint.nv; ++k) c[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
-      } else {
-        world_columns(joint, oMi, c);
-      }
-      const std::size_t iv = model.idx_v[i];
-      if constexpr (kVelocity) {
-        Motion vJ;
-        for (std::size_t k = 0; k < joint.nv; ++k) {
-          vJ.angular += c[k].S.angular * v[iv + k];
-          vJ.linear += c[k].S.linear * v[iv + k];
-          oa[i].angular += c[k].S.angular * a[iv + k];
-          oa[i].linear += c[k].S.linear * a[iv + k];
-        }
-        ov[i] += vJ;
-        oa[i] += motion_cross(ov[i], vJ);
-        const Motion vsum = ov[p] + ov[i];
-        for (std::size_t k = 0; k < joint.nv; ++k) {
-          const Motion& S = c[k].S;
-          c[k].u = motion_cross(S, ov[p]);
-          c[k].w = motion_cross(S, oa[p]) - motion_cross(c[k].u, ov[p]);
-          c[k].e = motion_cross(vsum, S);
-        }
-      } else {
-        for (std::size_t k = 0; k < joint.nv; ++k) c[k].w = motion_cross(c[k].S, oa[p]);
-      }
-    }
-    const BodyInertia& local = model.inertias[i];
-    const BodyInertia world = inertia_transform(oMi, local);
-    Body& Y = bodies[i];
-    Y.mass = local.mass;
-    Y.first_moment = local.mass * world.lever;
-    Y.inertia = inertia_tensor(world);
-    Y.inertia.noalias() -= Y.first_moment * world.lever.transpose();
-    Y.inertia.diagonal().array() += Y.first_moment.dot(world.lever);
-    Y.force = apply_inertia(Y, oa[i]);
-    if constexpr (kVelocity) {
-      const Vector3& om = ov[i].angular;
-      const Vector3& vl = ov[i].linear;
-      Y.momentum = apply_inertia(Y, ov[i]);
-      Y.force += motion_cross_force(ov[i], Y.momentum);
-      Y.rate_skew = Y.first_moment.cross(om) - Y.mass * vl;
-      Matrix3 WI;
-      for (int col = 0; col < 3; ++col) WI.col(col) = om.cross(Vector3(Y.inertia.col(col)));
-      Y.rate_sym = WI + WI.transpose();
-      Y.rate_sym.noalias() -= Y.first_moment * vl.transpose();
-      Y.rate_sym.noalias() -= vl * Y.first_moment.transpose();
-      Y.rate_sym.diagonal().array() += 2.0 * Y.first_moment.dot(vl);
-    }
-  }
-
-  // Backward pass: with the composites of i's subtree complete, the entries
-  // of i's own columns against themselves and against every ancestor's
-  // columns (both ways); then Y, Ẏ, h and f are carried to the parent.
-  const auto ld = static_cast<std::size_t>(data.nv);
-  double* const DQ = dq.data();
-  double* const DV = kVelocity ? dv->data() : nullptr;
-  double* const MM = kVelocity ? M->data() : nullptr;
-  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
-    const std::size_t nvi = model.nv_joint[i];
-    const JointIndex p = model.parents[i];
-    const Body& Y = bodies[i];
-    if (nvi > 0) {
-      const std::size_t iv = model.idx_v[i];
-      const Column* c = cols + iv;
-      // Per own column: [Q, P] = [Bᵀ S, Y S] and the ancestor-row forces.
-      struct RowForces {
-        Force Q, P, Phq, Phv;
-      } rows[6];
-      static_assert(sizeof(RowForces) == 24 * sizeof(double));
-      for (std::size_t k = 0; k < nvi; ++k) {
-        const Motion& S = c[k].S;
-        RowForces& o = rows[k];
-        o.P = apply_inertia(Y, S);
-        o.Phq = motion_cross_force(S, Y.force) - apply_inertia(Y, c[k].w);
-        if constexpr (kVelocity) {
-          const Force Sh = motion_cross_force(S, Y.momentum);
-          const Force YdS = apply_rate(Y, S);
-          o.Q = YdS - Sh;
-          o.Phq = o.Phq - apply_rate(Y, c[k].u) - motion_cross_force(c[k].u, Y.momentum);
-          o.Phv = apply_inertia(Y, c[k].e) + YdS + Sh;
-        }
-      }
-      // Own block: rows r and columns k both of joint i.
-      for (std::size_t k = 0; k < nvi; ++k) {
-        const std::size_t ck = (iv + k) * ld;
-        for (std::size_t r = 0; r < nvi; ++r) {
-          if constexpr (kVelocity) {
-            DQ[ck + iv + r] = -dot<12>(raw(c[k].u), raw(rows[r].Q));
-            DV[ck + iv + r] = dot<12>(raw(c[k].S), raw(rows[r].Q));
-            if (r <= k) MM[ck + iv + r] = MM[(iv + r) * ld + iv + k] = dot<6>(raw(c[r].S), raw(rows[k].P));
-          } else {
-            DQ[ck + iv + r] = -dot<6>(raw(c[k].w), raw(rows[r].P));
-          }
-        }
-      }
-      // Ancestor columns k: row i against column k, row k against column i.
-      for (JointIndex anc = p; anc != 0; anc = model.parents[anc]) {
-        const std::size_t av = model.idx_v[anc], an = model.nv_joint[anc];
-        for (std::size_t kk = av; kk < av + an; ++kk) {
-          const Column& ca = cols[kk];
-          for (std::size_t r = 0; r < nvi; ++r) {
-            const std::size_t row = iv + r;
-            const RowForces& o = rows[r];
-            const double* S = raw(ca.S);
-            if constexpr (kVelocity) {
-              DQ[kk * ld + row] = -dot<12>(raw(ca.u), raw(o.Q));
-              DV[kk * ld + row] = dot<12>(S, raw(o.Q));
-              DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
-              DV[row * ld + kk] = dot<6>(S, raw(o.Phv));
-              MM[row * ld + kk] = MM[kk * ld + row] = dot<6>(S, raw(o.P));
-            } else {
-              DQ[kk * ld + row] = -dot<6>(raw(ca.w), raw(o.P));
-              DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
-            }
-          }
-        }
-      }
-    }
-    if (p != 0) {
-      Body& Yp = bodies[p];
-      Yp.mass += Y.mass;
-      Yp.first_moment += Y.first_moment;
-      Yp.inertia += Y.inertia;
-      Yp.force += Y.force;
-      if constexpr (kVelocity) {
-        Yp.momentum += Y.momentum;
-        Yp.rate_skew += Y.rate_skew;
-        Yp.rate_sym += Y.rate_sym;
-      }
-    }
-  }
+  for (JointIndex i = 1; i < model.njoints; ++i)
+    with_joint_size(model.joints[i],
+                    [&](auto n) { derivative_forward_step<n, kVelocity, kAfterAba>(model, data, i, q, v, a); });
+  for (JointIndex i = model.njoints - 1; i >= 1; --i)
+    with_joint_size(model.joints[i], [&](auto n) { derivative_backward_step<n, kVelocity>(model, data, i, dq, dv, M); });
 }
 
 // ------------------------------------------- the stages of computeABADerivatives
