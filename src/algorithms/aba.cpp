@@ -131,13 +131,12 @@ inline void world_step(const Model& model, Data& data, JointIndex i, const doubl
 
 // Joint i on the way out: v_i = v_λ + S q̇_i,  c_i = v_i × S q̇_i,
 // Ia_i = Y_i,  pa_i = v_i ×* (Y_i v_i).
-template <int n>
 void aba_velocity_step(const Model& model, Data& data, JointIndex i, const double* q, const double* qd) {
   world_step(model, data, i, q);
-  const std::size_t iv = model.idx_v[i];
+  const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
   Vector6 vJ = Vector6::Zero();
   const double* S = column(data.j, iv);
-  for (int k = 0; k < n; ++k) vJ += column6(S, k) * qd[iv + k];
+  for (std::size_t k = 0; k < n; ++k) vJ += column6(S, k) * qd[iv + k];
   Vector6& ov = data.aba_velocity[i];
   ov = data.aba_velocity[model.parents[i]] + vJ;
   const Vector3 l = ov.head<3>(), w = ov.tail<3>();
@@ -286,8 +285,8 @@ std::size_t minverse_tree_pass(const Model& model, Data& data, const double* q) 
   return moving;
 }
 
-// The articulated inertias from the leaves up: U, D⁻¹ of joint i, then
-// Ia_λ += Ia − U D⁻¹ Uᵀ (Ia_i is left holding the second term's sum).
+// Joint i on the way in: U, D⁻¹, then Ia_λ += Ia − U D⁻¹ Uᵀ (Ia_i is left
+// holding the second term).
 template <int n>
 void minverse_inertia_step(const Model& model, Data& data, JointIndex i) {
   const JointIndex p = model.parents[i];
@@ -461,8 +460,7 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
   data.aba_velocity[0].setZero();
   // Forward pass: velocities, velocity-product accelerations, body inertias
   // and bias forces.
-  for (JointIndex i = 1; i < model.njoints; ++i)
-    with_joint_size(model.joints[i], [&](auto n) { aba_velocity_step<n>(model, data, i, q.data(), v.data()); });
+  for (JointIndex i = 1; i < model.njoints; ++i) aba_velocity_step(model, data, i, q.data(), v.data());
   // Backward pass: articulated inertias and bias forces.
   for (JointIndex i = model.njoints - 1; i >= 1; --i)
     with_joint_size(model.joints[i], [&](auto n) { aba_inertia_step<n>(model, data, i, tau.data()); });
@@ -480,13 +478,15 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
   if (data.Minv.rows() != nv || data.Minv.cols() != nv) data.Minv.resize(nv, nv);
   start_forward_pass(model, data, q.data());
   minverse_tree_pass(model, data, q.data());
-  // The factors of M: articulated inertias from the leaves up.
-  for (JointIndex i = model.njoints - 1; i >= 1; --i)
-    with_joint_size(model.joints[i], [&](auto n) { minverse_inertia_step<n>(model, data, i); });
-  // The unit torques: bias forces from the leaves up, then accelerations
-  // from the root down.
-  for (JointIndex i = model.njoints - 1; i >= 1; --i)
-    with_joint_size(model.joints[i], [&](auto n) { minverse_force_step<n>(model, data, i); });
+  // Backward pass: the articulated inertias, and the forces the unit
+  // torques pass up.
+  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
+    with_joint_size(model.joints[i], [&](auto n) {
+      minverse_inertia_step<n>(model, data, i);
+      minverse_force_step<n>(model, data, i);
+    });
+  }
+  // Forward pass: the accelerations of the unit torques.
   for (JointIndex i = 1; i < model.njoints; ++i)
     with_joint_size(model.joints[i], [&](auto n) { minverse_acceleration_step<n>(model, data, i); });
   mirror_lower_triangle(data.Minv.data(), model.nv);

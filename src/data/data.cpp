@@ -45,10 +45,8 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   aux_matrix6_2.assign(N, Matrix6::Zero());
   centroidal_map = Matrix6X::Zero(6, n);
   ddq = VectorX::Zero(n);
-  aba_velocity.assign(N, Vector6::Zero());
-  aba_velocity_product.assign(N, Vector6::Zero());
-  aba_acceleration.assign(N, Vector6::Zero());
-  articulated_bias.assign(N, Vector6::Zero());
+  for (auto* list : {&aba_velocity, &aba_velocity_product, &aba_acceleration, &articulated_bias})
+    list->assign(N, Vector6::Zero());
   articulated_inertia.assign(N, Matrix6::Zero());
   ia_times_s = Matrix6X::Zero(6, n);
   joint_inertia_inv = Matrix6X::Zero(6, n);
