@@ -4,7 +4,7 @@
 
 #include "configuration.hpp"
 #include "errors/errors.hpp"
-#include "kinematics.hpp"
+#include "internal/forward_pass.hpp"
 
 namespace lumo {
 namespace {

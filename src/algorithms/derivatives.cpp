@@ -5,7 +5,7 @@
 #include "aba.hpp"
 #include "configuration.hpp"
 #include "errors/errors.hpp"
-#include "kinematics.hpp"
+#include "internal/forward_pass.hpp"
 
 // Everything below is in the world frame. For joint j with parent λ and a
 // velocity column k of j, perturbing q along integrate moves the world
