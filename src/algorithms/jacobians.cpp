@@ -1,8 +1,8 @@
 #include "jacobians.hpp"
 
-#include "configuration.hpp"
 #include "errors/errors.hpp"
 #include "frames.hpp"
+#include "internal/checks.hpp"
 #include "internal/forward_pass.hpp"
 #include "internal/jacobians.hpp"
 

@@ -166,8 +166,9 @@ class Data {
   // over its bodies of ½ (v×*·Y − Y·v× + (Y·v)×̄*).
   std::vector<Matrix6> oYc, oBc;
 
-  // computeRNEADerivatives and computeABADerivatives: the world-frame
-  // acceleration of each joint.
+  // The derivative passes (computeRNEADerivatives, computeABADerivatives,
+  // computeGeneralizedGravityDerivatives): the world-frame acceleration of
+  // each joint.
   std::vector<Motion> aux_motion_1;
 
   // Every result back to its creation value; sizes kept.

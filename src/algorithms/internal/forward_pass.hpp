@@ -1,21 +1,15 @@
 // The steps every forward pass is made of, shared by the algorithms: the
-// checks of a state, the root, and the placement (and velocity) of one joint
-// once its parent is done. Private to src/algorithms.
+// root, and the placement (and velocity) of one joint once its parent is
+// done. Private to src/algorithms.
 #pragma once
 
 #include <Eigen/Core>
 
 #include "../../data/data.hpp"
 #include "../../model/model.hpp"
+#include "checks.hpp"
 
 namespace lumo {
-
-// The preconditions of an algorithm on a state: q of nq elements, v (when
-// v_len >= 0) of nv and a third vector named `third` (when third_len >= 0)
-// of nv, SizeError otherwise ("{third} length {len} != nv {nv}" for the
-// third); then a workspace made for this model (ValueError).
-void check_state(const Model& model, const Data& data, Eigen::Index q_len, Eigen::Index v_len = -1,
-                 Eigen::Index third_len = -1, const char* third = "a");
 
 // data.joint_angle/joint_sin/joint_cos for the configuration q.
 void compute_joint_sincos(const Model& model, Data& data, const double* q);
