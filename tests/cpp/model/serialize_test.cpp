@@ -1,13 +1,11 @@
 // src/model/serialize: the binary model record.
 #include "model/serialize.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <random>
 
 #include "algorithms/errors/errors.hpp"
-#include "test_models.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {
