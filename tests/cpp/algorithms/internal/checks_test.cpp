@@ -1,5 +1,5 @@
-// The checks of a state every algorithm starts with (check_state).
-#include "algorithms/internal/forward_pass.hpp"
+// The checks of the arguments every algorithm starts with (check_state).
+#include "algorithms/internal/checks.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,8 @@
 #include "algorithms/derivatives.hpp"
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/rnea.hpp"
-#include "test_models.hpp"
+#include "support/random.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {
