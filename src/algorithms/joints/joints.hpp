@@ -139,9 +139,10 @@ inline bool turns_about_placement_axis(const JointModel& j, const SE3& placement
 // (oMi = limi when oMp is null: a joint on the root). A revolute joint about
 // a coordinate axis, or a fixed joint, whose placement has no rotation takes
 // a shorter way to the same numbers: limi's rotation is then the joint's
-// own, which keeps column k of oMp's and mixes the other two.
-inline void joint_placement_in_world(const JointModel& j, const SE3& placement, const double* q, double sn,
-                                     double cs, const SE3* oMp, SE3& limi, SE3& oMi);
+// own, which keeps column k of oMp's and mixes the other two. Out of line:
+// one call per joint of a pass.
+void joint_placement_in_world(const JointModel& j, const SE3& placement, const double* q, double sn,
+                              double cs, const SE3* oMp, SE3& limi, SE3& oMi);
 
 // v += S q̇ for the joint's velocity slice qd.
 inline void add_joint_velocity(const JointModel& j, const double* qd, Motion& v);
@@ -229,31 +230,6 @@ inline void joint_placement(const JointModel& j, const SE3& P, const double* q, 
       detail::joint_placement_general(j, P, q, out);
       return;
   }
-}
-
-inline void joint_placement_in_world(const JointModel& j, const SE3& P, const double* q, double sn, double cs,
-                                     const SE3* oMp, SE3& limi, SE3& oMi) {
-  if (oMp != nullptr && detail::turns_about_placement_axis(j, P)) {
-    limi.translation = P.translation;
-    oMi.translation.noalias() = oMp->rotation * P.translation;
-    oMi.translation += oMp->translation;
-    if (j.type == JointType::Fixed || q[0] == 0.0) {
-      limi.rotation.setIdentity();
-      oMi.rotation = oMp->rotation;
-      return;
-    }
-    detail::coordinate_axis_rotation(j.coordinate_axis, j.axis_sign, sn, cs, limi.rotation);
-    detail::rotate_about_coordinate_axis(oMp->rotation, j.coordinate_axis, j.axis_sign, sn, cs, oMi.rotation);
-    return;
-  }
-  joint_placement(j, P, q, sn, cs, limi);
-  if (oMp == nullptr) {
-    oMi = limi;
-    return;
-  }
-  oMi.rotation.noalias() = oMp->rotation * limi.rotation;  // compose(oMp, limi), written in place
-  oMi.translation.noalias() = oMp->rotation * limi.translation;
-  oMi.translation += oMp->translation;
 }
 
 inline Motion joint_motion(const JointModel& j, const double* x) {
