@@ -10,7 +10,7 @@
 3. MuJoCo's mujoco.batch.Batch (pip package mujoco >= 4.0), same URDF, same
    thread count, contacts, constraints, springs and dampers disabled:
    our aba against Batch.forward() (M⁻¹(τ − bias) there too), our
-   getFrameJacobian against Batch.jac, and the per-row cost of a Python loop
+   computeFrameJacobian against Batch.jac, and the per-row cost of a Python loop
    of single calls, ours (aba) and MuJoCo's (mj_forward), on CPU time of
    this thread. Skipped with a
    message when the package or its batch API is missing.
@@ -146,8 +146,8 @@ def against_mujoco(models, n=10_000):
             point = np.zeros(3)
             t_fwd = median_time(batch.forward)
             t_jac = median_time(lambda: batch.jac(body, point))
-            t_jac_ours = median_time(lambda: lb.getFrameJacobian(model, q, frame, ld.ReferenceFrame.WORLD,
-                                                                 threads=threads))
+            t_jac_ours = median_time(lambda: lb.computeFrameJacobian(model, q, frame, ld.ReferenceFrame.WORLD,
+                                                                     threads=threads))
             fwd_ours = (n / median_time(lambda: lb.aba(model, q, v, tau, threads=threads))
                         if hasattr(lb, "aba") else float("nan"))
             line = (f"{name:<10}{threads:>8}{fwd_ours:>12,.0f}{n / t_fwd:>12,.0f}{fwd_ours * t_fwd / n:>7.2f}"

@@ -1,7 +1,9 @@
 # Type stubs of the module: the PEP 561 stub package lumo_dynamic-stubs,
 # written from the built module by src/python/make_stubs.py (names and
-# signatures from the module, types from the script's tables) and installed
-# beside the module. Rewritten whenever the module or the script changes.
+# signatures from the module, the free functions' types from their
+# declarations through lumo_dynamic._api, the classes' from the script's
+# tables) and installed beside the module. Rewritten whenever the module or
+# the script changes.
 # Not in a sanitized build: its module loads only with the sanitizer runtime
 # preloaded, and it is never installed.
 if(NOT LUMO_SANITIZE)

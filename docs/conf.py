@@ -1,7 +1,8 @@
 """The documentation site of lumo_dynamic (Sphinx, Furo theme).
 
 Built from the installed module: one reference page per group of functions
-(the groups are those of src/python/make_stubs.py), written into _generated/
+(each function names its page in its declaration, which the module exposes as
+lumo_dynamic._api; src/python/make_stubs.py reads it), written into _generated/
 before Sphinx reads the sources, with the module's own docstrings through
 autodoc. The examples page lists examples/ (running the examples that draw
 pictures), the benchmark page is the speed section of README.md and the
@@ -116,9 +117,9 @@ def title(text: str) -> str:
 def api_pages() -> list[str]:
     pages = make_stubs.functions_by_page(lumo_dynamic)
     unlisted = pages.pop("unlisted", [])
-    if unlisted:  # every function needs a line in the tables of make_stubs.py
+    if unlisted:  # every function names its page in its declaration (src/python/functions.cpp)
         raise RuntimeError(f"functions without a documentation page: {unlisted}; "
-                           f"add them to FUNCTIONS in src/python/make_stubs.py")
+                           f"give their declarations a page")
     names = []
     for page, functions in pages.items():
         if not functions:
@@ -217,8 +218,10 @@ def signature(app, what, name, obj, options, sig, return_annotation):
     qual = name[len("lumo_dynamic."):]
     prefix = qual.rpartition(".")[0]
     writer = make_stubs.Writer(lumo_dynamic, f"{prefix}." if prefix else "")
-    params = writer.parameters(obj, qual, drop_first=False)
-    returns = writer.lookup(make_stubs.FUNCTIONS, qual.rpartition(".")[2], "function")
+    declared = writer.api.get(qual)
+    params = writer.parameters(obj, qual, drop_first=False, types=declared[2] if declared else None)
+    returns = declared[1] if declared else \
+        writer.lookup(make_stubs.FUNCTIONS, qual.rpartition(".")[2], "function")
     if writer.unknown or isinstance(returns, tuple):
         return None
     return f"({params})", returns

@@ -53,7 +53,7 @@ def compute_chunk(model: ld.Model, index: int, count: int, seed: int, frame_id: 
     q, v, a = draw_states(model, count, [seed, index])
     tau = lb.rnea(model, q, v, a, threads=threads)
     M = lb.crba(model, q, threads=threads)
-    J = lb.getFrameJacobian(model, q, frame_id, ld.ReferenceFrame.LOCAL_WORLD_ALIGNED, threads=threads)
+    J = lb.computeFrameJacobian(model, q, frame_id, ld.ReferenceFrame.LOCAL_WORLD_ALIGNED, threads=threads)
     name = f"chunk_{index:06d}.npz"
     np.savez(os.path.join(out_dir, name), q=q, v=v, a=a, tau=tau, M=M, J=J)
     return name, count, time.perf_counter() - start

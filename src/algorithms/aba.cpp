@@ -5,67 +5,86 @@
 #include "configuration.hpp"
 #include "errors/errors.hpp"
 #include "internal/forward_pass.hpp"
+#include "joints/joints.hpp"
+
+// Both algorithms work in the world frame about its origin, with 6-vectors
+// and 6×6 matrices in [linear; angular] order. For joint i with parent λ, its
+// n world subspace columns S (data.j), the articulated inertia Ia of its
+// subtree and
+//   U = Ia S,   D = Sᵀ U,
+// the subtree shows λ the inertia Ia − U D⁻¹ Uᵀ. The per-joint steps take n
+// as a compile-time constant (with_joint_size); a joint of one coordinate
+// has scalar steps of its own, a fixed joint passes its subtree on.
 
 namespace lumo {
 namespace {
 
-// The 6×nv_i block of a 6×nv matrix holding joint i's columns.
+// The 6×n block of a 6×nv matrix holding joint columns iv .. iv + n.
 inline Eigen::Map<Matrix6X> joint_columns(Matrix6X& m, std::size_t iv, std::size_t n) {
   return {m.data() + 6 * iv, 6, static_cast<Eigen::Index>(n)};
 }
+inline double* column(Matrix6X& m, std::size_t iv) { return m.data() + 6 * iv; }
+inline const Eigen::Map<const Vector6> column6(const double* p, std::size_t k) {
+  return Eigen::Map<const Vector6>(p + 6 * k);
+}
 
-// U = Ia·S and D⁻¹ = (Sᵀ Ia S)⁻¹ for joint i (S: its world columns of
-// data.j), into data.aba_U and data.aba_Dinv. A singular D (a massless
-// subtree) gives non-finite entries.
+// U = Ia·S and D⁻¹ = (Sᵀ Ia S)⁻¹ for joint i, into data.ia_times_s and
+// data.joint_inertia_inv. A singular D (a massless subtree) gives
+// non-finite entries.
+template <int n>
 void joint_inertia_factors(const Model& model, Data& data, JointIndex i) {
-  const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
-  const Matrix6& Ia = data.oIa[i];
+  const std::size_t iv = model.idx_v[i];
+  const Matrix6& Ia = data.articulated_inertia[i];
   auto S = joint_columns(data.j, iv, n);
-  auto U = joint_columns(data.aba_U, iv, n);
-  for (std::size_t k = 0; k < n; ++k) U.col(static_cast<Eigen::Index>(k)).noalias() = Ia * Vector6(S.col(static_cast<Eigen::Index>(k)));
-  double* Dinv = data.aba_Dinv.data() + 6 * iv;  // column k of D⁻¹ at Dinv + 6k
-  if (n == 1) {
+  auto U = joint_columns(data.ia_times_s, iv, n);
+  for (int k = 0; k < n; ++k) U.col(k).noalias() = Ia * Vector6(S.col(k));
+  double* Dinv = column(data.joint_inertia_inv, iv);  // column k of D⁻¹ at Dinv + 6k
+  if constexpr (n == 1) {
     Dinv[0] = 1.0 / S.col(0).dot(U.col(0));
-    return;
+  } else {
+    // D = Sᵀ U (symmetric positive definite for a body with mass), inverted
+    // by Gauss–Jordan elimination without pivoting; a zero pivot gives
+    // non-finite entries.
+    double A[36];
+    for (int r = 0; r < n; ++r)
+      for (int c = 0; c < n; ++c) A[6 * c + r] = S.col(r).dot(U.col(c));
+    for (int p = 0; p < n; ++p) {
+      const double inv = 1.0 / A[6 * p + p];
+      for (int c = 0; c < n; ++c) A[6 * c + p] *= inv;
+      A[6 * p + p] = inv;
+      for (int r = 0; r < n; ++r) {
+        if (r == p) continue;
+        const double f = A[6 * p + r];
+        for (int c = 0; c < n; ++c) A[6 * c + r] -= f * A[6 * c + p];
+        A[6 * p + r] = -f * inv;
+      }
+    }
+    for (int c = 0; c < n; ++c)
+      for (int r = 0; r < n; ++r) Dinv[6 * c + r] = A[6 * c + r];
   }
-  // D = Sᵀ U (symmetric positive definite for a body with mass), inverted
-  // by Gauss–Jordan elimination without pivoting; a zero pivot gives
-  // non-finite entries.
-  double A[36];
-  for (std::size_t r = 0; r < n; ++r)
-    for (std::size_t c = 0; c < n; ++c)
-      A[6 * c + r] = S.col(static_cast<Eigen::Index>(r)).dot(U.col(static_cast<Eigen::Index>(c)));
-  for (std::size_t p = 0; p < n; ++p) {
-    const double inv = 1.0 / A[6 * p + p];
-    for (std::size_t c = 0; c < n; ++c) A[6 * c + p] *= inv;
-    A[6 * p + p] = inv;
-    for (std::size_t r = 0; r < n; ++r) {
-      if (r == p) continue;
-      const double f = A[6 * p + r];
-      for (std::size_t c = 0; c < n; ++c) A[6 * c + r] -= f * A[6 * c + p];
-      A[6 * p + r] = -f * inv;
+}
+
+// y = D⁻¹ x for one joint (n ≤ 6 entries).
+template <int n>
+inline void apply_Dinv(const double* Dinv, const double* x, double* y) {
+  if constexpr (n == 1) {
+    y[0] = Dinv[0] * x[0];
+  } else {
+    for (int r = 0; r < n; ++r) {
+      double s = 0.0;
+      for (int c = 0; c < n; ++c) s += Dinv[6 * c + r] * x[c];
+      y[r] = s;
     }
   }
-  for (std::size_t c = 0; c < n; ++c)
-    for (std::size_t r = 0; r < n; ++r) Dinv[6 * c + r] = A[6 * c + r];
 }
 
-// y = D⁻¹ x for joint i (n ≤ 6 entries).
-inline void apply_Dinv(const double* Dinv, std::size_t n, const double* x, double* y) {
-  for (std::size_t r = 0; r < n; ++r) {
-    double s = 0.0;
-    for (std::size_t c = 0; c < n; ++c) s += Dinv[6 * c + r] * x[c];
-    y[r] = s;
-  }
-}
-
-// Ia ← Ia − U D⁻¹ Uᵀ: the inertia the subtree of joint i shows its parent.
-inline void articulated_inertia_for_parent(const double* U, const double* Dinv, std::size_t n,
-                                           Matrix6& Ia) {
-  for (std::size_t c = 0; c < n; ++c) {
+// Ia ← Ia − U D⁻¹ Uᵀ: the inertia the subtree of a joint shows its parent.
+template <int n>
+inline void articulated_inertia_for_parent(const double* U, const double* Dinv, Matrix6& Ia) {
+  for (int c = 0; c < n; ++c) {
     Vector6 UD = Vector6::Zero();  // column c of U D⁻¹
-    for (std::size_t k = 0; k < n; ++k) UD += Eigen::Map<const Vector6>(U + 6 * k) * Dinv[6 * c + k];
-    Ia.noalias() -= UD * Eigen::Map<const Vector6>(U + 6 * c).transpose();
+    for (int k = 0; k < n; ++k) UD += column6(U, k) * Dinv[6 * c + k];
+    Ia.noalias() -= UD * column6(U, c).transpose();
   }
 }
 
@@ -100,276 +119,272 @@ inline void world_inertia_matrix(const SE3& M, const BodyInertia& Y, Matrix6& ou
 }
 
 // The forward pass shared by aba and computeMinverse, joint i (parent done):
-// limi, oMi, the world subspace columns S in data.j and oIa[i] = the body
+// limi, oMi, the world subspace columns S in data.j and Ia_i = the body
 // inertia in the world frame as a 6×6 matrix.
 inline void world_step(const Model& model, Data& data, JointIndex i, const double* q) {
   forward_step(model, data, i, q);
-  world_subspace_columns(model.joints[i], data.oMi[i], data.j.data() + 6 * model.idx_v[i]);
-  world_inertia_matrix(data.oMi[i], model.inertias[i], data.oIa[i]);
+  world_subspace_columns(model.joints[i], data.oMi[i], column(data.j, model.idx_v[i]));
+  world_inertia_matrix(data.oMi[i], model.inertias[i], data.articulated_inertia[i]);
 }
 
-}  // namespace
+// ------------------------------------------------------------------- aba
 
-const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-                           const Eigen::Ref<const Eigen::VectorXd>& v,
-                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
-  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
-  start_forward_pass(model, data, q.data());
-  data.ov[0] = Motion::Zero();
-  data.oa[0].setZero();  // holds ov (as a column) until the last pass
-
-  // Forward pass, world frame, [linear; angular] columns: S, ov_i = ov_λ +
-  // S q̇_i, c_i = ov_i × S q̇_i, Ia_i = Y_i, pa_i = ov_i ×* (Y_i·ov_i).
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    world_step(model, data, i, q.data());
-    const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
-    const JointIndex p = model.parents[i];
-    Vector6 vJ = Vector6::Zero();
-    const double* S = data.j.data() + 6 * iv;
-    for (std::size_t k = 0; k < n; ++k) vJ += Eigen::Map<const Vector6>(S + 6 * k) * v[static_cast<Eigen::Index>(iv + k)];
-    Vector6& ov = data.oa[i];
-    ov = data.oa[p] + vJ;
-    const Vector3 l = ov.head<3>(), w = ov.tail<3>();
-    const Vector3 lJ = vJ.head<3>(), wJ = vJ.tail<3>();
-    Vector6& c = data.oc[i];
-    c.head<3>() = w.cross(lJ) + l.cross(wJ);
-    c.tail<3>() = w.cross(wJ);
-    const Vector6 h = data.oIa[i] * ov;  // [linear momentum; angular momentum about the origin]
-    const Vector3 hf = h.head<3>(), hn = h.tail<3>();
-    Vector6& pa = data.opa[i];
-    pa.head<3>() = w.cross(hf);
-    pa.tail<3>() = w.cross(hn) + l.cross(hf);
-    data.ov[i].linear = l;
-    data.ov[i].angular = w;
-  }
-  data.oa[0] = to_column(-model.gravity);  // the root accelerates against gravity
-
-  // Backward pass: U = Ia S, D = Sᵀ U, u = τ − Sᵀ pa; the parent takes
-  //   Ia_λ += Ia − U D⁻¹ Uᵀ,   pa_λ += pa + (Ia − U D⁻¹ Uᵀ) c + U D⁻¹ u.
-  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
-    const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
-    const JointIndex p = model.parents[i];
-    Matrix6& Ia = data.oIa[i];
-    Vector6& pa = data.opa[i];
-    const double* U = data.aba_U.data() + 6 * iv;
-    const double* Dinv = data.aba_Dinv.data() + 6 * iv;
-    if (n == 1) {  // the same steps with fixed sizes, for one coordinate
-      const Eigen::Map<const Vector6> s(data.j.data() + 6 * iv);
-      Eigen::Map<Vector6> Uv(data.aba_U.data() + 6 * iv);
-      // Ia·S and Ia·c in one sweep over Ia
-      Eigen::Matrix<double, 6, 2> sc;
-      sc << s, data.oc[i];
-      const Eigen::Matrix<double, 6, 2> Isc = Ia * sc;
-      Uv = Isc.col(0);
-      const double Dinv1 = 1.0 / s.dot(Uv);
-      data.aba_Dinv(0, static_cast<Eigen::Index>(iv)) = Dinv1;
-      const double u = tau[static_cast<Eigen::Index>(iv)] - s.dot(pa);
-      data.aba_u[static_cast<Eigen::Index>(iv)] = u;
-      if (p == 0) continue;
-      const Vector6 UD = Uv * Dinv1;
-      // pa_λ += pa + U D⁻¹ u + Ia c − U D⁻¹ (Uᵀ c);  Ia_λ += Ia − U D⁻¹ Uᵀ
-      pa += UD * (u - Uv.dot(sc.col(1)));
-      pa += Isc.col(1);
-      data.opa[p] += pa;
-      Matrix6& Ip = data.oIa[p];
-      for (int j = 0; j < 6; ++j) Ip.col(j) += Ia.col(j) - UD * Uv[j];
-      continue;
-    }
-    if (n == 0) {  // S q̇ = 0, so c = 0: the subtree passes on as it is
-      if (p != 0) {
-        data.oIa[p] += Ia;
-        data.opa[p] += pa;
-      }
-      continue;
-    }
-    double Du[6];
-    if (n > 0) {
-      joint_inertia_factors(model, data, i);
-      const double* S = data.j.data() + 6 * iv;
-      double* u = data.aba_u.data() + iv;
-      for (std::size_t k = 0; k < n; ++k)
-        u[k] = tau[static_cast<Eigen::Index>(iv + k)] - Eigen::Map<const Vector6>(S + 6 * k).dot(pa);
-      apply_Dinv(Dinv, n, u, Du);
-    }
-    if (p == 0) continue;
-    // One sweep over the columns of Ia: column j of Ia − U D⁻¹ Uᵀ goes to
-    // Ia_λ and, times c_j, to the bias force.
-    Vector6 UD[6];  // columns of U D⁻¹
-    for (std::size_t k = 0; k < n; ++k) {
-      UD[k].setZero();
-      for (std::size_t l = 0; l < n; ++l) UD[k] += Eigen::Map<const Vector6>(U + 6 * l) * Dinv[6 * k + l];
-      pa += Eigen::Map<const Vector6>(U + 6 * k) * Du[k];
-    }
-    const Vector6& c = data.oc[i];
-    Matrix6& Ip = data.oIa[p];
-    for (int j = 0; j < 6; ++j) {
-      Vector6 col = Ia.col(j);
-      for (std::size_t k = 0; k < n; ++k) col -= UD[k] * U[6 * k + static_cast<std::size_t>(j)];
-      Ip.col(j) += col;
-      pa += col * c[j];
-    }
-    data.opa[p] += pa;
-  }
-
-  // Forward pass: a' = a_λ + c;  q̈ = D⁻¹ (u − Uᵀ a');  a = a' + S q̈.
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
-    Vector6& a = data.oa[i];
-    a = data.oa[model.parents[i]] + data.oc[i];
-    if (n == 1) {
-      const Eigen::Map<const Vector6> Uv(data.aba_U.data() + 6 * iv), s(data.j.data() + 6 * iv);
-      const auto c = static_cast<Eigen::Index>(iv);
-      const double ddq = data.aba_Dinv(0, c) * (data.aba_u[c] - Uv.dot(a));
-      data.ddq[c] = ddq;
-      a += s * ddq;
-      continue;
-    }
-    if (n == 0) continue;
-    const double* U = data.aba_U.data() + 6 * iv;
-    const double* S = data.j.data() + 6 * iv;
-    double r[6];
-    for (std::size_t k = 0; k < n; ++k)
-      r[k] = data.aba_u[static_cast<Eigen::Index>(iv + k)] - Eigen::Map<const Vector6>(U + 6 * k).dot(a);
-    double* ddq = data.ddq.data() + iv;
-    apply_Dinv(data.aba_Dinv.data() + 6 * iv, n, r, ddq);
-    for (std::size_t k = 0; k < n; ++k) a += Eigen::Map<const Vector6>(S + 6 * k) * ddq[k];
-  }
-  return data.ddq;
+// Joint i on the way out: v_i = v_λ + S q̇_i,  c_i = v_i × S q̇_i,
+// Ia_i = Y_i,  pa_i = v_i ×* (Y_i v_i).
+void aba_velocity_step(const Model& model, Data& data, JointIndex i, const double* q, const double* qd) {
+  world_step(model, data, i, q);
+  const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
+  Vector6 vJ = Vector6::Zero();
+  const double* S = column(data.j, iv);
+  for (std::size_t k = 0; k < n; ++k) vJ += column6(S, k) * qd[iv + k];
+  Vector6& ov = data.aba_velocity[i];
+  ov = data.aba_velocity[model.parents[i]] + vJ;
+  const Vector3 l = ov.head<3>(), w = ov.tail<3>();
+  const Vector3 lJ = vJ.head<3>(), wJ = vJ.tail<3>();
+  Vector6& c = data.aba_velocity_product[i];
+  c.head<3>() = w.cross(lJ) + l.cross(wJ);
+  c.tail<3>() = w.cross(wJ);
+  const Vector6 h = data.articulated_inertia[i] * ov;  // [linear momentum; angular momentum about the origin]
+  const Vector3 hf = h.head<3>(), hn = h.tail<3>();
+  Vector6& pa = data.articulated_bias[i];
+  pa.head<3>() = w.cross(hf);
+  pa.tail<3>() = w.cross(hn) + l.cross(hf);
+  data.ov[i].linear = l;
+  data.ov[i].angular = w;
 }
 
-const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
-                                       const Eigen::Ref<const Eigen::VectorXd>& q) {
-  check_state(model, data, q.size());
+// Joint i on the way in: U = Ia S, D = Sᵀ U, u = τ − Sᵀ pa; the parent takes
+//   Ia_λ += Ia − U D⁻¹ Uᵀ,   pa_λ += pa + (Ia − U D⁻¹ Uᵀ) c + U D⁻¹ u,
+// in one sweep over the columns of Ia: column j of Ia − U D⁻¹ Uᵀ goes to
+// Ia_λ and, times c_j, to the bias force.
+template <int n>
+void aba_inertia_step(const Model& model, Data& data, JointIndex i, const double* tau) {
+  const std::size_t iv = model.idx_v[i];
+  const JointIndex p = model.parents[i];
+  Matrix6& Ia = data.articulated_inertia[i];
+  Vector6& pa = data.articulated_bias[i];
+  const double* U = column(data.ia_times_s, iv);
+  const double* Dinv = column(data.joint_inertia_inv, iv);
+  joint_inertia_factors<n>(model, data, i);
+  const double* S = column(data.j, iv);
+  double* u = data.joint_torque_residual.data() + iv;
+  for (int k = 0; k < n; ++k) u[k] = tau[iv + k] - column6(S, k).dot(pa);
+  double Du[6];
+  apply_Dinv<n>(Dinv, u, Du);
+  if (p == 0) return;
+  Vector6 UD[6];  // columns of U D⁻¹
+  for (int k = 0; k < n; ++k) {
+    UD[k].setZero();
+    for (int l = 0; l < n; ++l) UD[k] += column6(U, l) * Dinv[6 * k + l];
+    pa += column6(U, k) * Du[k];
+  }
+  const Vector6& c = data.aba_velocity_product[i];
+  Matrix6& Ip = data.articulated_inertia[p];
+  for (int j = 0; j < 6; ++j) {
+    Vector6 col = Ia.col(j);
+    for (int k = 0; k < n; ++k) col -= UD[k] * U[6 * k + j];
+    Ip.col(j) += col;
+    pa += col * c[j];
+  }
+  data.articulated_bias[p] += pa;
+}
+
+// One coordinate: the same step with scalars, Ia S and Ia c in one sweep
+// over Ia, and pa_λ += pa + U D⁻¹ (u − Uᵀ c) + Ia c.
+template <>
+void aba_inertia_step<1>(const Model& model, Data& data, JointIndex i, const double* tau) {
+  const std::size_t iv = model.idx_v[i];
+  const JointIndex p = model.parents[i];
+  Matrix6& Ia = data.articulated_inertia[i];
+  Vector6& pa = data.articulated_bias[i];
+  const Eigen::Map<const Vector6> s(column(data.j, iv));
+  Eigen::Map<Vector6> U(column(data.ia_times_s, iv));
+  Eigen::Matrix<double, 6, 2> sc;
+  sc << s, data.aba_velocity_product[i];
+  const Eigen::Matrix<double, 6, 2> Isc = Ia * sc;
+  U = Isc.col(0);
+  const double Dinv = 1.0 / s.dot(U);
+  *column(data.joint_inertia_inv, iv) = Dinv;
+  const double u = tau[iv] - s.dot(pa);
+  data.joint_torque_residual[static_cast<Eigen::Index>(iv)] = u;
+  if (p == 0) return;
+  const Vector6 UD = U * Dinv;
+  pa += UD * (u - U.dot(sc.col(1)));
+  pa += Isc.col(1);
+  data.articulated_bias[p] += pa;
+  Matrix6& Ip = data.articulated_inertia[p];
+  for (int j = 0; j < 6; ++j) Ip.col(j) += Ia.col(j) - UD * U[j];
+}
+
+// No coordinate: S q̇ = 0, so c = 0 and the subtree passes on as it is.
+template <>
+void aba_inertia_step<0>(const Model& model, Data& data, JointIndex i, const double*) {
+  const JointIndex p = model.parents[i];
+  if (p == 0) return;
+  data.articulated_inertia[p] += data.articulated_inertia[i];
+  data.articulated_bias[p] += data.articulated_bias[i];
+}
+
+// Joint i on the way out again: a' = a_λ + c;  q̈ = D⁻¹ (u − Uᵀ a');
+// a = a' + S q̈.
+template <int n>
+void aba_acceleration_step(const Model& model, Data& data, JointIndex i) {
+  const std::size_t iv = model.idx_v[i];
+  Vector6& a = data.aba_acceleration[i];
+  a = data.aba_acceleration[model.parents[i]] + data.aba_velocity_product[i];
+  const double* U = column(data.ia_times_s, iv);
+  const double* S = column(data.j, iv);
+  double r[6];
+  for (int k = 0; k < n; ++k) r[k] = data.joint_torque_residual[static_cast<Eigen::Index>(iv + k)] - column6(U, k).dot(a);
+  double* ddq = data.ddq.data() + iv;
+  apply_Dinv<n>(column(data.joint_inertia_inv, iv), r, ddq);
+  for (int k = 0; k < n; ++k) a += column6(S, k) * ddq[k];
+}
+
+// -------------------------------------------------------- computeMinverse
+//
+// The articulated-body recursion for the nv unit torques at once. Per moving
+// joint a 6×nv block of data.unit_torque_blocks, stored row by row (row r at
+// r·nv) so that the loops over the columns c run along memory: first F, the
+// bias forces the unit torques of the subtree pass up, then A, the
+// accelerations of every unit torque. M⁻¹ is built in its lower triangle:
+// column iv + k of joint i holds the entries of rows c ≥ iv.
+
+double* unit_torque_block(Data& data, std::size_t slot) {
+  return data.unit_torque_blocks.data() + 6 * data.nv * (slot - 1);
+}
+
+// Placements, S and Ia_i = Y_i (world frame) on the way out; the slot of each
+// joint (its rank among the moving joints, from 1, or the slot of the
+// nearest moving ancestor); on the way back the end of each subtree's
+// velocity range, and F of each moving joint cleared on that range. Returns
+// the number of moving joints.
+std::size_t minverse_tree_pass(const Model& model, Data& data, const double* q) {
+  std::vector<std::size_t>& end = data.subtree_v_end;
+  std::vector<std::size_t>& slot = data.moving_slot;
   const std::size_t nv = model.nv;
-  const auto n_ = static_cast<Eigen::Index>(nv);
-  if (data.Minv.rows() != n_ || data.Minv.cols() != n_) data.Minv.resize(n_, n_);
-  start_forward_pass(model, data, q.data());
-  std::vector<std::size_t>& end = data.minv_end;
-  std::vector<std::size_t>& slot = data.minv_slot;
-
-  // Forward pass: S, Ia_i = Y_i (world frame); the subtree's velocity range
-  // starts as the joint's own; slot = rank among the moving joints (from 1)
-  // or the slot of the nearest moving ancestor.
   std::size_t moving = 0;
   end[0] = 0;
   slot[0] = 0;
   for (JointIndex i = 1; i < model.njoints; ++i) {
-    world_step(model, data, i, q.data());
+    world_step(model, data, i, q);
     end[i] = model.nv_joint[i] > 0 ? model.idx_v[i] + model.nv_joint[i] : 0;
     slot[i] = model.nv_joint[i] > 0 ? ++moving : slot[model.parents[i]];
   }
   const auto work_cols = static_cast<Eigen::Index>(nv * moving);
-  if (data.minv_work.rows() != 6 || data.minv_work.cols() < work_cols) data.minv_work.resize(6, work_cols);
-  // The 6×nv block of a slot, stored row by row (row r at r·nv), so that
-  // the loops over the columns c run along memory: first the bias forces F
-  // of the unit torques in the subtree, then the accelerations A of every
-  // unit torque.
-  auto block = [&](std::size_t s) { return data.minv_work.data() + 6 * nv * (s - 1); };
-
-  // Backward pass over sizes: end[i] = one past the last velocity index of
-  // the subtree; F of each moving joint cleared on that range.
+  if (data.unit_torque_blocks.rows() != 6 || data.unit_torque_blocks.cols() < work_cols)
+    data.unit_torque_blocks.resize(6, work_cols);
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
     const JointIndex p = model.parents[i];
     end[p] = std::max(end[p], end[i]);
     if (model.nv_joint[i] > 0) {
-      double* F = block(slot[i]);
+      double* F = unit_torque_block(data, slot[i]);
       for (std::size_t r = 0; r < 6; ++r) std::fill(F + r * nv + model.idx_v[i], F + r * nv + end[i], 0.0);
     }
   }
+  return moving;
+}
 
-  // M⁻¹ is built in its lower triangle: column iv + k of joint i holds the
-  // entries of rows c ≥ iv (by symmetry, row iv + k of the upper one).
+// Joint i on the way in: U, D⁻¹, then Ia_λ += Ia − U D⁻¹ Uᵀ (Ia_i is left
+// holding the second term).
+template <int n>
+void minverse_inertia_step(const Model& model, Data& data, JointIndex i) {
+  const JointIndex p = model.parents[i];
+  if constexpr (n > 0) {
+    joint_inertia_factors<n>(model, data, i);
+    if (p == 0) return;
+    const std::size_t iv = model.idx_v[i];
+    articulated_inertia_for_parent<n>(column(data.ia_times_s, iv), column(data.joint_inertia_inv, iv),
+                                      data.articulated_inertia[i]);
+  }
+  if (p != 0) data.articulated_inertia[p] += data.articulated_inertia[i];
+}
+
+// The unit torques e_c of the subtree columns c ∈ [iv, end_i) on the way in:
+//   x = D⁻¹ (E − Sᵀ F)  (the subtree's own part of M⁻¹[i, c]),
+//   F_λ += F + U x.
+template <int n>
+void minverse_force_step(const Model& model, Data& data, JointIndex i) {
+  const std::size_t nv = model.nv, iv = model.idx_v[i], lo = iv, hi = data.subtree_v_end[i];
+  const std::size_t sp = data.moving_slot[model.parents[i]];
+  const double* S = column(data.j, iv);
+  const double* U = column(data.ia_times_s, iv);
+  const double* Dinv = column(data.joint_inertia_inv, iv);
+  const double* F = unit_torque_block(data, data.moving_slot[i]);
+  double* Fp = sp != 0 ? unit_torque_block(data, sp) : nullptr;
   double* const Mi = data.Minv.data();
-  const std::size_t ld = nv;
-  // Backward pass for the unit torques e_c of the subtree columns c:
-  //   u = E − Sᵀ F,  M⁻¹[i, c] ← D⁻¹ u  (the subtree's own part),
-  //   F_λ += F + U D⁻¹ u,  Ia_λ += Ia − U D⁻¹ Uᵀ.
-  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
-    const JointIndex p = model.parents[i];
-    const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
-    if (n == 0) {
-      if (p != 0) data.oIa[p] += data.oIa[i];
-      continue;
-    }
-    joint_inertia_factors(model, data, i);
-    const double* S = data.j.data() + 6 * iv;
-    const double* U = data.aba_U.data() + 6 * iv;
-    const double* Dinv = data.aba_Dinv.data() + 6 * iv;
-    const double* F = block(slot[i]);
-    double* Fp = slot[p] != 0 ? block(slot[p]) : nullptr;
-    const std::size_t lo = iv, hi = end[i];
-    if (n == 1) {  // the same steps in single sweeps, for one coordinate
-      double* __restrict x = Mi + iv * ld;
-      const double d = Dinv[0];
-      const double *f0 = F, *f1 = F + nv, *f2 = F + 2 * nv, *f3 = F + 3 * nv, *f4 = F + 4 * nv, *f5 = F + 5 * nv;
-      for (std::size_t c = lo; c < hi; ++c)
-        x[c] = -d * (((S[0] * f0[c] + S[1] * f1[c]) + S[2] * f2[c]) + ((S[3] * f3[c] + S[4] * f4[c]) + S[5] * f5[c]));
-      x[iv] += d;
-      if (Fp != nullptr) {
-        for (std::size_t r = 0; r < 6; ++r) {
-          double* __restrict fp = Fp + r * nv;
-          const double* f = F + r * nv;
-          const double Ur = U[r];
-          for (std::size_t c = lo; c < hi; ++c) fp[c] += f[c] + Ur * x[c];
-        }
-      }
-      if (p != 0) {
-        articulated_inertia_for_parent(U, Dinv, n, data.oIa[i]);
-        data.oIa[p] += data.oIa[i];
-      }
-      continue;
-    }
-    for (std::size_t k = 0; k < n; ++k) {  // u_k = e − S_kᵀ F
-      double* u = Mi + (iv + k) * ld;
-      const double* s = S + 6 * k;
-      for (std::size_t c = lo; c < hi; ++c)
-        u[c] = -(((s[0] * F[c] + s[1] * F[nv + c]) + s[2] * F[2 * nv + c]) +
-                 ((s[3] * F[3 * nv + c] + s[4] * F[4 * nv + c]) + s[5] * F[5 * nv + c]));
-      u[iv + k] += 1.0;
-    }
-    if (n == 1) {
-      double* x = Mi + iv * ld;
-      for (std::size_t c = lo; c < hi; ++c) x[c] *= Dinv[0];
-    } else {
-      for (std::size_t c = lo; c < hi; ++c) {
-        double u[6], x[6];
-        for (std::size_t k = 0; k < n; ++k) u[k] = Mi[(iv + k) * ld + c];
-        apply_Dinv(Dinv, n, u, x);
-        for (std::size_t k = 0; k < n; ++k) Mi[(iv + k) * ld + c] = x[k];
-      }
-    }
-    if (Fp != nullptr) {  // F_λ += F + U x
-      for (std::size_t r = 0; r < 6; ++r) {
-        double* fp = Fp + r * nv;
-        const double* f = F + r * nv;
-        for (std::size_t c = lo; c < hi; ++c) fp[c] += f[c];
-        for (std::size_t k = 0; k < n; ++k) {
-          const double Urk = U[6 * k + r];
-          const double* x = Mi + (iv + k) * ld;
-          for (std::size_t c = lo; c < hi; ++c) fp[c] += Urk * x[c];
-        }
-      }
-    }
-    if (p != 0) {
-      articulated_inertia_for_parent(U, Dinv, n, data.oIa[i]);
-      data.oIa[p] += data.oIa[i];
+  for (int k = 0; k < n; ++k) {  // u_k = e − S_kᵀ F
+    double* u = Mi + (iv + k) * nv;
+    const double* s = S + 6 * k;
+    for (std::size_t c = lo; c < hi; ++c)
+      u[c] = -(((s[0] * F[c] + s[1] * F[nv + c]) + s[2] * F[2 * nv + c]) +
+               ((s[3] * F[3 * nv + c] + s[4] * F[4 * nv + c]) + s[5] * F[5 * nv + c]));
+    u[iv + k] += 1.0;
+  }
+  for (std::size_t c = lo; c < hi; ++c) {
+    double u[6], x[6];
+    for (int k = 0; k < n; ++k) u[k] = Mi[(iv + k) * nv + c];
+    apply_Dinv<n>(Dinv, u, x);
+    for (int k = 0; k < n; ++k) Mi[(iv + k) * nv + c] = x[k];
+  }
+  if (Fp == nullptr) return;
+  for (std::size_t r = 0; r < 6; ++r) {
+    double* fp = Fp + r * nv;
+    const double* f = F + r * nv;
+    for (std::size_t c = lo; c < hi; ++c) fp[c] += f[c];
+    for (int k = 0; k < n; ++k) {
+      const double Urk = U[6 * k + r];
+      const double* x = Mi + (iv + k) * nv;
+      for (std::size_t c = lo; c < hi; ++c) fp[c] += Urk * x[c];
     }
   }
+}
 
-  // Forward pass for the rows c ≥ idx_v[i]:
-  //   M⁻¹[c, i] = (that part) − D⁻¹ Uᵀ A_λ[:, c],  A_i[:, c] = A_λ[:, c] + S M⁻¹[c, i].
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
-    if (n == 0) continue;
-    const std::size_t sp = slot[model.parents[i]];
-    const double* S = data.j.data() + 6 * iv;
-    const double* U = data.aba_U.data() + 6 * iv;
-    const double* Dinv = data.aba_Dinv.data() + 6 * iv;
-    double* A = block(slot[i]);
-    const double* Ap = sp != 0 ? block(sp) : nullptr;
-    for (std::size_t k = 0; k < n; ++k) std::fill(Mi + (iv + k) * ld + end[i], Mi + (iv + k) * ld + nv, 0.0);
-    if (n == 1 && Ap != nullptr && end[i] > iv + 1) {  // single sweep, one coordinate
-      double* __restrict x = Mi + iv * ld;
+// One coordinate: x = d (e − sᵀ F) in one sweep, F_λ += F + U x in another.
+template <>
+void minverse_force_step<1>(const Model& model, Data& data, JointIndex i) {
+  const std::size_t nv = model.nv, iv = model.idx_v[i], lo = iv, hi = data.subtree_v_end[i];
+  const std::size_t sp = data.moving_slot[model.parents[i]];
+  const double* S = column(data.j, iv);
+  const double* U = column(data.ia_times_s, iv);
+  const double* F = unit_torque_block(data, data.moving_slot[i]);
+  double* __restrict x = data.Minv.data() + iv * nv;
+  const double d = *column(data.joint_inertia_inv, iv);
+  const double *f0 = F, *f1 = F + nv, *f2 = F + 2 * nv, *f3 = F + 3 * nv, *f4 = F + 4 * nv, *f5 = F + 5 * nv;
+  for (std::size_t c = lo; c < hi; ++c)
+    x[c] = -d * (((S[0] * f0[c] + S[1] * f1[c]) + S[2] * f2[c]) + ((S[3] * f3[c] + S[4] * f4[c]) + S[5] * f5[c]));
+  x[iv] += d;
+  if (sp == 0) return;
+  double* Fp = unit_torque_block(data, sp);
+  for (std::size_t r = 0; r < 6; ++r) {
+    double* __restrict fp = Fp + r * nv;
+    const double* f = F + r * nv;
+    const double Ur = U[r];
+    for (std::size_t c = lo; c < hi; ++c) fp[c] += f[c] + Ur * x[c];
+  }
+}
+
+template <>
+void minverse_force_step<0>(const Model&, Data&, JointIndex) {}
+
+// The rows c ≥ iv of joint i's columns on the way out:
+//   M⁻¹[c, i] = (the subtree's part) − D⁻¹ Uᵀ A_λ[:, c],
+//   A_i[:, c] = A_λ[:, c] + S M⁻¹[c, i]  (only on c ≥ iv + n, the rows the
+//   descendants read).
+template <int n>
+void minverse_acceleration_step(const Model& model, Data& data, JointIndex i) {
+  const std::size_t nv = model.nv, iv = model.idx_v[i], end = data.subtree_v_end[i];
+  const std::size_t sp = data.moving_slot[model.parents[i]];
+  const double* S = column(data.j, iv);
+  const double* U = column(data.ia_times_s, iv);
+  const double* Dinv = column(data.joint_inertia_inv, iv);
+  double* A = unit_torque_block(data, data.moving_slot[i]);
+  const double* Ap = sp != 0 ? unit_torque_block(data, sp) : nullptr;
+  double* const Mi = data.Minv.data();
+  for (int k = 0; k < n; ++k) std::fill(Mi + (iv + k) * nv + end, Mi + (iv + k) * nv + nv, 0.0);
+  if constexpr (n == 1) {
+    if (Ap != nullptr && end > iv + 1) {  // both in one sweep
+      double* __restrict x = Mi + iv * nv;
       const double d = Dinv[0];
       const double *p0 = Ap, *p1 = Ap + nv, *p2 = Ap + 2 * nv, *p3 = Ap + 3 * nv, *p4 = Ap + 4 * nv, *p5 = Ap + 5 * nv;
       double *__restrict a0 = A, *__restrict a1 = A + nv, *__restrict a2 = A + 2 * nv;
@@ -382,60 +397,99 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
         a0[c] = p0[c] + S[0] * xc, a1[c] = p1[c] + S[1] * xc, a2[c] = p2[c] + S[2] * xc;
         a3[c] = p3[c] + S[3] * xc, a4[c] = p4[c] + S[4] * xc, a5[c] = p5[c] + S[5] * xc;
       }
-      continue;  // (column iv of A is written too, and never read)
+      return;  // (column iv of A is written too, and never read)
     }
+  }
+  if (Ap != nullptr) {
+    for (std::size_t c = iv; c < nv; ++c) {
+      double t[6], y[6];
+      for (int k = 0; k < n; ++k) {
+        const double* u = U + 6 * k;
+        t[k] = ((u[0] * Ap[c] + u[1] * Ap[nv + c]) + u[2] * Ap[2 * nv + c]) +
+               ((u[3] * Ap[3 * nv + c] + u[4] * Ap[4 * nv + c]) + u[5] * Ap[5 * nv + c]);
+      }
+      apply_Dinv<n>(Dinv, t, y);
+      for (int k = 0; k < n; ++k) Mi[(iv + k) * nv + c] -= y[k];
+    }
+  }
+  if (end <= iv + n) return;  // no moving descendant
+  const std::size_t lo = iv + n;
+  for (std::size_t r = 0; r < 6; ++r) {
+    double* a = A + r * nv;
+    const double S0 = S[r];
+    const double* x0 = Mi + iv * nv;
     if (Ap != nullptr) {
-      if (n == 1) {
-        double* x = Mi + iv * ld;
-        const double* u = U;
-        const double d = Dinv[0];
-        for (std::size_t c = iv; c < nv; ++c)
-          x[c] -= d * (((u[0] * Ap[c] + u[1] * Ap[nv + c]) + u[2] * Ap[2 * nv + c]) +
-                       ((u[3] * Ap[3 * nv + c] + u[4] * Ap[4 * nv + c]) + u[5] * Ap[5 * nv + c]));
-      } else {
-        for (std::size_t c = iv; c < nv; ++c) {
-          double t[6], y[6];
-          for (std::size_t k = 0; k < n; ++k) {
-            const double* u = U + 6 * k;
-            t[k] = ((u[0] * Ap[c] + u[1] * Ap[nv + c]) + u[2] * Ap[2 * nv + c]) +
-                   ((u[3] * Ap[3 * nv + c] + u[4] * Ap[4 * nv + c]) + u[5] * Ap[5 * nv + c]);
-          }
-          apply_Dinv(Dinv, n, t, y);
-          for (std::size_t k = 0; k < n; ++k) Mi[(iv + k) * ld + c] -= y[k];
-        }
-      }
+      const double* ap = Ap + r * nv;
+      for (std::size_t c = lo; c < nv; ++c) a[c] = ap[c] + S0 * x0[c];
+    } else {
+      for (std::size_t c = lo; c < nv; ++c) a[c] = S0 * x0[c];
     }
-    // A_i = A_λ + S x, only on the rows its descendants read (c ≥ iv + n).
-    if (end[i] <= iv + n) continue;  // no moving descendant
-    const std::size_t lo = iv + n;
-    for (std::size_t r = 0; r < 6; ++r) {
-      double* a = A + r * nv;
-      const double S0 = S[r];
-      const double* x0 = Mi + iv * ld;
-      if (Ap != nullptr) {
-        const double* ap = Ap + r * nv;
-        for (std::size_t c = lo; c < nv; ++c) a[c] = ap[c] + S0 * x0[c];
-      } else {
-        for (std::size_t c = lo; c < nv; ++c) a[c] = S0 * x0[c];
-      }
-      for (std::size_t k = 1; k < n; ++k) {
-        const double Srk = S[6 * k + r];
-        const double* x = Mi + (iv + k) * ld;
-        for (std::size_t c = lo; c < nv; ++c) a[c] += Srk * x[c];
-      }
+    for (int k = 1; k < n; ++k) {
+      const double Srk = S[6 * k + r];
+      const double* x = Mi + (iv + k) * nv;
+      for (std::size_t c = lo; c < nv; ++c) a[c] += Srk * x[c];
     }
   }
+}
 
-  // The upper triangle mirrors the lower one, in 8×8 tiles.
+template <>
+void minverse_acceleration_step<0>(const Model&, Data&, JointIndex) {}
+
+// The upper triangle of the n×n column-major X mirrors the lower one, in
+// 8×8 tiles.
+void mirror_lower_triangle(double* X, std::size_t n) {
   constexpr std::size_t kTile = 8;
-  for (std::size_t c0 = 0; c0 < nv; c0 += kTile) {
-    const std::size_t c1 = std::min(c0 + kTile, nv);
-    for (std::size_t r0 = c0; r0 < nv; r0 += kTile) {
-      const std::size_t r1 = std::min(r0 + kTile, nv);
+  for (std::size_t c0 = 0; c0 < n; c0 += kTile) {
+    const std::size_t c1 = std::min(c0 + kTile, n);
+    for (std::size_t r0 = c0; r0 < n; r0 += kTile) {
+      const std::size_t r1 = std::min(r0 + kTile, n);
       for (std::size_t r = r0; r < r1; ++r)
-        for (std::size_t c = c0; c < std::min(c1, r); ++c) Mi[r * ld + c] = Mi[c * ld + r];
+        for (std::size_t c = c0; c < std::min(c1, r); ++c) X[r * n + c] = X[c * n + r];
     }
   }
+}
+
+}  // namespace
+
+const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
+  start_forward_pass(model, data, q.data());
+  data.ov[0] = Motion::Zero();
+  data.aba_velocity[0].setZero();
+  // Forward pass: velocities, velocity-product accelerations, body inertias
+  // and bias forces.
+  for (JointIndex i = 1; i < model.njoints; ++i) aba_velocity_step(model, data, i, q.data(), v.data());
+  // Backward pass: articulated inertias and bias forces.
+  for (JointIndex i = model.njoints - 1; i >= 1; --i)
+    with_joint_size(model.joints[i], [&](auto n) { aba_inertia_step<n>(model, data, i, tau.data()); });
+  // Forward pass: accelerations, from the root's against gravity.
+  data.aba_acceleration[0] = to_column(-model.gravity);
+  for (JointIndex i = 1; i < model.njoints; ++i)
+    with_joint_size(model.joints[i], [&](auto n) { aba_acceleration_step<n>(model, data, i); });
+  return data.ddq;
+}
+
+const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
+                                       const Eigen::Ref<const Eigen::VectorXd>& q) {
+  check_state(model, data, q.size());
+  const auto nv = static_cast<Eigen::Index>(model.nv);
+  if (data.Minv.rows() != nv || data.Minv.cols() != nv) data.Minv.resize(nv, nv);
+  start_forward_pass(model, data, q.data());
+  minverse_tree_pass(model, data, q.data());
+  // Backward pass: the articulated inertias, and the forces the unit
+  // torques pass up.
+  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
+    with_joint_size(model.joints[i], [&](auto n) {
+      minverse_inertia_step<n>(model, data, i);
+      minverse_force_step<n>(model, data, i);
+    });
+  }
+  // Forward pass: the accelerations of the unit torques.
+  for (JointIndex i = 1; i < model.njoints; ++i)
+    with_joint_size(model.joints[i], [&](auto n) { minverse_acceleration_step<n>(model, data, i); });
+  mirror_lower_triangle(data.Minv.data(), model.nv);
   return data.Minv;
 }
 

@@ -11,20 +11,22 @@ namespace lumo {
 
 // q̈ = M(q)⁻¹ (τ − C(q, v)·v − g(q)) under the model's gravity, into
 // data.ddq, in O(n) without forming M. Works in the world frame: also writes
-// limi, oMi, ov, the world Jacobian j (the motion subspaces S_c) and, per
-// joint, oIa (articulated inertia of the subtree), opa (its bias force), oc
-// (velocity-product acceleration ov_i × S q̇_i) and oa (spatial acceleration,
-// with the gravity offset oa[0] = −gravity), plus aba_U, aba_Dinv, aba_u.
-// A singular articulated inertia (a massless subtree on a moving joint)
-// gives non-finite accelerations.
+// limi, oMi, ov, the world Jacobian j (the motion subspaces S) and, per
+// joint, aba_velocity (ov as a column), aba_velocity_product (ov_i × S q̇_i),
+// aba_acceleration (with the gravity offset a_0 = −gravity),
+// articulated_inertia (of the subtree), articulated_bias (its bias force),
+// and per coordinate ia_times_s, joint_inertia_inv and
+// joint_torque_residual. A singular articulated inertia (a massless subtree
+// on a moving joint) gives non-finite accelerations.
 const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau);
 
 // M(q)⁻¹, full and symmetric, into data.Minv (sized nv×nv on first use), by
 // the articulated-body recursion run for the nv unit torques at once: O(n²),
-// no O(n³) inverse. Writes limi, oMi, j, oIa, aba_U, aba_Dinv and the
-// scratch minv_work (6×nv per moving joint, also sized on first use).
+// no O(n³) inverse. Writes limi, oMi, j, articulated_inertia, ia_times_s,
+// joint_inertia_inv, subtree_v_end, moving_slot and the scratch
+// unit_torque_blocks (6×nv per moving joint, also sized on first use).
 const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
                                        const Eigen::Ref<const Eigen::VectorXd>& q);
 

@@ -6,6 +6,8 @@
 #include "configuration.hpp"
 #include "errors/errors.hpp"
 #include "internal/forward_pass.hpp"
+#include "joints/joints.hpp"
+#include "kernels/row_major.hpp"
 
 // Everything below is in the world frame. For joint j with parent λ and a
 // velocity column k of j, perturbing q along integrate moves the world
@@ -69,11 +71,12 @@ inline Force apply_rate(const Body& Y, const Motion& m) {
   return f;
 }
 
-// The world-frame columns of joint i into cols[0 .. nv), Motion order.
+// The world-frame columns of joint i into cols[0 .. n), Motion order.
+template <int n>
 inline void world_columns(const JointModel& joint, const SE3& oMi, Column* cols) {
   double J[36];
   world_subspace_columns(joint, oMi, J);
-  for (std::size_t k = 0; k < joint.nv; ++k) cols[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
+  for (int k = 0; k < n; ++k) cols[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
 }
 
 // The sizes of the results and the scratch, on first use.
@@ -83,12 +86,168 @@ void size_outputs(Data& data, std::initializer_list<MatrixX*> outputs) {
     if (m->rows() != n || m->cols() != n) m->resize(n, n);
   if (data.derivative_columns.size() != data.nv) data.derivative_columns.resize(data.nv);
   if (data.derivative_bodies.size() != data.njoints) data.derivative_bodies.resize(data.njoints);
+  if (data.derivative_accelerations.size() != data.njoints) data.derivative_accelerations.resize(data.njoints);
+}
+
+// The derivative pass. kVelocity: v and a are given (else zero, and only
+// ∂τ/∂q is formed); kAfterAba: limi, oMi and the world columns data.j are
+// those aba just wrote at this q, and are read instead of formed again.
+
+// Joint i on the way out: v_i = v_λ + S q̇_i,  a_i = a_λ + S q̈_i + v_i × S q̇_i,
+// Y_i about the origin, h_i = Y_i v_i, f_i = Y_i a_i + v_i ×* h_i and
+// Ẏ_i = [[0, [s]×], [−[s]×, R]] with s = h × ω − m v and
+// R = [ω]× I_o + ([ω]× I_o)ᵀ − (h vᵀ + v hᵀ) + 2 (h·v) E; per column
+// u = S × v_λ, w = S × a_λ − u × v_λ, e = (v_λ + v_i) × S.
+template <int n, bool kVelocity, bool kAfterAba>
+void derivative_forward_step(const Model& model, Data& data, JointIndex i, const double* q, const double* v,
+                             const double* a) {
+  const JointIndex p = model.parents[i];
+  std::vector<Motion>& ov = data.ov;
+  std::vector<Motion>& oa = data.derivative_accelerations;
+  if constexpr (!kAfterAba) forward_step(model, data, i, q);
+  const SE3& oMi = data.oMi[i];
+  ov[i] = ov[p];
+  oa[i] = oa[p];
+  if constexpr (n > 0) {
+    const std::size_t iv = model.idx_v[i];
+    Column* c = data.derivative_columns.data() + iv;
+    if constexpr (kAfterAba) {
+      const double* J = data.j.data() + 6 * iv;
+      for (int k = 0; k < n; ++k) c[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
+    } else {
+      world_columns<n>(model.joints[i], oMi, c);
+    }
+    if constexpr (kVelocity) {
+      Motion vJ;
+      for (int k = 0; k < n; ++k) {
+        vJ.angular += c[k].S.angular * v[iv + k];
+        vJ.linear += c[k].S.linear * v[iv + k];
+        oa[i].angular += c[k].S.angular * a[iv + k];
+        oa[i].linear += c[k].S.linear * a[iv + k];
+      }
+      ov[i] += vJ;
+      oa[i] += motion_cross(ov[i], vJ);
+      const Motion vsum = ov[p] + ov[i];
+      for (int k = 0; k < n; ++k) {
+        const Motion& S = c[k].S;
+        c[k].u = motion_cross(S, ov[p]);
+        c[k].w = motion_cross(S, oa[p]) - motion_cross(c[k].u, ov[p]);
+        c[k].e = motion_cross(vsum, S);
+      }
+    } else {
+      for (int k = 0; k < n; ++k) c[k].w = motion_cross(c[k].S, oa[p]);
+    }
+  }
+  const BodyInertia& local = model.inertias[i];
+  const BodyInertia world = inertia_transform(oMi, local);
+  Body& Y = data.derivative_bodies[i];
+  Y.mass = local.mass;
+  Y.first_moment = local.mass * world.lever;
+  Y.inertia = inertia_tensor(world);
+  Y.inertia.noalias() -= Y.first_moment * world.lever.transpose();
+  Y.inertia.diagonal().array() += Y.first_moment.dot(world.lever);
+  Y.force = apply_inertia(Y, oa[i]);
+  if constexpr (kVelocity) {
+    const Vector3& om = ov[i].angular;
+    const Vector3& vl = ov[i].linear;
+    Y.momentum = apply_inertia(Y, ov[i]);
+    Y.force += motion_cross_force(ov[i], Y.momentum);
+    Y.rate_skew = Y.first_moment.cross(om) - Y.mass * vl;
+    Matrix3 WI;
+    for (int col = 0; col < 3; ++col) WI.col(col) = om.cross(Vector3(Y.inertia.col(col)));
+    Y.rate_sym = WI + WI.transpose();
+    Y.rate_sym.noalias() -= Y.first_moment * vl.transpose();
+    Y.rate_sym.noalias() -= vl * Y.first_moment.transpose();
+    Y.rate_sym.diagonal().array() += 2.0 * Y.first_moment.dot(vl);
+  }
+}
+
+// Joint i on the way in, the composites of its subtree complete: the
+// entries of its own columns against themselves and against every
+// ancestor's columns (both ways); then Y, Ẏ, h and f are carried to the
+// parent.
+template <int n, bool kVelocity>
+void derivative_backward_step(const Model& model, Data& data, JointIndex i, MatrixX& dq, MatrixX* dv,
+                              MatrixX* M) {
+  const JointIndex p = model.parents[i];
+  const Body& Y = data.derivative_bodies[i];
+  if constexpr (n > 0) {
+    const std::size_t ld = data.nv, iv = model.idx_v[i];
+    double* const DQ = dq.data();
+    double* const DV = kVelocity ? dv->data() : nullptr;
+    double* const MM = kVelocity ? M->data() : nullptr;
+    const Column* const cols = data.derivative_columns.data();
+    const Column* c = cols + iv;
+    // Per own column: [Q, P] = [Bᵀ S, Y S] and the ancestor-row forces.
+    struct RowForces {
+      Force Q, P, Phq, Phv;
+    } rows[n];
+    static_assert(sizeof(RowForces) == 24 * sizeof(double));
+    for (int k = 0; k < n; ++k) {
+      const Motion& S = c[k].S;
+      RowForces& o = rows[k];
+      o.P = apply_inertia(Y, S);
+      o.Phq = motion_cross_force(S, Y.force) - apply_inertia(Y, c[k].w);
+      if constexpr (kVelocity) {
+        const Force Sh = motion_cross_force(S, Y.momentum);
+        const Force YdS = apply_rate(Y, S);
+        o.Q = YdS - Sh;
+        o.Phq = o.Phq - apply_rate(Y, c[k].u) - motion_cross_force(c[k].u, Y.momentum);
+        o.Phv = apply_inertia(Y, c[k].e) + YdS + Sh;
+      }
+    }
+    // Own block: rows r and columns k both of joint i.
+    for (int k = 0; k < n; ++k) {
+      const std::size_t ck = (iv + k) * ld;
+      for (int r = 0; r < n; ++r) {
+        if constexpr (kVelocity) {
+          DQ[ck + iv + r] = -dot<12>(raw(c[k].u), raw(rows[r].Q));
+          DV[ck + iv + r] = dot<12>(raw(c[k].S), raw(rows[r].Q));
+          if (r <= k) MM[ck + iv + r] = MM[(iv + r) * ld + iv + k] = dot<6>(raw(c[r].S), raw(rows[k].P));
+        } else {
+          DQ[ck + iv + r] = -dot<6>(raw(c[k].w), raw(rows[r].P));
+        }
+      }
+    }
+    // Ancestor columns k: row i against column k, row k against column i.
+    for (JointIndex anc = p; anc != 0; anc = model.parents[anc]) {
+      const std::size_t av = model.idx_v[anc], an = model.nv_joint[anc];
+      for (std::size_t kk = av; kk < av + an; ++kk) {
+        const Column& ca = cols[kk];
+        for (int r = 0; r < n; ++r) {
+          const std::size_t row = iv + r;
+          const RowForces& o = rows[r];
+          const double* S = raw(ca.S);
+          if constexpr (kVelocity) {
+            DQ[kk * ld + row] = -dot<12>(raw(ca.u), raw(o.Q));
+            DV[kk * ld + row] = dot<12>(S, raw(o.Q));
+            DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
+            DV[row * ld + kk] = dot<6>(S, raw(o.Phv));
+            MM[row * ld + kk] = MM[kk * ld + row] = dot<6>(S, raw(o.P));
+          } else {
+            DQ[kk * ld + row] = -dot<6>(raw(ca.w), raw(o.P));
+            DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
+          }
+        }
+      }
+    }
+  }
+  if (p != 0) {
+    Body& Yp = data.derivative_bodies[p];
+    Yp.mass += Y.mass;
+    Yp.first_moment += Y.first_moment;
+    Yp.inertia += Y.inertia;
+    Yp.force += Y.force;
+    if constexpr (kVelocity) {
+      Yp.momentum += Y.momentum;
+      Yp.rate_skew += Y.rate_skew;
+      Yp.rate_sym += Y.rate_sym;
+    }
+  }
 }
 
 // The derivatives of τ = rnea(q, v, a) with respect to q (into dq), v (dv)
 // and a (M); null v and a stand for zero, and then dv and M are not written.
-// kAfterAba: limi, oMi and the world columns data.j are those aba just
-// wrote at this q, and are read instead of formed again.
 template <bool kVelocity, bool kAfterAba = false>
 void rnea_derivatives(const Model& model, Data& data, const double* q, const double* v, const double* a,
                       MatrixX& dq, MatrixX* dv, MatrixX* M) {
@@ -97,327 +256,115 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
     dv->setZero();
     M->setZero();
   }
-  Column* const cols = data.derivative_columns.data();
-  Body* const bodies = data.derivative_bodies.data();
-  std::vector<Motion>& ov = data.ov;
-  std::vector<Motion>& oa = data.aux_motion_1;
   data.oMi[0] = SE3::Identity();
   data.limi[0] = SE3::Identity();
-  ov[0] = Motion::Zero();
-  oa[0] = -model.gravity;
+  data.ov[0] = Motion::Zero();
+  data.derivative_accelerations[0] = -model.gravity;
   if constexpr (!kAfterAba) compute_joint_sincos(model, data, q);
-
-  // Forward pass: v_i = v_λ + S q̇_i,  a_i = a_λ + S q̈_i + v_i × S q̇_i,
-  // Y_i about the origin, h_i = Y_i v_i, f_i = Y_i a_i + v_i ×* h_i and
-  // Ẏ_i = [[0, [s]×], [−[s]×, R]] with s = h × ω − m v and
-  // R = [ω]× I_o + ([ω]× I_o)ᵀ − (h vᵀ + v hᵀ) + 2 (h·v) E; per column
-  // u = S × v_λ, w = S × a_λ − u × v_λ, e = (v_λ + v_i) × S.
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointModel& joint = model.joints[i];
-    const JointIndex p = model.parents[i];
-    if constexpr (!kAfterAba) forward_step(model, data, i, q);
-    const SE3& oMi = data.oMi[i];
-    ov[i] = ov[p];
-    oa[i] = oa[p];
-    Column* c = cols + model.idx_v[i];
-    if (joint.nv > 0) {
-      if constexpr (kAfterAba) {
-        const double* J = data.j.data() + 6 * model.idx_v[i];
-        for (std::size_t k = 0; k < joint.nv; ++k) c[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
-      } else {
-        world_columns(joint, oMi, c);
-      }
-      const std::size_t iv = model.idx_v[i];
-      if constexpr (kVelocity) {
-        Motion vJ;
-        for (std::size_t k = 0; k < joint.nv; ++k) {
-          vJ.angular += c[k].S.angular * v[iv + k];
-          vJ.linear += c[k].S.linear * v[iv + k];
-          oa[i].angular += c[k].S.angular * a[iv + k];
-          oa[i].linear += c[k].S.linear * a[iv + k];
-        }
-        ov[i] += vJ;
-        oa[i] += motion_cross(ov[i], vJ);
-        const Motion vsum = ov[p] + ov[i];
-        for (std::size_t k = 0; k < joint.nv; ++k) {
-          const Motion& S = c[k].S;
-          c[k].u = motion_cross(S, ov[p]);
-          c[k].w = motion_cross(S, oa[p]) - motion_cross(c[k].u, ov[p]);
-          c[k].e = motion_cross(vsum, S);
-        }
-      } else {
-        for (std::size_t k = 0; k < joint.nv; ++k) c[k].w = motion_cross(c[k].S, oa[p]);
-      }
-    }
-    const BodyInertia& local = model.inertias[i];
-    const BodyInertia world = inertia_transform(oMi, local);
-    Body& Y = bodies[i];
-    Y.mass = local.mass;
-    Y.first_moment = local.mass * world.lever;
-    Y.inertia = inertia_tensor(world);
-    Y.inertia.noalias() -= Y.first_moment * world.lever.transpose();
-    Y.inertia.diagonal().array() += Y.first_moment.dot(world.lever);
-    Y.force = apply_inertia(Y, oa[i]);
-    if constexpr (kVelocity) {
-      const Vector3& om = ov[i].angular;
-      const Vector3& vl = ov[i].linear;
-      Y.momentum = apply_inertia(Y, ov[i]);
-      Y.force += motion_cross_force(ov[i], Y.momentum);
-      Y.rate_skew = Y.first_moment.cross(om) - Y.mass * vl;
-      Matrix3 WI;
-      for (int col = 0; col < 3; ++col) WI.col(col) = om.cross(Vector3(Y.inertia.col(col)));
-      Y.rate_sym = WI + WI.transpose();
-      Y.rate_sym.noalias() -= Y.first_moment * vl.transpose();
-      Y.rate_sym.noalias() -= vl * Y.first_moment.transpose();
-      Y.rate_sym.diagonal().array() += 2.0 * Y.first_moment.dot(vl);
-    }
-  }
-
-  // Backward pass: with the composites of i's subtree complete, the entries
-  // of i's own columns against themselves and against every ancestor's
-  // columns (both ways); then Y, Ẏ, h and f are carried to the parent.
-  const auto ld = static_cast<std::size_t>(data.nv);
-  double* const DQ = dq.data();
-  double* const DV = kVelocity ? dv->data() : nullptr;
-  double* const MM = kVelocity ? M->data() : nullptr;
-  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
-    const std::size_t nvi = model.nv_joint[i];
-    const JointIndex p = model.parents[i];
-    const Body& Y = bodies[i];
-    if (nvi > 0) {
-      const std::size_t iv = model.idx_v[i];
-      const Column* c = cols + iv;
-      // Per own column: [Q, P] = [Bᵀ S, Y S] and the ancestor-row forces.
-      struct RowForces {
-        Force Q, P, Phq, Phv;
-      } rows[6];
-      static_assert(sizeof(RowForces) == 24 * sizeof(double));
-      for (std::size_t k = 0; k < nvi; ++k) {
-        const Motion& S = c[k].S;
-        RowForces& o = rows[k];
-        o.P = apply_inertia(Y, S);
-        o.Phq = motion_cross_force(S, Y.force) - apply_inertia(Y, c[k].w);
-        if constexpr (kVelocity) {
-          const Force Sh = motion_cross_force(S, Y.momentum);
-          const Force YdS = apply_rate(Y, S);
-          o.Q = YdS - Sh;
-          o.Phq = o.Phq - apply_rate(Y, c[k].u) - motion_cross_force(c[k].u, Y.momentum);
-          o.Phv = apply_inertia(Y, c[k].e) + YdS + Sh;
-        }
-      }
-      // Own block: rows r and columns k both of joint i.
-      for (std::size_t k = 0; k < nvi; ++k) {
-        const std::size_t ck = (iv + k) * ld;
-        for (std::size_t r = 0; r < nvi; ++r) {
-          if constexpr (kVelocity) {
-            DQ[ck + iv + r] = -dot<12>(raw(c[k].u), raw(rows[r].Q));
-            DV[ck + iv + r] = dot<12>(raw(c[k].S), raw(rows[r].Q));
-            if (r <= k) MM[ck + iv + r] = MM[(iv + r) * ld + iv + k] = dot<6>(raw(c[r].S), raw(rows[k].P));
-          } else {
-            DQ[ck + iv + r] = -dot<6>(raw(c[k].w), raw(rows[r].P));
-          }
-        }
-      }
-      // Ancestor columns k: row i against column k, row k against column i.
-      for (JointIndex anc = p; anc != 0; anc = model.parents[anc]) {
-        const std::size_t av = model.idx_v[anc], an = model.nv_joint[anc];
-        for (std::size_t kk = av; kk < av + an; ++kk) {
-          const Column& ca = cols[kk];
-          for (std::size_t r = 0; r < nvi; ++r) {
-            const std::size_t row = iv + r;
-            const RowForces& o = rows[r];
-            const double* S = raw(ca.S);
-            if constexpr (kVelocity) {
-              DQ[kk * ld + row] = -dot<12>(raw(ca.u), raw(o.Q));
-              DV[kk * ld + row] = dot<12>(S, raw(o.Q));
-              DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
-              DV[row * ld + kk] = dot<6>(S, raw(o.Phv));
-              MM[row * ld + kk] = MM[kk * ld + row] = dot<6>(S, raw(o.P));
-            } else {
-              DQ[kk * ld + row] = -dot<6>(raw(ca.w), raw(o.P));
-              DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
-            }
-          }
-        }
-      }
-    }
-    if (p != 0) {
-      Body& Yp = bodies[p];
-      Yp.mass += Y.mass;
-      Yp.first_moment += Y.first_moment;
-      Yp.inertia += Y.inertia;
-      Yp.force += Y.force;
-      if constexpr (kVelocity) {
-        Yp.momentum += Y.momentum;
-        Yp.rate_skew += Y.rate_skew;
-        Yp.rate_sym += Y.rate_sym;
-      }
-    }
-  }
+  for (JointIndex i = 1; i < model.njoints; ++i)
+    with_joint_size(model.joints[i],
+                    [&](auto n) { derivative_forward_step<n, kVelocity, kAfterAba>(model, data, i, q, v, a); });
+  for (JointIndex i = model.njoints - 1; i >= 1; --i)
+    with_joint_size(model.joints[i], [&](auto n) { derivative_backward_step<n, kVelocity>(model, data, i, dq, dv, M); });
 }
 
-// x[0, len) −= Σ_j coef[j]·X[rows[j], off + (0, len)] for the row-major X
-// (leading dimension ld), eight columns at a time held in registers; built
-// also for the wider vectors of the host, picked at load time.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__AVX2__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void subtract_rows(double* __restrict x, const double* __restrict X, std::size_t ld, std::size_t off,
-                   const int* __restrict rows, const double* __restrict coef, std::size_t m, std::size_t len) {
-  std::size_t c = 0;
-  for (; c + 8 <= len; c += 8) {
-    double acc[8];
-    for (int t = 0; t < 8; ++t) acc[t] = x[c + t];
-    for (std::size_t j = 0; j < m; ++j) {
-      const double* y = X + static_cast<std::size_t>(rows[j]) * ld + off + c;
-      const double cj = coef[j];
-      for (int t = 0; t < 8; ++t) acc[t] -= cj * y[t];
-    }
-    for (int t = 0; t < 8; ++t) x[c + t] = acc[t];
-  }
-  for (; c < len; ++c) {
-    double acc = x[c];
-    for (std::size_t j = 0; j < m; ++j) acc -= coef[j] * X[static_cast<std::size_t>(rows[j]) * ld + off + c];
-    x[c] = acc;
-  }
-}
+// ------------------------------------------- the stages of computeABADerivatives
 
-// dst[r·ld_dst + c] = scale·src[c·ld_src + r] for r < rows, c < cols: a
-// column-major block written row by row (or the other way round), in 4×4
-// tiles so that both sides are read and written along memory.
-void transpose_scaled(const double* __restrict src, std::size_t ld_src, double* __restrict dst, std::size_t ld_dst,
-                      std::size_t rows, std::size_t cols, double scale) {
-  constexpr std::size_t kTile = 4;
-  std::size_t r0 = 0;
-  for (; r0 + kTile <= rows; r0 += kTile) {
-    std::size_t c0 = 0;
-    for (; c0 + kTile <= cols; c0 += kTile)
-      for (std::size_t r = r0; r < r0 + kTile; ++r)
-        for (std::size_t c = c0; c < c0 + kTile; ++c) dst[r * ld_dst + c] = scale * src[c * ld_src + r];
-    for (std::size_t r = r0; r < r0 + kTile; ++r)
-      for (std::size_t c = c0; c < cols; ++c) dst[r * ld_dst + c] = scale * src[c * ld_src + r];
-  }
-  for (std::size_t r = r0; r < rows; ++r)
-    for (std::size_t c = 0; c < cols; ++c) dst[r * ld_dst + c] = scale * src[c * ld_src + r];
-}
-
-}  // namespace
-
-void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-                            const Eigen::Ref<const Eigen::VectorXd>& v,
-                            const Eigen::Ref<const Eigen::VectorXd>& a) {
-  check_state(model, data, q.size(), v.size(), a.size(), "a");
-  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
-  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
-                         &data.dtau_da);
-}
-
-void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-                           const Eigen::Ref<const Eigen::VectorXd>& v,
-                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
-  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
-  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
+// The coordinate tree: within a joint each coordinate hangs from the one
+// before it, the first from the last coordinate of the nearest moving
+// ancestor; parents come before children, so every subtree ends at the
+// largest index it holds. Writes data.coordinate_parent, coordinate_end and
+// coordinate_depth; returns the number of entries of L (one per coordinate
+// and ancestor).
+std::size_t coordinate_tree(const Model& model, Data& data) {
   const std::size_t nv = model.nv;
-  const auto n = static_cast<Eigen::Index>(nv);
-  if (data.mass_parent.size() != nv) data.mass_parent.resize(nv);
-  if (data.mass_end.size() != nv) data.mass_end.resize(nv);
-  if (data.mass_rows.size() != nv) data.mass_rows.resize(nv);
-  if (data.mass_coef.size() != nv) data.mass_coef.resize(nv);
-  // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
-  // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
-  aba(model, data, q, v, tau);
-  rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
-                               &data.dtau_da);
-
-  // The coordinate tree: within a joint each coordinate hangs from the one
-  // before it, the first from the last coordinate of the nearest moving
-  // ancestor; parents come before children, so every subtree ends at the
-  // largest index it holds.
-  int* const parent = data.mass_parent.data();
-  std::size_t* const end = data.mass_end.data();
-  {
-    for (JointIndex i = 1; i < model.njoints; ++i) {
-      // the last coordinate on the path from the root to i's parent
-      JointIndex a = model.parents[i];
-      while (a != 0 && model.nv_joint[a] == 0) a = model.parents[a];
-      int last = a == 0 ? -1 : static_cast<int>(model.idx_v[a] + model.nv_joint[a]) - 1;
-      for (std::size_t k = 0; k < model.nv_joint[i]; ++k) {
-        const std::size_t c = model.idx_v[i] + k;
-        parent[c] = last;
-        last = static_cast<int>(c);
-      }
+  int* const parent = data.coordinate_parent.data();
+  std::size_t* const end = data.coordinate_end.data();
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    // the last coordinate on the path from the root to i's parent
+    JointIndex a = model.parents[i];
+    while (a != 0 && model.nv_joint[a] == 0) a = model.parents[a];
+    int last = a == 0 ? -1 : static_cast<int>(model.idx_v[a] + model.nv_joint[a]) - 1;
+    for (std::size_t k = 0; k < model.nv_joint[i]; ++k) {
+      const std::size_t c = model.idx_v[i] + k;
+      parent[c] = last;
+      last = static_cast<int>(c);
     }
   }
   for (std::size_t c = 0; c < nv; ++c) end[c] = c + 1;
   for (std::size_t c = nv; c-- > 0;)
     if (parent[c] >= 0) end[parent[c]] = std::max(end[parent[c]], end[c]);
-  // L holds one entry per coordinate and ancestor. Where the ancestor paths
-  // are long (beyond a third of the dense triangle: deep chains), the dense
-  // M⁻¹ of computeMinverse and two matrix products cost less.
   std::size_t entries = 0;
-  {
-    int* const depth = data.mass_rows.data();
-    for (std::size_t c = 0; c < nv; ++c) {
-      depth[c] = parent[c] < 0 ? 0 : depth[parent[c]] + 1;
-      entries += static_cast<std::size_t>(depth[c]);
-    }
+  int* const depth = data.coordinate_depth.data();
+  for (std::size_t c = 0; c < nv; ++c) {
+    depth[c] = parent[c] < 0 ? 0 : depth[parent[c]] + 1;
+    entries += static_cast<std::size_t>(depth[c]);
   }
-  if (nv > 16 && 3 * entries > nv * nv) {
-    const MatrixX& Minv = computeMinverse(model, data, q);
-    // One matrix product while the product's blocks fit on the stack; column
-    // by column beyond, where the product would take them from the heap.
-    constexpr Eigen::Index kStackProduct = 128;
-    if (Minv.rows() <= kStackProduct) {
-      data.ddq_dq.noalias() = -Minv * data.dtau_dq;
-      data.ddq_dv.noalias() = -Minv * data.dtau_dv;
-      return;
-    }
-    for (Eigen::Index k = 0; k < Minv.cols(); ++k) {
-      data.ddq_dq.col(k).noalias() = -Minv * data.dtau_dq.col(k);
-      data.ddq_dv.col(k).noalias() = -Minv * data.dtau_dv.col(k);
-    }
+  return entries;
+}
+
+// ∂q̈/∂x = −M⁻¹ ∂τ/∂x by the dense M⁻¹ of computeMinverse: one matrix
+// product while the product's blocks fit on the stack; column by column
+// beyond, where the product would take them from the heap.
+void dense_inverse_products(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q) {
+  const MatrixX& Minv = computeMinverse(model, data, q);
+  constexpr Eigen::Index kStackProduct = 128;
+  if (Minv.rows() <= kStackProduct) {
+    data.ddq_dq.noalias() = -Minv * data.dtau_dq;
+    data.ddq_dv.noalias() = -Minv * data.dtau_dv;
     return;
   }
-  size_outputs(data, {&data.Minv, &data.mass_factor});
-  if (data.mass_rhs.rows() != n || data.mass_rhs.cols() != 3 * n) data.mass_rhs.resize(n, 3 * n);
-  if (nv == 0) return;
+  for (Eigen::Index k = 0; k < Minv.cols(); ++k) {
+    data.ddq_dq.col(k).noalias() = -Minv * data.dtau_dq.col(k);
+    data.ddq_dv.col(k).noalias() = -Minv * data.dtau_dv.col(k);
+  }
+}
 
-  // M = Lᵀ D L along the tree (from the leaves up): for each coordinate k
-  // and each ancestor i of k, L[k, i] = M[k, i] / D_k and M[i, j] −= L[k, i]
-  // M[k, j] for the ancestors j of i (i included); the fill stays on the
-  // ancestor paths.
-  double* const H = data.mass_factor.data();  // column-major, H[j·nv + k] = (k, j), k ≥ j
-  const double* const Mfull = data.dtau_da.data();
-  data.mass_factor.setZero();  // the entries off the ancestor paths stay zero
+// factorM: M = Lᵀ D L along the coordinate tree (from the leaves up), into
+// data.ldl_factor (column-major, (k, j) at [j·nv + k] for k ≥ j: L below
+// the diagonal, D on it). For each coordinate k and each ancestor i of k,
+// L[k, i] = M[k, i] / D_k and M[i, j] −= L[k, i] M[k, j] for the ancestors
+// j of i (i included); the fill stays on the ancestor paths.
+void factorM(const MatrixX& M, Data& data) {
+  const std::size_t nv = data.nv;
+  const int* const parent = data.coordinate_parent.data();
+  double* const H = data.ldl_factor.data();
+  const double* const Mfull = M.data();
+  data.ldl_factor.setZero();  // the entries off the ancestor paths stay zero
   for (std::size_t k = 0; k < nv; ++k) {
     H[k * nv + k] = Mfull[k * nv + k];
     for (int i = parent[k]; i >= 0; i = parent[i]) H[static_cast<std::size_t>(i) * nv + k] = Mfull[static_cast<std::size_t>(i) * nv + k];
   }
-  int* const rows = data.mass_rows.data();
-  double* const coef = data.mass_coef.data();
+  int* const path = data.ldl_rows.data();
   for (std::size_t k = nv; k-- > 0;) {
     // the path above k, nearest first: the ancestors of path[a] are path[a, m)
     std::size_t m = 0;
-    for (int i = parent[k]; i >= 0; i = parent[i]) rows[m++] = i;
+    for (int i = parent[k]; i >= 0; i = parent[i]) path[m++] = i;
     const double dk = H[k * nv + k];
     for (std::size_t a = 0; a < m; ++a) {
-      const auto ui = static_cast<std::size_t>(rows[a]);
+      const auto ui = static_cast<std::size_t>(path[a]);
       const double l = H[ui * nv + k] / dk;
       for (std::size_t b = a; b < m; ++b) {
-        const auto uj = static_cast<std::size_t>(rows[b]);
+        const auto uj = static_cast<std::size_t>(path[b]);
         H[uj * nv + ui] -= H[uj * nv + k] * l;
       }
       H[ui * nv + k] = l;
     }
   }
+}
 
-  // Right-hand sides, one row per coordinate: [−∂τ/∂q, −∂τ/∂v, E].
-  auto& W = data.mass_rhs;
-  transpose_scaled(data.dtau_dq.data(), nv, W.data(), 3 * nv, nv, nv, -1.0);
-  transpose_scaled(data.dtau_dv.data(), nv, W.data() + nv, 3 * nv, nv, nv, -1.0);
-  W.rightCols(n).setIdentity();
-  const auto ld = static_cast<std::size_t>(3 * nv);
-  double* const X = W.data();
+// solveM: X ← M⁻¹ X in place for the rows of data.ldl_rhs = [B, E] (nv ×
+// 3nv, row by row: 2nv columns of B, then the identity), by the factors of
+// factorM. Only the lower triangle of M⁻¹ is formed, as the upper triangle
+// of the E part (row k from column k on).
+void solveM(Data& data) {
+  const std::size_t nv = data.nv, ld = 3 * nv;
+  const int* const parent = data.coordinate_parent.data();
+  const std::size_t* const end = data.coordinate_end.data();
+  const double* const H = data.ldl_factor.data();
+  int* const rows = data.ldl_rows.data();
+  double* const coef = data.ldl_coef.data();
+  double* const X = data.ldl_rhs.data();
   // Lᵀ y = b from the leaves up, each row gathering its descendants' rows,
   // stored as z = D⁻¹ y at once (so y_k = D_k z_k); the unit columns of row
   // i are zero outside i's subtree [i, end_i).
@@ -443,7 +390,7 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
     for (std::size_t c = 2 * nv + i; c < 2 * nv + end[i]; ++c) xi[c] *= dinv;
   }
   // L x = z from the root down, each row gathering its ancestors' rows; the
-  // unit columns only on c ≥ k (the upper triangle of M⁻¹, mirrored below).
+  // unit columns only on c ≥ k.
   for (std::size_t k = 0; k < nv; ++k) {
     std::size_t m = 0;
     for (int i = parent[k]; i >= 0; i = parent[i]) {
@@ -454,6 +401,20 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
     subtract_rows(xk, X, ld, 0, rows, coef, m, 2 * nv);
     subtract_rows(xk + 2 * nv + k, X, ld, 2 * nv + k, rows, coef, m, nv - k);
   }
+}
+
+// ∂q̈/∂q, ∂q̈/∂v and M⁻¹ by the tree factorisation: the right-hand sides
+// [−∂τ/∂q, −∂τ/∂v, E] one row per coordinate, solved, and read back.
+void tree_solve_products(Data& data) {
+  const std::size_t nv = data.nv, ld = 3 * nv;
+  const auto n = static_cast<Eigen::Index>(nv);
+  factorM(data.dtau_da, data);
+  auto& W = data.ldl_rhs;
+  transpose_scaled(data.dtau_dq.data(), nv, W.data(), ld, nv, nv, -1.0);
+  transpose_scaled(data.dtau_dv.data(), nv, W.data() + nv, ld, nv, nv, -1.0);
+  W.rightCols(n).setIdentity();
+  solveM(data);
+  const double* const X = W.data();
   transpose_scaled(X, ld, data.ddq_dq.data(), nv, nv, nv, 1.0);
   transpose_scaled(X + nv, ld, data.ddq_dv.data(), nv, nv, nv, 1.0);
   // M⁻¹: row k of the upper triangle is column k of the lower one.
@@ -461,6 +422,46 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   for (std::size_t k = 0; k < nv; ++k) std::copy(X + k * ld + 2 * nv + k, X + k * ld + 3 * nv, Mi + k * nv + k);
   for (std::size_t k = 0; k < nv; ++k)
     for (std::size_t c = k + 1; c < nv; ++c) Mi[c * nv + k] = Mi[k * nv + c];
+}
+}  // namespace
+
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a) {
+  check_state(model, data, q.size(), v.size(), a.size(), "a");
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
+  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
+                         &data.dtau_da);
+}
+
+void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
+  const std::size_t nv = model.nv;
+  for (auto* list : {&data.coordinate_parent, &data.coordinate_depth, &data.ldl_rows})
+    if (list->size() != nv) list->resize(nv);
+  if (data.coordinate_end.size() != nv) data.coordinate_end.resize(nv);
+  if (data.ldl_coef.size() != nv) data.ldl_coef.resize(nv);
+  // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
+  // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
+  aba(model, data, q, v, tau);
+  rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
+                               &data.dtau_da);
+  // L holds one entry per coordinate and ancestor. Where the ancestor paths
+  // are long (beyond a third of the dense triangle: deep chains), the dense
+  // M⁻¹ of computeMinverse and two matrix products cost less.
+  const std::size_t entries = coordinate_tree(model, data);
+  if (nv > 16 && 3 * entries > nv * nv) {
+    dense_inverse_products(model, data, q);
+    return;
+  }
+  size_outputs(data, {&data.Minv, &data.ldl_factor});
+  const auto n = static_cast<Eigen::Index>(nv);
+  if (data.ldl_rhs.rows() != n || data.ldl_rhs.cols() != 3 * n) data.ldl_rhs.resize(n, 3 * n);
+  if (nv == 0) return;
+  tree_solve_products(data);
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,

@@ -18,7 +18,7 @@ namespace lumo {
 
 // ∂τ/∂q, ∂τ/∂v and ∂τ/∂a = M (full, symmetric) of τ = rnea(q, v, a), into
 // data.dtau_dq, data.dtau_dv and data.dtau_da (nv×nv each). Also writes
-// limi, oMi and the world velocities data.ov.
+// limi, oMi, the world velocities data.ov and the derivative_* scratch.
 void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                             const Eigen::Ref<const Eigen::VectorXd>& v,
                             const Eigen::Ref<const Eigen::VectorXd>& a);
@@ -29,8 +29,9 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
 // derivatives at (q, v, q̈). Runs aba, then the inverse-dynamics derivative
 // pass on aba's placements, and leaves what they write; then
 // ∂q̈/∂x = −M⁻¹ ∂τ/∂x, by M = Lᵀ D L factorised along the tree's ancestor
-// paths (data.mass_*) and solved for [−∂τ/∂q, −∂τ/∂v, E] at once, or, where
-// those paths are long (deep chains), by computeMinverse and two products.
+// paths (data.coordinate_*, data.ldl_*) and solved for [−∂τ/∂q, −∂τ/∂v, E]
+// at once, or, where those paths are long (deep chains), by
+// computeMinverse and two products.
 void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau);

@@ -46,24 +46,22 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   a_g.assign(N, Motion::Zero());
   oYc.assign(N, Matrix6::Zero());
   oBc.assign(N, Matrix6::Zero());
-  aux_motion_1.assign(N, Motion::Zero());
   centroidal_map = Matrix6X::Zero(6, n);
   ddq = VectorX::Zero(n);
-  oIa.assign(N, Matrix6::Zero());
-  opa.assign(N, Vector6::Zero());
-  oc.assign(N, Vector6::Zero());
-  oa.assign(N, Vector6::Zero());
-  aba_U = Matrix6X::Zero(6, n);
-  aba_Dinv = Matrix6X::Zero(6, n);
-  aba_u = VectorX::Zero(n);
-  minv_end.assign(N, 0);
-  minv_slot.assign(N, 0);
+  for (auto* list : {&aba_velocity, &aba_velocity_product, &aba_acceleration, &articulated_bias})
+    list->assign(N, Vector6::Zero());
+  articulated_inertia.assign(N, Matrix6::Zero());
+  ia_times_s = Matrix6X::Zero(6, n);
+  joint_inertia_inv = Matrix6X::Zero(6, n);
+  joint_torque_residual = VectorX::Zero(n);
+  subtree_v_end.assign(N, 0);
+  moving_slot.assign(N, 0);
 }
 
 void Data::reset() {
   std::fill(oMi.begin(), oMi.end(), SE3::Identity());
   std::fill(limi.begin(), limi.end(), SE3::Identity());
-  for (auto* list : {&v, &a, &ov, &a_gf, &a_g, &aux_motion_1})
+  for (auto* list : {&v, &a, &ov, &a_gf, &a_g})
     std::fill(list->begin(), list->end(), Motion::Zero());
   for (auto* list : {&f, &h, &f_nle, &f_g})
     std::fill(list->begin(), list->end(), Force::Zero());
@@ -79,16 +77,18 @@ void Data::reset() {
   for (auto* mat : {&dtau_dq, &dtau_dv, &dtau_da, &ddq_dq, &ddq_dv, &dg_dq}) mat->setZero();
   for (auto* mat : {&j, &dJ, &momentum_matrix, &momentum_matrix_rate}) mat->setZero();
   com_jacobian.setZero();
-  for (auto* mat : {&centroidal_map, &aba_U, &aba_Dinv}) mat->setZero();
-  for (auto* vec : {&ddq, &aba_u}) vec->setZero();
-  std::fill(oIa.begin(), oIa.end(), Matrix6::Zero());
-  for (auto* list : {&opa, &oc, &oa}) std::fill(list->begin(), list->end(), Vector6::Zero());
+  for (auto* mat : {&centroidal_map, &ia_times_s, &joint_inertia_inv}) mat->setZero();
+  for (auto* vec : {&ddq, &joint_torque_residual}) vec->setZero();
+  std::fill(articulated_inertia.begin(), articulated_inertia.end(), Matrix6::Zero());
+  for (auto* list : {&aba_velocity, &aba_velocity_product, &aba_acceleration, &articulated_bias})
+    std::fill(list->begin(), list->end(), Vector6::Zero());
   Minv.setZero();
-  mass_factor.setZero();
-  mass_rhs.setZero();
-  minv_work.setZero();
-  std::fill(minv_end.begin(), minv_end.end(), 0);
-  std::fill(minv_slot.begin(), minv_slot.end(), 0);
+  ldl_factor.setZero();
+  ldl_rhs.setZero();
+  unit_torque_blocks.setZero();
+  std::fill(subtree_v_end.begin(), subtree_v_end.end(), 0);
+  std::fill(moving_slot.begin(), moving_slot.end(), 0);
+  std::fill(derivative_accelerations.begin(), derivative_accelerations.end(), Motion::Zero());
   centroidal_momentum.setZero();
   centroidal_momentum_rate.setZero();
   centroidal_inertia = BodyInertia::Zero();

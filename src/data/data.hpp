@@ -74,21 +74,24 @@ class Data {
   BodyInertia centroidal_inertia;
   Vector3 com = Vector3::Zero();
 
-  // Derivatives of the dynamics (nv×nv each, sized on first use; empty
-  // until then): ∂τ/∂q, ∂τ/∂v, ∂τ/∂a = M of inverse dynamics, ∂q̈/∂q,
-  // ∂q̈/∂v of forward dynamics, ∂g/∂q of the gravity torques.
+  // computeRNEADerivatives, computeABADerivatives and
+  // computeGeneralizedGravityDerivatives write the derivatives of the
+  // dynamics (nv×nv each, sized on first use; empty until then): ∂τ/∂q,
+  // ∂τ/∂v, ∂τ/∂a = M of inverse dynamics, ∂q̈/∂q, ∂q̈/∂v of forward
+  // dynamics, ∂g/∂q of the gravity torques.
   MatrixX dtau_dq, dtau_dv, dtau_da, ddq_dq, ddq_dv, dg_dq;
-  // Per velocity column k of joint j with parent λ, world frame, sized on
-  // first use: S = the column oMj·S_k, u = S × v_λ, w = S × a_λ − u × v_λ,
-  // e = (v_λ + v_j) × S (the terms the derivative recursions share).
+  // Their recursion, world frame, sized on first use. Per velocity column k
+  // of joint j with parent λ: S = the column oMj·S_k, u = S × v_λ,
+  // w = S × a_λ − u × v_λ, e = (v_λ + v_j) × S (the terms the derivative
+  // recursions share).
   struct DerivativeColumn {
     Motion u, w, S, e;  // in this order: [u, w] and [S, e] are read as 12 numbers each
   };
   std::vector<DerivativeColumn> derivative_columns;
-  // Per joint, world frame, sized on first use: the spatial inertia of the
-  // subtree about the world origin (mass m, first moment m·c, rotational
-  // inertia about the origin), its rate Ẏ = v ×* Y − Y v× (a skew part given
-  // by a vector and a symmetric part), and the subtree's momentum and force.
+  // Per joint: the spatial inertia of the subtree about the world origin
+  // (mass m, first moment m·c, rotational inertia about the origin), its
+  // rate Ẏ = v ×* Y − Y v× (a skew part given by a vector and a symmetric
+  // part), and the subtree's momentum and force.
   struct DerivativeBody {
     double mass = 0.0;
     Vector3 first_moment = Vector3::Zero();
@@ -98,41 +101,53 @@ class Data {
     Force momentum, force;
   };
   std::vector<DerivativeBody> derivative_bodies;
-  // computeABADerivatives, sized on first use: M = Lᵀ D L with L unit lower
-  // triangular and nonzero only where column c is an ancestor coordinate of
-  // row r (strict lower triangle: L, diagonal: D); mass_parent[r] = the
-  // coordinate before r on the path to the root (−1 at the root), mass_end[r]
-  // = one past the last coordinate of r's subtree; mass_rhs (nv × 3nv, row
-  // by row) the right-hand sides [−∂τ/∂q, −∂τ/∂v, E] solved in place;
-  // mass_rows/mass_coef the rows and factors one row of the solve gathers.
-  MatrixX mass_factor;
-  Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> mass_rhs;
-  std::vector<int> mass_parent, mass_rows;
-  std::vector<std::size_t> mass_end;
-  std::vector<double> mass_coef;
+  // Per joint: its spatial acceleration a_i (a_0 = −gravity, so a_i carries
+  // the gravity offset); the velocities go to ov.
+  std::vector<Motion> derivative_accelerations;
+
+  // computeABADerivatives, sized on first use: the tree of the velocity
+  // coordinates, and M = Lᵀ D L along it with L unit lower triangular and
+  // nonzero only where column c is an ancestor coordinate of row r.
+  // coordinate_parent[r]: the coordinate before r on the path to the root
+  // (−1 at the root); coordinate_end[r]: one past the last coordinate of r's
+  // subtree; coordinate_depth[r]: the number of r's ancestors.
+  std::vector<int> coordinate_parent, coordinate_depth;
+  std::vector<std::size_t> coordinate_end;
+  MatrixX ldl_factor;  // L in the strict lower triangle, D on the diagonal
+  // The right-hand sides [−∂τ/∂q, −∂τ/∂v, E] (nv × 3nv, row by row), solved
+  // in place; the rows one row of the factorisation or the solve gathers,
+  // and their factors.
+  Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> ldl_rhs;
+  std::vector<int> ldl_rows;
+  std::vector<double> ldl_coef;
 
   // computeCentroidalMap: the centroidal momentum matrix, 6×nv, rows
   // [linear; angular about com] in world axes.
   Matrix6X centroidal_map;
 
   // aba, in the world frame about its origin, 6-vectors and 6×6 matrices in
-  // [linear; angular] order (forces [force; moment]):
-  VectorX ddq;                 // joint accelerations
-  std::vector<Matrix6> oIa;    // articulated inertia of the subtree of joint i
-  std::vector<Vector6> opa;    // its bias force, then what it passes to the parent
-  std::vector<Vector6> oc;     // velocity-product acceleration ov_i × S q̇_i
-  std::vector<Vector6> oa;     // spatial acceleration, oa[0] = −gravity
-  Matrix6X aba_U;              // column c: Ia_i S_c for the joint i owning c
-  Matrix6X aba_Dinv;           // joint i's columns, rows 0..nv_i: (S_iᵀ Ia_i S_i)⁻¹
-  VectorX aba_u;               // τ − Sᵀ pa, then the part of q̈ from the subtree
+  // [linear; angular] order (forces [force; moment]), per joint i with
+  // parent λ and world subspace columns S (its columns of j). computeMinverse
+  // writes the inertia group too.
+  VectorX ddq;                                // q̈, the joint accelerations
+  std::vector<Vector6> aba_velocity;          // v_i = v_λ + S q̇_i (ov as a column)
+  std::vector<Vector6> aba_velocity_product;  // c_i = v_i × S q̇_i
+  std::vector<Vector6> aba_acceleration;      // a_i = a_λ + c_i + S q̈_i, a_0 = −gravity
+  std::vector<Vector6> articulated_bias;      // pa_i: the subtree's bias force, then what it passes to λ
+  std::vector<Matrix6> articulated_inertia;   // Ia_i: the subtree's articulated inertia
+  Matrix6X ia_times_s;          // column c: U = Ia_i S_c for the joint i owning c
+  Matrix6X joint_inertia_inv;   // joint i's columns, rows 0..nv_i: D⁻¹ = (Sᵀ Ia_i S)⁻¹
+  VectorX joint_torque_residual;  // u = τ − Sᵀ pa_i
 
-  // computeMinverse: M⁻¹ (nv×nv) and its scratch, 6×nv per moving joint;
-  // both empty until the first call. minv_end[i]: one past the last velocity
-  // index of the subtree of i; minv_slot[i]: the nearest moving joint on the
-  // path from i to the root (0 if none).
+  // computeMinverse: M⁻¹ (nv×nv) and its scratch, both empty until the
+  // first call. unit_torque_blocks: a 6×nv block per moving joint, the forces
+  // its subtree's unit torques pass up, then the accelerations of every unit
+  // torque. subtree_v_end[i]: one past the last velocity index of the
+  // subtree of i; moving_slot[i]: the block of the nearest moving joint on
+  // the path from i to the root (moving joints counted from 1; 0 if none).
   MatrixX Minv;
-  MatrixX minv_work;
-  std::vector<std::size_t> minv_end, minv_slot;
+  MatrixX unit_torque_blocks;
+  std::vector<std::size_t> subtree_v_end, moving_slot;
 
   // Every forward pass: per joint, the angle of a revolute joint (0 for the
   // other kinds) and its sine and cosine.
@@ -165,11 +180,6 @@ class Data {
   // ([linear; angular]): the 6×6 inertia oYc of its subtree and the sum oBc
   // over its bodies of ½ (v×*·Y − Y·v× + (Y·v)×̄*).
   std::vector<Matrix6> oYc, oBc;
-
-  // The derivative passes (computeRNEADerivatives, computeABADerivatives,
-  // computeGeneralizedGravityDerivatives): the world-frame acceleration of
-  // each joint.
-  std::vector<Motion> aux_motion_1;
 
   // Every result back to its creation value; sizes kept.
   void reset();

@@ -6,6 +6,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 
 namespace lumo::python {
 
@@ -14,13 +15,9 @@ void bind_model(nanobind::module_& m);
 void bind_data(nanobind::module_& m);
 void bind_reference_frame(nanobind::module_& m);
 
-// The free functions, in the module's table order.
-extern PyMethodDef function_table[];
-
-// URDF import (urdf.cpp), METH_FASTCALL | METH_KEYWORDS.
-PyObject* py_parse_urdf_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw);
-PyObject* py_parse_urdf_from_string(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kw);
+// URDF import (urdf.cpp): a new Model, or nullptr with the Python error set.
+PyObject* model_from_urdf_file(std::string_view filename);
+PyObject* model_from_urdf_string(std::string_view text);
 
 // A new instance of the bound class `type` (or a subclass) holding `value`,
 // for a tp_new that builds the whole object.

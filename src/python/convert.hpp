@@ -52,16 +52,20 @@ PyObject* make_panic_exception();
 
 // ------------------------------------------------------------ argument parser
 
-// A function's name (as shown in errors) and its parameter names.
+// A function's name (as shown in errors) and its parameter names: `count`
+// required ones, which may be given by position, then `keyword_only`
+// optional ones that may only be given by keyword.
 struct Signature {
   const char* name;
   const char* const* params;
   Py_ssize_t count;
+  Py_ssize_t keyword_only = 0;
 };
 
-// Sorts vectorcall arguments into out[0 .. count) by parameter, raising
-// TypeError in the interpreter's words for a wrong count, an unknown keyword
-// or an argument given twice. Every parameter is required.
+// Sorts vectorcall arguments into out[0 .. count + keyword_only) by
+// parameter, raising TypeError in the interpreter's words for a wrong count,
+// an unknown keyword or an argument given twice; an optional parameter not
+// given is nullptr.
 bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf,
                      PyObject* kwnames, PyObject** out);
 
@@ -89,8 +93,10 @@ int emplace(PyObject* self, T&& value) {
 // TypeError "argument '{name}': '{type}' object cannot be converted to '{target}'".
 void raise_conversion_error(const char* name, PyObject* obj, const char* target);
 
+// Inlined into every caller: these are on each call's path.
 template <typename T>
-T* instance_of(PyObject* obj, PyTypeObject* type, const char* name, const char* target) {
+[[gnu::always_inline]] inline T* instance_of(PyObject* obj, PyTypeObject* type, const char* name,
+                                             const char* target) {
   if (Py_TYPE(obj) == type || PyType_IsSubtype(Py_TYPE(obj), type)) {
     if (nb::inst_ready(obj)) return nb::inst_ptr<T>(obj);
     PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not initialised", name, target);
@@ -100,10 +106,10 @@ T* instance_of(PyObject* obj, PyTypeObject* type, const char* name, const char* 
   return nullptr;
 }
 
-inline Model* as_model(PyObject* obj, const char* name = "model") {
+[[gnu::always_inline]] inline Model* as_model(PyObject* obj, const char* name = "model") {
   return instance_of<Model>(obj, state.model, name, "Model");
 }
-inline Data* as_data(PyObject* obj, const char* name = "data") {
+[[gnu::always_inline]] inline Data* as_data(PyObject* obj, const char* name = "data") {
   return instance_of<Data>(obj, state.data, name, "Data");
 }
 inline SE3* as_se3(PyObject* obj, const char* name) {

@@ -1,34 +1,47 @@
-// The free functions' Python faces, stated as data: a function is its name,
-// its parameters (each with its kind and, for vectors, the model size it
-// must have) and a body that calls the algorithm on the converted arguments.
-// One driver does the rest for every function, in the module's order of
-// checks:
+// The free functions' Python faces, stated as data. A function is declared
+// once (functions.cpp): its name, its parameters (each with its kind and,
+// for vectors, the model size it must have), its result (how the single
+// call returns it and, where a batched form exists, the per-row shapes and
+// the kernel that writes one row), its documentation page and docstring.
+// From that one statement come the single call (this file's driver), the
+// lumo_dynamic.batch function (batch.cpp: the same parameters minus `data`,
+// arrays with a leading N axis, keyword-only `threads`), and the metadata
+// the type stubs and the documentation read (lumo_dynamic._api).
+//
+// Both drivers check in the module's order, with the same messages:
 //   1. the interpreter's argument rules (counts, keywords);
 //   2. each argument's type, in parameter order;
 //   3. the contiguity of each array, in parameter order;
-//   4. each size and index against the model, in parameter order;
-// then the body runs, and any C++ exception it throws becomes the module's
-// Python exception.
+//   4. each size and index against the model, in parameter order, and the
+//      workspace against the model;
+// then the body (or, per row, the kernel) runs, and any C++ exception it
+// throws becomes the module's Python exception.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <utility>
 
+#include "algorithms/jacobians.hpp"
 #include "convert.hpp"
+#include "copy_kernels.hpp"
 
 namespace lumo::python {
 
 enum class Kind : std::uint8_t {
   model,            // a Model
-  data,             // a Data
-  vector,           // a 1-D float64 array, of nq or nv elements
+  data,             // a Data (the batch form makes one per worker instead)
+  vector,           // a 1-D float64 array of nq or nv elements; (N, nq or nv) in a batch
   joint_index,      // an index below njoints
   frame_index,      // an index below nframes
+  frame_indexes,    // a sequence of indexes below nframes (batch forms only)
   reference_frame,  // a ReferenceFrame
+  text,             // a str
 };
 
 // The model size a vector argument is checked against.
@@ -53,50 +66,113 @@ inline constexpr Param kA{"a", Kind::vector, Count::nv};
 inline constexpr Param kTau{"tau", Kind::vector, Count::nv};
 inline constexpr Param kJointId{"joint_id", Kind::joint_index};
 inline constexpr Param kFrameId{"frame_id", Kind::frame_index};
+inline constexpr Param kFrameIds{"frame_ids", Kind::frame_indexes};
 inline constexpr Param kReferenceFrame{"reference_frame", Kind::reference_frame};
 
 inline constexpr int kMaxParams = 6;
 inline constexpr int kMaxVectors = 4;
 inline constexpr int kMaxIndexes = 2;
+inline constexpr int kMaxOutputs = 3;
 
 // The converted arguments, by kind in parameter order: vector(0) is the
-// first array parameter, index(0) the first index parameter.
-// Each field is set by the checks of its parameter before any body reads it.
+// first array parameter, index(0) the first index parameter. Each field is
+// set by the checks of its parameter before any body reads it. In a batch,
+// `data` is the worker's workspace and the vectors are the row's.
 struct Call {
   Model* model;
   Data* data;
   VectorArg vectors[kMaxVectors];
   std::size_t indexes[kMaxIndexes];
   ReferenceFrame frame;
+  const char* text;
+  std::size_t text_size;
+  const FrameIndex* frame_ids;
+  std::size_t nframe_ids;
 
   Eigen::Map<const Eigen::VectorXd> vector(int k) const { return vectors[k].map(); }
   std::size_t index(int k) const { return indexes[k]; }
+  std::string_view str() const { return {text, text_size}; }
 };
 
+// The shape of one row of a batched result.
+enum class Shape : std::uint8_t {
+  scalar,      // ()
+  nq,          // (nq,)
+  nv,          // (nv,)
+  three,       // (3,)
+  six,         // (6,)
+  nv_nv,       // (nv, nv)
+  three_nv,    // (3, nv)
+  six_nv,      // (6, nv)
+  frames_4_4,  // (len(frame_ids), 4, 4)
+};
+
+// The single call: the converted arguments to a new Python object.
 using Body = PyObject* (*)(Call&);
+// One row of the batch call: the row's arguments to its outputs out[k], each
+// a C-ordered block of its Shape.
+using Kernel = void (*)(Call&, double* const* out);
+
+// What a function returns, as a single call and as rows of a batch.
+struct Result {
+  Body body = nullptr;
+  Kernel kernel = nullptr;  // null: no batched form
+  std::array<Shape, kMaxOutputs> shapes{};
+  int noutputs = 0;
+  const char* python_type = "None";  // the single call's, for the stubs
+};
+
+// Where and how a function is shown.
+struct Doc {
+  const char* page;                 // the documentation page (make_stubs.PAGES)
+  const char* text = "";            // the single call's docstring after its signature
+  const char* rows = nullptr;       // the batch form's: what the result holds, with its shape;
+                                    // null: no batch form
+  const char* batch_name = nullptr; // the batch form's name, when not the function's
+  const char* former_batch_name = nullptr;  // an older batch name, kept with a DeprecationWarning
+  bool batch_only = false;          // no single call (the batch form's contract is its own)
+};
 
 struct Function {
   const char* name;
   std::array<Param, kMaxParams> params{};
   std::array<const char*, kMaxParams> names{};
   int count = 0;
-  Body body = nullptr;
+  Result result;
+  Doc doc;
 
   constexpr Function(const char* function_name, std::initializer_list<Param> parameters,
-                     Body function_body)
-      : name(function_name), body(function_body) {
+                     Result function_result, Doc function_doc)
+      : name(function_name), result(function_result), doc(function_doc) {
     for (const Param& p : parameters) {
       params[count] = p;
       names[count] = p.name;
       ++count;
     }
   }
-  Signature signature() const { return {name, names.data(), count}; }
+  constexpr Signature signature() const { return {name, names.data(), count}; }
+  constexpr bool single() const { return !doc.batch_only; }
+  constexpr bool batched() const { return doc.rows != nullptr && result.kernel != nullptr; }
+  constexpr const char* batch_name() const { return doc.batch_name ? doc.batch_name : name; }
 };
+
+// ------------------------------------------------------------- checks
 
 // The ValueErrors of step 4, out of line: they run only on a bad argument.
 bool raise_size_error(const Param& p, Py_ssize_t size, std::size_t n);
 bool raise_index_error(const Param& p, std::size_t index, const Model& model);
+bool raise_data_error(const Data& data, const Model& model);
+
+inline bool check_index(const Param& p, std::size_t index, const Model& model) {
+  return index < (p.kind == Kind::joint_index ? model.njoints : model.nframes) ||
+         raise_index_error(p, index, model);
+}
+
+// A workspace made for another model is a caller's mistake, found here once.
+inline bool check_data(const Data& data, const Model& model) {
+  return (data.njoints == model.njoints && data.nq == model.nq && data.nv == model.nv) ||
+         raise_data_error(data, model);
+}
 
 namespace detail {
 
@@ -113,10 +189,18 @@ constexpr int slot() {
   return n;
 }
 
+template <const Function& F>
+constexpr bool has_data() {
+  for (int k = 0; k < F.count; ++k)
+    if (F.params[k].kind == Kind::data) return true;
+  return false;
+}
+
 // Step 2 for parameter K.
 template <const Function& F, int K>
 inline bool convert_type(PyObject* obj, Call& call) {
   constexpr Param p = F.params[K];
+  static_assert(p.kind != Kind::frame_indexes, "a list of frames is read by batch forms only");
   if constexpr (p.kind == Kind::model) {
     return (call.model = as_model(obj, p.name)) != nullptr;
   } else if constexpr (p.kind == Kind::data) {
@@ -125,6 +209,12 @@ inline bool convert_type(PyObject* obj, Call& call) {
     return is_vector(obj, p.name);
   } else if constexpr (is_index(p.kind)) {
     return as_index(obj, p.name, call.indexes[slot<F, K>()]);
+  } else if constexpr (p.kind == Kind::text) {
+    std::string_view text;
+    if (!as_text(obj, p.name, text)) return false;
+    call.text = text.data();
+    call.text_size = text.size();
+    return true;
   } else {
     return as_reference_frame(obj, p.name, call.frame);
   }
@@ -149,9 +239,7 @@ inline bool check_against_model(Call& call) {
     const std::size_t n = p.count == Count::nq ? model.nq : model.nv;
     return static_cast<std::size_t>(size) == n || raise_size_error(p, size, n);
   } else if constexpr (is_index(p.kind)) {
-    const std::size_t index = call.indexes[slot<F, K>()];
-    return index < (p.kind == Kind::joint_index ? model.njoints : model.nframes) ||
-           raise_index_error(p, index, model);
+    return check_index(p, call.indexes[slot<F, K>()], model);
   } else {
     return true;
   }
@@ -159,8 +247,13 @@ inline bool check_against_model(Call& call) {
 
 template <const Function& F, int... K>
 inline bool convert_arguments(PyObject* const* a, Call& call, std::integer_sequence<int, K...>) {
-  return (convert_type<F, K>(a[K], call) && ...) && (convert_layout<F, K>(a[K], call) && ...) &&
-         (check_against_model<F, K>(call) && ...);
+  if (!((convert_type<F, K>(a[K], call) && ...) && (convert_layout<F, K>(a[K], call) && ...) &&
+        (check_against_model<F, K>(call) && ...)))
+    return false;
+  if constexpr (has_data<F>())
+    return check_data(*call.data, *call.model);
+  else
+    return true;
 }
 
 }  // namespace detail
@@ -185,22 +278,200 @@ PyObject* call_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
   Call call;
   if (!convert_arguments<F>(a, call)) return nullptr;
   try {
-    return F.body(call);
+    return F.result.body(call);
   } catch (...) {
     return raise_current_exception();
   }
 }
 
-// "name(p1, p2, …)\n--\n\n" followed by the description.
-const char* function_docstring(const Function& f, const char* description);
+// The batch form of f (batch.cpp); `former` calls it by its deprecated name.
+PyObject* run_batch(const Function& f, bool former, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) noexcept;
 
-// The module's table entry of function F.
-template <const Function& F>
-PyMethodDef function_entry(const char* description = "") {
-  return {F.name, LUMO_FASTCALL(&call_function<F>), METH_FASTCALL | METH_KEYWORDS,
-          function_docstring(F, description)};
+template <const Function& F, bool former>
+PyObject* call_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) noexcept {
+  return run_batch(F, former, args, nargs, kw);
 }
 
+// A declared function with its entry points (null where it has no such form).
+struct Declared {
+  const Function* function;
+  PyCFunction single;
+  PyCFunction batch;
+  PyCFunction former_batch;
+};
+
+template <const Function& F>
+Declared declare() {
+  Declared d{&F, nullptr, nullptr, nullptr};
+  if constexpr (F.single()) d.single = LUMO_FASTCALL(&call_function<F>);
+  if constexpr (F.batched()) {
+    d.batch = LUMO_FASTCALL((&call_batch<F, false>));
+    if constexpr (F.doc.former_batch_name != nullptr) d.former_batch = LUMO_FASTCALL((&call_batch<F, true>));
+  }
+  return d;
+}
+
+// Every declared function, in the module's order (functions.cpp).
+extern const Declared declarations[];
+extern const std::size_t declaration_count;
+
+// The module's free functions (single calls), its batch functions, and
+// lumo_dynamic._api: each function's documentation page, result type and
+// parameter types, for make_stubs.py and the documentation.
+PyMethodDef* single_call_table();
+PyMethodDef* batch_call_table();
+nb::dict api_description();
+
+// ------------------------------------------------------------- results
+
 inline PyObject* none() { Py_RETURN_NONE; }
+
+// The number of elements of one row of Shape s.
+inline std::size_t shape_size(const Call& c, Shape s) {
+  const std::size_t nq = c.model->nq, nv = c.model->nv;
+  switch (s) {
+    case Shape::scalar: return 1;
+    case Shape::nq: return nq;
+    case Shape::nv: return nv;
+    case Shape::three: return 3;
+    case Shape::six: return 6;
+    case Shape::nv_nv: return nv * nv;
+    case Shape::three_nv: return 3 * nv;
+    case Shape::six_nv: return 6 * nv;
+    case Shape::frames_4_4: return 16 * c.nframe_ids;
+  }
+  return 0;
+}
+
+inline constexpr const char* kArray = "NDArray[np.float64]";
+
+// The adapters below make a Result from one expression of the algorithm,
+// F(call): the single call converts what it gives into a new object, the
+// batch kernel copies it into the row.
+
+// F gives a vector: a new 1-D array; the row is a copy.
+template <auto F>
+constexpr Result vector(Shape row) {
+  return {[](Call& c) -> PyObject* { return new_vector(F(c)); },
+          [](Call& c, double* const* out) {
+            const auto& x = F(c);
+            std::copy(x.data(), x.data() + x.size(), out[0]);
+          },
+          {row}, 1, kArray};
+}
+
+// F(call, out) writes a vector of Shape `row` into out.
+template <auto F, Shape row>
+constexpr Result vector_into() {
+  return {[](Call& c) -> PyObject* {
+            return fill_new_vector(static_cast<Py_ssize_t>(shape_size(c, row)),
+                                   [&](Eigen::Map<Eigen::VectorXd> out) { F(c, out); });
+          },
+          [](Call& c, double* const* out) {
+            F(c, Eigen::Map<Eigen::VectorXd>(out[0], static_cast<Eigen::Index>(shape_size(c, row))));
+          },
+          {row}, 1, kArray};
+}
+
+// F gives a matrix: a new C-ordered array; the row is the same copy.
+template <auto F>
+constexpr Result matrix(Shape row) {
+  return {[](Call& c) -> PyObject* { return new_matrix(F(c)); },
+          [](Call& c, double* const* out) {
+            const auto& m = F(c);
+            if (m.size() > 0) transpose_copy(m.data(), m.outerStride(), m.rows(), m.cols(), out[0], m.cols());
+          },
+          {row}, 1, kArray};
+}
+
+// F gives a full symmetric square matrix, whose storage is its C order.
+template <auto F>
+constexpr Result symmetric() {
+  return {[](Call& c) -> PyObject* { return new_symmetric_matrix(F(c)); },
+          [](Call& c, double* const* out) {
+            const Eigen::MatrixXd& m = F(c);
+            if (m.size() > 0) std::memcpy(out[0], m.data(), sizeof(double) * static_cast<std::size_t>(m.size()));
+          },
+          {Shape::nv_nv}, 1, kArray};
+}
+
+// F gives a square matrix of which only the upper triangle is computed: the
+// single call returns it as stored, each row of a batch the full symmetric
+// matrix (as Data.M shows it).
+template <auto F>
+constexpr Result upper_triangle() {
+  return {[](Call& c) -> PyObject* { return new_matrix(F(c)); },
+          [](Call& c, double* const* out) {
+            const Eigen::MatrixXd& m = F(c);
+            if (m.size() > 0) symmetric_copy(m.data(), m.outerStride(), m.rows(), out[0]);
+          },
+          {Shape::nv_nv}, 1, kArray};
+}
+
+// F(call, J) writes a 6×nv matrix into the column-major view J.
+template <auto F>
+constexpr Result matrix6_into() {
+  return {[](Call& c) -> PyObject* {
+            return fill_new_matrix6(static_cast<Py_ssize_t>(c.model->nv), [&](auto J) { F(c, J); });
+          },
+          [](Call& c, double* const* out) {
+            using Map = Eigen::Map<Matrix6X, 0, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
+            const auto n = static_cast<Eigen::Index>(c.model->nv);
+            F(c, Map(out[0], 6, n, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>(1, n > 0 ? n : 1)));
+          },
+          {Shape::six_nv}, 1, kArray};
+}
+
+// F gives a float.
+template <auto F>
+constexpr Result scalar() {
+  return {[](Call& c) -> PyObject* { return PyFloat_FromDouble(F(c)); },
+          [](Call& c, double* const* out) { out[0][0] = F(c); }, {Shape::scalar}, 1, "float"};
+}
+
+// F gives three nv×nv matrices, the third full and symmetric: a tuple of three arrays.
+struct Matrices3 {
+  const Eigen::MatrixXd& first;
+  const Eigen::MatrixXd& second;
+  const Eigen::MatrixXd& symmetric;
+};
+PyObject* new_matrix_triple(const Matrices3& m);
+
+template <auto F>
+constexpr Result matrix_triple() {
+  return {[](Call& c) -> PyObject* { return new_matrix_triple(F(c)); },
+          [](Call& c, double* const* out) {
+            const Matrices3 m = F(c);
+            const Eigen::Index n = m.first.rows();
+            if (n == 0) return;
+            transpose_copy(m.first.data(), n, n, n, out[0], n);
+            transpose_copy(m.second.data(), n, n, n, out[1], n);
+            std::memcpy(out[2], m.symmetric.data(), sizeof(double) * static_cast<std::size_t>(n * n));
+          },
+          {Shape::nv_nv, Shape::nv_nv, Shape::nv_nv}, 3,
+          "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]"};
+}
+
+// F fills the workspace and gives nothing: None, no batched form.
+template <auto F>
+constexpr Result nothing() {
+  return {[](Call& c) -> PyObject* {
+            F(c);
+            return none();
+          }};
+}
+
+// F gives a new Python object of the given type: no batched form.
+template <auto F>
+constexpr Result object(const char* python_type) {
+  return {[](Call& c) -> PyObject* { return F(c); }, nullptr, {}, 0, python_type};
+}
+
+// Rows only: F(call, out) writes the outputs of the given shapes.
+template <auto F>
+constexpr Result rows(Shape row) {
+  return {nullptr, [](Call& c, double* const* out) { F(c, out); }, {row}, 1, kArray};
+}
 
 }  // namespace lumo::python

@@ -3,10 +3,12 @@
 The stub package lumo_dynamic-stubs (PEP 561) gets one .pyi file per module:
 __init__.pyi and one for each submodule. Names come from the module itself
 (dir() and __all__), parameter lists from each __text_signature__, the first
-sentence of each docstring from __doc__; the types from the tables below, by
-parameter name and by function, method or property name. A new function
-costs one line in FUNCTIONS (its documentation page and return type), plus
-one in PARAMETERS for a parameter name not seen before.
+sentence of each docstring from __doc__. The free functions, single and
+batched, describe themselves: lumo_dynamic._api gives, for each, its
+documentation page, its return type, the type of each parameter and, for a
+deprecated name, the name that replaces it (all from the function's one
+declaration in src/python/functions.cpp). The tables below type what the
+module cannot say of itself: classes, methods, properties.
 
     python make_stubs.py OUT_DIR [--path DIR] [--strict]
 
@@ -28,18 +30,11 @@ MODULE = "lumo_dynamic"
 ARRAY = "NDArray[np.float64]"
 ARRAYS3 = f"tuple[{ARRAY}, {ARRAY}, {ARRAY}]"
 
-# Parameter name -> type, for every function and method. "batch.x" entries,
-# when present, take precedence inside the batch submodule.
+# Parameter name -> type, for the methods and constructors.
 PARAMETERS = {
     "model": "Model",
-    "data": "Data",
-    "q": ARRAY, "v": ARRAY, "a": ARRAY, "tau": ARRAY, "q0": ARRAY, "q1": ARRAY,
     "joint_id": "int",
-    "frame_id": "int",
     "parent": "int",
-    "reference_frame": "ReferenceFrame",
-    "filename": "str",
-    "urdf_string": "str",
     "name": "str",
     "joint_type": "str",
     "axis": ARRAY,
@@ -49,53 +44,12 @@ PARAMETERS = {
     "translation": ARRAY,
     "placement": "SE3",
     "other": "SE3",
-    "batch.frame_ids": "Sequence[int]",
-    "batch.threads": "int | None",
 }
 
-# Function name -> (documentation page, return type). A return type may also
-# be a tuple of full signatures "(params) -> type", one @overload each.
-FUNCTIONS = {
-    # configuration
-    "neutral": ("configuration", ARRAY),
-    "integrate": ("configuration", ARRAY),
-    "difference": ("configuration", ARRAY),
-    # kinematics
-    "forwardKinematics": ("kinematics", "None"),
-    "updateFramePlacements": ("kinematics", "list[SE3]"),
-    "getFramePlacement": ("kinematics", "SE3"),
-    # dynamics
-    "rnea": ("dynamics", ARRAY),
-    "non_linear_effects": ("dynamics", ARRAY),
-    "compute_gravity": ("dynamics", ARRAY),
-    "crba": ("dynamics", ARRAY),
-    "aba": ("dynamics", ARRAY),
-    "computeMinverse": ("dynamics", ARRAY),
-    "computeAllTerms": ("dynamics", "None"),
-    "computeCoriolisMatrix": ("dynamics", "None"),
-    # jacobians
-    "computeJointJacobians": ("jacobians", "None"),
-    "computeJointJacobian": ("jacobians", ARRAY),
-    "getFrameJacobian": ("jacobians", ARRAY),
-    "computeJointJacobiansTimeVariation": ("jacobians", "None"),
-    "getFrameJacobianTimeVariation": ("jacobians", ARRAY),
-    # centre of mass, momentum and energy
-    "centerOfMass": ("centroidal", ARRAY),
-    "jacobianCenterOfMass": ("centroidal", ARRAY),
-    "computeCentroidalMap": ("centroidal", ARRAY),
-    "computeCentroidalMomentum": ("centroidal", ARRAY),
-    "computeKineticEnergy": ("centroidal", "float"),
-    "computePotentialEnergy": ("centroidal", "float"),
-    # derivatives
-    "computeRNEADerivatives": ("derivatives", ARRAYS3),
-    "computeABADerivatives": ("derivatives", ARRAYS3),
-    "computeGeneralizedGravityDerivatives": ("derivatives", ARRAY),
-    # URDF import
-    "parse_urdf_file": ("urdf", "Model"),
-    "parse_urdf_from_string": ("urdf", "Model"),
-    # lumo_dynamic.batch: (N, ...) arrays, as the single calls row by row
-    "batch.forwardKinematics": ("batch", ARRAY),
-}
+# Function name -> (documentation page, return type), for functions the
+# module does not describe in _api. A return type may also be a tuple of
+# full signatures "(params) -> type", one @overload each.
+FUNCTIONS: dict[str, tuple[str, object]] = {}
 
 # Titles of the documentation pages, in the order of the site's index.
 PAGES = {
@@ -155,7 +109,7 @@ from typing import ClassVar, final, overload
 import numpy as np
 from _typeshed import Incomplete
 from numpy.typing import NDArray
-from typing_extensions import disjoint_base
+from typing_extensions import deprecated, disjoint_base
 '''
 
 # Class members that are CPython's or nanobind's own, not the library's.
@@ -189,6 +143,7 @@ class Writer:
         self.unknown: list[str] = []
         self.lines: list[str] = []
         self.metaclasses: set[str] = set()
+        self.api = api()
 
     def lookup(self, table: dict, key: str, what: str) -> str:
         for k in (self.prefix + key, key) if self.prefix else (key,):
@@ -198,7 +153,7 @@ class Writer:
         self.unknown.append(f"{what} {self.prefix}{key}")
         return "Incomplete"
 
-    def parameters(self, obj, qualname: str, drop_first: bool) -> str:
+    def parameters(self, obj, qualname: str, drop_first: bool, types: dict | None = None) -> str:
         try:
             sig = inspect.signature(obj)
         except (TypeError, ValueError):
@@ -217,7 +172,9 @@ class Writer:
                 out.append("/")
             kinds_seen.add(p.kind)
             star = {p.VAR_POSITIONAL: "*", p.VAR_KEYWORD: "**"}.get(p.kind, "")
-            text = f"{star}{p.name}: {self.lookup(PARAMETERS, p.name, 'parameter')}"
+            kind = types[p.name] if types and p.name in types else \
+                self.lookup(PARAMETERS, p.name, 'parameter')
+            text = f"{star}{p.name}: {kind}"
             if p.default is not p.empty:
                 text += " = ..."
             out.append(text)
@@ -232,8 +189,11 @@ class Writer:
     def function(self, name: str, obj, indent: str = "", method_of: str | None = None,
                  static: bool = False) -> None:
         qual = f"{method_of}.{name}" if method_of else name
+        declared = None if method_of else self.api.get(self.prefix + name)
         if method_of:
             ret = "str" if name in STR_DUNDERS else self.lookup(METHODS, qual, "method")
+        elif declared:
+            ret = declared[1]
         else:
             ret = self.lookup(FUNCTIONS, name, "function")
         if isinstance(ret, tuple):  # overloads: full signatures from the table
@@ -245,7 +205,10 @@ class Writer:
         if name in STR_DUNDERS:
             self.lines.append(f"{indent}def {name}(self) -> str: ...")
             return
-        params = self.parameters(obj, qual, drop_first=bool(method_of) and not static)
+        params = self.parameters(obj, qual, drop_first=bool(method_of) and not static,
+                                 types=declared[2] if declared else None)
+        if declared and declared[3]:
+            self.lines.append(f'{indent}@deprecated("use {self.prefix}{declared[3]}")')
         self.def_line(f"{indent}def {name}({params}) -> {ret}:", self.doc(obj, indent + "    "))
 
     def def_line(self, head: str, doc: list[str]) -> None:
@@ -346,10 +309,18 @@ def generate(out_dir: Path) -> list[str]:
     return unknown
 
 
+def api() -> dict:
+    """lumo_dynamic._api: qualified name -> (page, return type, {parameter: type}, the
+    name that replaces a deprecated one or None)."""
+    return dict(getattr(sys.modules[MODULE], "_api", {}))
+
+
 def functions_by_page(module) -> dict[str, list[str]]:
     """The module's functions grouped by documentation page (for the docs); a
-    function no table line names goes to the page "unlisted"."""
+    function neither _api nor a table line names goes to the page "unlisted"."""
     pages: dict[str, list[str]] = {p: [] for p in PAGES}
+    declared = {name: (entry[0],) for name, entry in api().items()}
+    known = {**FUNCTIONS, **declared}
     for prefix, mod in [("", module)] + [
             (f"{n}.", getattr(module, n)) for n in dir(module)
             if isinstance(getattr(module, n), types.ModuleType)]:
@@ -357,8 +328,8 @@ def functions_by_page(module) -> dict[str, list[str]]:
                  if not n.startswith("_") and callable(getattr(mod, n))
                  and not isinstance(getattr(mod, n), type)]
         for name in dict.fromkeys(names):
-            page = FUNCTIONS.get(prefix + name, FUNCTIONS.get(name, (None,)))[0]
-            if prefix and (prefix + name) not in FUNCTIONS:
+            page = known.get(prefix + name, known.get(name, (None,)))[0]
+            if prefix and (prefix + name) not in known:
                 page = prefix[:-1] if prefix[:-1] in PAGES else page
             pages.setdefault(page or "unlisted", []).append(prefix + name)
     return pages

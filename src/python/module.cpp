@@ -3,6 +3,7 @@
 #include "batch.hpp"
 #include "bindings.hpp"
 #include "convert.hpp"
+#include "function_table.hpp"
 
 namespace nb = nanobind;
 using namespace lumo::python;
@@ -19,12 +20,13 @@ NB_MODULE(lumo_dynamic, m) {
   bind_model(m);
   bind_data(m);
   bind_reference_frame(m);
-  if (PyModule_AddFunctions(m.ptr(), function_table) < 0) throw nb::python_error();
+  PyMethodDef* functions = single_call_table();
+  if (PyModule_AddFunctions(m.ptr(), functions) < 0) throw nb::python_error();
   m.attr("__version__") = LUMO_VERSION;
 
   nb::list all;
   for (const char* name : {"SE3", "Model", "Data", "ReferenceFrame"}) all.append(name);
-  for (PyMethodDef* f = function_table; f->ml_name != nullptr; ++f) all.append(f->ml_name);
+  for (PyMethodDef* f = functions; f->ml_name != nullptr; ++f) all.append(f->ml_name);
   all.append("__version__");
   PyObject* urdf_warning = make_urdf_warning();
   if (urdf_warning == nullptr) throw nb::python_error();
@@ -33,4 +35,5 @@ NB_MODULE(lumo_dynamic, m) {
   m.attr("__all__") = all;
   m.attr("PanicException") = nb::handle(state.panic_exception);
   bind_batch(m);
+  m.attr("_api") = api_description();  // for make_stubs.py and the documentation
 }

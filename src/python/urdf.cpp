@@ -83,27 +83,14 @@ PyObject* make_urdf_warning() {
   return urdf_warning;
 }
 
-PyObject* py_parse_urdf_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  static const char* const params[] = {"filename"};
-  static const Signature sig{"parse_urdf_file", params, 1};
-  PyObject* a[1];
-  std::string_view filename;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !as_text(a[0], "filename", filename))
-    return nullptr;
+PyObject* model_from_urdf_file(std::string_view filename) {
   const std::string name(filename);
   return new_model_from([&](std::vector<std::string>* notes, const urdf::ChunkHook& hook) {
     return parse_urdf_file(name, notes, hook);
   });
 }
 
-PyObject* py_parse_urdf_from_string(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kw) {
-  static const char* const params[] = {"urdf_string"};
-  static const Signature sig{"parse_urdf_from_string", params, 1};
-  PyObject* a[1];
-  std::string_view text;
-  if (!parse_arguments(sig, args, nargs, kw, a) || !as_text(a[0], "urdf_string", text))
-    return nullptr;
+PyObject* model_from_urdf_string(std::string_view text) {
   // `text` is the UTF-8 buffer of an immutable str that the caller keeps alive.
   return new_model_from([&](std::vector<std::string>* notes, const urdf::ChunkHook&) {
     return parse_urdf_from_string(text, notes);

@@ -143,3 +143,17 @@ def test_inputs_unchanged_and_results_new(floating):
     np.testing.assert_array_equal(floating.gravity_full, [0, 0, -9.81, 0, 0, 0])
     assert not data.g.any() and not data.C.any() and not data.M.any()
     np.testing.assert_array_equal(data.get_joint_placement(2).homogeneous, H)
+
+
+def test_workspace_of_another_model_is_refused_at_the_boundary(arm, planar):
+    """Every function taking a Data checks it against the model before computing: a ValueError in
+    the workspace's words, never an internal error."""
+    other = planar.createData()
+    values = {"Model": arm, "Data": other, "int": 0, "ReferenceFrame": ld.ReferenceFrame.WORLD}
+    for name, (_, _, params, _) in ld._api.items():
+        if "." in name or "data" not in params:
+            continue
+        args = [Q7 if t.startswith("NDArray") else values[t] for t in params.values()]
+        with pytest.raises(ValueError, match="^Data was created for a model with njoints 3, nq 2, nv 2, "
+                                             "but this model has njoints 8, nq 7, nv 7$"):
+            getattr(ld, name)(*args)

@@ -24,8 +24,8 @@ def fields(m):
 def results(m, q, v, a):
     rf = ld.ReferenceFrame.LOCAL_WORLD_ALIGNED
     return [x.tobytes() for x in (lb.rnea(m, q, v, a), lb.crba(m, q), lb.integrate(m, q, v),
-                                  lb.getFrameJacobian(m, q, m.nframes - 1, rf),
-                                  lb.forwardKinematics(m, q, range(m.nframes)))]
+                                  lb.computeFrameJacobian(m, q, m.nframes - 1, rf),
+                                  lb.framePlacements(m, q, range(m.nframes)))]
 
 
 def built_model():

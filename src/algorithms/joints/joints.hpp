@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "../spatial/spatial.hpp"
 
@@ -65,6 +66,32 @@ struct JointModel {
   // Spherical joints carry a zero axis whatever is given.
   static JointModel make(JointType type, const Vector3& axis = Vector3::Zero());
 };
+
+// The number of velocity coordinates of a joint as a compile-time constant.
+template <int n>
+using JointSize = std::integral_constant<int, n>;
+
+// f(JointSize<n>{}) for the joint's nv = n: 0 (fixed), 1 (revolute,
+// continuous, prismatic), 3 (planar, spherical) or 6 (floating). The one
+// branch on the size of a joint: an algorithm writes its per-joint step once
+// for a compile-time n, and the loops over the coordinates unroll.
+template <typename F>
+inline decltype(auto) with_joint_size(const JointModel& joint, F&& f) {
+  switch (joint.type) {
+    case JointType::Revolute:
+    case JointType::Continuous:
+    case JointType::Prismatic:
+      return f(JointSize<1>{});
+    case JointType::Planar:
+    case JointType::Spherical:
+      return f(JointSize<3>{});
+    case JointType::Floating:
+      return f(JointSize<6>{});
+    case JointType::Fixed:
+      break;
+  }
+  return f(JointSize<0>{});
+}
 
 // The joint's own motion for its configuration slice q[0 .. nq).
 SE3 joint_transform(const JointModel& joint, const double* q);

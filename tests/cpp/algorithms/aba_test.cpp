@@ -104,7 +104,7 @@ TEST(ForwardDynamics, MinverseIsSizedOnFirstUse) {
   const Model model = test::random_tree(4, 6, {.chain = true});
   Data data(model);
   EXPECT_EQ(data.Minv.size(), 0);
-  EXPECT_EQ(data.minv_work.size(), 0);
+  EXPECT_EQ(data.unit_torque_blocks.size(), 0);
   computeMinverse(model, data, test::random_configuration(model, *std::make_unique<std::mt19937>(1)));
   EXPECT_EQ(data.Minv.rows(), static_cast<Eigen::Index>(model.nv));
 }

@@ -74,6 +74,16 @@ TEST(JointModel, SizesAndAxes) {
   EXPECT_STREQ(joint_type_name(JointType::Continuous), "continuous");
 }
 
+// The size the algorithms' per-joint steps are compiled for is the joint's
+// own nv, for every kind.
+TEST(JointModel, SizeDispatchGivesTheJointsNv) {
+  for (JointType kind : kAllKinds) {
+    const JointModel j = JointModel::make(kind, Vector3(0, 0, 1));
+    EXPECT_EQ(with_joint_size(j, [](auto n) { return static_cast<std::size_t>(decltype(n)::value); }), j.nv)
+        << joint_type_name(kind);
+  }
+}
+
 TEST(JointTransform, ClosedForms) {
   const SE3 rev = transform(JointType::Revolute, {kPi / 2});
   EXPECT_TRUE(near(Vector3(rev.rotation * Vector3::UnitX()), Vector3::UnitY(), kTight));
