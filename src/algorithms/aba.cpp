@@ -4,8 +4,8 @@
 
 #include "configuration.hpp"
 #include "errors/errors.hpp"
+#include "internal/forward_pass.hpp"
 #include "joints/joints.hpp"
-#include "kinematics.hpp"
 
 // Both algorithms work in the world frame about its origin, with 6-vectors
 // and 6×6 matrices in [linear; angular] order. For joint i with parent λ, its

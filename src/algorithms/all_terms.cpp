@@ -1,64 +1,61 @@
 #include "all_terms.hpp"
 
-#include "configuration.hpp"
-#include "kinematics.hpp"
-#include "crba.hpp"
-#include "time_variation.hpp"
+#include "internal/composite_inertia.hpp"
+#include "internal/forward_pass.hpp"
 
 namespace lumo {
 
 void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                      const Eigen::Ref<const Eigen::VectorXd>& v) {
   check_state(model, data, q.size(), v.size());
-
-  // Scratch: force transmitted by each joint with and without velocity terms
-  // (for nle and g), and the acceleration of gravity alone.
-  std::vector<Force>& f_nle = data.aux_force_1;
-  std::vector<Force>& f_g = data.aux_force_2;
-  std::vector<Motion>& a_g = data.aux_motion_1;
+  std::vector<Force>& f_nle = data.f_nle;
+  std::vector<Force>& f_g = data.f_g;
+  std::vector<Motion>& a_g = data.a_g;
+  std::vector<OriginInertia>& Y_o = data.origin_composite;
 
   data.v[0] = Motion::Zero();
   data.a[0] = Motion::Zero();
   data.h[0] = Force::Zero();
   data.a_gf[0] = -model.gravity;
   a_g[0] = -model.gravity;
-  data.world_inertia[0] = BodyInertia::Zero();
+  Y_o[0] = OriginInertia::Zero();
   data.world_inertia_rate[0].setZero();
-  data.run_lo[0] = data.run_hi[0] = 0;
-  data.run_rest[0] = -1;
+  start_mass_matrix(data);
   compute_joint_sincos(model, data, q.data());
 
   // One forward pass, per joint: what computeJointJacobiansTimeVariation
   // computes (limi, oMi, v, ov, columns of j and dJ), then in the joint frame
   //   a_i = limi⁻¹·a_λ + v_i × S q̇_i   (a_gf likewise, from −gravity)
-  //   f_i = Y_i·a_gf_i + v_i ×* (Y_i·v_i)
-  // and in the world frame: Y_i and its rate v_i×*·Y_i − Y_i·v_i×.
+  //   f_i = Y_i·a_gf_i + v_i ×* (Y_i·v_i)   (f_nle: the same on every joint)
+  //   f_g_i = Y_i·a_g_i,  a_g_i = limi⁻¹·a_g_λ   (gravity alone)
+  // and in the world frame: Y_i about the origin and its rate
+  // v_i×*·Y_i − Y_i·v_i×.
   for (JointIndex i = 1; i < model.njoints; ++i) {
     time_variation_step(model, data, i, q.data(), v.data());
-    const JointModel& joint = model.joints[i];
     mass_matrix_forward_step(model, data, i);
+    const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
     const SE3& limi = data.limi[i];
     const BodyInertia& Y = model.inertias[i];
     const Motion& vi = data.v[i];
+    const Motion bias = joint_velocity_product(joint, vi, v.data() + model.idx_v[i]);
     data.a[i] = act_inv_motion(limi, data.a[p]);
+    data.a[i] += bias;
     data.a_gf[i] = act_inv_motion(limi, data.a_gf[p]);
-    if (joint.nv > 0) {
-      const Motion bias = motion_cross(vi, joint_motion(joint, v.data() + model.idx_v[i]));
-      data.a[i] += bias;
-      data.a_gf[i] += bias;
-    }
+    data.a_gf[i] += bias;
     Force body = inertia_apply(Y, data.a_gf[i]);
     const Force momentum = inertia_apply(Y, vi);
     body += motion_cross_force(vi, momentum);
     f_nle[i] = body;
     a_g[i] = act_inv_motion(limi, a_g[p]);
     f_g[i] = inertia_apply(Y, a_g[i]);
-    data.h[i] = joint.nv > 0 ? momentum : Force::Zero();
-    data.f[i] = joint.nv > 0 ? body : Force::Zero();
-    data.world_inertia[i] = inertia_transform(data.oMi[i], Y);
-    data.world_inertia_rate[i] = inertia_variation(data.world_inertia[i], data.ov[i]);
-    to_origin_form(data.world_inertia[i]);  // for the sums of the backward pass
+    // A fixed joint reports no momentum or force of its own: its body is
+    // counted in its parent's composite.
+    data.h[i] = joint_moves(joint) ? momentum : Force::Zero();
+    data.f[i] = joint_moves(joint) ? body : Force::Zero();
+    const BodyInertia Y_world = inertia_transform(data.oMi[i], Y);
+    data.world_inertia_rate[i] = inertia_variation(Y_world, data.ov[i]);
+    Y_o[i] = origin_form(Y_world);  // for the sums of the backward pass
   }
 
   // Backward pass: columns of M and of the momentum matrices from the
@@ -70,34 +67,31 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
     // Columns of M and momentum_matrix; Y_λ += Y_i about the origin, and
-    // world_inertia[i] back in the centre form.
+    // world_inertia[i] = Y_i about its centre of mass.
     composite_step(model, data, i, &data.momentum_matrix, true);
-    if (joint.nv > 0) {
-      // d/dt (Y·J_c) = Ẏ·J_c + Y·dJ_c, where Ẏ = [[0, S], [−S, B]] (top-left
-      // block zero, as for each body) and Y·dJ_c is a body momentum.
-      const Matrix6& Yd = data.world_inertia_rate[i];
-      for (std::size_t k = 0; k < joint.nv; ++k) {
-        const auto c = static_cast<Eigen::Index>(model.idx_v[i] + k);
-        const Vector3 l = data.j.col(c).head<3>(), w = data.j.col(c).tail<3>();
-        const Force YdJ = inertia_apply(data.world_inertia[i], from_column(data.dJ.col(c)));
-        auto out = data.momentum_matrix_rate.col(c);
-        out.head<3>().noalias() = Yd.topRightCorner<3, 3>() * w;
-        out.head<3>() += YdJ.force;
-        out.tail<3>().noalias() = Yd.bottomLeftCorner<3, 3>() * l;
-        out.tail<3>().noalias() += Yd.bottomRightCorner<3, 3>() * w;
-        out.tail<3>() += YdJ.moment;
-      }
-      joint_project(joint, f_nle[i], data.nle.data() + model.idx_v[i]);
-      joint_project(joint, f_g[i], data.g.data() + model.idx_v[i]);
+    // d/dt (Y·J_c) = Ẏ·J_c + Y·dJ_c, where Ẏ = [[0, S], [−S, B]] (top-left
+    // block zero, as for each body) and Y·dJ_c is a body momentum.
+    const Matrix6& Yd = data.world_inertia_rate[i];
+    for (std::size_t k = 0; k < joint.nv; ++k) {
+      const auto c = static_cast<Eigen::Index>(model.idx_v[i] + k);
+      const Vector3 l = data.j.col(c).head<3>(), w = data.j.col(c).tail<3>();
+      const Force YdJ = inertia_apply(data.world_inertia[i], from_column(data.dJ.col(c)));
+      auto out = data.momentum_matrix_rate.col(c);
+      out.head<3>().noalias() = Yd.topRightCorner<3, 3>() * w;
+      out.head<3>() += YdJ.force;
+      out.tail<3>().noalias() = Yd.bottomLeftCorner<3, 3>() * l;
+      out.tail<3>().noalias() += Yd.bottomRightCorner<3, 3>() * w;
+      out.tail<3>() += YdJ.moment;
     }
+    joint_project(joint, f_nle[i], data.nle.data() + model.idx_v[i]);  // τ_i = Sᵀ f_i
+    joint_project(joint, f_g[i], data.g.data() + model.idx_v[i]);
     if (p != 0) {
-      f_nle[p] += act_force(data.limi[i], f_nle[i]);
+      f_nle[p] += act_force(data.limi[i], f_nle[i]);  // f_λ += limi·f_i
       f_g[p] += act_force(data.limi[i], f_g[i]);
     }
     data.world_inertia_rate[p] += data.world_inertia_rate[i];
   }
-
-  to_centre_form(data.world_inertia[0]);
+  data.world_inertia[0] = centre_form(Y_o[0]);
 
   // Centroidal quantities, from the composite inertias (entry 0: everything).
   for (JointIndex i = 0; i < model.njoints; ++i) {

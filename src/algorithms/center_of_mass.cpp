@@ -1,7 +1,6 @@
 #include "center_of_mass.hpp"
 
-#include "configuration.hpp"
-#include "crba.hpp"
+#include "internal/forward_pass.hpp"
 #include "jacobians.hpp"
 #include "kinematics.hpp"
 
@@ -100,7 +99,7 @@ const Vector6& computeCentroidalMomentum(const Model& model, Data& data,
     forward_step(model, data, i, q.data());
     Motion& vi = data.v[i];
     vi = act_inv_motion(data.limi[i], data.v[model.parents[i]]);
-    if (model.nv_joint[i] > 0) vi += joint_motion(model.joints[i], v.data() + model.idx_v[i]);
+    add_joint_velocity(model.joints[i], v.data() + model.idx_v[i], vi);
     h += act_force(data.oMi[i], inertia_apply(model.inertias[i], vi));
   }
   center_of_mass_from_placements(model, data);

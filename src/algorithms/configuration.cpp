@@ -3,20 +3,9 @@
 #include <cmath>
 
 #include "errors/errors.hpp"
+#include "internal/checks.hpp"
 
 namespace lumo {
-
-void check_configuration_size(const Model& model, Eigen::Index q_len) {
-  if (static_cast<std::size_t>(q_len) != model.nq)
-    throw InternalError(
-        cat("Configuration vector size mismatch: expected ", model.nq, ", got ", q_len));
-}
-
-void check_velocity_size(const Model& model, Eigen::Index v_len) {
-  if (static_cast<std::size_t>(v_len) != model.nv)
-    throw InternalError(
-        cat("Velocity vector size mismatch: expected ", model.nv, ", got ", v_len));
-}
 
 void neutral(const Model& model, Eigen::Ref<Eigen::VectorXd> out) {
   check_configuration_size(model, out.size());

@@ -31,8 +31,4 @@ void difference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0,
 Eigen::VectorXd difference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0,
                            const Eigen::Ref<const Eigen::VectorXd>& q1);
 
-// Preconditions shared by the algorithms: InternalError unless the sizes match.
-void check_configuration_size(const Model& model, Eigen::Index q_len);
-void check_velocity_size(const Model& model, Eigen::Index v_len);
-
 }  // namespace lumo

@@ -1,8 +1,6 @@
 #include "coriolis.hpp"
 
-#include "configuration.hpp"
-#include "kinematics.hpp"
-#include "time_variation.hpp"
+#include "internal/forward_pass.hpp"
 
 namespace lumo {
 namespace {
@@ -24,8 +22,8 @@ Matrix6 coriolis_block(const BodyInertia& Y, const Motion& V) {
 void computeCoriolisMatrix(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v) {
   check_state(model, data, q.size(), v.size());
-  std::vector<Matrix6>& Yc = data.aux_matrix6_1;  // composite Y of each subtree
-  std::vector<Matrix6>& Bc = data.aux_matrix6_2;  // composite B of each subtree
+  std::vector<Matrix6>& Yc = data.oYc;  // composite Y of each subtree
+  std::vector<Matrix6>& Bc = data.oBc;  // composite B of each subtree
 
   // Forward pass: what computeJointJacobiansTimeVariation computes, then the
   // world inertia of each body and its block B.

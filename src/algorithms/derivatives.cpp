@@ -5,9 +5,9 @@
 #include "aba.hpp"
 #include "configuration.hpp"
 #include "errors/errors.hpp"
+#include "internal/forward_pass.hpp"
 #include "joints/joints.hpp"
 #include "kernels/row_major.hpp"
-#include "kinematics.hpp"
 
 // Everything below is in the world frame. For joint j with parent λ and a
 // velocity column k of j, perturbing q along integrate moves the world

@@ -1,6 +1,6 @@
 #include "energy.hpp"
 
-#include "configuration.hpp"
+#include "internal/forward_pass.hpp"
 #include "kinematics.hpp"
 
 namespace lumo {
@@ -15,7 +15,7 @@ double computeKineticEnergy(const Model& model, Data& data, const Eigen::Ref<con
     forward_step(model, data, i, q.data());
     Motion& vi = data.v[i];
     vi = act_inv_motion(data.limi[i], data.v[model.parents[i]]);
-    if (model.nv_joint[i] > 0) vi += joint_motion(model.joints[i], v.data() + model.idx_v[i]);
+    add_joint_velocity(model.joints[i], v.data() + model.idx_v[i], vi);
     const Force h = inertia_apply(model.inertias[i], vi);
     T += h.moment.dot(vi.angular) + h.force.dot(vi.linear);
   }

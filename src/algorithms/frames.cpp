@@ -1,8 +1,19 @@
 #include "frames.hpp"
 
-#include "jacobians.hpp"
+#include "errors/errors.hpp"
 
 namespace lumo {
+
+JointIndex frame_parent_joint(const Model& model, FrameIndex frame_id) {
+  if (frame_id >= model.nframes || frame_id >= model.frames.size())
+    throw ValueError(cat("Frame ID ", frame_id, " out of range (max: ",
+                         static_cast<long long>(model.nframes) - 1, ")"));
+  const JointIndex joint = model.frames[frame_id].parent;
+  if (joint >= model.njoints)
+    throw ValueError(cat("Frame ", frame_id, " has invalid joint ID ", joint, " (max: ",
+                         model.njoints - 1, ")"));
+  return joint;
+}
 
 SE3 getFramePlacement(const Model& model, const Data& data, FrameIndex frame_id) {
   const JointIndex parent = frame_parent_joint(model, frame_id);

@@ -1,8 +1,10 @@
 #include "jacobians.hpp"
 
-#include "configuration.hpp"
 #include "errors/errors.hpp"
-#include "kinematics.hpp"
+#include "frames.hpp"
+#include "internal/checks.hpp"
+#include "internal/forward_pass.hpp"
+#include "internal/jacobians.hpp"
 
 namespace lumo {
 
@@ -13,9 +15,8 @@ void computeJointJacobians(const Model& model, Data& data, const Eigen::Ref<cons
   // belongs to one joint, so each is written once and none needs clearing.
   double* const J = data.j.data();
   for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointModel& joint = model.joints[i];
     forward_step(model, data, i, q.data());
-    world_subspace_columns(joint, data.oMi[i], J + 6 * model.idx_v[i]);
+    world_subspace_columns(model.joints[i], data.oMi[i], J + 6 * model.idx_v[i]);
   }
 }
 
@@ -73,17 +74,6 @@ void prepare_jacobian_output(const Model& model, Matrix6XView J) {
   if (J.rows() != 6 || static_cast<std::size_t>(J.cols()) != model.nv)
     throw InternalError("Matrix index out of bounds.");
   J.setZero();
-}
-
-JointIndex frame_parent_joint(const Model& model, FrameIndex frame_id) {
-  if (frame_id >= model.nframes || frame_id >= model.frames.size())
-    throw ValueError(cat("Frame ID ", frame_id, " out of range (max: ",
-                         static_cast<long long>(model.nframes) - 1, ")"));
-  const JointIndex joint = model.frames[frame_id].parent;
-  if (joint >= model.njoints)
-    throw ValueError(cat("Frame ", frame_id, " has invalid joint ID ", joint, " (max: ",
-                         model.njoints - 1, ")"));
-  return joint;
 }
 
 void getFrameJacobian(const Model& model, const Data& data, FrameIndex frame_id, ReferenceFrame rf,

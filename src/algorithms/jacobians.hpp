@@ -24,21 +24,15 @@ void computeJointJacobians(const Model& model, Data& data, const Eigen::Ref<cons
 void computeJointJacobian(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                           JointIndex joint_id, Matrix6XView J);
 
-// The Jacobian of joint `joint_id` taken from data.j (as left by
-// computeJointJacobians), expressed in `rf` with F = the joint's frame.
+// The Jacobian of joint `joint_id` taken from data.j and data.oMi (as left
+// by computeJointJacobians, crba or computeAllTerms), expressed in `rf` with
+// F = the joint's frame. Throws ValueError when joint_id >= njoints.
 void extractJointJacobian(const Model& model, const Data& data, JointIndex joint_id,
                           ReferenceFrame rf, Matrix6XView J);
 
-// The Jacobian of the joint that frame `frame_id` is attached to (the
-// frame's own placement is not applied). Throws ValueError for a bad frame.
+// extractJointJacobian for the joint that frame `frame_id` is attached to
+// (the frame's own placement is not applied). Throws ValueError for a bad frame.
 void getFrameJacobian(const Model& model, const Data& data, FrameIndex frame_id, ReferenceFrame rf,
                       Matrix6XView J);
-
-// Checks that J is 6×nv (InternalError otherwise) and clears it.
-void prepare_jacobian_output(const Model& model, Matrix6XView J);
-
-// Checks frame_id < nframes and its parent joint < njoints (ValueError);
-// returns the parent joint.
-JointIndex frame_parent_joint(const Model& model, FrameIndex frame_id);
 
 }  // namespace lumo

@@ -1,8 +1,6 @@
 #include "rnea.hpp"
 
-#include "configuration.hpp"
-#include "errors/errors.hpp"
-#include "kinematics.hpp"
+#include "internal/forward_pass.hpp"
 
 namespace lumo {
 namespace {
@@ -19,34 +17,15 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
   //   a_i = limi⁻¹·a_λ + S q̈_i + v_i × S q̇_i
   //   f_i = Y_i·a_i + v_i ×* (Y_i·v_i)
   for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
+    const std::size_t iv = model.idx_v[i];
     forward_step(model, data, i, q.data());
-    const SE3& limi = data.limi[i];
     Motion& vi = data.v[i];
     Motion& ai = data.a[i];
-    vi = act_inv_motion(limi, data.v[p]);
-    ai = act_inv_motion(limi, data.a[p]);
-    if (joint.type == JointType::Revolute || joint.type == JointType::Continuous) {
-      // S q̇ = (u q̇, 0): the same sums without the zero linear part
-      const std::size_t iv = model.idx_v[i];
-      if (a != nullptr) ai.angular += joint.unit * a[iv];
-      if (v != nullptr) {
-        const Vector3 wJ = joint.unit * v[iv];
-        vi.angular += wJ;
-        ai.angular += vi.angular.cross(wJ);
-        ai.linear += vi.linear.cross(wJ);
-      }
-    } else if (joint.nv > 0) {
-      const std::size_t iv = model.idx_v[i];
-      Motion vJ;
-      if (v != nullptr) {
-        vJ = joint_motion(joint, v + iv);
-        vi += vJ;
-      }
-      if (a != nullptr) ai += joint_motion(joint, a + iv);
-      if (v != nullptr) ai += motion_cross(vi, vJ);
-    }
+    vi = act_inv_motion(data.limi[i], data.v[p]);
+    ai = act_inv_motion(data.limi[i], data.a[p]);
+    add_joint_velocity_acceleration(model.joints[i], v != nullptr ? v + iv : nullptr,
+                                    a != nullptr ? a + iv : nullptr, vi, ai);
     const BodyInertia& Y = model.inertias[i];
     data.f[i] = inertia_apply(Y, ai);
     if (v != nullptr) data.f[i] += motion_cross_force(vi, inertia_apply(Y, vi));
@@ -54,8 +33,7 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
 
   // Backward pass: τ_i = Sᵀ f_i;  f_λ += limi·f_i.
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
-    const JointModel& joint = model.joints[i];
-    if (joint.nv > 0) joint_project(joint, data.f[i], data.tau.data() + model.idx_v[i]);
+    joint_project(model.joints[i], data.f[i], data.tau.data() + model.idx_v[i]);
     const JointIndex p = model.parents[i];
     if (p != 0) data.f[p] += act_force(data.limi[i], data.f[i]);
   }

@@ -1,8 +1,8 @@
 #include "time_variation.hpp"
 
-#include "configuration.hpp"
 #include "errors/errors.hpp"
-#include "kinematics.hpp"
+#include "internal/forward_pass.hpp"
+#include "internal/jacobians.hpp"
 
 namespace lumo {
 namespace {
@@ -20,21 +20,15 @@ Vector6 cross_column(const Motion& m, const Vector6& c) {
 void time_variation_step(const Model& model, Data& data, JointIndex i, const double* q,
                          const double* v) {
   const JointModel& joint = model.joints[i];
-  const JointIndex p = model.parents[i];
-  forward_step(model, data, i, q);
-  const SE3& limi = data.limi[i];
-  data.v[i] = act_inv_motion(limi, data.v[p]);
-  if (joint.nv == 0) {
-    data.ov[i] = act_motion(data.oMi[i], data.v[i]);
-    return;
-  }
   const std::size_t iv = model.idx_v[i];
-  data.v[i] += joint_motion(joint, v + iv);
-  data.ov[i] = act_motion(data.oMi[i], data.v[i]);
+  forward_step(model, data, i, q);
+  data.v[i] = act_inv_motion(data.limi[i], data.v[model.parents[i]]);  // v_i = limi⁻¹·v_λ + S q̇_i
+  add_joint_velocity(joint, v + iv, data.v[i]);
+  data.ov[i] = act_motion(data.oMi[i], data.v[i]);                        // ov_i = oMi·v_i
   double* J = data.j.data() + 6 * iv;
   double* dJ = data.dJ.data() + 6 * iv;
-  world_subspace_columns(joint, data.oMi[i], J);
-  for (std::size_t k = 0; k < joint.nv; ++k)
+  world_subspace_columns(joint, data.oMi[i], J);                          // J_c = oMi·S_k
+  for (std::size_t k = 0; k < joint.nv; ++k)                              // dJ_c = ov_i × J_c
     Eigen::Map<Vector6>(dJ + 6 * k) = cross_column(data.ov[i], Eigen::Map<const Vector6>(J + 6 * k));
 }
 

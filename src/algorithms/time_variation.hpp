@@ -17,11 +17,6 @@ void computeJointJacobiansTimeVariation(const Model& model, Data& data,
                                         const Eigen::Ref<const Eigen::VectorXd>& q,
                                         const Eigen::Ref<const Eigen::VectorXd>& v);
 
-// One joint of that forward pass (its parent done): limi, oMi, v, ov and
-// the joint's columns of j and dJ. Shared by the passes that need them.
-void time_variation_step(const Model& model, Data& data, JointIndex i, const double* q,
-                         const double* v);
-
 // d/dt of the Jacobian of frame `frame_id` in `rf`, from data.dJ, data.j,
 // data.oMi, data.v and data.ov as left by computeJointJacobiansTimeVariation
 // (or computeAllTerms). Unlike getFrameJacobian, the frame's own placement

@@ -38,11 +38,14 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   joint_angle.assign(N, 0.0);
   joint_sin.assign(N, 0.0);
   joint_cos.assign(N, 1.0);
-  aux_motion_1.assign(N, Motion::Zero());
-  aux_force_1.assign(N, Force::Zero());
-  aux_force_2.assign(N, Force::Zero());
-  aux_matrix6_1.assign(N, Matrix6::Zero());
-  aux_matrix6_2.assign(N, Matrix6::Zero());
+  origin_composite.assign(N, OriginInertia::Zero());
+  j_transposed = MatrixX::Zero(n, 6);
+  ancestor_runs.assign(N, RowRun{});
+  f_nle.assign(N, Force::Zero());
+  f_g.assign(N, Force::Zero());
+  a_g.assign(N, Motion::Zero());
+  oYc.assign(N, Matrix6::Zero());
+  oBc.assign(N, Matrix6::Zero());
   centroidal_map = Matrix6X::Zero(6, n);
   ddq = VectorX::Zero(n);
   for (auto* list : {&aba_velocity, &aba_velocity_product, &aba_acceleration, &articulated_bias})
@@ -53,27 +56,24 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   joint_torque_residual = VectorX::Zero(n);
   subtree_v_end.assign(N, 0);
   moving_slot.assign(N, 0);
-  aux_jacobian_t = MatrixX::Zero(n, 6);
-  run_lo.assign(N, 0);
-  run_hi.assign(N, 0);
-  run_rest.assign(N, -1);
 }
 
 void Data::reset() {
   std::fill(oMi.begin(), oMi.end(), SE3::Identity());
   std::fill(limi.begin(), limi.end(), SE3::Identity());
-  for (auto* list : {&v, &a, &ov, &a_gf, &aux_motion_1})
+  for (auto* list : {&v, &a, &ov, &a_gf, &a_g})
     std::fill(list->begin(), list->end(), Motion::Zero());
-  for (auto* list : {&f, &h, &aux_force_1, &aux_force_2})
+  for (auto* list : {&f, &h, &f_nle, &f_g})
     std::fill(list->begin(), list->end(), Force::Zero());
   std::fill(world_inertia.begin(), world_inertia.end(), BodyInertia::Zero());
-  for (auto* list : {&world_inertia_rate, &aux_matrix6_1, &aux_matrix6_2})
+  std::fill(origin_composite.begin(), origin_composite.end(), OriginInertia::Zero());
+  for (auto* list : {&world_inertia_rate, &oYc, &oBc})
     std::fill(list->begin(), list->end(), Matrix6::Zero());
   std::fill(subtree_com.begin(), subtree_com.end(), Vector3::Zero());
   std::fill(subtree_com_sum.begin(), subtree_com_sum.end(), Vector3::Zero());
   std::fill(subtree_mass.begin(), subtree_mass.end(), 0.0);
   for (auto* vec : {&tau, &nle, &g}) vec->setZero();
-  for (auto* mat : {&M, &C, &aux_jacobian_t}) mat->setZero();
+  for (auto* mat : {&M, &C, &j_transposed}) mat->setZero();
   for (auto* mat : {&dtau_dq, &dtau_dv, &dtau_da, &ddq_dq, &ddq_dv, &dg_dq}) mat->setZero();
   for (auto* mat : {&j, &dJ, &momentum_matrix, &momentum_matrix_rate}) mat->setZero();
   com_jacobian.setZero();

@@ -1,6 +1,7 @@
 // The workspace of one Model: every intermediate and final result of the
 // algorithms, sized once at creation and reused in place by every call.
-// Fields are grouped by the algorithm that fills them.
+// Fields are grouped by the algorithm that fills them; each group says which
+// algorithms write it.
 #pragma once
 
 #include <Eigen/Core>
@@ -27,29 +28,47 @@ class Data {
   std::size_t nq = 0;
   std::size_t nv = 0;
 
-  // forwardKinematics: joint i in its parent (limi) and in the world (oMi).
+  // Every forward pass (forwardKinematics and every algorithm taking q):
+  // joint i in its parent (limi) and in the world (oMi).
   std::vector<SE3> oMi, limi;
 
-  // Inverse dynamics and the velocity passes, per joint in the joint frame
-  // (ov in the world frame).
+  // rnea, non_linear_effects, compute_gravity, computeAllTerms and the
+  // velocity passes (computeJointJacobiansTimeVariation, computeCoriolisMatrix,
+  // computeCentroidalMomentum, computeKineticEnergy): per joint, velocity v,
+  // acceleration a, a_gf (with the acceleration against gravity), body
+  // momentum h and transmitted force f in the joint frame; ov, the velocity
+  // in the world frame.
   std::vector<Motion> v, a, ov, a_gf;
   std::vector<Force> f, h;
+  // rnea: tau; non_linear_effects: nle; compute_gravity: g (computeAllTerms all three).
   VectorX tau, nle, g;
 
-  // Mass and Coriolis matrices (M: upper triangle and diagonal).
+  // crba and computeAllTerms: M (upper triangle and diagonal);
+  // computeCoriolisMatrix: C.
   MatrixX M, C;
 
-  // Jacobians in the world frame, [linear; angular] rows.
+  // Jacobians in the world frame, [linear; angular] rows: j (computeJointJacobians,
+  // crba, computeAllTerms, the centre-of-mass Jacobians), dJ
+  // (computeJointJacobiansTimeVariation, computeAllTerms, computeCoriolisMatrix).
   Matrix6X j, dJ;
 
-  // Composite quantities.
+  // Composite quantities, world frame: world_inertia[i] the inertia of the
+  // subtree of joint i about its centre of mass (crba, computeAllTerms,
+  // computeCoriolisMatrix, jacobianCenterOfMass, computeCentroidalMap);
+  // world_inertia_rate its time derivative and momentum_matrix_rate
+  // (computeAllTerms); momentum_matrix, the columns Y_sub·J_c (computeAllTerms,
+  // computeCoriolisMatrix, the centre-of-mass Jacobians).
   std::vector<BodyInertia> world_inertia;
   std::vector<Matrix6> world_inertia_rate;
   Matrix6X momentum_matrix, momentum_matrix_rate;
+  // Centre of mass (centerOfMass, jacobianCenterOfMass, computeCentroidalMap,
+  // computeCentroidalMomentum, computeAllTerms) and, from computeAllTerms,
+  // the subtrees' masses and centres.
   Matrix3X com_jacobian;
   std::vector<Vector3> subtree_com, subtree_com_sum;
   std::vector<double> subtree_mass;
-  // Centroidal quantities ([linear; angular] 6-vectors about the centre of mass).
+  // Centroidal quantities ([linear; angular] 6-vectors about the centre of
+  // mass; computeAllTerms, computeCentroidalMomentum).
   Vector6 centroidal_momentum = Vector6::Zero();
   Vector6 centroidal_momentum_rate = Vector6::Zero();
   BodyInertia centroidal_inertia;
@@ -134,17 +153,33 @@ class Data {
   // other kinds) and its sine and cosine.
   std::vector<double> joint_angle, joint_sin, joint_cos;
 
-  // Scratch storage reused by the algorithms (only what some algorithm reads).
-  std::vector<Motion> aux_motion_1;
-  std::vector<Force> aux_force_1, aux_force_2;
-  std::vector<Matrix6> aux_matrix6_1, aux_matrix6_2;
-  MatrixX aux_jacobian_t;  // nv×6: data.j transposed, so its rows lie along memory
-  // The velocity rows of joint i and its ancestors as runs of adjacent rows:
-  // [run_lo[i], run_hi[i]) is the last run (ending with i's own rows), and
-  // the others are those of joint run_rest[i] (none when it is −1). Written
-  // by the forward passes of crba and computeAllTerms.
-  std::vector<std::size_t> run_lo, run_hi;
-  std::vector<long> run_rest;
+  // crba and computeAllTerms, scratch of the mass matrix: per joint, the
+  // composite inertia of its subtree about the world origin (the backward
+  // pass sums it into the parent's, then leaves it in world_inertia about
+  // the centre of mass); data.j transposed (nv×6), so that each component of
+  // the columns lies along memory; and the velocity rows of joint i and its
+  // ancestors as runs of adjacent rows: ancestor_runs[i] is the last run
+  // (ending with i's own rows), the others are those of joint
+  // ancestor_runs[i].rest (none when it is −1).
+  struct RowRun {
+    std::size_t lo = 0, hi = 0;  // rows [lo, hi)
+    long rest = -1;
+  };
+  std::vector<OriginInertia> origin_composite;
+  MatrixX j_transposed;
+  std::vector<RowRun> ancestor_runs;
+
+  // computeAllTerms, scratch of nle and g, per joint in the joint frame: the
+  // force transmitted by the joint with the velocity terms and gravity
+  // (f_nle) and with gravity alone (f_g), and the acceleration of gravity
+  // alone (a_g).
+  std::vector<Force> f_nle, f_g;
+  std::vector<Motion> a_g;
+
+  // computeCoriolisMatrix, scratch, per joint in the world frame
+  // ([linear; angular]): the 6×6 inertia oYc of its subtree and the sum oBc
+  // over its bodies of ½ (v×*·Y − Y·v× + (Y·v)×̄*).
+  std::vector<Matrix6> oYc, oBc;
 
   // Every result back to its creation value; sizes kept.
   void reset();

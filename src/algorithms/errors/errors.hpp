@@ -17,9 +17,10 @@ class Error : public std::runtime_error {
 };
 
 // A bad value or size passed by the caller (Python: ValueError).
-class ValueError : public Error {
+class ValueError : public virtual Error {
  public:
-  using Error::Error;
+  explicit ValueError(const std::string& message) : Error(message) {}
+  explicit ValueError(const char* message) : Error(message) {}
 };
 
 // An index outside the range of a list (Python: IndexError).
@@ -41,9 +42,19 @@ class UrdfError : public Error {
 };
 
 // A violated precondition inside an algorithm (Python: PanicException).
-class InternalError : public Error {
+class InternalError : public virtual Error {
  public:
-  using Error::Error;
+  explicit InternalError(const std::string& message) : Error(message) {}
+  explicit InternalError(const char* message) : Error(message) {}
+};
+
+// A vector of the wrong length passed to an algorithm: the caller's mistake,
+// so a ValueError (Python: ValueError). It is an InternalError as well, the
+// type the core gave wrong sizes before, so that C++ callers catching that
+// still catch it.
+class SizeError : public ValueError, public InternalError {
+ public:
+  explicit SizeError(const std::string& message) : Error(message), ValueError(message), InternalError(message) {}
 };
 
 // Concatenates the stream forms of its arguments: cat("q length ", n).

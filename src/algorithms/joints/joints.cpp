@@ -116,6 +116,31 @@ void joint_placement_general(const JointModel& j, const SE3& P, const double* q,
 
 }  // namespace detail
 
+void joint_placement_in_world(const JointModel& j, const SE3& P, const double* q, double sn, double cs,
+                              const SE3* oMp, SE3& limi, SE3& oMi) {
+  if (oMp != nullptr && detail::turns_about_placement_axis(j, P)) {
+    limi.translation = P.translation;
+    oMi.translation.noalias() = oMp->rotation * P.translation;
+    oMi.translation += oMp->translation;
+    if (j.type == JointType::Fixed || q[0] == 0.0) {
+      limi.rotation.setIdentity();
+      oMi.rotation = oMp->rotation;
+      return;
+    }
+    detail::coordinate_axis_rotation(j.coordinate_axis, j.axis_sign, sn, cs, limi.rotation);
+    detail::rotate_about_coordinate_axis(oMp->rotation, j.coordinate_axis, j.axis_sign, sn, cs, oMi.rotation);
+    return;
+  }
+  joint_placement(j, P, q, sn, cs, limi);
+  if (oMp == nullptr) {
+    oMi = limi;
+    return;
+  }
+  oMi.rotation.noalias() = oMp->rotation * limi.rotation;  // compose(oMp, limi), written in place
+  oMi.translation.noalias() = oMp->rotation * limi.translation;
+  oMi.translation += oMp->translation;
+}
+
 SubspaceMatrix motion_subspace(const JointModel& j) {
   SubspaceMatrix S(6, static_cast<Eigen::Index>(j.nv));
   for (std::size_t k = 0; k < j.nv; ++k) S.col(static_cast<Eigen::Index>(k)) = subspace_column(j, k);

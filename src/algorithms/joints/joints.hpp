@@ -133,14 +133,65 @@ inline void rotate_about_coordinate_axis(const Matrix3& P, int k, double sign, d
                                         Matrix3& out) {
   const double s = sign * sn;
   const int a = k == 2 ? 0 : k + 1, b = k == 0 ? 2 : k - 1;  // R(a,a) = R(b,b) = c, R(b,a) = s, R(a,b) = −s
-  for (int r = 0; r < 3; ++r) {
-    const double pa = P(r, a), pb = P(r, b);
-    out(r, k) = P(r, k);
-    out(r, a) = pa * c + pb * s;
-    out(r, b) = pa * -s + pb * c;
-  }
+  const Vector3 pa = P.col(a), pb = P.col(b);
+  out.col(k) = P.col(k);
+  out.col(a) = pa * c + pb * s;
+  out.col(b) = pa * -s + pb * c;
+}
+
+// R itself: e_k kept, c and ±s in the plane of the other two axes.
+inline void coordinate_axis_rotation(int k, double sign, double sn, double c, Matrix3& R) {
+  const double s = sign * sn;
+  const int a = k == 2 ? 0 : k + 1, b = k == 0 ? 2 : k - 1;
+  R.setZero();
+  R(k, k) = 1.0;
+  R(a, a) = c;
+  R(b, b) = c;
+  R(b, a) = s;
+  R(a, b) = -s;
+}
+
+// True when the joint's transform is a rotation about a coordinate axis
+// (or nothing) and its placement has no rotation: then limi's rotation is
+// the joint's own.
+inline bool turns_about_placement_axis(const JointModel& j, const SE3& placement) {
+  const bool coordinate_revolute = j.type == JointType::Revolute && j.coordinate_axis >= 0;
+  return (coordinate_revolute || j.type == JointType::Fixed) && is_identity_rotation(placement.rotation);
 }
 }  // namespace detail
+
+// The joint's placement in its parent and in the world, for its
+// configuration slice q ((sn, cs) as for joint_placement):
+//   limi = placement · joint motion;  oMi = oMp · limi
+// (oMi = limi when oMp is null: a joint on the root). A revolute joint about
+// a coordinate axis, or a fixed joint, whose placement has no rotation takes
+// a shorter way to the same numbers: limi's rotation is then the joint's
+// own, which keeps column k of oMp's and mixes the other two. Out of line:
+// one call per joint of a pass.
+void joint_placement_in_world(const JointModel& j, const SE3& placement, const double* q, double sn,
+                              double cs, const SE3* oMp, SE3& limi, SE3& oMi);
+
+// v += S q̇ for the joint's velocity slice qd.
+inline void add_joint_velocity(const JointModel& j, const double* qd, Motion& v);
+
+// v += S q̇ and a += S q̈ + v × S q̇ (v with S q̇ added) for the joint's
+// velocity and acceleration slices qd and qdd; a null slice stands for
+// zeros.
+inline void add_joint_velocity_acceleration(const JointModel& j, const double* qd, const double* qdd, Motion& v,
+                                            Motion& a);
+
+// v × S q̇, the acceleration the joint's own motion gives its body when the
+// body moves with v (S q̇ included); zero for a fixed joint.
+inline Motion joint_velocity_product(const JointModel& j, const Motion& v, const double* qd);
+
+// False for a fixed joint, which has no coordinates and no motion of its own.
+inline bool joint_moves(const JointModel& j) { return j.type != JointType::Fixed; }
+
+// The angle of a revolute joint, whose sine and cosine its steps read;
+// 0 for the other kinds.
+inline double revolute_angle(const JointModel& j, const double* q) {
+  return j.type == JointType::Revolute ? q[0] : 0.0;
+}
 
 // The joint's motion subspace carried to the world by oMi, column by column
 // into out[6k .. 6k + 6) ([linear; angular]): act_column(oMi,
@@ -233,6 +284,45 @@ inline Motion joint_motion(const JointModel& j, const double* x) {
       break;
   }
   return m;
+}
+
+inline void add_joint_velocity(const JointModel& j, const double* qd, Motion& v) {
+  if (j.type != JointType::Fixed) v += joint_motion(j, qd);
+}
+
+inline void add_joint_velocity_acceleration(const JointModel& j, const double* qd, const double* qdd, Motion& v,
+                                            Motion& a) {
+  switch (j.type) {
+    case JointType::Fixed:
+      return;
+    case JointType::Revolute:
+    case JointType::Continuous: {
+      // S q̇ = (u q̇, 0): the same sums without the zero linear part
+      if (qdd != nullptr) a.angular += j.unit * qdd[0];
+      if (qd != nullptr) {
+        const Vector3 wJ = j.unit * qd[0];
+        v.angular += wJ;
+        a.angular += v.angular.cross(wJ);
+        a.linear += v.linear.cross(wJ);
+      }
+      return;
+    }
+    default: {
+      Motion vJ;
+      if (qd != nullptr) {
+        vJ = joint_motion(j, qd);
+        v += vJ;
+      }
+      if (qdd != nullptr) a += joint_motion(j, qdd);
+      if (qd != nullptr) a += motion_cross(v, vJ);
+      return;
+    }
+  }
+}
+
+inline Motion joint_velocity_product(const JointModel& j, const Motion& v, const double* qd) {
+  if (j.type == JointType::Fixed) return Motion::Zero();
+  return motion_cross(v, joint_motion(j, qd));
 }
 
 inline void joint_project(const JointModel& j, const Force& f, double* out) {

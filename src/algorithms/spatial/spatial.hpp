@@ -5,7 +5,7 @@
 //   Motion  (ω, v)  angular first;  Force (n, f)  moment first.
 //   Jacobian-style 6-vectors and 6×6 matrices: [linear; angular].
 //   BodyInertia packs the rotational inertia about the centre of mass as
-//   (Ixx, Iyx, Iyy, Izx, Izy, Izz).
+//   (Ixx, Iyx, Iyy, Izx, Izy, Izz); OriginInertia the one about the origin.
 #pragma once
 
 #include <Eigen/Core>
@@ -70,6 +70,24 @@ struct BodyInertia {
   std::array<double, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz
 
   static BodyInertia Zero() { return BodyInertia{}; }
+};
+
+// The same inertia about the origin of its frame: mass m, first moment
+// h = m·c and the rotational inertia about the origin,
+// I_o = I_c + m (|c|² E − c cᵀ), packed as in BodyInertia. Inertias in one
+// frame add up in this form by plain sums (the composite inertias of crba).
+struct OriginInertia {
+  double mass = 0.0;
+  Vector3 first_moment = Vector3::Zero();
+  std::array<double, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz about the origin
+
+  static OriginInertia Zero() { return OriginInertia{}; }
+  OriginInertia& operator+=(const OriginInertia& o) {
+    mass += o.mass;
+    first_moment += o.first_moment;
+    for (int k = 0; k < 6; ++k) inertia[k] += o.inertia[k];
+    return *this;
+  }
 };
 
 // [a]× such that [a]×·b = a × b.
@@ -187,6 +205,13 @@ inline double project(const Vector6& c, const Force& f) {
 inline Vector3 unit_axis(const Vector3& axis) {
   Vector3 u = axis / axis.norm();
   return u / u.norm();
+}
+
+// True when R is exactly the identity (most joint origins carry no rotation).
+inline bool is_identity_rotation(const Matrix3& R) {
+  const double* r = R.data();
+  return r[0] == 1.0 && r[4] == 1.0 && r[8] == 1.0 && r[1] == 0.0 && r[2] == 0.0 && r[3] == 0.0 &&
+         r[5] == 0.0 && r[6] == 0.0 && r[7] == 0.0;
 }
 
 // Rodrigues rotation about a unit axis by the angle of sine s and cosine c.
@@ -324,6 +349,42 @@ inline void composite_merge(BodyInertia& Ya, const BodyInertia& Yb) {
   if (m > 0.0) Ya.lever = (Ya.mass * Ya.lever + Yb.mass * Yb.lever) / m;
   Ya.mass = m;
   for (int k = 0; k < 6; ++k) Ya.inertia[k] += Yb.inertia[k];
+}
+
+// Y about the origin of its frame: I_o = I_c + m (|c|² E − c cᵀ), h = m c.
+inline OriginInertia origin_form(const BodyInertia& Y) {
+  const Vector3 c = Y.lever, h = Y.mass * c;
+  OriginInertia out;
+  out.mass = Y.mass;
+  auto& I = out.inertia;
+  I = Y.inertia;
+  I[0] += h.y() * c.y() + h.z() * c.z();
+  I[1] -= h.y() * c.x();
+  I[2] += h.x() * c.x() + h.z() * c.z();
+  I[3] -= h.z() * c.x();
+  I[4] -= h.z() * c.y();
+  I[5] += h.x() * c.x() + h.y() * c.y();
+  out.first_moment = h;
+  return out;
+}
+
+// Back about the centre of mass: c = h / m, I_c = I_o − m (|c|² E − c cᵀ);
+// without mass, c = 0 and I_c = I_o.
+inline BodyInertia centre_form(const OriginInertia& Y) {
+  BodyInertia out;
+  out.mass = Y.mass;
+  out.inertia = Y.inertia;
+  if (Y.mass <= 0.0) return out;
+  const Vector3 h = Y.first_moment, c = h / Y.mass;
+  auto& I = out.inertia;
+  I[0] -= h.y() * c.y() + h.z() * c.z();
+  I[1] += h.y() * c.x();
+  I[2] -= h.x() * c.x() + h.z() * c.z();
+  I[3] += h.z() * c.x();
+  I[4] += h.z() * c.y();
+  I[5] -= h.x() * c.x() + h.y() * c.y();
+  out.lever = c;
+  return out;
 }
 
 // The 6×6 spatial inertia in [linear; angular] order:

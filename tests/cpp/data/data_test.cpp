@@ -41,8 +41,8 @@ void each_field(Data& d, F fn) {
   all(d.oMi, d.limi, d.v, d.a, d.ov, d.a_gf, d.f, d.h, d.tau, d.nle, d.g, d.M, d.C, d.j, d.dJ,
       d.world_inertia, d.world_inertia_rate, d.momentum_matrix, d.momentum_matrix_rate,
       d.com_jacobian, d.subtree_com, d.subtree_com_sum, d.subtree_mass, d.centroidal_momentum,
-      d.centroidal_momentum_rate, d.centroidal_inertia, d.com, d.aux_motion_1,
-      d.aux_force_1, d.aux_force_2, d.aux_matrix6_1, d.aux_matrix6_2, d.aux_jacobian_t);
+      d.centroidal_momentum_rate, d.centroidal_inertia, d.com, d.a_g,
+      d.f_nle, d.f_g, d.oYc, d.oBc, d.j_transposed);
 }
 
 std::vector<double> values(Data d) {
@@ -61,8 +61,8 @@ TEST(Data, SizesAtCreation) {
                            d.a_gf.size(), d.f.size(), d.h.size(), d.world_inertia.size(),
                            d.world_inertia_rate.size(), d.subtree_com.size(),
                            d.subtree_com_sum.size(), d.subtree_mass.size(),
-                           d.aux_motion_1.size(), d.aux_force_1.size(), d.aux_force_2.size(),
-                           d.aux_matrix6_1.size(), d.aux_matrix6_2.size()})
+                           d.a_g.size(), d.f_nle.size(), d.f_g.size(),
+                           d.oYc.size(), d.oBc.size()})
     EXPECT_EQ(size, N);
   for (const auto* x : {&d.tau, &d.nle, &d.g}) EXPECT_EQ(x->size(), n);
   for (const auto* x : {&d.M, &d.C}) EXPECT_TRUE(x->rows() == n && x->cols() == n);

@@ -1,0 +1,39 @@
+// The steps every forward pass is made of, shared by the algorithms: the
+// root, and the placement (and velocity) of one joint once its parent is
+// done. Private to src/algorithms.
+#pragma once
+
+#include <Eigen/Core>
+
+#include "../../data/data.hpp"
+#include "../../model/model.hpp"
+#include "checks.hpp"
+
+namespace lumo {
+
+// data.joint_angle/joint_sin/joint_cos for the configuration q.
+void compute_joint_sincos(const Model& model, Data& data, const double* q);
+
+// The root of every forward pass: joint 0 at the world origin, at rest, and
+// the sines and cosines of the joint angles of q.
+inline void start_forward_pass(const Model& model, Data& data, const double* q) {
+  data.oMi[0] = SE3::Identity();
+  data.limi[0] = SE3::Identity();
+  data.v[0] = Motion::Zero();
+  compute_joint_sincos(model, data, q);
+}
+
+// Joint i's placements (its parent done, the sines and cosines of q taken):
+//   limi = placement · joint motion;  oMi = oMi[λ] · limi.
+inline void forward_step(const Model& model, Data& data, JointIndex i, const double* q) {
+  const JointIndex p = model.parents[i];
+  joint_placement_in_world(model.joints[i], model.jointPlacements[i], q + model.idx_q[i], data.joint_sin[i],
+                           data.joint_cos[i], p == 0 ? nullptr : &data.oMi[p], data.limi[i], data.oMi[i]);
+}
+
+// forward_step, then the joint's velocity and the columns of the Jacobian
+// and of its time derivative (data.v[λ] current; world frame but v):
+//   v_i = limi⁻¹·v_λ + S q̇_i;  ov_i = oMi·v_i;  J_c = oMi·S_k;  dJ_c = ov_i × J_c.
+void time_variation_step(const Model& model, Data& data, JointIndex i, const double* q, const double* v);
+
+}  // namespace lumo
