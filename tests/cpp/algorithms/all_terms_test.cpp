@@ -9,7 +9,6 @@
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
-#include "support/algorithms.hpp"
 #include "support/testing.hpp"
 
 namespace lumo {

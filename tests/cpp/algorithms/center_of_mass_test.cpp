@@ -4,7 +4,6 @@
 #include "algorithms/all_terms.hpp"
 #include "algorithms/center_of_mass.hpp"
 #include "algorithms/errors/errors.hpp"
-#include "support/algorithms.hpp"
 #include "support/testing.hpp"
 
 namespace lumo {

@@ -8,7 +8,6 @@
 #include "algorithms/crba.hpp"
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/rnea.hpp"
-#include "support/algorithms.hpp"
 #include "support/testing.hpp"
 
 namespace lumo {

@@ -10,7 +10,6 @@
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
-#include "support/algorithms.hpp"
 #include "support/testing.hpp"
 
 namespace lumo {

@@ -6,7 +6,6 @@
 #include "algorithms/energy.hpp"
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/rnea.hpp"
-#include "support/algorithms.hpp"
 #include "support/testing.hpp"
 
 namespace lumo {

@@ -5,7 +5,6 @@
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
-#include "support/algorithms.hpp"
 #include "support/testing.hpp"
 
 namespace lumo {

@@ -3,7 +3,6 @@
 // are in crba_test.cpp).
 #include "algorithms/crba.hpp"
 #include "algorithms/rnea.hpp"
-#include "support/algorithms.hpp"
 #include "support/testing.hpp"
 
 namespace lumo {

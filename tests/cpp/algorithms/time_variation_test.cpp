@@ -6,7 +6,6 @@
 
 #include "algorithms/configuration.hpp"
 #include "algorithms/errors/errors.hpp"
-#include "support/algorithms.hpp"
 #include "support/testing.hpp"
 
 namespace lumo {
