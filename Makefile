@@ -116,7 +116,7 @@ fuzz: fuzz-clang
 	  exit $$status
 
 # Seeds: the records of the sample models and, when present, the real robots.
-RECORD_SOURCES = fuzz/model_record_fuzzer.cpp src/model/serialize.cpp src/model/model.cpp \
+RECORD_SOURCES = fuzz/model_record_fuzzer.cpp src/model/serialize.cpp src/model/utf8.cpp src/model/model.cpp \
 	src/algorithms/joints/joints.cpp src/algorithms/configuration.cpp src/algorithms/kinematics.cpp \
 	src/algorithms/rnea.cpp src/algorithms/crba.cpp src/algorithms/jacobians.cpp src/data/data.cpp
 fuzz-record: fuzz-clang install

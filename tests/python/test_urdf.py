@@ -146,7 +146,13 @@ for path in (fifo, "/dev/zero"):
         print("refused" if "is not a regular file" in str(e.__cause__) else e.__cause__)
 big = os.path.join(tmp, "big.urdf")
 with open(big, "wb") as f:
-    f.truncate(1 << 30)  # a sparse GiB: long to read
+    f.truncate((256 << 20) + 1)  # sparse, over the limit of a URDF file
+try:
+    ld.parse_urdf_file(big)
+except RuntimeError as e:
+    print("refused" if "larger than 256 MiB" in str(e.__cause__) else e.__cause__)
+with open(big, "wb") as f:
+    f.truncate(255 << 20)  # sparse, under the limit: long to read
 ticks = []
 def tick():  # runs only while the read has released the interpreter lock
     time.sleep(0.02)
@@ -163,4 +169,4 @@ except KeyboardInterrupt:
 
 def test_odd_files_neither_hang_nor_hold_the_lock():
     run = subprocess.run([sys.executable, "-c", ODD_FILES], capture_output=True, text=True, timeout=60)
-    assert run.stdout.split("\n") == ["refused", "refused", "interrupted 1", ""], run.stderr
+    assert run.stdout.split("\n") == ["refused", "refused", "refused", "interrupted 1", ""], run.stderr
