@@ -92,7 +92,7 @@ bench: install
 # $(FUZZ_BUILD)/crash-* and fails the target.
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build/fuzz
-FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp $(wildcard src/urdf_parser/*.cpp src/model/*.cpp src/data/*.cpp \
+FUZZ_SOURCES = fuzz/urdf_fuzzer.cpp tests/cpp/support/random.cpp $(wildcard src/urdf_parser/*.cpp src/model/*.cpp src/data/*.cpp \
 	src/algorithms/*.cpp src/algorithms/*/*.cpp)
 fuzz-clang:
 	@if ! command -v clang++ >/dev/null || ! clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; then \
@@ -105,7 +105,7 @@ fuzz-clang:
 fuzz: fuzz-clang
 	mkdir -p $(FUZZ_BUILD)/corpus
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-	  -Isrc $$(pkg-config --cflags eigen3) $(FUZZ_SOURCES) -lpugixml -o $(FUZZ_BUILD)/urdf_fuzzer
+	  -Isrc -Itests/cpp $$(pkg-config --cflags eigen3) $(FUZZ_SOURCES) -lpugixml -o $(FUZZ_BUILD)/urdf_fuzzer
 	./$(FUZZ_BUILD)/urdf_fuzzer $(FUZZ_BUILD)/corpus models $$(ls -d ../shared/robots ../shared/robots/quirks 2>/dev/null) \
 	  -dict=fuzz/urdf.dict -max_len=8192 -timeout=10 -max_total_time=$(FUZZ_SECONDS) \
 	  -artifact_prefix=$(FUZZ_BUILD)/ -print_final_stats=1 2>&1 | tee $(FUZZ_BUILD)/log; \

@@ -1,6 +1,7 @@
 // Models and random states shared by the benchmarks: the sample arm and
 // humanoid read from models/*.urdf (code-built stand-ins when a file is
-// missing) and generated revolute chains.
+// missing) and generated revolute chains; the states come from the tests'
+// generator (tests/cpp/support/random.hpp).
 #pragma once
 
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "model/model.hpp"
+#include "support/random.hpp"
 #include "urdf_parser/builder.hpp"
 
 #ifndef LUMO_SOURCE_DIR
@@ -129,40 +131,6 @@ inline Model load_or(const std::string& file, Model (*fallback)()) {
 inline Model arm7() { return load_or("arm7.urdf", seven_joint_arm); }
 inline Model humanoid() { return load_or("humanoid.urdf", [] { return floating_humanoid(); }); }
 
-// A valid configuration: angles in (−π, π], unit (cos, sin) pairs, unit
-// quaternions, positions in [−1, 1].
-inline Eigen::VectorXd random_configuration(const Model& model, std::mt19937& rng) {
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  std::normal_distribution<double> n;
-  Eigen::VectorXd q = Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nq));
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    double* x = q.data() + model.idx_q[i];
-    const double angle = M_PI * u(rng);
-    auto quaternion = [&](double* r) {
-      double s = 0.0;
-      for (int k = 0; k < 4; ++k) s += (r[k] = n(rng)) * r[k];
-      for (int k = 0; k < 4; ++k) r[k] /= std::sqrt(s);
-    };
-    switch (model.joints[i].type) {
-      case JointType::Fixed: break;
-      case JointType::Revolute: x[0] = angle; break;
-      case JointType::Prismatic: x[0] = u(rng); break;
-      case JointType::Continuous: x[0] = std::cos(angle), x[1] = std::sin(angle); break;
-      case JointType::Planar: x[0] = u(rng), x[1] = u(rng), x[2] = std::cos(angle), x[3] = std::sin(angle); break;
-      case JointType::Floating: x[0] = u(rng), x[1] = u(rng), x[2] = u(rng), quaternion(x + 3); break;
-      case JointType::Spherical: quaternion(x); break;
-    }
-  }
-  return q;
-}
-
-inline Eigen::VectorXd random_vector(std::size_t n, std::mt19937& rng) {
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  Eigen::VectorXd x(static_cast<Eigen::Index>(n));
-  for (auto& e : x) e = u(rng);
-  return x;
-}
-
 // A pool of random states (q, v, a) cycled through by the timing loops, so
 // that no call sees the state of the call before it.
 struct States {
@@ -172,9 +140,9 @@ struct States {
   States(const Model& model, std::size_t count = 64, unsigned seed = 1) {
     std::mt19937 rng(seed);
     for (std::size_t k = 0; k < count; ++k) {
-      q.push_back(random_configuration(model, rng));
-      v.push_back(random_vector(model.nv, rng));
-      a.push_back(random_vector(model.nv, rng));
+      q.push_back(test::random_configuration(model, rng));
+      v.push_back(test::random_velocity(model, rng));
+      a.push_back(test::random_velocity(model, rng));
     }
   }
   std::size_t advance() {

@@ -1,8 +1,9 @@
 // libFuzzer target for the URDF reader, the model builder and every
 // algorithm: any text either builds a model that keeps the Model invariants
 // or fails with UrdfError; a built model then goes through each free
-// function of the core at a random state drawn from the input. Anything else
-// (a crash, a sanitizer report, another exception) is a finding.
+// function of the core at a random state (the tests' generator, seeded by
+// the input). Anything else (a crash, a sanitizer report, another exception)
+// is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
+#include "support/random.hpp"
 #include "urdf_parser/builder.hpp"
 
 namespace {
@@ -47,16 +49,11 @@ void check_invariants(const lumo::Model& m) {
 // Sizes match by construction, so any exception is a finding.
 void run_algorithms(const lumo::Model& m, std::size_t seed) {
   using Eigen::VectorXd;
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  const auto random = [&](std::size_t n) {
-    VectorXd x(static_cast<Eigen::Index>(n));
-    for (auto& e : x) e = u(rng);
-    return x;
-  };
+  std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
   const VectorXd q0 = lumo::neutral(m);
   check(static_cast<std::size_t>(q0.size()) == m.nq);
-  const VectorXd q = lumo::integrate(m, q0, random(m.nv)), v = random(m.nv), a = random(m.nv);
+  const VectorXd q = lumo::integrate(m, lumo::test::random_configuration(m, rng), lumo::test::random_velocity(m, rng));
+  const VectorXd v = lumo::test::random_velocity(m, rng), a = lumo::test::random_velocity(m, rng);
   lumo::Data data(m);
   lumo::forwardKinematics(m, data, q);
   lumo::rnea(m, data, q, v, a);

@@ -2,8 +2,6 @@
 // against sums over the bodies, rates against finite differences.
 #include "algorithms/all_terms.hpp"
 
-#include <gtest/gtest.h>
-
 #include <limits>
 
 #include "algorithms/configuration.hpp"
@@ -11,22 +9,14 @@
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
-#include "test_models.hpp"
+#include "support/algorithms.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {
 
-using Eigen::MatrixXd;
-using Eigen::VectorXd;
-using test::near;
-constexpr double kTol = 1e-10, kStep = 1e-6, kFdTol = 1e-6;
+using namespace test;
 const double kStale = std::numeric_limits<double>::quiet_NaN();
-
-template <typename F>  // d/dt f(q(t)) at t = 0, v held constant
-MatrixXd derivative_along(const Model& model, const VectorXd& q, const VectorXd& v, F f) {
-  const MatrixXd plus = f(integrate(model, q, kStep * v));
-  return (plus - f(integrate(model, q, -kStep * v))) / (2.0 * kStep);
-}
 
 // Mass, first moment Σ m c and world momentum (linear; angular about the world
 // origin) of some bodies, from oMi, ov and the body inertias.
@@ -77,30 +67,30 @@ TEST(AllTerms, CentreOfMassAndMomentaAreSumsOverTheBodies) {
     computeAllTerms(model, data, q, v);
     for (JointIndex i = 0; i < model.njoints; ++i) {  // subtrees include bodies on fixed joints
       const Sums sub = sums(model, data, model.subtrees(i));
-      EXPECT_NEAR(data.subtree_mass[i], sub.mass, kTol);
+      EXPECT_NEAR(data.subtree_mass[i], sub.mass, kClose);
       EXPECT_TRUE(near(data.subtree_com[i], sub.mass > 1e-10 ? Vector3(sub.first_moment / sub.mass)
-                                                             : Vector3::Zero(), kTol));
+                                                             : Vector3::Zero(), kClose));
       const Sums body = sums(model, data, {i});
       const Force h = model.joints[i].nv > 0 ? Force{body.angular, body.linear} : Force::Zero();
-      EXPECT_TRUE(near(act_force(data.oMi[i], data.h[i]), h, kTol)) << "joint " << i;
+      EXPECT_TRUE(near(act_force(data.oMi[i], data.h[i]), h, kClose)) << "joint " << i;
     }
     const Sums all = sums(model, data, model.subtrees(0));
     const Vector3 com = all.first_moment / all.mass;
-    EXPECT_TRUE(near(data.com, com, kTol));
-    EXPECT_TRUE(near(data.momentum_matrix * v, (Vector6() << all.linear, all.angular).finished(), kTol));
-    EXPECT_TRUE(near(data.com_jacobian * v, all.linear / all.mass, kTol));
+    EXPECT_TRUE(near(data.com, com, kClose));
+    EXPECT_TRUE(near(data.momentum_matrix * v, (Vector6() << all.linear, all.angular).finished(), kClose));
+    EXPECT_TRUE(near(data.com_jacobian * v, all.linear / all.mass, kClose));
     const Vector6 centroidal = (Vector6() << all.linear, all.angular - com.cross(all.linear)).finished();
-    EXPECT_TRUE(near(data.centroidal_momentum, centroidal, kTol));
+    EXPECT_TRUE(near(data.centroidal_momentum, centroidal, kClose));
     Matrix3 I = Matrix3::Zero();  // whole system about its centre of mass
     for (JointIndex b = 1; b < model.njoints; ++b) {
       const BodyInertia Y = inertia_transform(data.oMi[b], model.inertias[b]);
       const Vector3 d = Y.lever - com;
       I += inertia_tensor(Y) + Y.mass * (d.squaredNorm() * Matrix3::Identity() - d * d.transpose());
     }
-    EXPECT_NEAR(data.world_inertia[0].mass, all.mass, kTol);
-    EXPECT_TRUE(near(data.world_inertia[0].lever, com, kTol));
-    EXPECT_TRUE(near(inertia_tensor(data.world_inertia[0]), I, kTol));
-    EXPECT_TRUE(near(inertia_tensor(data.centroidal_inertia), I, kTol));
+    EXPECT_NEAR(data.world_inertia[0].mass, all.mass, kClose);
+    EXPECT_TRUE(near(data.world_inertia[0].lever, com, kClose));
+    EXPECT_TRUE(near(inertia_tensor(data.world_inertia[0]), I, kClose));
+    EXPECT_TRUE(near(inertia_tensor(data.centroidal_inertia), I, kClose));
     EXPECT_TRUE(data.centroidal_inertia.lever.isZero(0.0));
   }
 }
@@ -112,21 +102,21 @@ TEST(AllTerms, RatesAreFiniteDifferencesAlongTheMotion) {
     const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng);
     computeAllTerms(model, data, q, v);
     auto along = [&](const VectorXd& direction, auto field) {
-      return derivative_along(model, q, direction, [&](const VectorXd& x) {
+      return test::derivative(model, q, direction, [&](const VectorXd& x) {
         computeAllTerms(model, ref, x, v);
         return MatrixXd(field());
       });
     };
-    EXPECT_TRUE(near(data.centroidal_momentum_rate, along(v, [&] { return ref.centroidal_momentum; }), kFdTol));
-    EXPECT_TRUE(near(data.momentum_matrix_rate, along(v, [&] { return ref.momentum_matrix; }), kFdTol));
+    EXPECT_TRUE(near(data.centroidal_momentum_rate, along(v, [&] { return ref.centroidal_momentum; }), kFiniteDifferenceCoarse));
+    EXPECT_TRUE(near(data.momentum_matrix_rate, along(v, [&] { return ref.momentum_matrix; }), kFiniteDifferenceCoarse));
     for (JointIndex i = 0; i < model.njoints; ++i) {  // fixed joints included
       EXPECT_TRUE(near(data.world_inertia_rate[i], along(v, [&] { return inertia_matrix(ref.world_inertia[i]); }),
-                       kFdTol)) << "joint " << i;
+                       kFiniteDifferenceCoarse)) << "joint " << i;
       EXPECT_TRUE(near(to_column(act_motion(data.oMi[i], data.a[i])), along(v, [&] { return to_column(ref.ov[i]); }),
-                       kFdTol)) << "joint " << i;
+                       kFiniteDifferenceCoarse)) << "joint " << i;
     }
     for (Eigen::Index k = 0; k < v.size(); ++k)
-      EXPECT_TRUE(near(data.com_jacobian.col(k), along(VectorXd::Unit(v.size(), k), [&] { return ref.com; }), kFdTol));
+      EXPECT_TRUE(near(data.com_jacobian.col(k), along(VectorXd::Unit(v.size(), k), [&] { return ref.com; }), kFiniteDifferenceCoarse));
   }
 }
 

@@ -2,8 +2,6 @@
 // test executable counts calls to the C allocator (Eigen allocates through
 // malloc, operator new ends there too); each algorithm is run on a
 // floating-base tree with every joint kind, from several states.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
@@ -23,7 +21,7 @@
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
-#include "test_models.hpp"
+#include "support/testing.hpp"
 
 // The allocator of the C library under its own names, wrapped with a count.
 extern "C" {

@@ -1,21 +1,17 @@
 #include "algorithms/configuration.hpp"
 
-#include <gtest/gtest.h>
-
 #include <Eigen/Geometry>
 #include <unsupported/Eigen/MatrixFunctions>
 
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/joints/joints.hpp"
-#include "test_models.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {
 
-using test::kPi;
-using test::near;
+using namespace test;
 using Vec = Eigen::VectorXd;
-constexpr double kTol = 1e-12;
 
 Model one_joint(JointType kind, const Vector3& axis = Vector3::UnitZ()) {
   Model model;
@@ -44,11 +40,11 @@ TEST(Neutral, EveryKind) {
 TEST(Integrate, ScalarAndPlanarClosedForms) {
   EXPECT_EQ(step(JointType::Revolute, Vec{{3.0}}, Vec{{1.0}}), Vec{{4.0}});
   EXPECT_EQ(step(JointType::Prismatic, Vec{{0.5}}, Vec{{-0.25}}), Vec{{0.25}});
-  EXPECT_TRUE(near(step(JointType::Continuous, Vec{{1, 0}}, Vec{{kPi / 2}}), Vec{{0, 1}}, kTol));
-  EXPECT_TRUE(near(step(JointType::Continuous, Vec{{2, 0}}, Vec{{kPi}}), Vec{{-2, 0}}, kTol));
-  EXPECT_TRUE(near(step(JointType::Planar, Vec{{0, 0, 1, 0}}, Vec{{1, 0, 0}}), Vec{{1, 0, 1, 0}}, kTol));
+  EXPECT_TRUE(near(step(JointType::Continuous, Vec{{1, 0}}, Vec{{kPi / 2}}), Vec{{0, 1}}, kTight));
+  EXPECT_TRUE(near(step(JointType::Continuous, Vec{{2, 0}}, Vec{{kPi}}), Vec{{-2, 0}}, kTight));
+  EXPECT_TRUE(near(step(JointType::Planar, Vec{{0, 0, 1, 0}}, Vec{{1, 0, 0}}), Vec{{1, 0, 1, 0}}, kTight));
   EXPECT_TRUE(near(step(JointType::Planar, Vec{{0, 0, 1, 0}}, Vec{{1, 0, kPi / 2}}),
-                   Vec{{2 / kPi, 2 / kPi, 0, 1}}, kTol));
+                   Vec{{2 / kPi, 2 / kPi, 0, 1}}, kTight));
   // In general the planar step is the SE(2) exponential taken in the joint's frame.
   std::mt19937 rng(21);
   const Model planar = one_joint(JointType::Planar);
@@ -60,7 +56,7 @@ TEST(Integrate, ScalarAndPlanarClosedForms) {
     T0 << q[2], -q[3], q[0], q[3], q[2], q[1], 0, 0, 1;
     twist << 0, -v[2], v[0], v[2], 0, v[1], 0, 0, 0;
     const Matrix3 T1 = T0 * twist.exp();
-    EXPECT_TRUE(near(integrate(planar, q, v), Vec{{T1(0, 2), T1(1, 2), T1(0, 0), T1(1, 0)}}, kTol))
+    EXPECT_TRUE(near(integrate(planar, q, v), Vec{{T1(0, 2), T1(1, 2), T1(0, 0), T1(1, 0)}}, kTight))
         << "omega " << omega;
   }
 }
@@ -68,10 +64,10 @@ TEST(Integrate, ScalarAndPlanarClosedForms) {
 TEST(Integrate, FloatingAndSphericalRotateInTheJointFrame) {
   EXPECT_TRUE(near(step(JointType::Floating, neutral(one_joint(JointType::Floating)),
                         Vec{{1, 2, 3, 0, 0, 0}}),
-                   Vec{{1, 2, 3, 0, 0, 0, 1}}, kTol));
+                   Vec{{1, 2, 3, 0, 0, 0, 1}}, kTight));
   const double s = std::sqrt(0.5);
   EXPECT_TRUE(near(step(JointType::Floating, Vec{{0, 0, 0, 0, 0, s, s}}, Vec{{1, 0, 0, 0, 0, 0}}),
-                   Vec{{0, 1, 0, 0, 0, s, s}}, kTol));
+                   Vec{{0, 1, 0, 0, 0, s, s}}, kTight));
 
   std::mt19937 rng(22);
   const Model floating = one_joint(JointType::Floating), spherical = one_joint(JointType::Spherical);
@@ -83,13 +79,13 @@ TEST(Integrate, FloatingAndSphericalRotateInTheJointFrame) {
     const Matrix3 R0 = quaternion_rotation(q.tail<4>());
     const Matrix3 R1 = R0 * Eigen::AngleAxisd(scale * w.norm(), w.normalized()).toRotationMatrix();
     const Vec out = integrate(floating, q, v_scaled);
-    EXPECT_TRUE(near(out.head<3>(), Vector3(q.head<3>() + R0 * lin), kTol));
-    EXPECT_TRUE(near(quaternion_rotation(out.tail<4>()), R1, kTol));
-    EXPECT_NEAR(out.tail<4>().norm(), 1.0, kTol);
+    EXPECT_TRUE(near(out.head<3>(), Vector3(q.head<3>() + R0 * lin), kTight));
+    EXPECT_TRUE(near(quaternion_rotation(out.tail<4>()), R1, kTight));
+    EXPECT_NEAR(out.tail<4>().norm(), 1.0, kTight);
     // Same rotation for a spherical joint, even from a quaternion of length 2.
     const Vec sph = integrate(spherical, 2.0 * q.tail<4>(), scale * w);
-    EXPECT_TRUE(near(quaternion_rotation(sph), R1, kTol));
-    EXPECT_NEAR(sph.norm(), 1.0, kTol);
+    EXPECT_TRUE(near(quaternion_rotation(sph), R1, kTight));
+    EXPECT_NEAR(sph.norm(), 1.0, kTight);
   }
 }
 
@@ -104,7 +100,7 @@ TEST(Integrate, ZeroVelocityKeepsConfiguration) {
     const auto at = static_cast<Eigen::Index>(model.idx_q[i] + (kind == JointType::Floating ? 3 : 0));
     if (kind == JointType::Floating || kind == JointType::Spherical) q.segment<4>(at) *= 2.5;
   }
-  EXPECT_TRUE(near(integrate(model, q, Vec::Zero(static_cast<Eigen::Index>(model.nv))), expected, kTol));
+  EXPECT_TRUE(near(integrate(model, q, Vec::Zero(static_cast<Eigen::Index>(model.nv))), expected, kTight));
 }
 
 TEST(Integrate, InPlaceMatchesSeparateOutput) {
@@ -149,6 +145,54 @@ TEST(Configuration, InconsistentJointSizesAreInternalErrors) {
   narrow.add_joint(1, JointModel::make(JointType::Revolute, Vector3::UnitZ()), SE3::Identity(), "r");
   EXPECT_EQ(test::error_message<InternalError>([&] { integrate(narrow, Vec::Zero(4), Vec::Zero(4)); }),
             "Planar joint requires nq>=4, got nq=3 at joint_id=1");
+}
+
+// ------------------------------------------------------------- difference
+
+template <typename A>
+double max_abs(const Eigen::MatrixBase<A>& x) {
+  return x.size() == 0 ? 0.0 : x.cwiseAbs().maxCoeff();
+}
+
+// q1 slice by slice, quaternions up to sign.
+double configuration_distance(const Model& model, const Vec& a, const Vec& b) {
+  double err = 0.0;
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const auto iq = static_cast<Eigen::Index>(model.idx_q[i]);
+    const JointType type = model.joints[i].type;
+    const auto nq = static_cast<Eigen::Index>(joint_nq(type));
+    const Eigen::Index quat = type == JointType::Floating ? 3 : (type == JointType::Spherical ? 0 : nq);
+    err = std::max(err, max_abs(a.segment(iq, quat) - b.segment(iq, quat)));
+    if (quat < nq) {
+      const auto qa = a.segment<4>(iq + quat), qb = b.segment<4>(iq + quat);
+      err = std::max(err, std::min(max_abs(qa - qb), max_abs(qa + qb)));
+    }
+  }
+  return err;
+}
+
+TEST(Difference, InvertsIntegrateForEveryJointKind) {
+  for (const test::NamedModel& c : test::robot_cases()) {
+    SCOPED_TRACE(c.name);
+    const Model& model = c.model;
+    std::mt19937 rng(21);
+    double err_v = 0.0, err_q = 0.0;
+    for (int trial = 0; trial < 5; ++trial) {
+      const Vec q0 = test::random_configuration(model, rng), q1 = test::random_configuration(model, rng);
+      const Vec v = test::random_velocity(model, rng, trial == 0 ? 1e-9 : 1.8);  // rotations below π
+      err_v = std::max(err_v, max_abs(difference(model, q0, integrate(model, q0, v)) - v));
+      err_q = std::max(err_q, configuration_distance(model, integrate(model, q0, difference(model, q0, q1)), q1));
+    }
+    EXPECT_LT(err_v, kClose);
+    EXPECT_LT(err_q, kTight);
+    report(c, "difference(q0, q0 + v) - v", err_v);
+  }
+  const Model model = test::random_tree(3, 8, {.floating_base = true});
+  const Vec q = neutral(model);
+  EXPECT_TRUE(difference(model, q, q).isZero(0.0));
+  EXPECT_THROW(difference(model, q, Vec::Zero(q.size() - 1)), InternalError);
+  Vec small(static_cast<Eigen::Index>(model.nv) - 1);
+  EXPECT_THROW(difference(model, q, q, small), InternalError);
 }
 
 }  // namespace

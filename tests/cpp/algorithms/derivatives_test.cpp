@@ -1,8 +1,6 @@
 // Derivatives of inverse dynamics and of the gravity torques: central finite
 // differences along integrate on random trees with every joint kind and on
 // the real robots, identities with the mass matrix, and closed forms.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -14,27 +12,18 @@
 #include "algorithms/derivatives.hpp"
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/rnea.hpp"
-#include "test_models.hpp"
+#include "support/testing.hpp"
 #include "urdf_parser/builder.hpp"
 
 namespace lumo {
 namespace {
 
-using Eigen::MatrixXd;
-using Eigen::VectorXd;
-using test::near;
-constexpr double kTol = 1e-10;
-constexpr double kStep = 1e-6;
-
-struct Case {
-  std::string name;
-  Model model;
-};
+using namespace test;
 
 // Random trees (every kind, fixed joints carrying bodies, floating bases),
 // the sample arm and humanoid, and the real robots when ../shared is there.
-std::vector<Case> cases() {
-  std::vector<Case> out;
+std::vector<NamedModel> cases() {
+  std::vector<NamedModel> out;
   for (unsigned seed : {21u, 22u}) {
     const std::string s = std::to_string(seed);
     out.push_back({"chain " + s, test::random_tree(seed, 9, {.chain = true})});
@@ -45,11 +34,8 @@ std::vector<Case> cases() {
   const std::filesystem::path source = LUMO_SOURCE_DIR;
   if (const auto path = source / "models" / "humanoid.urdf"; std::filesystem::exists(path))
     out.push_back({"humanoid", parse_urdf_file(path.string())});
-  const auto robots = source / ".." / "shared" / "robots";
-  for (const char* file : {"ur5.urdf", "iiwa14.urdf", "panda.urdf", "gen3_7dof.urdf", "go1.urdf", "h1.urdf",
-                           "icub.urdf", "fetch.urdf", "turtlebot3_waffle_pi.urdf",
-                           "quirks/deepmimic_humanoid.urdf"})
-    if (const auto path = robots / file; std::filesystem::exists(path)) out.push_back({file, parse_urdf_file(path.string())});
+  for (auto& robot : test::real_robots()) out.push_back(std::move(robot));
+  for (auto& robot : test::real_robots({"quirks/deepmimic_humanoid.urdf"})) out.push_back(std::move(robot));
   return out;
 }
 
@@ -59,8 +45,8 @@ MatrixXd central_differences(std::size_t nv, F&& f) {
   MatrixXd D(nv, nv);
   for (std::size_t k = 0; k < nv; ++k) {
     VectorXd e = VectorXd::Zero(static_cast<Eigen::Index>(nv));
-    e[static_cast<Eigen::Index>(k)] = kStep;
-    D.col(static_cast<Eigen::Index>(k)) = (f(e) - f(-e)) / (2 * kStep);
+    e[static_cast<Eigen::Index>(k)] = kFdStep;
+    D.col(static_cast<Eigen::Index>(k)) = (f(e) - f(-e)) / (2 * kFdStep);
   }
   return D;
 }
@@ -74,7 +60,7 @@ void compare(const Model& model, const MatrixXd& exact, const MatrixXd& fd, cons
     for (std::size_t k = 0; k < model.nv_joint[i]; ++k) {
       const auto c = static_cast<Eigen::Index>(model.idx_v[i] + k);
       const double err = (exact.col(c) - fd.col(c)).cwiseAbs().maxCoeff() / scale;
-      EXPECT_LT(err, 1e-6) << what << " column " << c << " (" << joint_type_name(model.joints[i].type) << ")";
+      EXPECT_LT(err, kFiniteDifferenceCoarse) << what << " column " << c << " (" << joint_type_name(model.joints[i].type) << ")";
       double& w = worst[what + " " + joint_type_name(model.joints[i].type)];
       w = std::max(w, err);
     }
@@ -82,7 +68,7 @@ void compare(const Model& model, const MatrixXd& exact, const MatrixXd& fd, cons
 }
 
 TEST(Derivatives, InverseDynamicsAndGravityAgainstFiniteDifferences) {
-  for (const Case& c : cases()) {
+  for (const NamedModel& c : cases()) {
     SCOPED_TRACE(c.name);
     const Model& model = c.model;
     Data data(model), scratch(model);
@@ -122,19 +108,19 @@ TEST(Derivatives, InverseDynamicsAndGravityAgainstFiniteDifferences) {
 
     // ∂τ/∂a is the mirrored mass matrix; at v = a = 0, ∂τ/∂q is ∂g/∂q.
     const MatrixXd M = MatrixXd(crba(model, scratch, q)).selfadjointView<Eigen::Upper>();
-    EXPECT_TRUE(near(data.dtau_da, M, kTol * std::max(1.0, M.cwiseAbs().maxCoeff())));
+    EXPECT_TRUE(near(data.dtau_da, M, kClose * std::max(1.0, M.cwiseAbs().maxCoeff())));
     EXPECT_EQ(data.dtau_da, data.dtau_da.transpose());
     computeRNEADerivatives(model, data, q, zero, zero);
-    EXPECT_TRUE(near(data.dtau_dq, dg, kTol * std::max(1.0, dg.cwiseAbs().maxCoeff())));
+    EXPECT_TRUE(near(data.dtau_dq, dg, kClose * std::max(1.0, dg.cwiseAbs().maxCoeff())));
     EXPECT_EQ(data.dtau_dv.cwiseAbs().maxCoeff(), 0.0);
     // ∂q̈/∂τ = M⁻¹, and ∂q̈/∂x = −M⁻¹ ∂τ/∂x at a = q̈.
     const MatrixXd Minv = computeMinverse(model, scratch, q);
-    EXPECT_TRUE(near(data.Minv, Minv, kTol * std::max(1.0, Minv.cwiseAbs().maxCoeff())));
+    EXPECT_TRUE(near(data.Minv, Minv, kClose * std::max(1.0, Minv.cwiseAbs().maxCoeff())));
     const MatrixXd ddq_dq = data.ddq_dq, ddq_dv = data.ddq_dv;
     computeRNEADerivatives(model, data, q, v, aba(model, scratch, q, v, tau));
     const MatrixXd by_q = -Minv * data.dtau_dq, by_v = -Minv * data.dtau_dv;
-    EXPECT_TRUE(near(ddq_dq, by_q, kTol * std::max(1.0, by_q.cwiseAbs().maxCoeff())));
-    EXPECT_TRUE(near(ddq_dv, by_v, kTol * std::max(1.0, by_v.cwiseAbs().maxCoeff())));
+    EXPECT_TRUE(near(ddq_dq, by_q, kClose * std::max(1.0, by_q.cwiseAbs().maxCoeff())));
+    EXPECT_TRUE(near(ddq_dv, by_v, kClose * std::max(1.0, by_v.cwiseAbs().maxCoeff())));
     // ∂τ/∂v is linear in v and does not depend on a.
     const VectorXd v2 = test::random_velocity(model, rng);
     computeRNEADerivatives(model, data, q, v, zero);
@@ -142,7 +128,7 @@ TEST(Derivatives, InverseDynamicsAndGravityAgainstFiniteDifferences) {
     computeRNEADerivatives(model, data, q, v2, a);
     const MatrixXd D2 = data.dtau_dv;
     computeRNEADerivatives(model, data, q, 2.0 * v - 3.0 * v2, a);
-    EXPECT_TRUE(near(data.dtau_dv, 2.0 * D1 - 3.0 * D2, kTol * std::max(1.0, D1.cwiseAbs().maxCoeff())));
+    EXPECT_TRUE(near(data.dtau_dv, 2.0 * D1 - 3.0 * D2, kClose * std::max(1.0, D1.cwiseAbs().maxCoeff())));
   }
 }
 
@@ -163,15 +149,15 @@ TEST(Derivatives, ClosedFormsOfPendulumAndTwoLinkArm) {
     Data data(model);
     const VectorXd Q = VectorXd::Constant(1, q), V = VectorXd::Constant(1, v), A = VectorXd::Constant(1, a);
     computeRNEADerivatives(model, data, Q, V, A);
-    EXPECT_NEAR(data.dtau_dq(0, 0), -m * g * l * std::sin(q), kTol);
-    EXPECT_NEAR(data.dtau_dv(0, 0), 0.0, kTol);
-    EXPECT_NEAR(data.dtau_da(0, 0), I + m * l * l, kTol);
-    EXPECT_NEAR(computeGeneralizedGravityDerivatives(model, data, Q)(0, 0), -m * g * l * std::sin(q), kTol);
+    EXPECT_NEAR(data.dtau_dq(0, 0), -m * g * l * std::sin(q), kClose);
+    EXPECT_NEAR(data.dtau_dv(0, 0), 0.0, kClose);
+    EXPECT_NEAR(data.dtau_da(0, 0), I + m * l * l, kClose);
+    EXPECT_NEAR(computeGeneralizedGravityDerivatives(model, data, Q)(0, 0), -m * g * l * std::sin(q), kClose);
     // q̈ = (τ − m g l cos q) / (I + m l²)
     computeABADerivatives(model, data, Q, V, A);
-    EXPECT_NEAR(data.ddq_dq(0, 0), m * g * l * std::sin(q) / (I + m * l * l), kTol);
-    EXPECT_NEAR(data.ddq_dv(0, 0), 0.0, kTol);
-    EXPECT_NEAR(data.Minv(0, 0), 1.0 / (I + m * l * l), kTol);
+    EXPECT_NEAR(data.ddq_dq(0, 0), m * g * l * std::sin(q) / (I + m * l * l), kClose);
+    EXPECT_NEAR(data.ddq_dv(0, 0), 0.0, kClose);
+    EXPECT_NEAR(data.Minv(0, 0), 1.0 / (I + m * l * l), kClose);
   }
   const test::PlanarArm p{.l1 = 0.8, .lc1 = 0.35, .lc2 = 0.45, .m1 = 1.3, .m2 = 0.9, .I1 = 0.07, .I2 = 0.05};
   Model model = test::planar_two_link(p);
@@ -189,21 +175,21 @@ TEST(Derivatives, ClosedFormsOfPendulumAndTwoLinkArm) {
       -B * g * s12, -k * s2 * a[0] - dh * v[0] * v[0] - B * g * s12;
   dv << 2 * h * v[1], 2 * h * (v[0] + v[1]), -2 * h * v[0], 0.0;
   computeRNEADerivatives(model, data, q, v, a);
-  EXPECT_TRUE(near(data.dtau_dq, dq, kTol));
-  EXPECT_TRUE(near(data.dtau_dv, dv, kTol));
+  EXPECT_TRUE(near(data.dtau_dq, dq, kClose));
+  EXPECT_TRUE(near(data.dtau_dv, dv, kClose));
   // Forward dynamics at the τ of this state: q̈ = a, ∂q̈/∂x = −M⁻¹ ∂τ/∂x.
   Eigen::Matrix2d M;
   M << p.I1 + p.I2 + p.m1 * p.lc1 * p.lc1 + p.m2 * (p.l1 * p.l1 + p.lc2 * p.lc2) + 2 * k * c2,
       p.I2 + p.m2 * p.lc2 * p.lc2 + k * c2, p.I2 + p.m2 * p.lc2 * p.lc2 + k * c2, p.I2 + p.m2 * p.lc2 * p.lc2;
   const VectorXd tau = rnea(model, data, q, v, a);
   computeABADerivatives(model, data, q, v, tau);
-  EXPECT_TRUE(near(data.ddq, a, kTol));
-  EXPECT_TRUE(near(data.Minv, M.inverse(), kTol));
-  EXPECT_TRUE(near(data.ddq_dq, -M.inverse() * dq, kTol));
-  EXPECT_TRUE(near(data.ddq_dv, -M.inverse() * dv, kTol));
+  EXPECT_TRUE(near(data.ddq, a, kClose));
+  EXPECT_TRUE(near(data.Minv, M.inverse(), kClose));
+  EXPECT_TRUE(near(data.ddq_dq, -M.inverse() * dq, kClose));
+  EXPECT_TRUE(near(data.ddq_dv, -M.inverse() * dv, kClose));
   Eigen::Matrix2d dg;
   dg << -A * g * s1 - B * g * s12, -B * g * s12, -B * g * s12, -B * g * s12;
-  EXPECT_TRUE(near(computeGeneralizedGravityDerivatives(model, data, q), dg, kTol));
+  EXPECT_TRUE(near(computeGeneralizedGravityDerivatives(model, data, q), dg, kClose));
 }
 
 TEST(Derivatives, SizedOnFirstUseAndCheckedInputs) {

@@ -2,27 +2,17 @@
 // along q(t) = integrate(q, v t).
 #include "algorithms/time_variation.hpp"
 
-#include <gtest/gtest.h>
-
 #include <limits>
 
 #include "algorithms/configuration.hpp"
 #include "algorithms/errors/errors.hpp"
-#include "test_models.hpp"
+#include "support/algorithms.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {
 
-using Eigen::MatrixXd;
-using Eigen::VectorXd;
-using test::near;
-constexpr double kStep = 1e-6, kFdTol = 1e-7;  // O(step²) truncation, O(ε/step) rounding
-
-template <typename F>  // d/dt f(q(t)) at t = 0
-MatrixXd derivative_along(const Model& model, const VectorXd& q, const VectorXd& v, F f) {
-  const MatrixXd plus = f(integrate(model, q, kStep * v));
-  return (plus - f(integrate(model, q, -kStep * v))) / (2.0 * kStep);
-}
+using namespace test;
 
 // Jacobian of the frame itself in `rf`, from the world Jacobian of its joint
 // and oMf = oMi[joint]·jMf.
@@ -48,10 +38,10 @@ TEST(TimeVariation, JointJacobianDerivativeIsTheFiniteDifference) {
     data.j.setConstant(std::numeric_limits<double>::quiet_NaN());  // stale workspace
     data.dJ.setConstant(std::numeric_limits<double>::quiet_NaN());
     computeJointJacobiansTimeVariation(model, data, q, v);
-    EXPECT_TRUE(near(data.dJ, derivative_along(model, q, v, [&](const VectorXd& x) {
+    EXPECT_TRUE(near(data.dJ, test::derivative(model, q, v, [&](const VectorXd& x) {
                        computeJointJacobians(model, ref, x);
                        return MatrixXd(ref.j);
-                     }), kFdTol));
+                     }), kFiniteDifference));
     computeJointJacobians(model, ref, q);
     EXPECT_EQ(data.j, ref.j);
     computeJointJacobiansTimeVariation(model, data, q, VectorXd::Zero(v.size()));
@@ -76,9 +66,9 @@ TEST(TimeVariation, FrameJacobianDerivativeInEveryReferenceFrame) {
     for (FrameIndex f = first; f < model.nframes; ++f) {
       for (auto rf : {ReferenceFrame::WORLD, ReferenceFrame::LOCAL, ReferenceFrame::LOCAL_WORLD_ALIGNED}) {
         getFrameJacobianTimeVariation(model, data, f, rf, dJ);
-        EXPECT_TRUE(near(dJ, derivative_along(model, q, v, [&](const VectorXd& x) {
+        EXPECT_TRUE(near(dJ, test::derivative(model, q, v, [&](const VectorXd& x) {
                            return frame_jacobian(model, ref, x, f, rf);
-                         }), kFdTol))
+                         }), kFiniteDifference))
             << "frame on joint " << model.frames[f].parent << ", reference frame " << int(rf);
       }
     }

@@ -1,18 +1,16 @@
 #include "data/data.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <limits>
 
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/kinematics.hpp"
-#include "test_models.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {
 
-using test::near;
+using namespace test;
 
 // fn(x) for every double held by a workspace field.
 template <typename F>

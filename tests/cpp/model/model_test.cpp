@@ -1,11 +1,9 @@
 #include "model/model.hpp"
 
-#include <gtest/gtest.h>
-
 #include <limits>
 
 #include "algorithms/errors/errors.hpp"
-#include "test_models.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {

@@ -1,15 +1,13 @@
 // src/model/serialize: the binary model record.
 #include "model/serialize.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 
 #include "algorithms/errors/errors.hpp"
-#include "test_models.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {

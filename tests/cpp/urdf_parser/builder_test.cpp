@@ -2,7 +2,6 @@
 // points parse_urdf_file / parse_urdf_from_string.
 #include "urdf_parser/builder.hpp"
 
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <Eigen/Eigenvalues>
@@ -16,11 +15,12 @@
 
 #include "algorithms/kinematics.hpp"
 #include "data/data.hpp"
-#include "test_models.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {
 
+using namespace test;
 using Names = std::vector<std::string>;
 const std::filesystem::path kSource = LUMO_SOURCE_DIR;
 const std::filesystem::path kRobots = kSource / ".." / "shared" / "robots";
@@ -112,12 +112,12 @@ TEST(UrdfBuilder, JointKindsLimitsAndPlacements) {
                           J("q2", "revolute", "u", "l", "<origin xyz=\"1 0 0\"/><axis xyz=\"0 0 1\"/>") +
                           J("flange", "fixed", "l", "tip", "<origin xyz=\"0.8 0 0\"/>"));
   const Matrix3 R = rpy_rotation(0.3, -0.7, 1.9);
-  EXPECT_TRUE(test::near(arm.jointPlacements[1].rotation, R, 1e-15));
+  EXPECT_TRUE(test::near(arm.jointPlacements[1].rotation, R, kUlps));
   Data data(arm);
   const Eigen::Vector2d q(0.4, -1.1);
   forwardKinematics(arm, data, q);
   const Vector3 tip(std::cos(q[0]) + 0.8 * std::cos(q[0] + q[1]), std::sin(q[0]) + 0.8 * std::sin(q[0] + q[1]), 0);
-  EXPECT_TRUE(test::near(data.oMi[4].translation, R * tip + Vector3(0.5, -1, 2), 1e-12));
+  EXPECT_TRUE(test::near(data.oMi[4].translation, R * tip + Vector3(0.5, -1, 2), kTight));
 }
 
 TEST(UrdfBuilder, InertiaConversion) {
@@ -125,13 +125,13 @@ TEST(UrdfBuilder, InertiaConversion) {
   const BodyInertia Y = link_inertia(in);
   EXPECT_EQ(Y.mass, 2.0);
   EXPECT_EQ(Y.lever, Vector3(0.1, 0.2, 0.3));
-  EXPECT_TRUE(test::near(Eigen::Map<const Vector6>(Y.inertia.data()), (Vector6() << 2, 0, 1, 0, 0, 3).finished(), 1e-15));
+  EXPECT_TRUE(test::near(Eigen::Map<const Vector6>(Y.inertia.data()), (Vector6() << 2, 0, 1, 0, 0, 3).finished(), kUlps));
   in.origin.rpy = Vector3(0.7, -1.2, 2.9);
   in.inertia = {0.3, 0.01, -0.02, 0.4, 0.03, 0.5};
   Matrix3 I;
   I << 0.3, 0.01, -0.02, 0.01, 0.4, 0.03, -0.02, 0.03, 0.5;
   const Matrix3 R = rpy_rotation(0.7, -1.2, 2.9);
-  EXPECT_TRUE(test::near(inertia_tensor(link_inertia(in)), R * I * R.transpose(), 1e-15));
+  EXPECT_TRUE(test::near(inertia_tensor(link_inertia(in)), R * I * R.transpose(), kUlps));
   in.mass = 0.0;  // exactly zero: all zero, whatever the tensor
   EXPECT_TRUE(link_inertia(in).lever.isZero() && link_inertia(in).inertia == (std::array<double, 6>{}));
   in.mass = NAN;
@@ -260,7 +260,7 @@ TEST(UrdfBuilder, SampleModels) {
       // Massless bodies only on frames: fixed joints and the humanoid's world.
       EXPECT_TRUE(m.joints[i].type == JointType::Fixed || physical(m.inertias[i])) << file << " " << m.names[i];
     }
-    EXPECT_NEAR(total, mass, 1e-9) << file;
+    EXPECT_NEAR(total, mass, kLoose) << file;
     if (std::string(file) == "all_joints.urdf") EXPECT_EQ(kinds.size(), 7u);
   }
   const Model humanoid = parse_urdf_file((kSource / "models" / "humanoid.urdf").string());

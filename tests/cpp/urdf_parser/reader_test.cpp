@@ -1,7 +1,6 @@
 // Tests of src/urdf_parser/reader.cpp: URDF text to the parsed robot record.
 #include "urdf_parser/reader.hpp"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -10,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "test_models.hpp"
+#include "support/testing.hpp"
 
 namespace lumo::urdf {
 namespace {

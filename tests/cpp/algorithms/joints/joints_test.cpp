@@ -1,21 +1,15 @@
 #include "algorithms/joints/joints.hpp"
 
-#include <gtest/gtest.h>
-
 #include <limits>
 #include <random>
 
 #include "algorithms/configuration.hpp"
-#include "test_models.hpp"
+#include "support/testing.hpp"
 
 namespace lumo {
 namespace {
 
-using test::kPi;
-using test::near;
-constexpr double kTol = 1e-12;
-constexpr double kFdStep = 1e-6;
-constexpr double kFdTol = 1e-7;
+using namespace test;
 
 constexpr JointType kAllKinds[] = {JointType::Fixed,     JointType::Revolute, JointType::Continuous,
                                    JointType::Prismatic, JointType::Planar,   JointType::Floating,
@@ -49,8 +43,8 @@ TEST(SinCos, AgreesWithTheCLibrary) {
       EXPECT_TRUE(std::isnan(s) && std::isnan(c)) << x;
       continue;
     }
-    EXPECT_LE(std::abs(s - es), 4.5e-16 * std::max(std::abs(es), 0.5)) << x;
-    EXPECT_LE(std::abs(c - ec), 4.5e-16 * std::max(std::abs(ec), 0.5)) << x;
+    EXPECT_LE(std::abs(s - es), kSinCos * std::max(std::abs(es), 0.5)) << x;
+    EXPECT_LE(std::abs(c - ec), kSinCos * std::max(std::abs(ec), 0.5)) << x;
   }
   double s, c;
   sincos_inline(0.0, s, c);
@@ -69,34 +63,34 @@ TEST(JointModel, SizesAndAxes) {
                           kAllKinds[k] != JointType::Spherical;
     EXPECT_EQ(j.axis, has_axis ? axis : Vector3::Zero()) << joint_type_name(j.type);
   }
-  EXPECT_TRUE(near(JointModel::make(JointType::Prismatic, axis).unit, Vector3(0, 0.6, 0.8), kTol));
+  EXPECT_TRUE(near(JointModel::make(JointType::Prismatic, axis).unit, Vector3(0, 0.6, 0.8), kTight));
   // Directions of any magnitude: no underflow or overflow of the norm.
   const double s = std::sqrt(0.5);
   for (const auto& [a, u] : {std::pair{Vector3(1e-200, 0, 0), Vector3(1, 0, 0)},
                              {Vector3(1e300, 1e300, 0), Vector3(s, s, 0)},
                              {Vector3(-3e-310, 0, 3e-310), Vector3(-s, 0, s)},
                              {Vector3(0, -1.7e308, 0), Vector3(0, -1, 0)}})
-    EXPECT_TRUE(near(JointModel::make(JointType::Revolute, a).unit, u, 1e-15)) << a.transpose();
+    EXPECT_TRUE(near(JointModel::make(JointType::Revolute, a).unit, u, kUlps)) << a.transpose();
   EXPECT_STREQ(joint_type_name(JointType::Continuous), "continuous");
 }
 
 TEST(JointTransform, ClosedForms) {
   const SE3 rev = transform(JointType::Revolute, {kPi / 2});
-  EXPECT_TRUE(near(Vector3(rev.rotation * Vector3::UnitX()), Vector3::UnitY(), kTol));
-  EXPECT_TRUE(near(rev, rot_z(kPi / 2), kTol));
+  EXPECT_TRUE(near(Vector3(rev.rotation * Vector3::UnitX()), Vector3::UnitY(), kTight));
+  EXPECT_TRUE(near(rev, rot_z(kPi / 2), kTight));
   const SE3 still = transform(JointType::Revolute, {0.0}, Vector3(1, 2, 3));
   EXPECT_TRUE(still.rotation == Matrix3::Identity() && still.translation == Vector3::Zero());
 
-  EXPECT_TRUE(near(transform(JointType::Continuous, {0, 2}), rev, kTol));
-  EXPECT_TRUE(near(transform(JointType::Continuous, {-1, 0}), rot_z(kPi), kTol));
+  EXPECT_TRUE(near(transform(JointType::Continuous, {0, 2}), rev, kTight));
+  EXPECT_TRUE(near(transform(JointType::Continuous, {-1, 0}), rot_z(kPi), kTight));
   EXPECT_TRUE(near(transform(JointType::Prismatic, {0.3}, Vector3(0, 0, 5)),
-                   SE3{Matrix3::Identity(), Vector3(0, 0, 0.3)}, kTol));
+                   SE3{Matrix3::Identity(), Vector3(0, 0, 0.3)}, kTight));
   EXPECT_TRUE(near(transform(JointType::Floating, {1, 2, 3, 0, 0, 0, 1}),
-                   SE3{Matrix3::Identity(), Vector3(1, 2, 3)}, kTol));
-  EXPECT_TRUE(near(transform(JointType::Floating, {0, 0, 0, 0, 0, 0, 2}), identity(), kTol));
-  EXPECT_TRUE(near(transform(JointType::Planar, {1, 2, 0, 1}), rot_z(kPi / 2, Vector3(1, 2, 0)), kTol));
+                   SE3{Matrix3::Identity(), Vector3(1, 2, 3)}, kTight));
+  EXPECT_TRUE(near(transform(JointType::Floating, {0, 0, 0, 0, 0, 0, 2}), identity(), kTight));
+  EXPECT_TRUE(near(transform(JointType::Planar, {1, 2, 0, 1}), rot_z(kPi / 2, Vector3(1, 2, 0)), kTight));
   const double s = std::sqrt(0.5);
-  EXPECT_TRUE(near(transform(JointType::Spherical, {0, 0, 2 * s, 2 * s}), rot_z(kPi / 2), kTol));
+  EXPECT_TRUE(near(transform(JointType::Spherical, {0, 0, 2 * s, 2 * s}), rot_z(kPi / 2), kTight));
   EXPECT_TRUE(near(transform(JointType::Fixed, {}), identity(), 0.0));
 }
 
@@ -109,13 +103,13 @@ TEST(JointMotion, AgreesWithSubspace) {
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     const Eigen::VectorXd x = Eigen::VectorXd::NullaryExpr(nv, [&] { return u(rng); });
     const Vector6 column = motion_subspace(j) * x;
-    EXPECT_TRUE(near(to_column(joint_motion(j, x.data())), column, kTol)) << joint_type_name(kind);
+    EXPECT_TRUE(near(to_column(joint_motion(j, x.data())), column, kTight)) << joint_type_name(kind);
     const Force f = test::random_force(rng);
     Vector6 wrench;
     wrench << f.force, f.moment;
     Eigen::VectorXd projected = Eigen::VectorXd::Constant(nv, 99.0);
     joint_project(j, f, projected.data());
-    EXPECT_TRUE(near(projected, Eigen::VectorXd(motion_subspace(j).transpose() * wrench), kTol))
+    EXPECT_TRUE(near(projected, Eigen::VectorXd(motion_subspace(j).transpose() * wrench), kTight))
         << joint_type_name(kind);
   }
 }
@@ -139,7 +133,7 @@ TEST(JointSubspace, MatchesDerivativeOfTransform) {
       Vector6 fd;
       fd << T.rotation.transpose() * (Tp.translation - Tm.translation) / (2 * kFdStep),
           W(2, 1), W(0, 2), W(1, 0);
-      EXPECT_TRUE(near(fd, subspace_column(j, k), kFdTol)) << joint_type_name(kind) << " column " << k;
+      EXPECT_TRUE(near(fd, subspace_column(j, k), kFiniteDifference)) << joint_type_name(kind) << " column " << k;
     }
   }
 }
@@ -159,7 +153,7 @@ TEST(JointPlacement, EqualsPlacementTimesTransform) {
     for (const Eigen::VectorXd& q : {test::random_configuration(model, rng), neutral(model)}) {
       SE3 out;
       joint_placement(joint, P, q.data(), out);
-      EXPECT_TRUE(near(out, compose(P, joint_transform(joint, q.data())), kTol))
+      EXPECT_TRUE(near(out, compose(P, joint_transform(joint, q.data())), kTight))
           << joint_type_name(joint.type) << " axis " << joint.axis.transpose();
     }
   }
@@ -173,7 +167,7 @@ TEST(JointSubspace, WorldColumnsAreTransformedColumns) {
     Eigen::Matrix<double, 6, Eigen::Dynamic> out(6, static_cast<Eigen::Index>(j.nv));
     world_subspace_columns(j, oMi, out.data());
     for (std::size_t k = 0; k < j.nv; ++k)
-      EXPECT_TRUE(near(out.col(static_cast<Eigen::Index>(k)), act_column(oMi, subspace_column(j, k)), kTol))
+      EXPECT_TRUE(near(out.col(static_cast<Eigen::Index>(k)), act_column(oMi, subspace_column(j, k)), kTight))
           << joint_type_name(kind) << " column " << k;
   }
 }

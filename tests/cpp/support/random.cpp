@@ -1,9 +1,7 @@
-#include "test_models.hpp"
+#include "support/random.hpp"
 
-#include "urdf_parser/builder.hpp"
-
+#include <Eigen/Geometry>
 #include <algorithm>
-#include <fstream>
 #include <cmath>
 
 namespace lumo::test {
@@ -117,69 +115,6 @@ Eigen::VectorXd random_velocity(const Model& model, std::mt19937& rng, double sc
   Eigen::VectorXd v(static_cast<Eigen::Index>(model.nv));
   for (Eigen::Index k = 0; k < v.size(); ++k) v[k] = uniform(rng, -scale, scale);
   return v;
-}
-
-std::vector<Model> floating_identity_models() {
-  std::vector<Model> out;
-  for (unsigned seed : {1u, 2u, 3u}) out.push_back(random_tree(seed, 12, {.floating_base = true}));
-  out.push_back(random_tree(4, 8, {.chain = true, .floating_base = true}));
-  out.push_back(random_tree(5, 12, {.floating_base = true, .plain_origins = true}));
-  if (const std::string path = LUMO_SOURCE_DIR "/models/humanoid.urdf"; std::ifstream(path))
-    out.push_back(parse_urdf_file(path));
-  return out;
-}
-
-Model seven_dof_arm() {
-  Model model;
-  const Vector3 z(0, 0, 1), y(0, 1, 0);
-  const double offsets[7] = {0.0, 0.33, 0.0, 0.32, 0.0, 0.4, 0.0};
-  for (std::size_t k = 0; k < 7; ++k) {
-    SE3 placement;
-    placement.translation = Vector3(0.0, 0.0, offsets[k]);
-    const JointIndex id = model.add_joint(k, JointModel::make(JointType::Revolute, k % 2 ? y : z),
-                                          placement, "arm_joint_" + std::to_string(k + 1));
-    BodyInertia Y;
-    Y.mass = 4.0 - 0.4 * static_cast<double>(k);
-    Y.lever = Vector3(0.01 * static_cast<double>(k), -0.02, 0.12);
-    Y.inertia = {0.05, 0.001, 0.04, -0.002, 0.003, 0.02};
-    model.set_inertia(id, Y);
-  }
-  return model;
-}
-
-Model planar_two_link(const PlanarArm& arm) {
-  Model model;
-  const JointModel joint = JointModel::make(JointType::Revolute, Vector3(0, 0, 1));
-  SE3 elbow;
-  elbow.translation = Vector3(arm.l1, 0.0, 0.0);
-  const JointIndex j1 = model.add_joint(0, joint, SE3::Identity(), "shoulder");
-  const JointIndex j2 = model.add_joint(j1, joint, elbow, "elbow");
-  auto body = [](double m, double lc, double I) {
-    BodyInertia Y;
-    Y.mass = m;
-    Y.lever = Vector3(lc, 0.0, 0.0);
-    Y.inertia = {I / 10.0, 0.0, I, 0.0, 0.0, I};
-    return Y;
-  };
-  model.set_inertia(j1, body(arm.m1, arm.lc1, arm.I1));
-  model.set_inertia(j2, body(arm.m2, arm.lc2, arm.I2));
-  return model;
-}
-
-::testing::AssertionResult near(const SE3& a, const SE3& b, double tol) {
-  auto r = near(a.rotation, b.rotation, tol);
-  return r ? near(a.translation, b.translation, tol) : r;
-}
-
-::testing::AssertionResult near(const Motion& a, const Motion& b, double tol) {
-  return near(to_column(a), to_column(b), tol);
-}
-
-::testing::AssertionResult near(const Force& a, const Force& b, double tol) {
-  Vector6 ca, cb;
-  ca << a.force, a.moment;
-  cb << b.force, b.moment;
-  return near(ca, cb, tol);
 }
 
 }  // namespace lumo::test
