@@ -316,7 +316,7 @@ void set_python_error(const std::exception_ptr& error) {
       PyErr_Restore(type, value, trace);
     }
   } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
+    PyErr_SetString(PyExc_MemoryError, "out of memory: an allocation of the library failed");
   } catch (const std::exception& e) {
     PyErr_SetString(state.panic_exception, e.what());
   } catch (...) {

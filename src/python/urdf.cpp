@@ -78,7 +78,8 @@ PyObject* make_urdf_warning() {
       "Issued once per URDF import that ignored part of the description (unreachable links "
       "and joints, a second root, a joint whose child link is missing, a repeated link name) "
       "or found it doubtful (a repeated joint name, an inertia tensor that is not positive "
-      "semi-definite); the message lists each with its line.",
+      "semi-definite, a moving joint whose subtree has no mass); the message lists each with its "
+      "line.",
       PyExc_UserWarning, nullptr);
   return urdf_warning;
 }

@@ -128,6 +128,25 @@ void check_inertia(const urdf::Link& link, std::vector<std::string>& notes) {
                         ", ", lambda[1], ", ", lambda[2], "); kept as given"));
 }
 
+// A note for each moving joint whose subtree has no mass (links without
+// <inertial>, or of mass 0, whose tensor is then dropped): its row of the
+// mass matrix is zero, and forward dynamics divides by it.
+void describe_massless_subtrees(const urdf::Robot& robot, const Model& model,
+                                const std::vector<std::size_t>& source, std::vector<std::string>& notes) {
+  std::vector<double> subtree_mass(model.njoints, 0.0);
+  for (JointIndex i = model.njoints - 1; i > 0; --i) {  // backward pass: children before parents
+    subtree_mass[i] += model.inertias[i].mass;
+    subtree_mass[model.parents[i]] += subtree_mass[i];
+  }
+  for (JointIndex i = 1; i < model.njoints; ++i)
+    if (model.nv_joint[i] > 0 && subtree_mass[i] == 0.0) {
+      const urdf::Joint& joint = robot.joints[source[i]];
+      notes.push_back(cat(element("joint", joint.name, joint.line),
+                          ": moves no mass (no link of its subtree has any), so forward dynamics "
+                          "(aba, computeMinverse) is undefined for this model"));
+    }
+}
+
 // What the build left out or found twice, in document order: links, then joints.
 void describe_leftovers(const urdf::Robot& robot, const LinkGraph& graph, std::size_t root,
                         const std::vector<char>& reached, const std::vector<char>& used,
@@ -215,6 +234,7 @@ Model build_model(const urdf::Robot& robot, std::vector<std::string>* warnings) 
 
   std::vector<std::string> notes;
   std::vector<char> reached(robot.links.size(), 0), used(robot.joints.size(), 0);
+  std::vector<std::size_t> source{kNone};  // the URDF joint of each model joint
   reached[root] = 1;
   check_inertia(robot.links[root], notes);
   push_children(robot.links[root].name, 0);
@@ -247,11 +267,13 @@ Model build_model(const urdf::Robot& robot, std::vector<std::string>* warnings) 
                                 std::vector<double>(n, joint.limit.upper));
     }
     model.set_inertia(i, link_inertia(link.inertial));
+    source.push_back(j);
     model.add_frame(Frame{joint.name, i, SE3::Identity(), JOINT});
     model.add_frame(Frame{link.name, i, SE3::Identity(), BODY});
     push_children(link.name, i);
   }
   if (warnings != nullptr) {
+    describe_massless_subtrees(robot, model, source, notes);
     describe_leftovers(robot, graph, root, reached, used, notes);
     warnings->insert(warnings->end(), notes.begin(), notes.end());
   }

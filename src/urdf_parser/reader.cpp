@@ -9,11 +9,14 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
 #include <memory>
 #include <pugixml.hpp>
+
+#include "model/utf8.hpp"
 
 namespace lumo::urdf {
 namespace {
@@ -30,41 +33,6 @@ std::string position(std::string_view text, std::size_t offset) {
   const std::size_t last_newline = before.rfind('\n');
   const std::size_t column = last_newline == std::string_view::npos ? offset + 1 : offset - last_newline;
   return cat("line ", line, ", column ", column, " (byte offset ", offset, ")");
-}
-
-// Offset of the first byte that does not start a well-formed UTF-8 sequence
-// (no overlong forms, no surrogates, nothing above U+10FFFF), or npos.
-std::size_t invalid_utf8(std::string_view text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned char c = s[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return i;
-    }
-    if (i + len > n || s[i + 1] < lo || s[i + 1] > hi) return i;
-    for (std::size_t k = 2; k < len; ++k)
-      if ((s[i + k] & 0xC0) != 0x80) return i;
-    i += len;
-  }
-  return std::string_view::npos;
 }
 
 // ---------------------------------------------------------------- numbers
@@ -404,7 +372,8 @@ Robot read_urdf(std::string_view original) {
   return Reader(original, base).read(root);
 }
 
-std::string read_text_file(const std::string& filename, const ChunkHook& between_chunks) {
+std::string read_text_file(const std::string& filename, const ChunkHook& between_chunks,
+                           std::size_t max_bytes) {
   const auto failure = [&](int error) {
     const std::error_code code(error, std::generic_category());
     return UrdfFileError(cat("cannot read file '", filename, "': ", code.message()), code);
@@ -435,6 +404,14 @@ std::string read_text_file(const std::string& filename, const ChunkHook& between
     throw UrdfFileError(cat("cannot read file '", filename, "': it is not a regular file but ", kind),
                         std::make_error_code(std::errc::invalid_argument));
   }
+  const auto too_large = [&] {
+    const std::string limit = max_bytes % (std::size_t{1} << 20) == 0 ? cat(max_bytes >> 20, " MiB")
+                                                                      : cat(max_bytes, " bytes");
+    return UrdfFileError(cat("cannot read file '", filename, "': it is larger than ", limit,
+                             ", the limit of a URDF file"),
+                         std::make_error_code(std::errc::file_too_large));
+  };
+  if (info.st_size > 0 && static_cast<std::uintmax_t>(info.st_size) > max_bytes) throw too_large();
   std::string text;
   if (info.st_size > 0) text.reserve(static_cast<std::size_t>(info.st_size));
   constexpr std::size_t kChunk = std::size_t{1} << 20;
@@ -443,7 +420,10 @@ std::string read_text_file(const std::string& filename, const ChunkHook& between
     const ssize_t got = ::read(fd, chunk.get(), kChunk);
     if (got < 0 && errno != EINTR) throw failure(errno);
     if (got == 0) break;
-    if (got > 0) text.append(chunk.get(), static_cast<std::size_t>(got));
+    if (got > 0) {
+      if (static_cast<std::size_t>(got) > max_bytes - text.size()) throw too_large();  // grew while read
+      text.append(chunk.get(), static_cast<std::size_t>(got));
+    }
     if (between_chunks) between_chunks();
   }
   return text;

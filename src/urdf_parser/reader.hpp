@@ -8,6 +8,7 @@
 // what failed and where (element, name, line).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -93,10 +94,15 @@ using ChunkHook = std::function<void()>;
 // The whole file, then read_urdf. UrdfFileError when it cannot be read.
 Robot read_urdf_file(const std::string& filename, const ChunkHook& between_chunks = {});
 
+// The largest URDF file read: far above any real robot's description, and a
+// bound on what a file that never ends (some of /proc) can make us hold.
+inline constexpr std::size_t kMaxUrdfFileBytes = std::size_t{256} << 20;
+
 // The whole content of a regular file, read in chunks; UrdfFileError when it
 // cannot be read, including a directory and anything else that is not a
 // regular file ("... is not a regular file ...", which a FIFO or a device
-// could make block or never end).
-std::string read_text_file(const std::string& filename, const ChunkHook& between_chunks = {});
+// could make block or never end), and a file of more than max_bytes.
+std::string read_text_file(const std::string& filename, const ChunkHook& between_chunks = {},
+                           std::size_t max_bytes = kMaxUrdfFileBytes);
 
 }  // namespace lumo::urdf

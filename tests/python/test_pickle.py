@@ -53,7 +53,7 @@ def test_copies_equal_in_every_field_and_result(how, clone):
 
 def test_bad_records_and_data():
     record = built_model().__reduce__()[2]
-    assert record[:4] == b"\x01\x00\x00\x00"  # the version comes first
+    assert record[:4] == b"\x02\x00\x00\x00"  # the version comes first
     m = ld.Model()
     for bad, message in [(record[:-1], "Corrupted model record: truncated"),
                          (record + b"\0", "Corrupted model record: trailing bytes"),

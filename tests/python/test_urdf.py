@@ -145,9 +145,15 @@ for path in (fifo, "/dev/zero"):
     except RuntimeError as e:
         print("refused" if "is not a regular file" in str(e.__cause__) else e.__cause__)
 big = os.path.join(tmp, "big.urdf")
-size = 1 << 30
 with open(big, "wb") as f:
-    f.truncate(size)  # a sparse GiB: long to read
+    f.truncate((256 << 20) + 1)  # sparse, over the limit of a URDF file
+try:
+    ld.parse_urdf_file(big)
+except RuntimeError as e:
+    print("refused" if "larger than 256 MiB" in str(e.__cause__) else e.__cause__)
+size = 255 << 20
+with open(big, "wb") as f:
+    f.truncate(size)  # sparse, under the limit of a URDF file: long to read
 # A watcher thread sends SIGINT once it sees the read under way: the file
 # open with an offset short of its end. It looks and signals holding the
 # interpreter lock (PyDLL calls keep it, and the long switch interval keeps
@@ -198,4 +204,4 @@ for attempt in range(10):
 
 def test_odd_files_neither_hang_nor_hold_the_lock():
     run = subprocess.run([sys.executable, "-c", ODD_FILES], capture_output=True, text=True, timeout=60)
-    assert run.stdout.split("\n") == ["refused", "refused", "interrupted 1", ""], run.stderr
+    assert run.stdout.split("\n") == ["refused", "refused", "refused", "interrupted 1", ""], run.stderr

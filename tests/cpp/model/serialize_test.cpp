@@ -1,7 +1,9 @@
 // src/model/serialize: the binary model record.
 #include "model/serialize.hpp"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 
 #include "algorithms/errors/errors.hpp"
@@ -77,9 +79,9 @@ TEST(ModelRecord, BadRecordsRaiseValueError) {
     EXPECT_THROW(load_model(std::string_view(record).substr(0, n)), ValueError) << n;
   EXPECT_THROW(load_model(record + '\0'), ValueError);
   std::string other_version = record;
-  other_version[0] = 2;
+  other_version[0] = 3;
   EXPECT_EQ(test::error_message<ValueError>([&] { load_model(other_version); }),
-            "Unknown model record version 2 (this library reads version 1)");
+            "Unknown model record version 3 (this library reads versions 1 and 2)");
   // Flipped bytes: either a valid model or ValueError, never anything else.
   std::mt19937 rng(7);
   for (int trial = 0; trial < 2000; ++trial) {
@@ -90,6 +92,52 @@ TEST(ModelRecord, BadRecordsRaiseValueError) {
     } catch (const ValueError&) {
     }
   }
+}
+
+// The record of earlier releases: version 1, then the body, unsigned.
+std::string version_1(const std::string& record) {
+  std::string old = record.substr(12, record.size() - 20);
+  const std::uint32_t one = 1;
+  return std::string(reinterpret_cast<const char*>(&one), 4) + old;
+}
+
+// `record` with the first occurrence of `from` replaced by `to` (same size).
+std::string replaced(std::string record, const std::string& from, const std::string& to) {
+  const std::size_t at = record.find(from);
+  EXPECT_NE(at, std::string::npos);
+  return record.replace(at, from.size(), to);
+}
+
+std::string bytes_of(double x) { return std::string(reinterpret_cast<const char*>(&x), sizeof x); }
+
+TEST(ModelRecord, ChecksumRefusesEveryChangedByteAndVersion1StillLoads) {
+  const Model m = record_models()[0];
+  const std::string record = save_model(m);
+  for (std::size_t k = 4; k < record.size(); ++k)
+    for (const char flip : {'\x01', '\x80'}) {
+      std::string bad = record;
+      bad[k] ^= flip;
+      EXPECT_THROW(load_model(bad), ValueError) << k;
+    }
+  EXPECT_EQ(save_model(load_model(version_1(record))), record);
+}
+
+TEST(ModelRecord, ValuesTheUrdfImportRefusesAreRefused) {
+  Model m = record_models()[0];
+  BodyInertia I = m.inertias[2];
+  I.mass = 1.25;
+  m.set_inertia(2, I);
+  m.set_name("robot");
+  const std::string record = version_1(save_model(m));  // unsigned, so that values can be changed
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::pair<std::string, std::string> cases[] = {
+      {replaced(record, bytes_of(1.25), bytes_of(-3.0)), "joint 2 has negative mass -3"},
+      {replaced(record, bytes_of(1.25), bytes_of(nan)), "joint 2 mass is not finite"},
+      {replaced(record, "robot", "rob\xfft"), "the model name is not valid UTF-8"},
+      {replaced(record, bytes_of(m.gravity.linear.z()), bytes_of(INFINITY)), "gravity is not finite"},
+  };
+  for (const auto& [bad, why] : cases)
+    EXPECT_EQ(test::error_message<ValueError>([&] { load_model(bad); }), "Corrupted model record: " + why);
 }
 
 }  // namespace

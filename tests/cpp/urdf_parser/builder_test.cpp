@@ -200,6 +200,22 @@ TEST(UrdfBuilder, WarningsNameWhatWasLeftOut) {
   EXPECT_EQ(notes, Names{});
 }
 
+TEST(UrdfBuilder, AJointThatMovesNoMassIsNamed) {
+  // The second link has no <inertial>, the third mass 0 (its tensor dropped):
+  // joint b moves nothing, joint a moves the first link.
+  const auto body = [](const char* mass) {
+    return std::string("<inertial><mass value=\"") + mass +
+           "\"/><inertia ixx=\"1\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"0\" izz=\"1\"/></inertial>";
+  };
+  const std::string text = "<robot name=\"r\">" + L("r") + "<link name=\"x\">" + body("1") + "</link>" + L("y") +
+                           "<link name=\"z\">" + body("0") + "</link>\n" + J("a", "revolute", "r", "x") + "\n" +
+                           J("b", "revolute", "x", "y") + "\n" + J("c", "fixed", "y", "z") + "</robot>";
+  std::vector<std::string> notes;
+  parse_urdf_from_string(text, &notes);
+  EXPECT_EQ(notes, Names{"joint 'b' at line 3: moves no mass (no link of its subtree has any), so forward "
+                         "dynamics (aba, computeMinverse) is undefined for this model"});
+}
+
 TEST(UrdfBuilder, HundredThousandLinkChain) {
   constexpr std::size_t n = 100000;
   std::ostringstream text;  // joints in reverse order, before their links

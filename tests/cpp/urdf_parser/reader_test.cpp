@@ -194,6 +194,15 @@ TEST(UrdfReader, FilesAndTheSystemError) {
   int calls = 0;
   EXPECT_THROW(read_urdf_file((dir / "big.urdf").string(), [&] { if (++calls == 2) throw 7; }), int);
   EXPECT_EQ(calls, 2);
+  // Bounded: a file over the limit is refused by its size, and one that says
+  // it is empty but streams without end (/proc) once it has given that much.
+  std::filesystem::resize_file(dir / "big.urdf", kMaxUrdfFileBytes + 1);  // sparse
+  EXPECT_EQ(code((dir / "big.urdf").string()),
+            std::make_pair("cannot read file '" + (dir / "big.urdf").string() +
+                               "': it is larger than 256 MiB, the limit of a URDF file",
+                           std::make_error_code(std::errc::file_too_large)));
+  if (std::filesystem::exists("/proc/self/pagemap"))
+    EXPECT_THROW(read_text_file("/proc/self/pagemap", {}, 4 << 20), UrdfFileError);
   std::filesystem::remove_all(dir);
 }
 
