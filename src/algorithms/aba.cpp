@@ -28,9 +28,16 @@ inline const Eigen::Map<const Vector6> column6(const double* p, std::size_t k) {
   return Eigen::Map<const Vector6>(p + 6 * k);
 }
 
+// A joint whose subtree shows no inertia along its motion (no mass beyond
+// it): D is zero, so M is singular and q̈ undefined.
+[[noreturn, gnu::cold]] void throw_moves_no_mass(const Model& model, JointIndex i) {
+  throw ValueError(cat("Joint '", model.names[i], "' (", i, ") moves no mass: its subtree has no inertia "
+                       "along its motion, so the mass matrix is singular and forward dynamics is undefined"));
+}
+
 // U = Ia·S and D⁻¹ = (Sᵀ Ia S)⁻¹ for joint i, into data.ia_times_s and
-// data.joint_inertia_inv. A singular D (a massless subtree) gives
-// non-finite entries.
+// data.joint_inertia_inv. A zero pivot of D is a joint that moves no mass
+// (ValueError); a D made non-finite by the input gives non-finite entries.
 template <int n>
 void joint_inertia_factors(const Model& model, Data& data, JointIndex i) {
   const std::size_t iv = model.idx_v[i];
@@ -40,7 +47,9 @@ void joint_inertia_factors(const Model& model, Data& data, JointIndex i) {
   for (int k = 0; k < n; ++k) U.col(k).noalias() = Ia * Vector6(S.col(k));
   double* Dinv = column(data.joint_inertia_inv, iv);  // column k of D⁻¹ at Dinv + 6k
   if constexpr (n == 1) {
-    Dinv[0] = 1.0 / S.col(0).dot(U.col(0));
+    const double D = S.col(0).dot(U.col(0));
+    if (D == 0.0) throw_moves_no_mass(model, i);
+    Dinv[0] = 1.0 / D;
   } else {
     // D = Sᵀ U (symmetric positive definite for a body with mass), inverted
     // by Gauss–Jordan elimination without pivoting; a zero pivot gives
@@ -49,6 +58,7 @@ void joint_inertia_factors(const Model& model, Data& data, JointIndex i) {
     for (int r = 0; r < n; ++r)
       for (int c = 0; c < n; ++c) A[6 * c + r] = S.col(r).dot(U.col(c));
     for (int p = 0; p < n; ++p) {
+      if (A[6 * p + p] == 0.0) throw_moves_no_mass(model, i);
       const double inv = 1.0 / A[6 * p + p];
       for (int c = 0; c < n; ++c) A[6 * c + p] *= inv;
       A[6 * p + p] = inv;
@@ -203,7 +213,9 @@ void aba_inertia_step<1>(const Model& model, Data& data, JointIndex i, const dou
   sc << s, data.aba_velocity_product[i];
   const Eigen::Matrix<double, 6, 2> Isc = Ia * sc;
   U = Isc.col(0);
-  const double Dinv = 1.0 / s.dot(U);
+  const double D = s.dot(U);
+  if (D == 0.0) throw_moves_no_mass(model, i);
+  const double Dinv = 1.0 / D;
   *column(data.joint_inertia_inv, iv) = Dinv;
   const double u = tau[iv] - s.dot(pa);
   data.joint_torque_residual[static_cast<Eigen::Index>(iv)] = u;

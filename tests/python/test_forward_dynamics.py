@@ -142,3 +142,21 @@ def test_nan_in_nan_out():
     assert np.isnan(ld.aba(arm, data, nan, nan, nan)).all()
     assert np.isnan(ld.computeMinverse(arm, data, nan)).all()
     assert np.isnan(ld.computeKineticEnergy(arm, data, nan, nan))
+
+
+def test_a_joint_that_moves_no_mass_is_named():
+    # The second link has no <inertial>: the import warns, forward dynamics refuses.
+    text = """<robot name="r"><link name="base"/>
+      <link name="upper"><inertial><mass value="1"/>
+        <inertia ixx="0.01" ixy="0" ixz="0" iyy="0.01" iyz="0" izz="0.01"/></inertial></link>
+      <link name="tip"/>
+      <joint name="shoulder" type="revolute"><parent link="base"/><child link="upper"/><axis xyz="0 0 1"/></joint>
+      <joint name="wrist" type="revolute"><parent link="upper"/><child link="tip"/><axis xyz="0 0 1"/></joint>
+    </robot>"""
+    with pytest.warns(ld.UrdfWarning, match="joint 'wrist' at line 6: moves no mass"):
+        model = ld.parse_urdf_from_string(text)
+    data, z = model.createData(), np.zeros(2)
+    for call in (lambda: ld.aba(model, data, z, z, z), lambda: ld.computeMinverse(model, data, z),
+                 lambda: ld.computeABADerivatives(model, data, z, z, z)):
+        with pytest.raises(ValueError, match=r"^Joint 'wrist' \(2\) moves no mass"):
+            call()
