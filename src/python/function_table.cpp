@@ -50,7 +50,8 @@ const char* docstring(const Function& f, bool batch, const char* name) {
   text += f.doc.rows;
   text += f.single() ? "\n\nOne state per row; row i equals the single call on row i. Runs on `threads` "
                       : "\n\nOne state per row. Runs on `threads` ";
-  text += "threads (None: every CPU the process may use) with the interpreter lock released.";
+  text += "threads (None: every CPU the process may use; more than that, or than N, are not started) "
+          "with the interpreter lock released.";
   return keep(std::move(text));
 }
 
