@@ -233,13 +233,12 @@ inline bool convert_layout(PyObject* obj, Call& call) {
 template <const Function& F, int K>
 inline bool check_against_model(Call& call) {
   constexpr Param p = F.params[K];
-  const Model& model = *call.model;
-  if constexpr (p.kind == Kind::vector) {
+  if constexpr (p.kind == Kind::vector) {  // only functions of a model have these
     const Py_ssize_t size = call.vectors[slot<F, K>()].size;
-    const std::size_t n = p.count == Count::nq ? model.nq : model.nv;
+    const std::size_t n = p.count == Count::nq ? call.model->nq : call.model->nv;
     return static_cast<std::size_t>(size) == n || raise_size_error(p, size, n);
   } else if constexpr (is_index(p.kind)) {
-    return check_index(p, call.indexes[slot<F, K>()], model);
+    return check_index(p, call.indexes[slot<F, K>()], *call.model);
   } else {
     return true;
   }
