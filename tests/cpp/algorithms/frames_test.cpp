@@ -13,9 +13,8 @@ using namespace test;
 TEST(Frames, PlacementIsTheJointPlacementComposedWithTheFrames) {
   for (const test::NamedModel& c : test::robot_cases()) {
     SCOPED_TRACE(c.name);
-    Model model = c.model;
     std::mt19937 rng(11);
-    model.add_frame({"extra", model.njoints - 1, test::random_placement(rng), OP_FRAME});
+    const Model model = test::with_extra_frame(c.model, rng);
     Data data(model);
     const VectorXd q = test::random_configuration(model, rng);
 

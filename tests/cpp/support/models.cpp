@@ -106,4 +106,9 @@ void report(const NamedModel& c, const char* what, double err) {
   if (c.reported) std::printf("[ largest ] %-26s %-28s %.2e\n", c.name.c_str(), what, err);
 }
 
+Model with_extra_frame(Model model, std::mt19937& rng) {
+  model.add_frame({"extra", model.njoints - 1, random_placement(rng), OP_FRAME});
+  return model;
+}
+
 }  // namespace lumo::test

@@ -50,6 +50,10 @@ std::vector<NamedModel> random_tree_cases();
 // forward dynamics, centre of mass, energies, frames and difference.
 std::vector<NamedModel> robot_cases();
 
+// `model` with a frame "extra" at a random placement (drawn first from rng)
+// on its last joint, so that frame algorithms see a frame of their own.
+Model with_extra_frame(Model model, std::mt19937& rng);
+
 // The real robots of ../shared/robots among `files` that are present (reported).
 std::vector<NamedModel> real_robots(const std::vector<std::string>& files = {
     "ur5.urdf", "iiwa14.urdf", "panda.urdf", "gen3_7dof.urdf", "go1.urdf", "h1.urdf", "icub.urdf",
