@@ -43,6 +43,7 @@ struct ModuleState {
   PyTypeObject* model = nullptr;
   PyTypeObject* data = nullptr;
   PyTypeObject* reference_frame = nullptr;
+  PyTypeObject* solution = nullptr;  // InverseKinematicsResult
   PyObject* panic_exception = nullptr;
 };
 extern ModuleState state;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -266,6 +267,51 @@ bool options_in_range(const Call& call, const Param& p) {
       return true;
     default: return true;
   }
+}
+
+Data& workspace_of(const Model& model) {
+  static const Model* owner = nullptr;
+  static std::unique_ptr<Data> data;
+  if (data == nullptr || owner != &model || data->njoints != model.njoints || data->nq != model.nq ||
+      data->nv != model.nv) {
+    data.reset();  // the old one first: a large model's workspace is not held twice
+    data = std::make_unique<Data>(model);
+    owner = &model;
+  }
+  return *data;
+}
+
+PyTypeObject* make_solution_type() {
+  static PyStructSequence_Field fields[] = {
+      {"q", "the configuration found (the best one when not converged)"},
+      {"converged", "whether the weighted error reached the tolerance"},
+      {"iterations", "the iterations taken"},
+      {"error", "the weighted norm of the error at q"},
+      {nullptr, nullptr}};
+  static PyStructSequence_Desc desc = {
+      "lumo_dynamic.InverseKinematicsResult",
+      "InverseKinematicsResult(q, converged, iterations, error): what inverseKinematics found",
+      fields, 4};
+  return PyStructSequence_NewType(&desc);
+}
+
+PyObject* new_solution(PyObject* q, bool converged, long long iterations, double error) {
+  PyObject* out = PyStructSequence_New(state.solution);
+  if (out == nullptr) return nullptr;
+  Py_INCREF(q);
+  PyStructSequence_SetItem(out, 0, q);
+  PyStructSequence_SetItem(out, 1, PyBool_FromLong(converged));
+  PyObject* n = PyLong_FromLongLong(iterations);
+  PyObject* e = PyFloat_FromDouble(error);
+  if (n == nullptr || e == nullptr) {
+    Py_XDECREF(n);
+    Py_XDECREF(e);
+    Py_DECREF(out);
+    return nullptr;
+  }
+  PyStructSequence_SetItem(out, 2, n);
+  PyStructSequence_SetItem(out, 3, e);
+  return out;
 }
 
 PyObject* new_matrix_triple(const Matrices3& m) {

@@ -353,6 +353,7 @@ PyObject* call_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     a = parsed;
   }
   Call call;
+  if constexpr (!detail::has_data<F>()) call.data = nullptr;
   if (!convert_arguments<F>(a, call)) return nullptr;
   try {
     return F.result.body(call);
@@ -546,6 +547,45 @@ constexpr Result matrix6_tuple() {
                   : "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]"};
   for (int k = 0; k < N; ++k) r.shapes[k] = Shape::six_nv;
   return r;
+}
+
+// A workspace for `model` kept between single calls of the functions that
+// take none (made again when the model's sizes change); the interpreter
+// lock serialises its users.
+Data& workspace_of(const Model& model);
+
+// The named tuple (q, converged, iterations, error) of a solver
+// (lumo_dynamic.InverseKinematicsResult), made once at module start.
+PyTypeObject* make_solution_type();
+PyObject* new_solution(PyObject* q, bool converged, long long iterations, double error);
+
+// F(call, q) writes a solution q (nq elements) and gives what became of the
+// solve (.converged, .iterations, .error): the named tuple; a batch row's
+// four outputs (q, converged, iterations, error).
+template <auto F>
+constexpr Result solution() {
+  return {[](Call& c) -> PyObject* {
+            double* storage = nullptr;
+            nb::object q = nb::steal(new_vector_storage(static_cast<Py_ssize_t>(c.model->nq), storage));
+            if (!q.is_valid()) return nullptr;
+            try {
+              const auto r = F(c, Eigen::Map<Eigen::VectorXd>(storage, static_cast<Eigen::Index>(c.model->nq)));
+              return new_solution(q.ptr(), r.converged, r.iterations, r.error);
+            } catch (...) {
+              return raise_current_exception();
+            }
+          },
+          [](Call& c, double* const* out) {
+            const auto r = F(c, Eigen::Map<Eigen::VectorXd>(out[0], static_cast<Eigen::Index>(c.model->nq)));
+            *reinterpret_cast<bool*>(out[1]) = r.converged;
+            *reinterpret_cast<std::int64_t*>(out[2]) = r.iterations;
+            out[3][0] = r.error;
+          },
+          {Shape::nq, Shape::scalar, Shape::scalar, Shape::scalar},
+          4,
+          "InverseKinematicsResult",
+          {Element::float64, Element::boolean, Element::int64, Element::float64},
+          "tuple[NDArray[np.float64], NDArray[np.bool_], NDArray[np.int64], NDArray[np.float64]]"};
 }
 
 // F gives a float.
