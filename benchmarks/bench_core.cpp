@@ -1,6 +1,7 @@
 // Time per call of every algorithm on the sample arm and humanoid and on
 // revolute chains of 7, 50 and 200 joints. Each call starts from the next of
-// 64 random states, so no call sees the state of the one before it.
+// 64 random states, so no call sees the state of the one before it; the
+// *_fext entries add external forces on every body (one random set).
 //
 //   lumo_benchmarks --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
 //
@@ -40,11 +41,15 @@ struct Fixture {
   Matrix6X J;
   Eigen::VectorXd step, v_step;  // central differences of rnea
   Eigen::MatrixXd fd_q, fd_v;
+  Matrix6X fext;  // external forces on every body, one state for all calls
   explicit Fixture(bench::NamedModel m)
       : name(std::move(m.name)), model(std::move(m.model)), data(model), states(model),
         out_q(static_cast<Eigen::Index>(model.nq)), out_v(static_cast<Eigen::Index>(model.nv)),
         J(6, static_cast<Eigen::Index>(model.nv)), step(Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nv))),
-        v_step(step), fd_q(static_cast<Eigen::Index>(model.nv), static_cast<Eigen::Index>(model.nv)), fd_v(fd_q) {}
+        v_step(step), fd_q(static_cast<Eigen::Index>(model.nv), static_cast<Eigen::Index>(model.nv)), fd_v(fd_q) {
+    std::mt19937 rng(2);
+    fext = test::random_external_forces(model, rng);
+  }
 };
 
 // ∂τ/∂q and ∂τ/∂v by central differences of rnea (step 1e-6, q displaced
@@ -86,10 +91,16 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
       {"neutral", [](Fixture& f, std::size_t) { neutral(f.model, f.out_q); }},
       {"integrate", [](Fixture& f, std::size_t k) { integrate(f.model, f.states.q[k], f.states.v[k], f.out_q); }},
       {"rnea", [](Fixture& f, std::size_t k) { rnea(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
+      {"inverseDynamics_fext", [](Fixture& f, std::size_t k) {
+         inverseDynamics(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k], f.fext);
+       }},
       {"non_linear_effects", [](Fixture& f, std::size_t k) { non_linear_effects(f.model, f.data, f.states.q[k], f.states.v[k]); }},
       {"compute_gravity", [](Fixture& f, std::size_t k) { compute_gravity(f.model, f.data, f.states.q[k]); }},
       {"computeRNEADerivatives", [](Fixture& f, std::size_t k) {
          computeRNEADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+      {"computeRNEADerivatives_fext", [](Fixture& f, std::size_t k) {
+         computeRNEADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k], f.fext);
        }},
       {"computeABADerivatives", [](Fixture& f, std::size_t k) {
          computeABADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
