@@ -23,6 +23,7 @@
 #include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
+#include "algorithms/kinematics_derivatives.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
 #include "models.hpp"
@@ -39,13 +40,14 @@ struct Fixture {
   bench::States states;
   Eigen::VectorXd out_q, out_v;
   Matrix6X J;
+  Matrix6X d_dq, d_dv, d_da;  // a frame's motion derivatives
   Eigen::VectorXd step, v_step;  // central differences of rnea
   Eigen::MatrixXd fd_q, fd_v;
   Matrix6X fext;  // external forces on every body, one state for all calls
   explicit Fixture(bench::NamedModel m)
       : name(std::move(m.name)), model(std::move(m.model)), data(model), states(model),
         out_q(static_cast<Eigen::Index>(model.nq)), out_v(static_cast<Eigen::Index>(model.nv)),
-        J(6, static_cast<Eigen::Index>(model.nv)), step(Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nv))),
+        J(6, static_cast<Eigen::Index>(model.nv)), d_dq(J), d_dv(J), d_da(J), step(Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nv))),
         v_step(step), fd_q(static_cast<Eigen::Index>(model.nv), static_cast<Eigen::Index>(model.nv)), fd_v(fd_q) {
     std::mt19937 rng(2);
     fext = test::random_external_forces(model, rng);
@@ -93,6 +95,17 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
       {"rnea", [](Fixture& f, std::size_t k) { rnea(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
       {"inverseDynamics_fext", [](Fixture& f, std::size_t k) {
          inverseDynamics(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k], f.fext);
+       }},
+      // The pass and the acceleration derivatives of the last frame (its
+      // velocity derivatives are a subset).
+      {"computeKinematicsDerivatives", [](Fixture& f, std::size_t k) {
+         computeKinematicsDerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+         getFrameAccelerationDerivatives(f.model, f.data, f.model.nframes - 1, ReferenceFrame::LOCAL, f.d_dq, f.d_dv,
+                                         f.d_da);
+       }},
+      {"getFrameAccelerationDerivatives", [](Fixture& f, std::size_t) {
+         getFrameAccelerationDerivatives(f.model, f.data, f.model.nframes - 1, ReferenceFrame::LOCAL, f.d_dq, f.d_dv,
+                                         f.d_da);
        }},
       {"non_linear_effects", [](Fixture& f, std::size_t k) { non_linear_effects(f.model, f.data, f.states.q[k], f.states.v[k]); }},
       {"compute_gravity", [](Fixture& f, std::size_t k) { compute_gravity(f.model, f.data, f.states.q[k]); }},
