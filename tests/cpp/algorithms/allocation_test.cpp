@@ -102,6 +102,7 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
     v.push_back(test::random_velocity(model, rng));
     a.push_back(test::random_velocity(model, rng));
   }
+  const Matrix6X fext = test::random_external_forces(model, rng);
   const JointIndex last_joint = model.njoints - 1;
   const FrameIndex last_frame = model.nframes - 1;
   const std::vector<std::pair<std::string, std::function<void(int)>>> calls = {
@@ -135,6 +136,12 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
        [&](int k) { computeGeneralizedGravityDerivatives(model, data, q[k]); }},
       {"aba", [&](int k) { aba(model, data, q[k], v[k], a[k]); }},
       {"computeMinverse", [&](int k) { computeMinverse(model, data, q[k]); }},
+      {"inverseDynamics with fext", [&](int k) { inverseDynamics(model, data, q[k], v[k], a[k], fext); }},
+      {"forwardDynamics with fext", [&](int k) { forwardDynamics(model, data, q[k], v[k], a[k], fext); }},
+      {"computeRNEADerivatives with fext",
+       [&](int k) { computeRNEADerivatives(model, data, q[k], v[k], a[k], fext); }},
+      {"computeABADerivatives with fext",
+       [&](int k) { computeABADerivatives(model, data, q[k], v[k], a[k], fext); }},
       {"getFramePlacement", [&](int) { getFramePlacement(model, data, last_frame); }},
       {"centerOfMass", [&](int k) { centerOfMass(model, data, q[k]); }},
       {"jacobianCenterOfMass", [&](int k) { jacobianCenterOfMass(model, data, q[k]); }},
