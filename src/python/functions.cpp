@@ -340,34 +340,79 @@ constexpr Function kComputeMechanicalEnergy{
              "float, in joules",
      .rows = "Mechanical energies, (N,)."}};
 
+// ------------------------------------------------------- external forces
+
+#define FEXT_ARGUMENT                                                                        \
+  "`fext`, if given, is an (njoints, 6) array: row i the force [force; torque] applied to\n" \
+  "joint i's body, in joint i's frame about its origin (row 0 is ignored)"
+
+constexpr Function kInverseDynamics{
+    "inverseDynamics", {kModel, kData, kQ, kV, kA, kForces},
+    vector<[](Call& c) -> decltype(auto) {
+      const Model& m = *c.model;
+      return c.has_forces() ? inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
+                            : inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
+    }>(Shape::nv),
+    {.page = "dynamics",
+     .text = "Inverse dynamics under external forces: rnea(q, v, a) − Σᵢ Jᵢᵀ fᵢ\n\n" FEXT_ARGUMENT
+             "; without it, the result is rnea's.\n\n"
+             "# Returns\n"
+             "tau, numpy array of size model.nv",
+     .rows = "Joint torques under the forces `fext` ((N, njoints, 6) or None), (N, nv)."}};
+
+constexpr Function kForwardDynamics{
+    "forwardDynamics", {kModel, kData, kQ, kV, kTau, kForces},
+    vector<[](Call& c) -> decltype(auto) {
+      const Model& m = *c.model;
+      return c.has_forces() ? forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
+                            : forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
+    }>(Shape::nv),
+    {.page = "dynamics",
+     .text = "Forward dynamics under external forces: the joint accelerations for which\n"
+             "inverseDynamics(q, v, ddq, fext) = tau\n\n" FEXT_ARGUMENT
+             "; without it, the result is aba's.\n\n"
+             "# Returns\n"
+             "ddq, numpy array of size model.nv",
+     .rows = "Joint accelerations under the forces `fext` ((N, njoints, 6) or None), (N, nv)."}};
+
 // -------------------------------------------------------------- derivatives
 
 constexpr Function kComputeRNEADerivatives{
-    "computeRNEADerivatives", {kModel, kData, kQ, kV, kA},
+    "computeRNEADerivatives", {kModel, kData, kQ, kV, kA, kForces},
     matrix_triple<[](Call& c) {
       Data& d = *c.data;
-      computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
+      if (c.has_forces())
+        computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2), c.fext());
+      else
+        computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
       return Matrices3{d.dtau_dq, d.dtau_dv, d.dtau_da};
     }>(),
     {.page = "derivatives",
-     .text = "Derivatives of the inverse dynamics tau = rnea(q, v, a)\n\n"
+     .text = "Derivatives of the inverse dynamics tau = rnea(q, v, a), or\n"
+             "inverseDynamics(q, v, a, fext) under external forces\n\n"
              "Derivatives with respect to q are taken along integrate: column k is the\n"
-             "derivative along the k-th velocity coordinate.\n\n"
+             "derivative along the k-th velocity coordinate. The forces fext, given in\n"
+             "their bodies' frames, move with their bodies.\n\n"
              "# Returns\n"
              "(dtau_dq, dtau_dv, dtau_da), three nv×nv numpy arrays; dtau_da is M",
      .rows = "(dtau_dq, dtau_dv, dtau_da), each (N, nv, nv)."}};
 
 constexpr Function kComputeABADerivatives{
-    "computeABADerivatives", {kModel, kData, kQ, kV, kTau},
+    "computeABADerivatives", {kModel, kData, kQ, kV, kTau, kForces},
     matrix_triple<[](Call& c) {
       Data& d = *c.data;
-      computeABADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
+      if (c.has_forces())
+        computeABADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2), c.fext());
+      else
+        computeABADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
       return Matrices3{d.ddq_dq, d.ddq_dv, d.Minv};
     }>(),
     {.page = "derivatives",
-     .text = "Derivatives of the forward dynamics ddq = aba(q, v, tau)\n\n"
+     .text = "Derivatives of the forward dynamics ddq = aba(q, v, tau), or\n"
+             "forwardDynamics(q, v, tau, fext) under external forces\n\n"
              "Derivatives with respect to q are taken along integrate: column k is the\n"
-             "derivative along the k-th velocity coordinate.\n\n"
+             "derivative along the k-th velocity coordinate. The forces fext, given in\n"
+             "their bodies' frames, move with their bodies.\n\n"
              "# Returns\n"
              "(dddq_dq, dddq_dv, dddq_dtau), three nv×nv numpy arrays; dddq_dtau is M⁻¹",
      .rows = "(dddq_dq, dddq_dv, dddq_dtau), each (N, nv, nv)."}};
@@ -561,6 +606,8 @@ const Declared declarations[] = {
     declare<kComputeABADerivatives>(),
     declare<kComputeGeneralizedGravityDerivatives>(),
     declare<kComputeMechanicalEnergy>(),
+    declare<kInverseDynamics>(),
+    declare<kForwardDynamics>(),
     declare<kComputeKinematics>(),
     declare<kGetFrameVelocity>(),
     declare<kFrameVelocityRows>(),
