@@ -56,6 +56,10 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   joint_torque_residual = VectorX::Zero(n);
   subtree_v_end.assign(N, 0);
   moving_slot.assign(N, 0);
+  ik_jacobian = Matrix6X::Zero(6, n);
+  ik_weighted_jacobian = Matrix6X::Zero(6, n);
+  ik_step = VectorX::Zero(n);
+  ik_trial = VectorX::Zero(static_cast<Eigen::Index>(nq));
 }
 
 void Data::reset() {
@@ -89,6 +93,8 @@ void Data::reset() {
   std::fill(subtree_v_end.begin(), subtree_v_end.end(), 0);
   std::fill(moving_slot.begin(), moving_slot.end(), 0);
   std::fill(derivative_accelerations.begin(), derivative_accelerations.end(), Motion::Zero());
+  for (auto* mat : {&ik_jacobian, &ik_weighted_jacobian}) mat->setZero();
+  for (auto* vec : {&ik_step, &ik_trial}) vec->setZero();
   centroidal_momentum.setZero();
   centroidal_momentum_rate.setZero();
   centroidal_inertia = BodyInertia::Zero();

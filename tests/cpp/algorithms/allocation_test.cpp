@@ -17,6 +17,7 @@
 #include "algorithms/derivatives.hpp"
 #include "algorithms/energy.hpp"
 #include "algorithms/frames.hpp"
+#include "algorithms/inverse_kinematics.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
@@ -102,6 +103,8 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
   }
   const JointIndex last_joint = model.njoints - 1;
   const FrameIndex last_frame = model.nframes - 1;
+  std::mt19937 target_rng(8);
+  const SE3 target = test::random_placement(target_rng);
   const std::vector<std::pair<std::string, std::function<void(int)>>> calls = {
       {"forwardKinematics", [&](int k) { forwardKinematics(model, data, q[k]); }},
       {"neutral", [&](int) { neutral(model, out); }},
@@ -134,6 +137,10 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
       {"computeKineticEnergy", [&](int k) { computeKineticEnergy(model, data, q[k], v[k]); }},
       {"computePotentialEnergy", [&](int k) { computePotentialEnergy(model, data, q[k]); }},
       {"difference", [&](int k) { difference(model, q[k], q[(k + 1) % 4], dv); }},
+      {"inverseKinematics",
+       [&](int k) { inverseKinematics(model, data, last_frame, target, q[k], out); }},
+      {"inverseKinematics (position)",
+       [&](int k) { inverseKinematics(model, data, last_frame, Vector3(0.1 * k, 0.2, 0.3), q[k], out); }},
   };
   for (const auto& [name, call] : calls) {
     call(0);  // any first-use work of the library outside the algorithm
