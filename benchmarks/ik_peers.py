@@ -57,13 +57,15 @@ def lumo_solver(model: ld.Model, frame: int) -> Solver:
 
 def rtb_solver(urdf: Path, frame_name: str, nv: int) -> Solver:
     import roboticstoolbox as rtb
-    robot = rtb.Robot.URDF(str(urdf))
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        robot = rtb.Robot.URDF(str(urdf))
     if robot.n != nv:
         raise RuntimeError(f"roboticstoolbox sees {robot.n} joints, we see {nv}")
 
     def solve(target: np.ndarray, q0: np.ndarray) -> np.ndarray:
-        q, *_ = robot.ik_LM(target, end=frame_name, q0=q0, ilimit=200, slimit=1, tol=1e-20, joint_limits=True)
-        return np.asarray(q, dtype=float)
+        solution = robot.ik_LM(target, end=frame_name, q0=q0, ilimit=200, slimit=1, tol=1e-20, joint_limits=True)
+        return np.asarray(solution.q, dtype=float)
     return solve
 
 

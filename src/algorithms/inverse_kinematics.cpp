@@ -56,6 +56,19 @@ void project_onto_limits(const Model& model, Eigen::Ref<Eigen::VectorXd> q) {
   }
 }
 
+// Limited coordinates halfway from where they are to the middle of their range.
+void toward_middle_of_limits(const Model& model, Eigen::Ref<Eigen::VectorXd> q) {
+  const std::size_t n = std::min(model.lowerPositionLimit.size(), model.upperPositionLimit.size());
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointType type = model.joints[i].type;
+    const std::size_t k = model.idx_v[i];
+    if ((type != JointType::Revolute && type != JointType::Prismatic) || k >= n) continue;
+    const double middle = 0.5 * (model.lowerPositionLimit[k] + model.upperPositionLimit[k]);
+    double& x = q[static_cast<Eigen::Index>(model.idx_q[i])];
+    if (std::isfinite(middle)) x = 0.5 * (x + middle);
+  }
+}
+
 // Coordinates held at a limit that the step dq would push beyond it leave
 // the problem: their columns of J_w are zeroed. Returns whether any was.
 bool hold_at_limits(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q, const Eigen::VectorXd& dq,
@@ -121,45 +134,74 @@ IkResult solve(const Model& model, Data& data, FrameIndex frame_id, Error error,
   Eigen::VectorXd& step = data.ik_step;
   J.setZero();  // the columns off the support path stay zero
 
+  VectorN r;
+  double err = 0.0;
+  // The error at q and, from it, J_w.
+  auto evaluate = [&] {
+    const SE3 oMf = frame_placement_and_jacobian(model, data, frame.parent, frame.placement, q.data(), J);
+    r = w.cwiseProduct(error.residual(oMf));
+    err = r.norm();
+    error.weighted_jacobian(w, oMf, J, Jw);
+  };
+  IkResult result;
+  // Levenberg–Marquardt from q until the error is within the tolerance, the
+  // iterations run out or the damping has grown past use.
+  auto descend = [&] {
+    double damping = kInitialDamping;
+    while (!(err <= options.tolerance) && result.iterations < options.max_iterations && damping < kMaxDamping) {
+      ++result.iterations;
+      // min |r + J_w dq|² + λ|dq|²:  dq = −J_wᵀ (J_w J_wᵀ + λE)⁻¹ r, over the
+      // coordinates free to move (those the step would push past a limit they
+      // sit on are held there, and the step solved again without them)
+      for (std::size_t pass = 0; pass <= model.nv; ++pass) {
+        MatrixN A;
+        A.noalias() = Jw.template topRows<N>().lazyProduct(Jw.template topRows<N>().transpose());
+        A.diagonal().array() += damping;
+        const VectorN y = A.llt().solve(r);
+        step.noalias() = Jw.template topRows<N>().transpose().lazyProduct(-y);
+        if (!options.respect_limits || !hold_at_limits(model, q, step, Jw)) break;
+      }
+      integrate(model, q, step, trial);
+      if (options.respect_limits) project_onto_limits(model, trial);
+      const SE3 oMf_trial = frame_placement_and_jacobian(model, data, frame.parent, frame.placement, trial.data(), J);
+      const VectorN r_trial = w.cwiseProduct(error.residual(oMf_trial));
+      const double err_trial = r_trial.norm();
+      if (err_trial < err) {
+        q = trial;
+        r = r_trial;
+        err = err_trial;
+        error.weighted_jacobian(w, oMf_trial, J, Jw);
+        damping = std::max(damping * kShrink, kMinDamping);
+      } else {
+        damping *= kGrow;
+      }
+    }
+  };
+
   q = q0;
   if (options.respect_limits) project_onto_limits(model, q);
-  SE3 oMf = frame_placement_and_jacobian(model, data, frame.parent, frame.placement, q.data(), J);
-  VectorN r = w.cwiseProduct(error.residual(oMf));
-  double err = r.norm();
+  evaluate();
   if (!std::isfinite(err)) {
     q = q0;
     return {false, 0, std::numeric_limits<double>::quiet_NaN()};
   }
-  error.weighted_jacobian(w, oMf, J, Jw);
-
-  IkResult result;
-  double damping = kInitialDamping;
-  while (!(err <= options.tolerance) && result.iterations < options.max_iterations && damping < kMaxDamping) {
-    ++result.iterations;
-    // min |r + J_w dq|² + λ|dq|²:  dq = −J_wᵀ (J_w J_wᵀ + λE)⁻¹ r, over the
-    // coordinates free to move (those the step would push past a limit they
-    // sit on are held there, and the step solved again without them)
-    for (std::size_t pass = 0; pass <= model.nv; ++pass) {
-      MatrixN A;
-      A.noalias() = Jw.template topRows<N>().lazyProduct(Jw.template topRows<N>().transpose());
-      A.diagonal().array() += damping;
-      const VectorN y = A.llt().solve(r);
-      step.noalias() = Jw.template topRows<N>().transpose().lazyProduct(-y);
-      if (!options.respect_limits || !hold_at_limits(model, q, step, Jw)) break;
-    }
-    integrate(model, q, step, trial);
-    if (options.respect_limits) project_onto_limits(model, trial);
-    const SE3 oMf_trial = frame_placement_and_jacobian(model, data, frame.parent, frame.placement, trial.data(), J);
-    const VectorN r_trial = w.cwiseProduct(error.residual(oMf_trial));
-    const double err_trial = r_trial.norm();
-    if (err_trial < err) {
-      q = trial;
-      r = r_trial;
-      err = err_trial;
-      error.weighted_jacobian(w, oMf_trial, J, Jw);
-      damping = std::max(damping * kShrink, kMinDamping);
-    } else {
-      damping *= kGrow;
+  descend();
+  if (!(err <= options.tolerance) && options.respect_limits && result.iterations < options.max_iterations) {
+    // Stopped short against a limit, typically on the mirror image of the
+    // solution (an elbow or knee bent the other way): once more from q0 with
+    // the limited coordinates halfway to the middle of their ranges, and the
+    // better of the two kept.
+    Eigen::VectorXd& best = data.ik_best;
+    best = q;
+    const double best_err = err;
+    q = q0;
+    toward_middle_of_limits(model, q);
+    project_onto_limits(model, q);
+    evaluate();
+    descend();
+    if (!(err < best_err)) {
+      q = best;
+      err = best_err;
     }
   }
   result.converged = err <= options.tolerance;

@@ -29,9 +29,13 @@ struct IkResult {
 // integrate; a step that lowers |e_w| is kept and λ shrinks, else λ grows.
 // With respect_limits, revolute and prismatic coordinates are projected
 // onto [lowerPositionLimit, upperPositionLimit] (indexed by velocity
-// coordinate; missing entries and ±inf mean no limit), q0 first. q
-// (nq elements) receives the best iterate: the last accepted one.
-// Writes data.oMi and the ik_ group of data; allocates nothing.
+// coordinate; missing entries and ±inf mean no limit), q0 first; a
+// coordinate on a limit that the step would push past it is held there for
+// that step; a descent that stops short (against a limit, the iterations
+// left) runs once more from q0 with the limited coordinates halfway to the
+// middle of their ranges. q (nq elements) receives the best iterate.
+// Writes data.limi on the frame's support path and the ik_ group of data;
+// allocates nothing.
 // NaN or infinity in q0 or target: converged false, error NaN, q = q0.
 // ValueError for a bad frame, wrong sizes, or a target rotation that is not
 // a rotation (|RᵀR − E| > 1e-6 or det R ≤ 0).

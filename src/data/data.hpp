@@ -184,9 +184,10 @@ class Data {
   // inverseKinematics, sized at creation: the frame's LOCAL Jacobian at the
   // last configuration tried (6×nv, columns off its support path zero), the
   // weighted error Jacobian at the current iterate (6×nv; 3×nv in the top
-  // rows for a position target), the step (nv) and the configuration tried (nq).
+  // rows for a position target), the step (nv), the configuration tried and
+  // the best of a first descent (nq).
   Matrix6X ik_jacobian, ik_weighted_jacobian;
-  VectorX ik_step, ik_trial;
+  VectorX ik_step, ik_trial, ik_best;
 
   // Every result back to its creation value; sizes kept.
   void reset();
