@@ -23,6 +23,7 @@
 #include "algorithms/inverse_kinematics.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
+#include "algorithms/kinematics_derivatives.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
 #include "models.hpp"
@@ -39,12 +40,13 @@ struct Fixture {
   bench::States states;
   Eigen::VectorXd out_q, out_v;
   Matrix6X J;
+  Matrix6X d_dq, d_dv, d_da;  // a frame's motion derivatives
   Eigen::VectorXd step, v_step;  // central differences of rnea
   Eigen::MatrixXd fd_q, fd_v;
   explicit Fixture(bench::NamedModel m)
       : name(std::move(m.name)), model(std::move(m.model)), data(model), states(model),
         out_q(static_cast<Eigen::Index>(model.nq)), out_v(static_cast<Eigen::Index>(model.nv)),
-        J(6, static_cast<Eigen::Index>(model.nv)), step(Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nv))),
+        J(6, static_cast<Eigen::Index>(model.nv)), d_dq(J), d_dv(J), d_da(J), step(Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nv))),
         v_step(step), fd_q(static_cast<Eigen::Index>(model.nv), static_cast<Eigen::Index>(model.nv)), fd_v(fd_q) {}
 };
 
@@ -87,6 +89,17 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
       {"neutral", [](Fixture& f, std::size_t) { neutral(f.model, f.out_q); }},
       {"integrate", [](Fixture& f, std::size_t k) { integrate(f.model, f.states.q[k], f.states.v[k], f.out_q); }},
       {"rnea", [](Fixture& f, std::size_t k) { rnea(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
+      // The pass and the acceleration derivatives of the last frame (its
+      // velocity derivatives are a subset).
+      {"computeKinematicsDerivatives", [](Fixture& f, std::size_t k) {
+         computeKinematicsDerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+         getFrameAccelerationDerivatives(f.model, f.data, f.model.nframes - 1, ReferenceFrame::LOCAL, f.d_dq, f.d_dv,
+                                         f.d_da);
+       }},
+      {"getFrameAccelerationDerivatives", [](Fixture& f, std::size_t) {
+         getFrameAccelerationDerivatives(f.model, f.data, f.model.nframes - 1, ReferenceFrame::LOCAL, f.d_dq, f.d_dv,
+                                         f.d_da);
+       }},
       {"non_linear_effects", [](Fixture& f, std::size_t k) { non_linear_effects(f.model, f.data, f.states.q[k], f.states.v[k]); }},
       {"compute_gravity", [](Fixture& f, std::size_t k) { compute_gravity(f.model, f.data, f.states.q[k]); }},
       {"computeRNEADerivatives", [](Fixture& f, std::size_t k) {

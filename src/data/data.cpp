@@ -56,6 +56,8 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   joint_torque_residual = VectorX::Zero(n);
   subtree_v_end.assign(N, 0);
   moving_slot.assign(N, 0);
+  kinematics_ov.assign(N, Motion::Zero());
+  kinematics_oa.assign(N, Motion::Zero());
   ik_jacobian = Matrix6X::Zero(6, n);
   ik_weighted_jacobian = Matrix6X::Zero(6, n);
   ik_step = VectorX::Zero(n);
@@ -66,7 +68,7 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
 void Data::reset() {
   std::fill(oMi.begin(), oMi.end(), SE3::Identity());
   std::fill(limi.begin(), limi.end(), SE3::Identity());
-  for (auto* list : {&v, &a, &ov, &a_gf, &a_g})
+  for (auto* list : {&v, &a, &ov, &a_gf, &a_g, &kinematics_ov, &kinematics_oa})
     std::fill(list->begin(), list->end(), Motion::Zero());
   for (auto* list : {&f, &h, &f_nle, &f_g})
     std::fill(list->begin(), list->end(), Force::Zero());

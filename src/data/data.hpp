@@ -48,7 +48,8 @@ class Data {
   MatrixX M, C;
 
   // Jacobians in the world frame, [linear; angular] rows: j (computeJointJacobians,
-  // crba, computeAllTerms, the centre-of-mass Jacobians), dJ
+  // crba, computeAllTerms, the centre-of-mass Jacobians,
+  // computeKinematicsDerivatives), dJ
   // (computeJointJacobiansTimeVariation, computeAllTerms, computeCoriolisMatrix).
   Matrix6X j, dJ;
 
@@ -104,6 +105,12 @@ class Data {
   // Per joint: its spatial acceleration a_i (a_0 = −gravity, so a_i carries
   // the gravity offset); the velocities go to ov.
   std::vector<Motion> derivative_accelerations;
+
+  // computeKinematicsDerivatives (with oMi, limi and the world Jacobian j),
+  // read by getFrameVelocityDerivatives and getFrameAccelerationDerivatives:
+  // per joint, in the world frame about the world origin, the spatial
+  // velocity and the spatial acceleration without gravity.
+  std::vector<Motion> kinematics_ov, kinematics_oa;
 
   // computeABADerivatives, sized on first use: the tree of the velocity
   // coordinates, and M = Lᵀ D L along it with L unit lower triangular and

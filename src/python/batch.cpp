@@ -181,10 +181,27 @@ struct Rows {
   int ninputs = 0;
   std::array<const double*, kMaxVectors> in{};
   std::array<std::size_t, kMaxVectors> in_width{};
+  const double* forces = nullptr;  // (N, njoints, 6), or none
+  const double* target = nullptr;  // (N, 4, 4) homogeneous matrices or (N, 3) positions, or none
   int noutputs = 0;
-  std::array<double*, kMaxOutputs> out{};
-  std::array<std::size_t, kMaxOutputs> out_size{};
+  std::array<char*, kMaxOutputs> out{};
+  std::array<std::size_t, kMaxOutputs> out_size{};   // elements per row
+  std::array<std::size_t, kMaxOutputs> out_bytes{};  // bytes per row
 };
+
+// Row i's target: a homogeneous matrix's rotation and translation, or a position.
+void read_target(const Rows& rows, std::size_t i, Call& call) {
+  if (call.position_only) {
+    call.target_point.ptr = rows.target + 3 * i;
+    call.target_point.size = 3;
+    return;
+  }
+  const double* H = rows.target + 16 * i;
+  for (int r = 0; r < 3; ++r) {
+    for (int j = 0; j < 3; ++j) call.target.rotation(r, j) = H[4 * r + j];
+    call.target.translation[r] = H[4 * r + 3];
+  }
+}
 
 // Rows [begin, end) with one workspace. A worker stops at its first failure,
 // once a lower row has failed elsewhere, or when poll() says to (an interrupt).
@@ -196,6 +213,16 @@ void run_chunk(const Function& f, const Rows& rows, std::size_t begin, std::size
     Data data(*rows.call.model);
     Call call = {rows.call.model, &data, {}, {rows.call.indexes[0], rows.call.indexes[1]},
                  rows.call.frame, nullptr, 0, rows.call.frame_ids, rows.call.nframe_ids};
+    const std::size_t forces_width = 6 * rows.call.model->njoints;
+    call.forces.ptr = nullptr;
+    call.forces.size = static_cast<Py_ssize_t>(forces_width);
+    call.weights.ptr = rows.call.weights.ptr;
+    call.weights.size = rows.call.weights.size;
+    call.position_only = rows.call.position_only;
+    call.target_point.ptr = nullptr;
+    call.real = rows.call.real;
+    call.count = rows.call.count;
+    call.flag = rows.call.flag;
     std::array<double*, kMaxOutputs> row_out{};
     for (std::size_t i = begin; i < end; ++i) {
       if (failure.stops(i) || !poll()) return;
@@ -203,7 +230,12 @@ void run_chunk(const Function& f, const Rows& rows, std::size_t begin, std::size
         call.vectors[k].ptr = rows.in[k] + i * rows.in_width[k];
         call.vectors[k].size = static_cast<Py_ssize_t>(rows.in_width[k]);
       }
-      for (int k = 0; k < rows.noutputs; ++k) row_out[k] = rows.out[k] + i * rows.out_size[k];
+      if (rows.forces != nullptr) call.forces.ptr = rows.forces + i * forces_width;
+      if (rows.target != nullptr) read_target(rows, i, call);
+      // (every output's rows are whole doubles or smaller elements: the
+      // kernel writes each through the pointer type of its element)
+      for (int k = 0; k < rows.noutputs; ++k)
+        row_out[k] = reinterpret_cast<double*>(rows.out[k] + i * rows.out_bytes[k]);
       try {
         f.result.kernel(call, row_out.data());
       } catch (...) {
@@ -246,15 +278,23 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     }
   names[npos] = "threads";
   std::array<PyObject*, kMaxParams + 1> a{};
-  if (!parse_arguments({name, names.data(), npos, 1}, args, nargsf, kwnames, a.data()) ||
+  if (!parse_arguments({name, names.data(), npos - f.keyword_only, f.keyword_only + 1, f.optional},
+                       args, nargsf, kwnames, a.data()) ||
       !numpy_ready())
     return nullptr;
 
   // 2. Types, in parameter order, then threads.
   Rows rows;
   Call& call = rows.call;
+  call.forces.ptr = call.weights.ptr = call.target_point.ptr = nullptr;
+  call.position_only = false;
   std::vector<FrameIndex> frame_ids;
   int nindexes = 0;
+  const auto is_array = [](PyObject* x, int ndim) {
+    auto* arr = reinterpret_cast<PyArrayObject*>(x);
+    return PyArray_Check(x) && PyArray_NDIM(arr) == ndim && PyArray_TYPE(arr) == NPY_DOUBLE &&
+           PyArray_ISNOTSWAPPED(arr);
+  };
   for (Py_ssize_t k = 0; k < npos; ++k) {
     const Param& p = *params[k];
     PyObject* x = a[k];
@@ -262,9 +302,21 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     switch (p.kind) {
       case Kind::model: ok = (call.model = as_model(x, p.name)) != nullptr; break;
       case Kind::vector:
-        if (!PyArray_Check(x) || PyArray_NDIM(reinterpret_cast<PyArrayObject*>(x)) != 2 ||
-            PyArray_TYPE(reinterpret_cast<PyArrayObject*>(x)) != NPY_DOUBLE ||
-            !PyArray_ISNOTSWAPPED(reinterpret_cast<PyArrayObject*>(x))) {
+        if (!is_array(x, 2)) {
+          raise_conversion_error(p.name, x, "PyArray<T, D>");
+          ok = false;
+        }
+        break;
+      case Kind::forces:
+        if (x == Py_None) a[k] = x = nullptr;
+        if (x != nullptr && !is_array(x, 3)) {
+          raise_conversion_error(p.name, x, "PyArray<T, D> | None");
+          ok = false;
+        }
+        break;
+      case Kind::target:
+        call.position_only = is_array(x, 2);
+        if (!call.position_only && !is_array(x, 3)) {
           raise_conversion_error(p.name, x, "PyArray<T, D>");
           ok = false;
         }
@@ -273,6 +325,10 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
       case Kind::frame_index: ok = as_index(x, p.name, call.indexes[nindexes++]); break;
       case Kind::frame_indexes: ok = frame_index_list(x, frame_ids); break;
       case Kind::reference_frame: ok = as_reference_frame(x, p.name, call.frame); break;
+      case Kind::weights: ok = weights_type(x, p, call); break;
+      case Kind::real: ok = real_type(x, p, call.real); break;
+      case Kind::count: ok = count_type(x, p, call.count); break;
+      case Kind::flag: ok = flag_type(x, p, call.flag); break;
       case Kind::data:
       case Kind::text: ok = false; PyErr_SetString(PyExc_TypeError, "no batch form"); break;
     }
@@ -284,38 +340,57 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
   if (!thread_count(a[npos], threads)) return nullptr;
 
   // 3. Contiguity; a misaligned array is read from an aligned copy.
-  std::array<nb::object, kMaxVectors> inputs;  // kept alive while the workers read them
-  std::array<const Param*, kMaxVectors> vector_params{};
+  // The arrays with one row per state, in parameter order.
+  std::array<nb::object, kMaxVectors + 2> inputs;  // kept alive while the workers read them
+  std::array<const Param*, kMaxVectors + 2> row_params{};
+  int nrow_arrays = 0;
   for (Py_ssize_t k = 0; k < npos; ++k) {
-    if (params[k]->kind != Kind::vector) continue;
+    const Kind kind = params[k]->kind;
+    if (kind == Kind::weights && !optional_vector_layout(a[k], call.weights)) return nullptr;
+    if (!(kind == Kind::vector || kind == Kind::forces || kind == Kind::target) || a[k] == nullptr)
+      continue;
     auto* x = reinterpret_cast<PyArrayObject*>(a[k]);
     if (!PyArray_IS_C_CONTIGUOUS(x)) {
       PyErr_SetString(PyExc_TypeError, "The given array is not contiguous");
       return nullptr;
     }
-    inputs[rows.ninputs] =
+    inputs[nrow_arrays] =
         PyArray_ISALIGNED(x) ? nb::borrow(a[k]) : nb::steal(PyArray_NewCopy(x, NPY_CORDER));
-    if (!inputs[rows.ninputs].is_valid()) return nullptr;
-    vector_params[rows.ninputs++] = params[k];
+    if (!inputs[nrow_arrays].is_valid()) return nullptr;
+    row_params[nrow_arrays++] = params[k];
   }
 
-  // 4. Widths, then row counts, then indexes, against the model.
+  // 4. Widths, then row counts, then indexes and options, against the model.
   const Model& model = *call.model;
   const auto array = [&](int k) { return reinterpret_cast<PyArrayObject*>(inputs[k].ptr()); };
-  for (int k = 0; k < rows.ninputs; ++k) {
-    const std::size_t w = vector_params[k]->count == Count::nq ? model.nq : model.nv;
-    if (static_cast<std::size_t>(PyArray_DIM(array(k), 1)) != w)
-      return raise_value_error(cat(vector_params[k]->name, " must have shape (N, ", w, "), got ",
-                                   shape_text(array(k))));
-    rows.in_width[k] = w;
-    rows.in[k] = static_cast<const double*>(PyArray_DATA(array(k)));
+  const auto dim = [&](int k, int d) { return static_cast<std::size_t>(PyArray_DIM(array(k), d)); };
+  for (int k = 0; k < nrow_arrays; ++k) {
+    const Param& p = *row_params[k];
+    const auto* data = static_cast<const double*>(PyArray_DATA(array(k)));
+    if (p.kind == Kind::forces) {
+      if (dim(k, 1) != model.njoints || dim(k, 2) != 6)
+        return raise_value_error(cat(p.name, " must have shape (N, njoints, 6) = (N, ", model.njoints,
+                                     ", 6), got ", shape_text(array(k))));
+      rows.forces = data;
+    } else if (p.kind == Kind::target) {
+      if (call.position_only ? dim(k, 1) != 3 : dim(k, 1) != 4 || dim(k, 2) != 4)
+        return raise_value_error(cat(p.name, " must have shape (N, 4, 4) or (N, 3), got ",
+                                     shape_text(array(k))));
+      rows.target = data;
+    } else {
+      const std::size_t w = p.count == Count::nq ? model.nq : model.nv;
+      if (dim(k, 1) != w)
+        return raise_value_error(cat(p.name, " must have shape (N, ", w, "), got ", shape_text(array(k))));
+      rows.in_width[rows.ninputs] = w;
+      rows.in[rows.ninputs++] = data;
+    }
   }
-  const npy_intp n = rows.ninputs > 0 ? PyArray_DIM(array(0), 0) : 0;
-  for (int k = 1; k < rows.ninputs; ++k)
+  const npy_intp n = nrow_arrays > 0 ? PyArray_DIM(array(0), 0) : 0;
+  for (int k = 1; k < nrow_arrays; ++k)
     if (PyArray_DIM(array(k), 0) != n) {
       std::string which, counts;  // "q, v and a", "(5, 5, 4)"
-      for (int j = 0; j < rows.ninputs; ++j) {
-        which += cat(j == 0 ? "" : j + 1 == rows.ninputs ? " and " : ", ", vector_params[j]->name);
+      for (int j = 0; j < nrow_arrays; ++j) {
+        which += cat(j == 0 ? "" : j + 1 == nrow_arrays ? " and " : ", ", row_params[j]->name);
         counts += cat(j ? ", " : "", PyArray_DIM(array(j), 0));
       }
       return raise_value_error(cat(which, " must have the same number of rows (", counts, ")"));
@@ -328,6 +403,9 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     if (p.kind == Kind::frame_indexes)
       for (const FrameIndex id : frame_ids)
         if (!check_index(p, id, model)) return nullptr;
+    if ((p.kind == Kind::weights || p.kind == Kind::real || p.kind == Kind::count) &&
+        !options_in_range(call, p))
+      return nullptr;
   }
 
   // New results, (N, per-row dims...).
@@ -337,9 +415,13 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     std::vector<npy_intp> dims = row_dims(call, f.result.shapes[k]);
     rows.out_size[k] = shape_size(call, f.result.shapes[k]);
     dims.insert(dims.begin(), n);
-    results[k] = nb::steal(PyArray_SimpleNew(static_cast<int>(dims.size()), dims.data(), NPY_DOUBLE));
+    const Element e = f.result.elements[k];
+    const int type = e == Element::boolean ? NPY_BOOL : e == Element::int64 ? NPY_INT64 : NPY_DOUBLE;
+    results[k] = nb::steal(PyArray_SimpleNew(static_cast<int>(dims.size()), dims.data(), type));
     if (!results[k].is_valid()) return nullptr;
-    rows.out[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(results[k].ptr())));
+    auto* out = reinterpret_cast<PyArrayObject*>(results[k].ptr());
+    rows.out[k] = static_cast<char*>(PyArray_DATA(out));
+    rows.out_bytes[k] = rows.out_size[k] * static_cast<std::size_t>(PyArray_ITEMSIZE(out));
   }
 
   // Rows whose inputs are all empty are all the same row: it is computed
@@ -347,6 +429,7 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
   const std::size_t N = static_cast<std::size_t>(n);
   bool same_rows = N > 1;
   for (int k = 0; k < rows.ninputs; ++k) same_rows = same_rows && rows.in_width[k] == 0;
+  same_rows = same_rows && rows.forces == nullptr && rows.target == nullptr;
   const std::size_t computed = same_rows ? 1 : N;
 
   // Contiguous chunks, the first on the calling thread, which runs the
@@ -415,8 +498,8 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
   }
   if (same_rows)
     for (int k = 0; k < rows.noutputs; ++k)
-      for (std::size_t i = 1, size = rows.out_size[k]; size > 0 && i < N; ++i)
-        std::memcpy(rows.out[k] + i * size, rows.out[k], sizeof(double) * size);
+      for (std::size_t i = 1, size = rows.out_bytes[k]; size > 0 && i < N; ++i)
+        std::memcpy(rows.out[k] + i * size, rows.out[k], size);
   if (rows.noutputs == 1) return results[0].release().ptr();
   PyObject* tuple = PyTuple_New(rows.noutputs);
   if (tuple == nullptr) return nullptr;

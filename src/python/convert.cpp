@@ -52,9 +52,13 @@ bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
     return true;
   }
   if (nargs > sig.count) {
-    PyErr_Format(PyExc_TypeError, "%s() takes %zd positional argument%s but %zd %s given",
-                 sig.name, sig.count, sig.count == 1 ? "" : "s", nargs,
-                 nargs == 1 ? "was" : "were");
+    if (sig.optional > 0)
+      PyErr_Format(PyExc_TypeError, "%s() takes from %zd to %zd positional arguments but %zd %s given",
+                   sig.name, sig.count - sig.optional, sig.count, nargs, nargs == 1 ? "was" : "were");
+    else
+      PyErr_Format(PyExc_TypeError, "%s() takes %zd positional argument%s but %zd %s given",
+                   sig.name, sig.count, sig.count == 1 ? "" : "s", nargs,
+                   nargs == 1 ? "was" : "were");
     return false;
   }
   const Py_ssize_t nparams = sig.count + sig.keyword_only;
@@ -81,7 +85,7 @@ bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
     out[slot] = args[nargs + k];
   }
   std::vector<const char*> missing;
-  for (Py_ssize_t p = 0; p < sig.count; ++p)
+  for (Py_ssize_t p = 0; p < sig.count - sig.optional; ++p)
     if (out[p] == nullptr) missing.push_back(sig.params[p]);
   if (!missing.empty()) {
     PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s",

@@ -43,6 +43,7 @@ struct ModuleState {
   PyTypeObject* model = nullptr;
   PyTypeObject* data = nullptr;
   PyTypeObject* reference_frame = nullptr;
+  PyTypeObject* solution = nullptr;  // InverseKinematicsResult
   PyObject* panic_exception = nullptr;
 };
 extern ModuleState state;
@@ -54,12 +55,14 @@ PyObject* make_panic_exception();
 
 // A function's name (as shown in errors) and its parameter names: `count`
 // required ones, which may be given by position, then `keyword_only`
-// optional ones that may only be given by keyword.
+// optional ones that may only be given by keyword; `optional` of the
+// `count` are optional ones that may also be given by position (the last).
 struct Signature {
   const char* name;
   const char* const* params;
   Py_ssize_t count;
   Py_ssize_t keyword_only = 0;
+  Py_ssize_t optional = 0;
 };
 
 // Sorts vectorcall arguments into out[0 .. count + keyword_only) by

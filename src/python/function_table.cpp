@@ -2,7 +2,10 @@
 
 #include <nanobind/stl/string.h>
 
+#include <cstdio>
 #include <deque>
+#include <limits>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -32,6 +35,20 @@ const char* keep(std::string text) {
   return texts.emplace_back(std::move(text)).c_str();
 }
 
+// A parameter's default as Python writes it: "None", "1e-10", "200", "True".
+std::string default_text(const Param& p) {
+  switch (p.kind) {
+    case Kind::real: {
+      char buffer[32];
+      std::snprintf(buffer, sizeof buffer, "%.17g", p.fallback);
+      return buffer;
+    }
+    case Kind::count: return std::to_string(static_cast<long long>(p.fallback));
+    case Kind::flag: return p.fallback != 0 ? "True" : "False";
+    default: return "None";
+  }
+}
+
 // "name(p1, p2, …)\n--\n\n" and the description; a batch form lists the
 // parameters but `data`, then `*, threads=None`.
 const char* docstring(const Function& f, bool batch, const char* name) {
@@ -39,12 +56,17 @@ const char* docstring(const Function& f, bool batch, const char* name) {
   text += "(";
   bool first = true;
   for (int k = 0; k < f.count; ++k) {
-    if (batch && f.params[k].kind == Kind::data) continue;
+    const Param& p = f.params[k];
+    if (batch && p.kind == Kind::data) continue;
     if (!first) text += ", ";
-    text += f.names[k];
+    if (p.pass == Pass::keyword_only && (k == 0 || f.params[k - 1].pass != Pass::keyword_only))
+      text += "*, ";
+    text += p.name;
+    if (p.pass != Pass::positional) text += "=" + default_text(p);
     first = false;
   }
-  text += batch ? ", *, threads=None)\n--\n\n" : ")\n--\n\n";
+  if (batch) text += f.keyword_only > 0 ? ", threads=None" : ", *, threads=None";
+  text += ")\n--\n\n";
   if (!batch) return keep(text + f.doc.text);
   if (name != f.batch_name()) text += cat("Deprecated name of ", f.batch_name(), " (", name, " is removed in the next release). ");
   text += f.doc.rows;
@@ -65,8 +87,21 @@ const char* python_type(Kind kind) {
     case Kind::frame_indexes: return "Sequence[int]";
     case Kind::reference_frame: return "ReferenceFrame";
     case Kind::text: return "str";
+    case Kind::forces:
+    case Kind::weights: return "NDArray[np.float64] | None";
+    case Kind::target: return "SE3 | NDArray[np.float64]";
+    case Kind::real: return "float";
+    case Kind::count: return "int";
+    case Kind::flag: return "bool";
   }
   return "Incomplete";
+}
+
+// "(3, 6)" for a NumPy shape.
+std::string shape_text(PyArrayObject* a) {
+  std::string s = "(";
+  for (int k = 0; k < PyArray_NDIM(a); ++k) s += cat(k ? ", " : "", PyArray_DIM(a, k));
+  return s + (PyArray_NDIM(a) == 1 ? ",)" : ")");
 }
 
 }  // namespace
@@ -95,6 +130,188 @@ bool raise_data_error(const Data& data, const Model& model) {
     raise_current_exception();
   }
   return false;
+}
+
+// ------------------------------------------------ optional and keyword kinds
+
+bool forces_type(PyObject* obj, const Param& p, Call& call) {
+  call.forces.ptr = nullptr;
+  call.forces_array = nullptr;
+  if (obj == nullptr || obj == Py_None) return true;
+  if (!is_exact_float64_array(obj, 2) && !is_matrix(obj, p.name)) return false;
+  call.forces_array = reinterpret_cast<PyArrayObject*>(obj);
+  return true;
+}
+
+bool forces_layout(Call& call) {
+  PyArrayObject* a = call.forces_array;
+  if (a == nullptr) return true;
+  if (!PyArray_CHKFLAGS(a, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED)) {
+    call.owned = nb::steal(PyArray_NewCopy(a, NPY_CORDER));
+    if (!call.owned.is_valid()) return false;
+    a = reinterpret_cast<PyArrayObject*>(call.owned.ptr());
+  }
+  call.forces.ptr = static_cast<const double*>(PyArray_DATA(a));
+  call.forces.size = PyArray_SIZE(a);
+  // A pointer for an empty array that Eigen may hold.
+  if (call.forces.size == 0) call.forces.ptr = reinterpret_cast<const double*>(&call.forces);
+  return true;
+}
+
+bool forces_shape(const Call& call, const Param& p) {
+  if (call.forces_array == nullptr) return true;
+  const std::size_t n = call.model->njoints;
+  if (static_cast<std::size_t>(PyArray_DIM(call.forces_array, 0)) == n && PyArray_DIM(call.forces_array, 1) == 6)
+    return true;
+  raise_value_error(cat(p.name, " must have shape (njoints, 6) = (", n, ", 6), got ",
+                        shape_text(call.forces_array)));
+  return false;
+}
+
+bool target_type(PyObject* obj, const Param& p, Call& call) {
+  if (PyObject_TypeCheck(obj, state.se3)) {
+    call.position_only = false;
+    call.target = *nb::inst_ptr<SE3>(obj);
+    return true;
+  }
+  auto* a = reinterpret_cast<PyArrayObject*>(obj);
+  if (numpy_ready() && PyArray_Check(obj) && PyArray_NDIM(a) == 1 && PyArray_TYPE(a) == NPY_DOUBLE &&
+      PyArray_ISNOTSWAPPED(a)) {
+    call.position_only = true;
+    return true;
+  }
+  raise_conversion_error(p.name, obj, "SE3 | PyArray<T, D>");
+  return false;
+}
+
+bool weights_type(PyObject* obj, const Param& p, Call& call) {
+  call.weights.ptr = nullptr;
+  return obj == nullptr || obj == Py_None || is_vector(obj, p.name);
+}
+
+bool optional_vector_layout(PyObject* obj, VectorArg& out) {
+  return obj == nullptr || obj == Py_None || vector_view(obj, out);
+}
+
+bool real_type(PyObject* obj, const Param& p, double& out) {
+  if (obj == nullptr) {
+    out = p.fallback;
+    return true;
+  }
+  if (PyBool_Check(obj) || !(PyFloat_Check(obj) || PyLong_Check(obj) || PyArray_IsScalar(obj, Floating) ||
+                             PyArray_IsScalar(obj, Integer))) {
+    raise_conversion_error(p.name, obj, "float");
+    return false;
+  }
+  out = PyFloat_AsDouble(obj);
+  return !(out == -1.0 && PyErr_Occurred());
+}
+
+bool count_type(PyObject* obj, const Param& p, long long& out) {
+  if (obj == nullptr) {
+    out = static_cast<long long>(p.fallback);
+    return true;
+  }
+  if (PyBool_Check(obj) || PyArray_IsScalar(obj, Bool) || !PyIndex_Check(obj)) {
+    raise_conversion_error(p.name, obj, "int");
+    return false;
+  }
+  PyObject* index = PyNumber_Index(obj);
+  if (index == nullptr) return false;
+  int overflow = 0;
+  out = PyLong_AsLongLongAndOverflow(index, &overflow);
+  Py_DECREF(index);
+  if (overflow != 0) out = overflow > 0 ? std::numeric_limits<long long>::max() : -1;
+  return !(out == -1 && PyErr_Occurred());
+}
+
+bool flag_type(PyObject* obj, const Param& p, bool& out) {
+  if (obj == nullptr) {
+    out = p.fallback != 0;
+    return true;
+  }
+  if (PyBool_Check(obj) || PyArray_IsScalar(obj, Bool)) {
+    out = PyObject_IsTrue(obj) == 1;
+    return true;
+  }
+  raise_conversion_error(p.name, obj, "bool");
+  return false;
+}
+
+bool options_in_range(const Call& call, const Param& p) {
+  switch (p.kind) {
+    case Kind::target:
+      if (call.position_only && call.target_point.size != 3) {
+        raise_value_error(cat(p.name, " must be an SE3 or a position of 3 elements, got ",
+                              call.target_point.size, " elements"));
+        return false;
+      }
+      return true;
+    case Kind::weights:
+      if (call.weights.ptr != nullptr && call.weights.size != 6) {
+        raise_value_error(cat(p.name, " must have 6 elements, got ", call.weights.size));
+        return false;
+      }
+      return true;
+    case Kind::real:
+      if (!(call.real >= 0)) {
+        raise_value_error(cat(p.name, " must be a non-negative number, got ", call.real));
+        return false;
+      }
+      return true;
+    case Kind::count:
+      if (call.count < 0) {
+        raise_value_error(cat(p.name, " must be non-negative, got ", call.count));
+        return false;
+      }
+      return true;
+    default: return true;
+  }
+}
+
+Data& workspace_of(const Model& model) {
+  static const Model* owner = nullptr;
+  static std::unique_ptr<Data> data;
+  if (data == nullptr || owner != &model || data->njoints != model.njoints || data->nq != model.nq ||
+      data->nv != model.nv) {
+    data.reset();  // the old one first: a large model's workspace is not held twice
+    data = std::make_unique<Data>(model);
+    owner = &model;
+  }
+  return *data;
+}
+
+PyTypeObject* make_solution_type() {
+  static PyStructSequence_Field fields[] = {
+      {"q", "the configuration found (the best one when not converged)"},
+      {"converged", "whether the weighted error reached the tolerance"},
+      {"iterations", "the iterations taken"},
+      {"error", "the weighted norm of the error at q"},
+      {nullptr, nullptr}};
+  static PyStructSequence_Desc desc = {
+      "lumo_dynamic.InverseKinematicsResult",
+      "InverseKinematicsResult(q, converged, iterations, error): what inverseKinematics found",
+      fields, 4};
+  return PyStructSequence_NewType(&desc);
+}
+
+PyObject* new_solution(PyObject* q, bool converged, long long iterations, double error) {
+  PyObject* out = PyStructSequence_New(state.solution);
+  if (out == nullptr) return nullptr;
+  Py_INCREF(q);
+  PyStructSequence_SetItem(out, 0, q);
+  PyStructSequence_SetItem(out, 1, PyBool_FromLong(converged));
+  PyObject* n = PyLong_FromLongLong(iterations);
+  PyObject* e = PyFloat_FromDouble(error);
+  if (n == nullptr || e == nullptr) {
+    Py_XDECREF(n);
+    Py_XDECREF(e);
+    Py_DECREF(out);
+    return nullptr;
+  }
+  PyStructSequence_SetItem(out, 2, n);
+  PyStructSequence_SetItem(out, 3, e);
+  return out;
 }
 
 PyObject* new_matrix_triple(const Matrices3& m) {
@@ -152,8 +369,14 @@ nb::dict api_description() {
     batch_params["threads"] = "int | None";
     if (f.single()) api[f.name] = nb::make_tuple(f.doc.page, f.result.python_type, params, nb::none());
     if (!f.batched()) continue;
-    const std::string returns =
-        f.result.noutputs == 1 ? std::string(kArray) : cat("tuple[", kArray, ", ", kArray, ", ", kArray, "]");
+    std::string returns = kArray;
+    if (f.result.batch_python_type != nullptr) {
+      returns = f.result.batch_python_type;
+    } else if (f.result.noutputs > 1) {
+      returns = "tuple[";
+      for (int k = 0; k < f.result.noutputs; ++k) returns += cat(k ? ", " : "", kArray);
+      returns += "]";
+    }
     api[cat("batch.", f.batch_name()).c_str()] = nb::make_tuple("batch", returns, batch_params, nb::none());
     if (f.doc.former_batch_name != nullptr)
       api[cat("batch.", f.doc.former_batch_name).c_str()] =

@@ -42,7 +42,18 @@ enum class Kind : std::uint8_t {
   frame_indexes,    // a sequence of indexes below nframes (batch forms only)
   reference_frame,  // a ReferenceFrame
   text,             // a str
+  forces,           // None or a float64 (njoints, 6) array; (N, njoints, 6) in a batch
+  target,           // an SE3, or a 3-element float64 array (a position); (N, 4, 4) or (N, 3) in a batch
+  weights,          // None or a 6-element float64 array (the same for every row of a batch)
+  real,             // a float (or an int)
+  count,            // a non-negative int
+  flag,             // a bool
 };
+
+// How an argument may be given: by position (and keyword), optionally so
+// (defaulting), or by keyword only (defaulting). The parameters of a
+// function come in this order.
+enum class Pass : std::uint8_t { positional, optional, keyword_only };
 
 // The model size a vector argument is checked against.
 enum class Count : std::uint8_t { none, nq, nv };
@@ -55,6 +66,10 @@ struct Param {
   // and {n} (the model's size) for placeholders; null for the usual
   // "{name} length {len} != nq {n}".
   const char* mismatch = nullptr;
+  Pass pass = Pass::positional;
+  // The value of a real, count or flag parameter not given (forces and
+  // weights default to None).
+  double fallback = 0;
 };
 
 // The parameters shared by most functions.
@@ -69,10 +84,12 @@ inline constexpr Param kFrameId{"frame_id", Kind::frame_index};
 inline constexpr Param kFrameIds{"frame_ids", Kind::frame_indexes};
 inline constexpr Param kReferenceFrame{"reference_frame", Kind::reference_frame};
 
-inline constexpr int kMaxParams = 6;
+inline constexpr Param kForces{"fext", Kind::forces, Count::none, nullptr, Pass::optional};
+
+inline constexpr int kMaxParams = 8;
 inline constexpr int kMaxVectors = 4;
 inline constexpr int kMaxIndexes = 2;
-inline constexpr int kMaxOutputs = 3;
+inline constexpr int kMaxOutputs = 4;
 
 // The converted arguments, by kind in parameter order: vector(0) is the
 // first array parameter, index(0) the first index parameter. Each field is
@@ -88,8 +105,21 @@ struct Call {
   std::size_t text_size;
   const FrameIndex* frame_ids;
   std::size_t nframe_ids;
+  // The optional and keyword arguments, each set by the checks of its kind.
+  VectorArg forces;          // 6×njoints column-major; ptr null: none
+  PyArrayObject* forces_array;
+  VectorArg weights;         // 6 elements; ptr null: none
+  SE3 target;
+  bool position_only;        // the target is the point target_point
+  VectorArg target_point;
+  double real;
+  long long count;
+  bool flag;
+  nb::object owned;          // a C-ordered copy of an array given in another layout
 
   Eigen::Map<const Eigen::VectorXd> vector(int k) const { return vectors[k].map(); }
+  bool has_forces() const { return forces.ptr != nullptr; }
+  Eigen::Map<const Matrix6X> fext() const { return {forces.ptr, 6, forces.size / 6}; }
   std::size_t index(int k) const { return indexes[k]; }
   std::string_view str() const { return {text, text_size}; }
 };
@@ -107,6 +137,9 @@ enum class Shape : std::uint8_t {
   frames_4_4,  // (len(frame_ids), 4, 4)
 };
 
+// The element type of a batched result.
+enum class Element : std::uint8_t { float64, boolean, int64 };
+
 // The single call: the converted arguments to a new Python object.
 using Body = PyObject* (*)(Call&);
 // One row of the batch call: the row's arguments to its outputs out[k], each
@@ -120,6 +153,8 @@ struct Result {
   std::array<Shape, kMaxOutputs> shapes{};
   int noutputs = 0;
   const char* python_type = "None";  // the single call's, for the stubs
+  std::array<Element, kMaxOutputs> elements{};
+  const char* batch_python_type = nullptr;  // null: arrays, one or a tuple of noutputs
 };
 
 // Where and how a function is shown.
@@ -138,6 +173,8 @@ struct Function {
   std::array<Param, kMaxParams> params{};
   std::array<const char*, kMaxParams> names{};
   int count = 0;
+  int optional = 0;      // of the positional ones, the optional ones
+  int keyword_only = 0;  // the last ones
   Result result;
   Doc doc;
 
@@ -148,9 +185,13 @@ struct Function {
       params[count] = p;
       names[count] = p.name;
       ++count;
+      optional += p.pass == Pass::optional;
+      keyword_only += p.pass == Pass::keyword_only;
     }
   }
-  constexpr Signature signature() const { return {name, names.data(), count}; }
+  constexpr Signature signature() const {
+    return {name, names.data(), count - keyword_only, keyword_only, optional};
+  }
   constexpr bool single() const { return !doc.batch_only; }
   constexpr bool batched() const { return doc.rows != nullptr && result.kernel != nullptr; }
   constexpr const char* batch_name() const { return doc.batch_name ? doc.batch_name : name; }
@@ -173,6 +214,19 @@ inline bool check_data(const Data& data, const Model& model) {
   return (data.njoints == model.njoints && data.nq == model.nq && data.nv == model.nv) ||
          raise_data_error(data, model);
 }
+
+// The checks of the optional and keyword kinds (function_table.cpp), by
+// step; obj is null for an argument not given.
+bool forces_type(PyObject* obj, const Param& p, Call& call);
+bool forces_layout(Call& call);
+bool forces_shape(const Call& call, const Param& p);
+bool target_type(PyObject* obj, const Param& p, Call& call);
+bool weights_type(PyObject* obj, const Param& p, Call& call);
+bool optional_vector_layout(PyObject* obj, VectorArg& out);
+bool real_type(PyObject* obj, const Param& p, double& out);
+bool count_type(PyObject* obj, const Param& p, long long& out);
+bool flag_type(PyObject* obj, const Param& p, bool& out);
+bool options_in_range(const Call& call, const Param& p);
 
 namespace detail {
 
@@ -215,6 +269,18 @@ inline bool convert_type(PyObject* obj, Call& call) {
     call.text = text.data();
     call.text_size = text.size();
     return true;
+  } else if constexpr (p.kind == Kind::forces) {
+    return forces_type(obj, p, call);
+  } else if constexpr (p.kind == Kind::target) {
+    return target_type(obj, p, call);
+  } else if constexpr (p.kind == Kind::weights) {
+    return weights_type(obj, p, call);
+  } else if constexpr (p.kind == Kind::real) {
+    return real_type(obj, p, call.real);
+  } else if constexpr (p.kind == Kind::count) {
+    return count_type(obj, p, call.count);
+  } else if constexpr (p.kind == Kind::flag) {
+    return flag_type(obj, p, call.flag);
   } else {
     return as_reference_frame(obj, p.name, call.frame);
   }
@@ -223,8 +289,15 @@ inline bool convert_type(PyObject* obj, Call& call) {
 // Step 3 for parameter K.
 template <const Function& F, int K>
 inline bool convert_layout(PyObject* obj, Call& call) {
-  if constexpr (F.params[K].kind == Kind::vector)
+  constexpr Kind kind = F.params[K].kind;
+  if constexpr (kind == Kind::vector)
     return vector_view(obj, call.vectors[slot<F, K>()]);
+  else if constexpr (kind == Kind::forces)
+    return forces_layout(call);
+  else if constexpr (kind == Kind::weights)
+    return optional_vector_layout(obj, call.weights);
+  else if constexpr (kind == Kind::target)
+    return !call.position_only || vector_view(obj, call.target_point);
   else
     return true;
 }
@@ -239,6 +312,11 @@ inline bool check_against_model(Call& call) {
     return static_cast<std::size_t>(size) == n || raise_size_error(p, size, n);
   } else if constexpr (is_index(p.kind)) {
     return check_index(p, call.indexes[slot<F, K>()], *call.model);
+  } else if constexpr (p.kind == Kind::forces) {
+    return forces_shape(call, p);
+  } else if constexpr (p.kind == Kind::target || p.kind == Kind::weights || p.kind == Kind::real ||
+                       p.kind == Kind::count) {
+    return options_in_range(call, p);
   } else {
     return true;
   }
@@ -275,6 +353,7 @@ PyObject* call_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     a = parsed;
   }
   Call call;
+  if constexpr (!detail::has_data<F>()) call.data = nullptr;
   if (!convert_arguments<F>(a, call)) return nullptr;
   try {
     return F.result.body(call);
@@ -420,6 +499,93 @@ constexpr Result matrix6_into() {
             F(c, Map(out[0], 6, n, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>(1, n > 0 ? n : 1)));
           },
           {Shape::six_nv}, 1, kArray};
+}
+
+// F(call, J_0, …, J_{N−1}) writes N 6×nv matrices into column-major views:
+// a tuple of N new (6, nv) arrays; N outputs of a batch row.
+template <auto F, int N>
+constexpr Result matrix6_tuple() {
+  static_assert(N == 2 || N == 3);
+  using View = Eigen::Map<Matrix6X, 0, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
+  Result r{[](Call& c) -> PyObject* {
+             if (!numpy_ready()) return nullptr;
+             const auto n = static_cast<npy_intp>(c.model->nv);
+             npy_intp dims[2] = {6, n};
+             nb::object items[N];
+             double* storage[N];
+             for (int k = 0; k < N; ++k) {
+               items[k] = nb::steal(new_float64_array(2, dims));
+               if (!items[k].is_valid()) return nullptr;
+               storage[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(items[k].ptr())));
+             }
+             const Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic> stride(1, n > 0 ? n : 1);
+             try {
+               if constexpr (N == 2)
+                 F(c, View(storage[0], 6, n, stride), View(storage[1], 6, n, stride));
+               else
+                 F(c, View(storage[0], 6, n, stride), View(storage[1], 6, n, stride),
+                   View(storage[2], 6, n, stride));
+             } catch (...) {
+               return raise_current_exception();
+             }
+             PyObject* tuple = PyTuple_New(N);
+             if (tuple == nullptr) return nullptr;
+             for (int k = 0; k < N; ++k) PyTuple_SET_ITEM(tuple, k, items[k].release().ptr());
+             return tuple;
+           },
+           [](Call& c, double* const* out) {
+             const auto n = static_cast<Eigen::Index>(c.model->nv);
+             const Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic> stride(1, n > 0 ? n : 1);
+             if constexpr (N == 2)
+               F(c, View(out[0], 6, n, stride), View(out[1], 6, n, stride));
+             else
+               F(c, View(out[0], 6, n, stride), View(out[1], 6, n, stride), View(out[2], 6, n, stride));
+           },
+           {},
+           N,
+           N == 2 ? "tuple[NDArray[np.float64], NDArray[np.float64]]"
+                  : "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]"};
+  for (int k = 0; k < N; ++k) r.shapes[k] = Shape::six_nv;
+  return r;
+}
+
+// A workspace for `model` kept between single calls of the functions that
+// take none (made again when the model's sizes change); the interpreter
+// lock serialises its users.
+Data& workspace_of(const Model& model);
+
+// The named tuple (q, converged, iterations, error) of a solver
+// (lumo_dynamic.InverseKinematicsResult), made once at module start.
+PyTypeObject* make_solution_type();
+PyObject* new_solution(PyObject* q, bool converged, long long iterations, double error);
+
+// F(call, q) writes a solution q (nq elements) and gives what became of the
+// solve (.converged, .iterations, .error): the named tuple; a batch row's
+// four outputs (q, converged, iterations, error).
+template <auto F>
+constexpr Result solution() {
+  return {[](Call& c) -> PyObject* {
+            double* storage = nullptr;
+            nb::object q = nb::steal(new_vector_storage(static_cast<Py_ssize_t>(c.model->nq), storage));
+            if (!q.is_valid()) return nullptr;
+            try {
+              const auto r = F(c, Eigen::Map<Eigen::VectorXd>(storage, static_cast<Eigen::Index>(c.model->nq)));
+              return new_solution(q.ptr(), r.converged, r.iterations, r.error);
+            } catch (...) {
+              return raise_current_exception();
+            }
+          },
+          [](Call& c, double* const* out) {
+            const auto r = F(c, Eigen::Map<Eigen::VectorXd>(out[0], static_cast<Eigen::Index>(c.model->nq)));
+            *reinterpret_cast<bool*>(out[1]) = r.converged;
+            *reinterpret_cast<std::int64_t*>(out[2]) = r.iterations;
+            out[3][0] = r.error;
+          },
+          {Shape::nq, Shape::scalar, Shape::scalar, Shape::scalar},
+          4,
+          "InverseKinematicsResult",
+          {Element::float64, Element::boolean, Element::int64, Element::float64},
+          "tuple[NDArray[np.float64], NDArray[np.bool_], NDArray[np.int64], NDArray[np.float64]]"};
 }
 
 // F gives a float.

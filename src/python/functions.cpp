@@ -14,6 +14,7 @@
 #include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
+#include "algorithms/kinematics_derivatives.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
 #include "bindings.hpp"
@@ -380,6 +381,64 @@ constexpr Function kComputeGeneralizedGravityDerivatives{
              "# Returns\n"
              "nv×nv numpy array"}};
 
+// ------------------------------------------------- kinematics derivatives
+
+constexpr Function kComputeKinematicsDerivatives{
+    "computeKinematicsDerivatives", {kModel, kData, kQ, kV, kA},
+    nothing<[](Call& c) {
+      computeKinematicsDerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+    }>(),
+    {.page = "derivatives",
+     .text = "The pass that getFrameVelocityDerivatives and getFrameAccelerationDerivatives\n"
+             "read: placements, velocities, accelerations and their derivatives for (q, v, a)\n\n"
+             "# Returns\n"
+             "None; the results are stored in data"}};
+
+constexpr Function kGetFrameVelocityDerivatives{
+    "getFrameVelocityDerivatives", {kModel, kData, kFrameId, kReferenceFrame},
+    matrix6_tuple<[](Call& c, auto dv_dq, auto dv_dv) {
+      getFrameVelocityDerivatives(*c.model, *c.data, c.index(0), c.frame, dv_dq, dv_dv);
+    }, 2>(),
+    {.page = "derivatives",
+     .text = "Derivatives of getFrameVelocity in reference_frame, from what\n"
+             "computeKinematicsDerivatives left in data. Derivatives with respect to q are\n"
+             "taken along integrate.\n\n"
+             "# Returns\n"
+             "(dv_dq, dv_dv), two 6×nv numpy arrays; dv_dv is the frame's Jacobian"}};
+
+constexpr Function kGetFrameAccelerationDerivatives{
+    "getFrameAccelerationDerivatives", {kModel, kData, kFrameId, kReferenceFrame},
+    matrix6_tuple<[](Call& c, auto da_dq, auto da_dv, auto da_da) {
+      getFrameAccelerationDerivatives(*c.model, *c.data, c.index(0), c.frame, da_dq, da_dv, da_da);
+    }, 3>(),
+    {.page = "derivatives",
+     .text = "Derivatives of getFrameAcceleration in reference_frame, from what\n"
+             "computeKinematicsDerivatives left in data. Derivatives with respect to q are\n"
+             "taken along integrate.\n\n"
+             "# Returns\n"
+             "(da_dq, da_dv, da_da), three 6×nv numpy arrays; da_da is the frame's Jacobian"}};
+
+constexpr Function kFrameVelocityDerivativesRows{
+    "getFrameVelocityDerivatives", {kModel, kData, kQ, kV, kFrameId, kReferenceFrame},
+    matrix6_tuple<[](Call& c, auto dv_dq, auto dv_dv) {
+      computeKinematicsDerivatives(*c.model, *c.data, c.vector(0), c.vector(1));
+      getFrameVelocityDerivatives(*c.model, *c.data, c.index(0), c.frame, dv_dq, dv_dv);
+    }, 2>(),
+    {.page = "batch",
+     .rows = "(dv_dq, dv_dv) of frame `frame_id`'s velocity in `reference_frame`, each (N, 6, nv).",
+     .batch_only = true}};
+
+constexpr Function kFrameAccelerationDerivativesRows{
+    "getFrameAccelerationDerivatives", {kModel, kData, kQ, kV, kA, kFrameId, kReferenceFrame},
+    matrix6_tuple<[](Call& c, auto da_dq, auto da_dv, auto da_da) {
+      computeKinematicsDerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+      getFrameAccelerationDerivatives(*c.model, *c.data, c.index(0), c.frame, da_dq, da_dv, da_da);
+    }, 3>(),
+    {.page = "batch",
+     .rows = "(da_dq, da_dv, da_da) of frame `frame_id`'s acceleration in `reference_frame`, "
+             "each (N, 6, nv).",
+     .batch_only = true}};
+
 // ------------------------------------------------------------- URDF import
 
 constexpr Function kParseUrdfFile{
@@ -427,6 +486,11 @@ const Declared declarations[] = {
     declare<kComputeABADerivatives>(),
     declare<kComputeGeneralizedGravityDerivatives>(),
     declare<kComputeMechanicalEnergy>(),
+    declare<kComputeKinematicsDerivatives>(),
+    declare<kGetFrameVelocityDerivatives>(),
+    declare<kFrameVelocityDerivativesRows>(),
+    declare<kGetFrameAccelerationDerivatives>(),
+    declare<kFrameAccelerationDerivativesRows>(),
 };
 const std::size_t declaration_count = std::size(declarations);
 

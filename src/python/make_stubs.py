@@ -58,14 +58,18 @@ FUNCTIONS: dict[str, tuple[str, object]] = {}
 # Titles of the documentation pages, in the order of the site's index.
 PAGES = {
     "configuration": "Configuration operations",
-    "kinematics": "Forward kinematics and placements",
+    "kinematics": "Kinematics: placements, frame velocities and accelerations",
     "dynamics": "Dynamics",
     "jacobians": "Jacobians",
     "centroidal": "Centre of mass, momentum and energy",
-    "derivatives": "Derivatives of the dynamics",
+    "derivatives": "Derivatives of the dynamics and of frame motion",
     "urdf": "URDF import",
+    "ik": "Inverse kinematics",
     "batch": "Batch evaluation (lumo_dynamic.batch)",
 }
+
+# Named tuples (struct sequences) -> the tuple they are.
+TUPLES = {"InverseKinematicsResult": f"tuple[{ARRAY}, bool, int, float]"}
 
 # Class.method -> return type; Class.property -> type.
 METHODS = {
@@ -96,6 +100,10 @@ METHODS = {
 }
 PROPERTIES = {
     "SE3.homogeneous": ARRAY,
+    "InverseKinematicsResult.q": ARRAY, "InverseKinematicsResult.converged": "bool",
+    "InverseKinematicsResult.iterations": "int", "InverseKinematicsResult.error": "float",
+    "InverseKinematicsResult.n_fields": "int", "InverseKinematicsResult.n_sequence_fields": "int",
+    "InverseKinematicsResult.n_unnamed_fields": "int",
     "Model.nq": "int", "Model.nv": "int", "Model.njoints": "int", "Model.nframes": "int",
     "Model.names": "list[str]",
     "Model.name": "str",
@@ -240,7 +248,10 @@ class Writer:
         meta = type(cls)
         if meta is not type:
             self.metaclasses.add(meta.__name__)
-        self.lines.append(f"class {name}{f'(metaclass=_{meta.__name__})' if meta is not type else ''}:")
+        if name in TUPLES:
+            self.lines.append(f"class {name}({TUPLES[name]}):")
+        else:
+            self.lines.append(f"class {name}{f'(metaclass=_{meta.__name__})' if meta is not type else ''}:")
         start = len(self.lines)
         self.lines += self.doc(cls, "    ")
         if getattr(cls, "__text_signature__", None) is not None:

@@ -34,6 +34,9 @@ NB_MODULE(lumo_dynamic, m) {
   all.append("UrdfWarning");
   m.attr("__all__") = all;
   m.attr("PanicException") = nb::handle(state.panic_exception);
+  state.solution = make_solution_type();
+  if (state.solution == nullptr) throw nb::python_error();
+  m.attr("InverseKinematicsResult") = nb::handle(reinterpret_cast<PyObject*>(state.solution));
   bind_batch(m);
   m.attr("_api") = api_description();  // for make_stubs.py and the documentation
 }

@@ -20,6 +20,7 @@
 #include "algorithms/inverse_kinematics.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
+#include "algorithms/kinematics_derivatives.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
 #include "support/testing.hpp"
@@ -93,7 +94,7 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
   }
   Data data(model);
   const auto nv = static_cast<Eigen::Index>(model.nv);
-  Matrix6X J(6, nv);
+  Matrix6X J(6, nv), J2(6, nv), J3(6, nv);
   VectorXd out(static_cast<Eigen::Index>(model.nq)), dv(nv);
   std::vector<VectorXd> q, v, a;
   for (int k = 0; k < 4; ++k) {
@@ -137,6 +138,14 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
       {"computeKineticEnergy", [&](int k) { computeKineticEnergy(model, data, q[k], v[k]); }},
       {"computePotentialEnergy", [&](int k) { computePotentialEnergy(model, data, q[k]); }},
       {"difference", [&](int k) { difference(model, q[k], q[(k + 1) % 4], dv); }},
+      {"computeKinematicsDerivatives", [&](int k) { computeKinematicsDerivatives(model, data, q[k], v[k], a[k]); }},
+      {"computeKinematicsDerivatives without a",
+       [&](int k) { computeKinematicsDerivatives(model, data, q[k], v[k]); }},
+      {"getFrameVelocityDerivatives",
+       [&](int k) { getFrameVelocityDerivatives(model, data, last_frame, static_cast<ReferenceFrame>(k % 3), J, J2); }},
+      {"getFrameAccelerationDerivatives", [&](int k) {
+         getFrameAccelerationDerivatives(model, data, last_frame, static_cast<ReferenceFrame>(k % 3), J, J2, J3);
+       }},
       {"inverseKinematics",
        [&](int k) { inverseKinematics(model, data, last_frame, target, q[k], out); }},
       {"inverseKinematics (position)",
