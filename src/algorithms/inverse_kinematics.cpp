@@ -17,7 +17,7 @@ namespace {
 // that lowers the error and grows by after one that does not. The Jacobians
 // are in metres and radians, so the damping is compared with O(1) numbers.
 constexpr double kInitialDamping = 1e-1;
-constexpr double kShrink = 0.2, kGrow = 8.0;
+constexpr double kShrink = 0.05, kGrow = 8.0;
 constexpr double kMinDamping = 1e-12;
 // Beyond this damping a step is a vanishing multiple of the gradient: the
 // error has reached a (constrained) local minimum and the search stops.
