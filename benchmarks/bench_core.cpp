@@ -1,6 +1,7 @@
 // Time per call of every algorithm on the sample arm and humanoid and on
 // revolute chains of 7, 50 and 200 joints. Each call starts from the next of
-// 64 random states, so no call sees the state of the one before it.
+// 64 random states, so no call sees the state of the one before it; the
+// *_fext entries add external forces on every body (one random set).
 //
 //   lumo_benchmarks --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
 //
@@ -19,6 +20,7 @@
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
 #include "algorithms/energy.hpp"
+#include "algorithms/frame_motion.hpp"
 #include "algorithms/frames.hpp"
 #include "algorithms/inverse_kinematics.hpp"
 #include "algorithms/jacobians.hpp"
@@ -43,11 +45,15 @@ struct Fixture {
   Matrix6X d_dq, d_dv, d_da;  // a frame's motion derivatives
   Eigen::VectorXd step, v_step;  // central differences of rnea
   Eigen::MatrixXd fd_q, fd_v;
+  Matrix6X fext;  // external forces on every body, one state for all calls
   explicit Fixture(bench::NamedModel m)
       : name(std::move(m.name)), model(std::move(m.model)), data(model), states(model),
         out_q(static_cast<Eigen::Index>(model.nq)), out_v(static_cast<Eigen::Index>(model.nv)),
         J(6, static_cast<Eigen::Index>(model.nv)), d_dq(J), d_dv(J), d_da(J), step(Eigen::VectorXd::Zero(static_cast<Eigen::Index>(model.nv))),
-        v_step(step), fd_q(static_cast<Eigen::Index>(model.nv), static_cast<Eigen::Index>(model.nv)), fd_v(fd_q) {}
+        v_step(step), fd_q(static_cast<Eigen::Index>(model.nv), static_cast<Eigen::Index>(model.nv)), fd_v(fd_q) {
+    std::mt19937 rng(2);
+    fext = test::random_external_forces(model, rng);
+  }
 };
 
 // ∂τ/∂q and ∂τ/∂v by central differences of rnea (step 1e-6, q displaced
@@ -86,9 +92,24 @@ void run(benchmark::State& state, Fixture* fx, const Call& call) {
 void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
   const std::vector<std::pair<const char*, Call>> calls = {
       {"forwardKinematics", [](Fixture& f, std::size_t k) { forwardKinematics(f.model, f.data, f.states.q[k]); }},
+      {"forwardKinematicsVelocity", [](Fixture& f, std::size_t k) {
+         forwardKinematics(f.model, f.data, f.states.q[k], f.states.v[k]);
+       }},
+      {"computeKinematics", [](Fixture& f, std::size_t k) {
+         computeKinematics(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+      {"getFrameVelocity", [](Fixture& f, std::size_t) {
+         benchmark::DoNotOptimize(getFrameVelocity(f.model, f.data, f.model.nframes - 1, ReferenceFrame::LOCAL));
+       }},
+      {"getFrameAcceleration", [](Fixture& f, std::size_t) {
+         benchmark::DoNotOptimize(getFrameAcceleration(f.model, f.data, f.model.nframes - 1, ReferenceFrame::LOCAL));
+       }},
       {"neutral", [](Fixture& f, std::size_t) { neutral(f.model, f.out_q); }},
       {"integrate", [](Fixture& f, std::size_t k) { integrate(f.model, f.states.q[k], f.states.v[k], f.out_q); }},
       {"rnea", [](Fixture& f, std::size_t k) { rnea(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
+      {"inverseDynamics_fext", [](Fixture& f, std::size_t k) {
+         inverseDynamics(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k], f.fext);
+       }},
       // The pass and the acceleration derivatives of the last frame (its
       // velocity derivatives are a subset).
       {"computeKinematicsDerivatives", [](Fixture& f, std::size_t k) {
@@ -104,6 +125,9 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
       {"compute_gravity", [](Fixture& f, std::size_t k) { compute_gravity(f.model, f.data, f.states.q[k]); }},
       {"computeRNEADerivatives", [](Fixture& f, std::size_t k) {
          computeRNEADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+      {"computeRNEADerivatives_fext", [](Fixture& f, std::size_t k) {
+         computeRNEADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k], f.fext);
        }},
       {"computeABADerivatives", [](Fixture& f, std::size_t k) {
          computeABADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
@@ -147,6 +171,8 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
     for (auto& fx : fixtures) {
       // The frame Jacobians read what the full passes leave in data.
       computeAllTerms(fx->model, fx->data, fx->states.q[0], fx->states.v[0]);
+      // The frame velocities and accelerations read what computeKinematics leaves.
+      computeKinematics(fx->model, fx->data, fx->states.q[0], fx->states.v[0], fx->states.a[0]);
       benchmark::RegisterBenchmark((std::string(name) + "/" + fx->name).c_str(),
                                    [fx = fx.get(), call = call](benchmark::State& s) { run(s, fx, call); });
     }

@@ -163,6 +163,22 @@ void aba_velocity_step(const Model& model, Data& data, JointIndex i, const doubl
   data.ov[i].angular = w;
 }
 
+// The external forces on the bodies: pa_i −= oMi·f_ext,i, the [force;
+// torque] column i of fext (joint frame, about its origin) carried to the
+// world: [R f; R n + p × R f].
+void subtract_external_forces(const Model& model, Data& data, const double* fext) {
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const Eigen::Map<const Vector6> fi(fext + 6 * i);
+    const SE3& oMi = data.oMi[i];
+    const Vector3 f = oMi.rotation * fi.head<3>();
+    Vector3 n = oMi.rotation * fi.tail<3>();
+    n += oMi.translation.cross(f);
+    Vector6& pa = data.articulated_bias[i];
+    pa.head<3>() -= f;
+    pa.tail<3>() -= n;
+  }
+}
+
 // Joint i on the way in: U = Ia S, D = Sᵀ U, u = τ − Sᵀ pa; the parent takes
 //   Ia_λ += Ia − U D⁻¹ Uᵀ,   pa_λ += pa + (Ia − U D⁻¹ Uᵀ) c + U D⁻¹ u,
 // in one sweep over the columns of Ia: column j of Ia − U D⁻¹ Uᵀ goes to
@@ -251,6 +267,25 @@ void aba_acceleration_step(const Model& model, Data& data, JointIndex i) {
   double* ddq = data.ddq.data() + iv;
   apply_Dinv<n>(column(data.joint_inertia_inv, iv), r, ddq);
   for (int k = 0; k < n; ++k) a += column6(S, k) * ddq[k];
+}
+
+// The three passes of aba; a null fext stands for no external force.
+void aba_pass(const Model& model, Data& data, const double* q, const double* v, const double* tau,
+              const double* fext) {
+  start_forward_pass(model, data, q);
+  data.ov[0] = Motion::Zero();
+  data.aba_velocity[0].setZero();
+  // Forward pass: velocities, velocity-product accelerations, body inertias
+  // and bias forces.
+  for (JointIndex i = 1; i < model.njoints; ++i) aba_velocity_step(model, data, i, q, v);
+  if (fext != nullptr) subtract_external_forces(model, data, fext);
+  // Backward pass: articulated inertias and bias forces.
+  for (JointIndex i = model.njoints - 1; i >= 1; --i)
+    with_joint_size(model.joints[i], [&](auto n) { aba_inertia_step<n>(model, data, i, tau); });
+  // Forward pass: accelerations, from the root's against gravity.
+  data.aba_acceleration[0] = to_column(-model.gravity);
+  for (JointIndex i = 1; i < model.njoints; ++i)
+    with_joint_size(model.joints[i], [&](auto n) { aba_acceleration_step<n>(model, data, i); });
 }
 
 // -------------------------------------------------------- computeMinverse
@@ -467,19 +502,23 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau) {
   check_state(model, data, q.size(), v.size(), tau.size(), "tau");
-  start_forward_pass(model, data, q.data());
-  data.ov[0] = Motion::Zero();
-  data.aba_velocity[0].setZero();
-  // Forward pass: velocities, velocity-product accelerations, body inertias
-  // and bias forces.
-  for (JointIndex i = 1; i < model.njoints; ++i) aba_velocity_step(model, data, i, q.data(), v.data());
-  // Backward pass: articulated inertias and bias forces.
-  for (JointIndex i = model.njoints - 1; i >= 1; --i)
-    with_joint_size(model.joints[i], [&](auto n) { aba_inertia_step<n>(model, data, i, tau.data()); });
-  // Forward pass: accelerations, from the root's against gravity.
-  data.aba_acceleration[0] = to_column(-model.gravity);
-  for (JointIndex i = 1; i < model.njoints; ++i)
-    with_joint_size(model.joints[i], [&](auto n) { aba_acceleration_step<n>(model, data, i); });
+  aba_pass(model, data, q.data(), v.data(), tau.data(), nullptr);
+  return data.ddq;
+}
+
+const Eigen::VectorXd& forwardDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                                       const Eigen::Ref<const Eigen::VectorXd>& v,
+                                       const Eigen::Ref<const Eigen::VectorXd>& tau) {
+  return aba(model, data, q, v, tau);
+}
+
+const Eigen::VectorXd& forwardDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                                       const Eigen::Ref<const Eigen::VectorXd>& v,
+                                       const Eigen::Ref<const Eigen::VectorXd>& tau,
+                                       const Eigen::Ref<const Matrix6X>& fext) {
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
+  check_external_forces(model, fext.cols());
+  aba_pass(model, data, q.data(), v.data(), tau.data(), fext.data());
   return data.ddq;
 }
 

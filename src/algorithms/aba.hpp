@@ -22,6 +22,24 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau);
 
+// aba under the name the external-force form shares.
+const Eigen::VectorXd& forwardDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                                       const Eigen::Ref<const Eigen::VectorXd>& v,
+                                       const Eigen::Ref<const Eigen::VectorXd>& tau);
+
+// q̈ = M(q)⁻¹ (τ + Σᵢ Jᵢᵀ fᵢ − C(q, v)·v − g(q)), into data.ddq: aba with the
+// external forces fext acting on the bodies (6×njoints, column i =
+// [force; torque] on joint i's body in joint i's frame about its origin,
+// column 0 not read), so that it inverts inverseDynamics with the same
+// fext. Writes what aba writes, articulated_bias with the forces taken off;
+// the same ValueError for a joint that moves no mass, and ValueError "fext
+// must have shape (njoints, 6), got (cols, 6)" when fext has other than
+// njoints columns.
+const Eigen::VectorXd& forwardDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                                       const Eigen::Ref<const Eigen::VectorXd>& v,
+                                       const Eigen::Ref<const Eigen::VectorXd>& tau,
+                                       const Eigen::Ref<const Matrix6X>& fext);
+
 // M(q)⁻¹, full and symmetric, into data.Minv (sized nv×nv on first use), by
 // the articulated-body recursion run for the nv unit torques at once: O(n²),
 // no O(n³) inverse. Writes limi, oMi, j, articulated_inertia, ia_times_s,

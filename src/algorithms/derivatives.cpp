@@ -162,6 +162,21 @@ void derivative_forward_step(const Model& model, Data& data, JointIndex i, const
   }
 }
 
+// The external forces on the bodies, carried to the world with them:
+// f_i −= oMi·f_ext,i for the [force; torque] column i of fext. A force held
+// in its body's frame turns with the subtree it belongs to, δ(oMi·f_ext) =
+// S_k ×* (oMi·f_ext), as the body's own force does; so the recursion below
+// holds as it is with f_i, and with it the composite F, net of these forces.
+void subtract_external_forces(const Model& model, Data& data, const double* fext) {
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const Eigen::Map<const Vector6> fi(fext + 6 * i);
+    const Force f = act_force(data.oMi[i], Force{fi.tail<3>(), fi.head<3>()});
+    Force& F = data.derivative_bodies[i].force;
+    F.moment -= f.moment;
+    F.force -= f.force;
+  }
+}
+
 // Joint i on the way in, the composites of its subtree complete: the
 // entries of its own columns against themselves and against every
 // ancestor's columns (both ways); then Y, Ẏ, h and f are carried to the
@@ -246,11 +261,12 @@ void derivative_backward_step(const Model& model, Data& data, JointIndex i, Matr
   }
 }
 
-// The derivatives of τ = rnea(q, v, a) with respect to q (into dq), v (dv)
-// and a (M); null v and a stand for zero, and then dv and M are not written.
+// The derivatives of τ = rnea(q, v, a) (less the external forces fext when
+// not null) with respect to q (into dq), v (dv) and a (M); null v and a
+// stand for zero, and then dv and M are not written.
 template <bool kVelocity, bool kAfterAba = false>
 void rnea_derivatives(const Model& model, Data& data, const double* q, const double* v, const double* a,
-                      MatrixX& dq, MatrixX* dv, MatrixX* M) {
+                      MatrixX& dq, MatrixX* dv, MatrixX* M, const double* fext = nullptr) {
   dq.setZero();
   if constexpr (kVelocity) {
     dv->setZero();
@@ -264,6 +280,7 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   for (JointIndex i = 1; i < model.njoints; ++i)
     with_joint_size(model.joints[i],
                     [&](auto n) { derivative_forward_step<n, kVelocity, kAfterAba>(model, data, i, q, v, a); });
+  if (fext != nullptr) subtract_external_forces(model, data, fext);
   for (JointIndex i = model.njoints - 1; i >= 1; --i)
     with_joint_size(model.joints[i], [&](auto n) { derivative_backward_step<n, kVelocity>(model, data, i, dq, dv, M); });
 }
@@ -434,21 +451,41 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
                          &data.dtau_da);
 }
 
-void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-                           const Eigen::Ref<const Eigen::VectorXd>& v,
-                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
-  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a,
+                            const Eigen::Ref<const Matrix6X>& fext) {
+  check_state(model, data, q.size(), v.size(), a.size(), "a");
+  check_external_forces(model, fext.cols());
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
+  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
+                         &data.dtau_da, fext.data());
+}
+
+namespace {
+
+// computeABADerivatives, fext null for no external force.
+void aba_derivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                     const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& tau,
+                     const Eigen::Ref<const Matrix6X>* fext) {
   size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
   const std::size_t nv = model.nv;
   for (auto* list : {&data.coordinate_parent, &data.coordinate_depth, &data.ldl_rows})
     if (list->size() != nv) list->resize(nv);
   if (data.coordinate_end.size() != nv) data.coordinate_end.resize(nv);
   if (data.ldl_coef.size() != nv) data.ldl_coef.resize(nv);
-  // M(q) q̈ = τ − C(q, v) v − g(q) = τ − rnea(q, v, 0) holds for every
-  // state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂rnea/∂x at a = q̈, x = q or v.
-  aba(model, data, q, v, tau);
+  // M(q) q̈ = τ − C(q, v) v − g(q) (+ Σ Jᵢᵀ fᵢ) = τ − inverseDynamics(q, v, 0)
+  // holds for every state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂inverseDynamics/∂x
+  // at a = q̈, x = q or v.
+  const double* f = nullptr;
+  if (fext != nullptr) {
+    forwardDynamics(model, data, q, v, tau, *fext);
+    f = fext->data();
+  } else {
+    aba(model, data, q, v, tau);
+  }
   rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
-                               &data.dtau_da);
+                               &data.dtau_da, f);
   // L holds one entry per coordinate and ancestor. Where the ancestor paths
   // are long (beyond a third of the dense triangle: deep chains), the dense
   // M⁻¹ of computeMinverse and two matrix products cost less.
@@ -462,6 +499,24 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   if (data.ldl_rhs.rows() != n || data.ldl_rhs.cols() != 3 * n) data.ldl_rhs.resize(n, 3 * n);
   if (nv == 0) return;
   tree_solve_products(data);
+}
+
+}  // namespace
+
+void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
+  aba_derivatives(model, data, q, v, tau, nullptr);
+}
+
+void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                           const Eigen::Ref<const Eigen::VectorXd>& tau,
+                           const Eigen::Ref<const Matrix6X>& fext) {
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
+  check_external_forces(model, fext.cols());
+  aba_derivatives(model, data, q, v, tau, &fext);
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,

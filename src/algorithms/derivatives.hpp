@@ -23,6 +23,17 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
                             const Eigen::Ref<const Eigen::VectorXd>& v,
                             const Eigen::Ref<const Eigen::VectorXd>& a);
 
+// The same for τ = inverseDynamics(q, v, a, fext): the external forces
+// (6×njoints, column i = [force; torque] on joint i's body in its frame
+// about its origin) held in their bodies' frames, so that they turn with
+// the bodies as q moves; ∂τ/∂v and ∂τ/∂a do not depend on them. ValueError
+// "fext must have shape (njoints, 6), got (cols, 6)" when fext has other
+// than njoints columns.
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a,
+                            const Eigen::Ref<const Matrix6X>& fext);
+
 // ∂q̈/∂q, ∂q̈/∂v and ∂q̈/∂τ = M⁻¹ (full, symmetric) of q̈ = aba(q, v, τ),
 // into data.ddq_dq, data.ddq_dv and data.Minv; data.ddq holds q̈ and
 // data.dtau_dq, data.dtau_dv, data.dtau_da the inverse-dynamics
@@ -35,6 +46,15 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
 void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau);
+
+// The same for q̈ = forwardDynamics(q, v, τ, fext), the external forces
+// held in their bodies' frames as for computeRNEADerivatives with fext;
+// data.dtau_* are those of inverseDynamics(q, v, q̈, fext). ValueError on
+// fext as there.
+void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                           const Eigen::Ref<const Eigen::VectorXd>& tau,
+                           const Eigen::Ref<const Matrix6X>& fext);
 
 // ∂g/∂q of the gravity torques g = compute_gravity(q), nv×nv, into
 // data.dg_dq (and returned). Also writes limi and oMi.

@@ -5,9 +5,20 @@
 namespace lumo {
 namespace {
 
-// The shared core; a null v or a stands for the zero vector.
+// The external forces on the bodies, joint frame: f_i −= f_ext,i for the
+// [force; torque] column i of fext (6 per joint, column 0 the root's).
+void subtract_external_forces(const Model& model, Data& data, const double* fext) {
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const Eigen::Map<const Vector6> fi(fext + 6 * i);
+    data.f[i].force -= fi.head<3>();
+    data.f[i].moment -= fi.tail<3>();
+  }
+}
+
+// The shared core; a null v or a stands for the zero vector, a null fext
+// for no external force.
 void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-               const double* v, const double* a) {
+               const double* v, const double* a, const double* fext = nullptr) {
   data.v[0] = Motion::Zero();
   data.a[0] = -model.gravity;  // the root accelerates against gravity
   compute_joint_sincos(model, data, q.data());
@@ -30,6 +41,7 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
     data.f[i] = inertia_apply(Y, ai);
     if (v != nullptr) data.f[i] += motion_cross_force(vi, inertia_apply(Y, vi));
   }
+  if (fext != nullptr) subtract_external_forces(model, data, fext);
 
   // Backward pass: τ_i = Sᵀ f_i;  f_λ += limi·f_i.
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
@@ -46,6 +58,22 @@ const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::Ref<con
                             const Eigen::Ref<const Eigen::VectorXd>& a) {
   check_state(model, data, q.size(), v.size(), a.size());
   rnea_pass(model, data, q, v.data(), a.data());
+  return data.tau;
+}
+
+const Eigen::VectorXd& inverseDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                                       const Eigen::Ref<const Eigen::VectorXd>& v,
+                                       const Eigen::Ref<const Eigen::VectorXd>& a) {
+  return rnea(model, data, q, v, a);
+}
+
+const Eigen::VectorXd& inverseDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                                       const Eigen::Ref<const Eigen::VectorXd>& v,
+                                       const Eigen::Ref<const Eigen::VectorXd>& a,
+                                       const Eigen::Ref<const Matrix6X>& fext) {
+  check_state(model, data, q.size(), v.size(), a.size());
+  check_external_forces(model, fext.cols());
+  rnea_pass(model, data, q, v.data(), a.data(), fext.data());
   return data.tau;
 }
 

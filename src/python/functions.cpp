@@ -11,6 +11,7 @@
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
 #include "algorithms/energy.hpp"
+#include "algorithms/frame_motion.hpp"
 #include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
@@ -439,6 +440,80 @@ constexpr Function kFrameAccelerationDerivativesRows{
              "each (N, 6, nv).",
      .batch_only = true}};
 
+// -------------------------------------------- frame velocities and accelerations
+
+constexpr Function kComputeKinematics{
+    "computeKinematics", {kModel, kData, kQ, kV, kA},
+    nothing<[](Call& c) { computeKinematics(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2)); }>(),
+    {.page = "kinematics",
+     .text = "Placements, spatial velocities and spatial accelerations of every joint, for the\n"
+             "frame functions that follow (getFrameVelocity, getFrameAcceleration,\n"
+             "getFrameClassicalAcceleration)\n\n"
+             "# Returns\n"
+             "None; the results are stored in data"}};
+
+#define FRAME_MOTION_TEXT(what, more)                                                       \
+  what " of frame frame_id in reference_frame, [linear; angular], from what\n"               \
+  "computeKinematics left in data" more "\n\n"                                                 \
+  "# Returns\n"                                                                              \
+  "numpy array of size 6"
+
+constexpr Function kGetFrameVelocity{
+    "getFrameVelocity", {kModel, kData, kFrameId, kReferenceFrame},
+    vector<[](Call& c) { return getFrameVelocity(*c.model, *c.data, c.index(0), c.frame); }>(Shape::six),
+    {.page = "kinematics",
+     .text = FRAME_MOTION_TEXT("Spatial velocity",
+                               ": J·v, J the frame's Jacobian in reference_frame (the frame's\n"
+                               "own placement applied)")}};
+
+constexpr Function kGetFrameAcceleration{
+    "getFrameAcceleration", {kModel, kData, kFrameId, kReferenceFrame},
+    vector<[](Call& c) { return getFrameAcceleration(*c.model, *c.data, c.index(0), c.frame); }>(Shape::six),
+    {.page = "kinematics",
+     .text = FRAME_MOTION_TEXT("Spatial acceleration",
+                               ": the time derivative of getFrameVelocity in the same frame,\n"
+                               "J·a + dJ·v")}};
+
+constexpr Function kGetFrameClassicalAcceleration{
+    "getFrameClassicalAcceleration", {kModel, kData, kFrameId, kReferenceFrame},
+    vector<[](Call& c) {
+      return getFrameClassicalAcceleration(*c.model, *c.data, c.index(0), c.frame);
+    }>(Shape::six),
+    {.page = "kinematics",
+     .text = FRAME_MOTION_TEXT("Classical acceleration",
+                               ": the linear part is the second time derivative of the frame\n"
+                               "origin's position in reference_frame's axes, the angular part that of\n"
+                               "getFrameAcceleration")}};
+
+// The batch forms compute the kinematics of their row first.
+constexpr Function kFrameVelocityRows{
+    "getFrameVelocity", {kModel, kData, kQ, kV, kFrameId, kReferenceFrame},
+    vector<[](Call& c) {
+      forwardKinematics(*c.model, *c.data, c.vector(0), c.vector(1));
+      return getFrameVelocity(*c.model, *c.data, c.index(0), c.frame);
+    }>(Shape::six),
+    {.page = "batch", .rows = "Spatial velocities of frame `frame_id` in `reference_frame`, (N, 6).",
+     .batch_only = true}};
+
+constexpr Function kFrameAccelerationRows{
+    "getFrameAcceleration", {kModel, kData, kQ, kV, kA, kFrameId, kReferenceFrame},
+    vector<[](Call& c) {
+      computeKinematics(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+      return getFrameAcceleration(*c.model, *c.data, c.index(0), c.frame);
+    }>(Shape::six),
+    {.page = "batch", .rows = "Spatial accelerations of frame `frame_id` in `reference_frame`, (N, 6).",
+     .batch_only = true}};
+
+constexpr Function kFrameClassicalAccelerationRows{
+    "getFrameClassicalAcceleration", {kModel, kData, kQ, kV, kA, kFrameId, kReferenceFrame},
+    vector<[](Call& c) {
+      computeKinematics(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+      return getFrameClassicalAcceleration(*c.model, *c.data, c.index(0), c.frame);
+    }>(Shape::six),
+    {.page = "batch",
+     .rows = "Classical accelerations of frame `frame_id` in `reference_frame`, (N, 6).",
+     .batch_only = true}};
+
 // ------------------------------------------------------------- URDF import
 
 constexpr Function kParseUrdfFile{
@@ -486,6 +561,13 @@ const Declared declarations[] = {
     declare<kComputeABADerivatives>(),
     declare<kComputeGeneralizedGravityDerivatives>(),
     declare<kComputeMechanicalEnergy>(),
+    declare<kComputeKinematics>(),
+    declare<kGetFrameVelocity>(),
+    declare<kFrameVelocityRows>(),
+    declare<kGetFrameAcceleration>(),
+    declare<kFrameAccelerationRows>(),
+    declare<kGetFrameClassicalAcceleration>(),
+    declare<kFrameClassicalAccelerationRows>(),
     declare<kComputeKinematicsDerivatives>(),
     declare<kGetFrameVelocityDerivatives>(),
     declare<kFrameVelocityDerivativesRows>(),

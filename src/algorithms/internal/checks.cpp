@@ -23,4 +23,9 @@ void check_state(const Model& model, const Data& data, Eigen::Index q_len, Eigen
   data.check_model(model);
 }
 
+void check_external_forces(const Model& model, Eigen::Index cols) {
+  if (static_cast<std::size_t>(cols) != model.njoints)
+    throw ValueError(cat("fext must have shape (", model.njoints, ", 6), got (", cols, ", 6)"));
+}
+
 }  // namespace lumo

@@ -22,4 +22,9 @@ void check_velocity_size(const Model& model, Eigen::Index v_len);
 void check_state(const Model& model, const Data& data, Eigen::Index q_len, Eigen::Index v_len = -1,
                  Eigen::Index third_len = -1, const char* third = "a");
 
+// External forces, one [force; torque] column per joint: ValueError
+// "fext must have shape ({njoints}, 6), got ({cols}, 6)" otherwise (the shape
+// of the NumPy array whose memory the 6×cols matrix is).
+void check_external_forces(const Model& model, Eigen::Index cols);
+
 }  // namespace lumo

@@ -1,7 +1,7 @@
 // Forward dynamics and the inverse mass matrix: aba against solve(M, τ − nle)
-// and rnea, M⁻¹ against M, closed forms, and energy conservation along a
-// simulated trajectory, over random trees, the sample models and the real
-// robots.
+// and rnea, with external forces against inverseDynamics, M⁻¹ against M,
+// closed forms, and energy conservation along a simulated trajectory, over
+// random trees, the sample models and the real robots.
 #include <Eigen/Cholesky>
 #include <Eigen/Eigenvalues>
 #include <cmath>
@@ -125,6 +125,40 @@ TEST(ForwardDynamics, MasslessModelHasNoSolution) {
            [&] { aba(model, data, q, v, v); }, [&] { computeMinverse(model, data, q); },
            [&] { computeABADerivatives(model, data, q, v, v); }})
     EXPECT_EQ(test::error_message<ValueError>(call).rfind(why, 0), 0u);
+}
+
+// forwardDynamics inverts inverseDynamics under the same external forces
+// (and is aba without them, exactly); the shape of fext checked.
+TEST(ForwardDynamics, ExternalForcesInvertInverseDynamics) {
+  for (const test::NamedModel& c : test::robot_cases()) {
+    SCOPED_TRACE(c.name);
+    const Model& model = c.model;
+    Data data(model);
+    std::mt19937 rng(6);
+    const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng),
+                   a = test::random_velocity(model, rng);
+    const Matrix6X fext = test::random_external_forces(model, rng);
+    const VectorXd tau = inverseDynamics(model, data, q, v, a, fext);
+    const VectorXd plain = aba(model, data, q, v, tau);
+    EXPECT_EQ(forwardDynamics(model, data, q, v, tau), plain);
+    EXPECT_EQ(forwardDynamics(model, data, q, v, tau, Matrix6X::Zero(6, fext.cols())), plain);
+    const VectorXd& ddq = forwardDynamics(model, data, q, v, tau, fext);
+    EXPECT_EQ(&ddq, &data.ddq);
+    if (model.nv == 0) continue;
+    // relative to the torque scale, so that a badly conditioned M does not count
+    const VectorXd back = inverseDynamics(model, data, q, v, ddq, fext);
+    const double e1 = (back - tau).norm() / (tau.norm() + mass_matrix(model, data, q).norm() * a.norm());
+    const double e2 = (ddq - a).cwiseAbs().maxCoeff();
+    EXPECT_LT(e1, kRecursion);
+    EXPECT_LT(e2, kLoose);
+    report(c, "forwardDynamics(fext) torques", e1);
+    report(c, "forwardDynamics(fext) - a", e2);
+  }
+  const Model arm = test::seven_dof_arm();
+  Data data(arm);
+  const VectorXd x = VectorXd::Zero(7);
+  EXPECT_EQ(test::error_message<ValueError>([&] { forwardDynamics(arm, data, x, x, x, Matrix6X::Zero(6, 9)); }),
+            "fext must have shape (8, 6), got (9, 6)");
 }
 
 // No torque, no damping: RK4 over integrate at 1 kHz for 2 s keeps T + U.

@@ -16,6 +16,7 @@
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
 #include "algorithms/energy.hpp"
+#include "algorithms/frame_motion.hpp"
 #include "algorithms/frames.hpp"
 #include "algorithms/inverse_kinematics.hpp"
 #include "algorithms/jacobians.hpp"
@@ -102,12 +103,20 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
     v.push_back(test::random_velocity(model, rng));
     a.push_back(test::random_velocity(model, rng));
   }
+  const Matrix6X fext = test::random_external_forces(model, rng);
   const JointIndex last_joint = model.njoints - 1;
   const FrameIndex last_frame = model.nframes - 1;
   std::mt19937 target_rng(8);
   const SE3 target = test::random_placement(target_rng);
   const std::vector<std::pair<std::string, std::function<void(int)>>> calls = {
       {"forwardKinematics", [&](int k) { forwardKinematics(model, data, q[k]); }},
+      {"forwardKinematics(q, v)", [&](int k) { forwardKinematics(model, data, q[k], v[k]); }},
+      {"computeKinematics", [&](int k) { computeKinematics(model, data, q[k], v[k], a[k]); }},
+      {"getFrameVelocity", [&](int k) { getFrameVelocity(model, data, last_frame, static_cast<ReferenceFrame>(k % 3)); }},
+      {"getFrameAcceleration",
+       [&](int k) { getFrameAcceleration(model, data, last_frame, static_cast<ReferenceFrame>(k % 3)); }},
+      {"getFrameClassicalAcceleration",
+       [&](int k) { getFrameClassicalAcceleration(model, data, last_frame, static_cast<ReferenceFrame>(k % 3)); }},
       {"neutral", [&](int) { neutral(model, out); }},
       {"integrate", [&](int k) { integrate(model, q[k], v[k], out); }},
       {"rnea", [&](int k) { rnea(model, data, q[k], v[k], a[k]); }},
@@ -130,6 +139,12 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
        [&](int k) { computeGeneralizedGravityDerivatives(model, data, q[k]); }},
       {"aba", [&](int k) { aba(model, data, q[k], v[k], a[k]); }},
       {"computeMinverse", [&](int k) { computeMinverse(model, data, q[k]); }},
+      {"inverseDynamics with fext", [&](int k) { inverseDynamics(model, data, q[k], v[k], a[k], fext); }},
+      {"forwardDynamics with fext", [&](int k) { forwardDynamics(model, data, q[k], v[k], a[k], fext); }},
+      {"computeRNEADerivatives with fext",
+       [&](int k) { computeRNEADerivatives(model, data, q[k], v[k], a[k], fext); }},
+      {"computeABADerivatives with fext",
+       [&](int k) { computeABADerivatives(model, data, q[k], v[k], a[k], fext); }},
       {"getFramePlacement", [&](int) { getFramePlacement(model, data, last_frame); }},
       {"centerOfMass", [&](int k) { centerOfMass(model, data, q[k]); }},
       {"jacobianCenterOfMass", [&](int k) { jacobianCenterOfMass(model, data, q[k]); }},

@@ -1,6 +1,7 @@
 // Derivatives of inverse dynamics and of the gravity torques: central finite
 // differences along integrate on random trees with every joint kind and on
-// the real robots, identities with the mass matrix, and closed forms.
+// the real robots, without and with external forces, identities with the
+// mass matrix, and closed forms.
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -130,6 +131,66 @@ TEST(Derivatives, InverseDynamicsAndGravityAgainstFiniteDifferences) {
     computeRNEADerivatives(model, data, q, 2.0 * v - 3.0 * v2, a);
     EXPECT_TRUE(near(data.dtau_dv, 2.0 * D1 - 3.0 * D2, kClose * std::max(1.0, D1.cwiseAbs().maxCoeff())));
   }
+}
+
+// The derivatives under external forces held in their bodies' frames (so
+// differences along integrate keep fext fixed): inverse and forward dynamics
+// against central differences; no force, exactly the plain overloads.
+TEST(Derivatives, ExternalForcesAgainstFiniteDifferences) {
+  for (const NamedModel& c : cases()) {
+    SCOPED_TRACE(c.name);
+    const Model& model = c.model;
+    Data data(model), plain(model), scratch(model);
+    std::mt19937 rng(4);
+    const VectorXd q = test::random_configuration(model, rng);
+    const VectorXd v = test::random_velocity(model, rng), a = test::random_velocity(model, rng);
+    const Matrix6X fext = test::random_external_forces(model, rng);
+    const Matrix6X zero = Matrix6X::Zero(6, fext.cols());
+    computeRNEADerivatives(model, plain, q, v, a);
+    computeRNEADerivatives(model, data, q, v, a, zero);
+    EXPECT_TRUE(data.dtau_dq == plain.dtau_dq && data.dtau_dv == plain.dtau_dv && data.dtau_da == plain.dtau_da);
+    computeABADerivatives(model, plain, q, v, a);
+    computeABADerivatives(model, data, q, v, a, zero);
+    EXPECT_TRUE(data.ddq_dq == plain.ddq_dq && data.ddq_dv == plain.ddq_dv && data.Minv == plain.Minv);
+
+    std::map<std::string, double> worst;
+    computeRNEADerivatives(model, data, q, v, a, fext);
+    auto tau_at = [&](const VectorXd& qq, const VectorXd& vv) {
+      return VectorXd(inverseDynamics(model, scratch, qq, vv, a, fext));
+    };
+    compare(model, data.dtau_dq,
+            central_differences(model.nv, [&](const VectorXd& e) { return tau_at(integrate(model, q, e), v); }),
+            "dtau_dq", worst);
+    compare(model, data.dtau_dv, central_differences(model.nv, [&](const VectorXd& e) { return tau_at(q, v + e); }),
+            "dtau_dv", worst);
+    computeRNEADerivatives(model, plain, q, v, a);
+    EXPECT_EQ(data.dtau_da, plain.dtau_da);
+    const VectorXd tau = inverseDynamics(model, scratch, q, v, a, fext);
+    computeABADerivatives(model, data, q, v, tau, fext);
+    auto ddq_at = [&](const VectorXd& qq, const VectorXd& vv) {
+      return VectorXd(forwardDynamics(model, scratch, qq, vv, tau, fext));
+    };
+    compare(model, data.ddq_dq,
+            central_differences(model.nv, [&](const VectorXd& e) { return ddq_at(integrate(model, q, e), v); }),
+            "ddq_dq", worst);
+    compare(model, data.ddq_dv, central_differences(model.nv, [&](const VectorXd& e) { return ddq_at(q, v + e); }),
+            "ddq_dv", worst);
+    std::string line = c.name + " (fext):";
+    char buf[64];
+    for (const auto& [key, err] : worst) {
+      std::snprintf(buf, sizeof buf, " %s %.1e", key.c_str(), err);
+      line += buf;
+    }
+    std::printf("[ fd error ] %s\n", line.c_str());
+  }
+  const Model model = test::random_tree(9, 6, {.floating_base = true});
+  Data data(model);
+  const VectorXd q = VectorXd::Zero(static_cast<Eigen::Index>(model.nq)), v = VectorXd::Zero(static_cast<Eigen::Index>(model.nv));
+  const Matrix6X wrong = Matrix6X::Zero(6, 2);
+  EXPECT_EQ(test::error_message<ValueError>([&] { computeRNEADerivatives(model, data, q, v, v, wrong); }),
+            "fext must have shape (7, 6), got (2, 6)");
+  EXPECT_EQ(test::error_message<ValueError>([&] { computeABADerivatives(model, data, q, v, v, wrong); }),
+            "fext must have shape (7, 6), got (2, 6)");
 }
 
 // τ = (I + m l²) q̈ + m g l cos q for a pendulum swinging in the x–y plane

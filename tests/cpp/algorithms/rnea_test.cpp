@@ -1,7 +1,8 @@
 // Inverse dynamics in closed form: a prismatic joint, a revolute joint with
 // a point mass, the planar two-link arm (the identities with the mass matrix
-// are in crba_test.cpp).
+// are in crba_test.cpp); external forces against the joint Jacobians.
 #include "algorithms/crba.hpp"
+#include "algorithms/errors/errors.hpp"
 #include "algorithms/rnea.hpp"
 #include "support/testing.hpp"
 
@@ -74,6 +75,41 @@ TEST(DynamicsClosedForm, PlanarTwoLinkArm) {
   EXPECT_TRUE(near(compute_gravity(model, data, q), gravity, kClose));
   EXPECT_TRUE(near(non_linear_effects(model, data, q, v), coriolis + gravity, kClose));
   EXPECT_TRUE(near(rnea(model, data, q, v, a), M * a + coriolis + gravity, kClose));
+}
+
+// τ = rnea − Σᵢ Jᵢᵀ fᵢ with Jᵢ the Jacobian of joint i in its own frame (the
+// power of the external forces on the motion the joints give); no force,
+// exactly rnea; column 0 (NaN) never read; the shape checked.
+TEST(ExternalForces, InverseDynamicsTakesOffTheJacobianTransposedForces) {
+  std::vector<NamedModel> models = random_tree_cases();
+  for (NamedModel& c : robot_cases()) models.push_back(std::move(c));
+  for (const NamedModel& c : models) {
+    SCOPED_TRACE(c.name);
+    const Model& model = c.model;
+    Data data(model);
+    std::mt19937 rng(5);
+    const VectorXd q = random_configuration(model, rng), v = random_velocity(model, rng),
+                   a = random_velocity(model, rng);
+    const Matrix6X fext = random_external_forces(model, rng);
+    const Matrix6X zero = Matrix6X::Zero(6, static_cast<Eigen::Index>(model.njoints));
+    const VectorXd tau = rnea(model, data, q, v, a);
+    EXPECT_EQ(inverseDynamics(model, data, q, v, a), tau);
+    EXPECT_EQ(inverseDynamics(model, data, q, v, a, zero), tau);
+    VectorXd expected = tau;
+    for (JointIndex i = 1; i < model.njoints; ++i)
+      expected -= joint_jacobian(model, data, q, i).transpose() * fext.col(static_cast<Eigen::Index>(i));
+    const VectorXd& with = inverseDynamics(model, data, q, v, a, fext);
+    EXPECT_EQ(&with, &data.tau);
+    if (model.nv == 0) continue;
+    const double err = (with - expected).cwiseAbs().maxCoeff() / std::max(1.0, expected.cwiseAbs().maxCoeff());
+    EXPECT_LT(err, kClose);
+    report(c, "inverseDynamics vs rnea - J'f", err);
+  }
+  const Model arm = seven_dof_arm();
+  Data data(arm);
+  const VectorXd x = VectorXd::Zero(7);
+  EXPECT_EQ(error_message<ValueError>([&] { inverseDynamics(arm, data, x, x, x, Matrix6X::Zero(6, 7)); }),
+            "fext must have shape (8, 6), got (7, 6)");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <Eigen/Geometry>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace lumo::test {
 
@@ -109,6 +110,18 @@ Eigen::VectorXd random_configuration(const Model& model, std::mt19937& rng) {
     }
   }
   return q;
+}
+
+Eigen::Matrix<double, 6, Eigen::Dynamic> random_external_forces(const Model& model, std::mt19937& rng,
+                                                                double scale) {
+  Eigen::Matrix<double, 6, Eigen::Dynamic> f(6, static_cast<Eigen::Index>(model.njoints));
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const Motion m{random_vector(rng, scale), random_vector(rng, scale)};
+    const Force y = inertia_apply(model.inertias[i], m);
+    f.col(static_cast<Eigen::Index>(i)) << y.force, y.moment;
+  }
+  if (f.cols() > 0) f.col(0).setConstant(std::numeric_limits<double>::quiet_NaN());
+  return f;
 }
 
 Eigen::VectorXd random_velocity(const Model& model, std::mt19937& rng, double scale) {

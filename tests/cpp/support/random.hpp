@@ -36,6 +36,14 @@ Eigen::VectorXd random_configuration(const Model& model, std::mt19937& rng);
 // Uniform in [−scale, scale] per element, nv elements.
 Eigen::VectorXd random_velocity(const Model& model, std::mt19937& rng, double scale = 1.0);
 
+// External forces, 6×njoints: column i = [force; torque] on joint i's body
+// about its origin, the body's inertia times a motion of entries uniform in
+// [−scale, scale] (forces of the size of its weight for a scale near g, so
+// that light bodies are not flung: q̈ stays of the order of scale);
+// column 0 (the root's, never read) NaN, so that a reader of it shows.
+Eigen::Matrix<double, 6, Eigen::Dynamic> random_external_forces(const Model& model, std::mt19937& rng,
+                                                                double scale = 10.0);
+
 Vector3 random_vector(std::mt19937& rng, double scale = 1.0);
 Matrix3 random_rotation(std::mt19937& rng);
 SE3 random_placement(std::mt19937& rng);
