@@ -58,6 +58,11 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   moving_slot.assign(N, 0);
   kinematics_ov.assign(N, Motion::Zero());
   kinematics_oa.assign(N, Motion::Zero());
+  ik_jacobian = Matrix6X::Zero(6, n);
+  ik_weighted_jacobian = Matrix6X::Zero(6, n);
+  ik_step = VectorX::Zero(n);
+  ik_trial = VectorX::Zero(static_cast<Eigen::Index>(nq));
+  ik_best = VectorX::Zero(static_cast<Eigen::Index>(nq));
 }
 
 void Data::reset() {
@@ -91,6 +96,8 @@ void Data::reset() {
   std::fill(subtree_v_end.begin(), subtree_v_end.end(), 0);
   std::fill(moving_slot.begin(), moving_slot.end(), 0);
   std::fill(derivative_accelerations.begin(), derivative_accelerations.end(), Motion::Zero());
+  for (auto* mat : {&ik_jacobian, &ik_weighted_jacobian}) mat->setZero();
+  for (auto* vec : {&ik_step, &ik_trial, &ik_best}) vec->setZero();
   centroidal_momentum.setZero();
   centroidal_momentum_rate.setZero();
   centroidal_inertia = BodyInertia::Zero();

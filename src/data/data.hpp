@@ -190,6 +190,14 @@ class Data {
   // over its bodies of ½ (v×*·Y − Y·v× + (Y·v)×̄*).
   std::vector<Matrix6> oYc, oBc;
 
+  // inverseKinematics, sized at creation: the frame's LOCAL Jacobian at the
+  // last configuration tried (6×nv, columns off its support path zero), the
+  // weighted error Jacobian at the current iterate (6×nv; 3×nv in the top
+  // rows for a position target), the step (nv), the configuration tried and
+  // the best of a first descent (nq).
+  Matrix6X ik_jacobian, ik_weighted_jacobian;
+  VectorX ik_step, ik_trial, ik_best;
+
   // Every result back to its creation value; sizes kept.
   void reset();
 

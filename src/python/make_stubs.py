@@ -44,6 +44,10 @@ PARAMETERS = {
     "translation": ARRAY,
     "placement": "SE3",
     "other": "SE3",
+    "xi": ARRAY,
+    "a": "SE3",
+    "b": "SE3",
+    "t": "float",
 }
 
 # Function name -> (documentation page, return type), for functions the
@@ -73,6 +77,11 @@ METHODS = {
     "SE3.compose": "SE3",
     "SE3.inverse": "SE3",
     "SE3.to_homogeneous": ARRAY,
+    "SE3.exp": "SE3",
+    "SE3.log": ARRAY,
+    "SE3.exp_jacobian": ARRAY,
+    "SE3.log_jacobian": ARRAY,
+    "SE3.interpolate": "SE3",
     "Model.set_gravity": "None",
     "Model.set_gravity_angular": "None",
     "Model.set_gravity_full": "None",

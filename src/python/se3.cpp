@@ -66,13 +66,94 @@ PyObject* se3_to_homogeneous(PyObject* self, PyObject*) {
 
 PyObject* se3_homogeneous(PyObject* self, void*) { return se3_to_homogeneous(self, nullptr); }
 
+// A twist argument: a float64 vector of 6 elements,
+// ValueError "xi must have 6 elements, got N" otherwise.
+bool as_twist(PyObject* obj, const char* name, Vector6& out) {
+  if (!is_vector(obj, name)) return false;
+  VectorArg x;
+  if (!vector_view(obj, x)) return false;
+  if (x.size != 6) {
+    PyErr_Format(PyExc_ValueError, "%s must have 6 elements, got %zd", name, x.size);
+    return false;
+  }
+  out = x.map();
+  return true;
+}
+
+// A real number: a float or anything with __float__ or __index__.
+bool as_real(PyObject* obj, const char* name, double& out) {
+  out = PyFloat_AsDouble(obj);
+  if (out == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    raise_conversion_error(name, obj, "float");
+    return false;
+  }
+  return true;
+}
+
+PyObject* se3_exp(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"xi"};
+  static const Signature sig{"SE3.exp", params, 1};
+  PyObject* a[1];
+  Vector6 xi;
+  if (!parse_arguments(sig, args, nargs, kw, a) || !as_twist(a[0], "xi", xi)) return nullptr;
+  return new_se3(SE3::exp(xi));
+}
+
+PyObject* se3_exp_jacobian(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"xi"};
+  static const Signature sig{"SE3.exp_jacobian", params, 1};
+  PyObject* a[1];
+  Vector6 xi;
+  if (!parse_arguments(sig, args, nargs, kw, a) || !as_twist(a[0], "xi", xi)) return nullptr;
+  return new_matrix(SE3::exp_jacobian(xi));
+}
+
+PyObject* se3_interpolate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  static const char* const params[] = {"a", "b", "t"};
+  static const Signature sig{"SE3.interpolate", params, 3};
+  PyObject* p[3];
+  if (!parse_arguments(sig, args, nargs, kw, p)) return nullptr;
+  const SE3* a = as_se3(p[0], "a");
+  const SE3* b = a ? as_se3(p[1], "b") : nullptr;
+  double t = 0.0;
+  if (b == nullptr || !as_real(p[2], "t", t)) return nullptr;
+  return new_se3(SE3::interpolate(*a, *b, t));
+}
+
+PyObject* se3_log(PyObject* self, PyObject*) {
+  const SE3* me = as_se3(self, "self");
+  return me ? new_vector(me->log()) : nullptr;
+}
+
+PyObject* se3_log_jacobian(PyObject* self, PyObject*) {
+  const SE3* me = as_se3(self, "self");
+  return me ? new_matrix(me->log_jacobian()) : nullptr;
+}
+
 PyMethodDef identity_def = {"identity", LUMO_NOARGS("SE3.identity", se3_identity), "identity()\n--\n\n"};
+PyMethodDef static_defs[] = {
+    {"exp", LUMO_FASTCALL(se3_exp), METH_FASTCALL | METH_KEYWORDS,
+     "exp(xi)\n--\n\nThe transform reached from the identity moving with the twist xi = [linear; angular] "
+     "(6, in its own frame) for unit time."},
+    {"exp_jacobian", LUMO_FASTCALL(se3_exp_jacobian), METH_FASTCALL | METH_KEYWORDS,
+     "exp_jacobian(xi)\n--\n\nThe right Jacobian of exp at xi (6x6): exp(xi + d) = exp(xi) * exp(J d) "
+     "to first order."},
+    {"interpolate", LUMO_FASTCALL(se3_interpolate), METH_FASTCALL | METH_KEYWORDS,
+     "interpolate(a, b, t)\n--\n\nThe transform a * exp(t * log(a^-1 * b)): a at t = 0, b at t = 1."},
+};
 
 PyMethodDef methods[] = {
     {"compose", LUMO_FASTCALL(se3_compose),
      METH_FASTCALL | METH_KEYWORDS, "compose($self, other)\n--\n\n"},
     {"inverse", LUMO_NOARGS("SE3.inverse", se3_inverse), "inverse($self)\n--\n\n"},
     {"to_homogeneous", LUMO_NOARGS("SE3.to_homogeneous", se3_to_homogeneous), "to_homogeneous($self)\n--\n\n"},
+    {"log", LUMO_NOARGS("SE3.log", se3_log),
+     "log($self)\n--\n\nThe twist xi = [linear; angular] (a new array of 6) with exp(xi) equal to this "
+     "transform; rotation angle in [0, pi]."},
+    {"log_jacobian", LUMO_NOARGS("SE3.log_jacobian", se3_log_jacobian),
+     "log_jacobian($self)\n--\n\nd log(T * exp(d)) / dd at d = 0 (a new 6x6 array), the inverse of "
+     "exp_jacobian(T.log())."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -95,6 +176,7 @@ void bind_se3(nb::module_& m) {
   });
   state.se3 = reinterpret_cast<PyTypeObject*>(cls.ptr());
   add_static_method(state.se3, &identity_def);
+  for (PyMethodDef& def : static_defs) add_static_method(state.se3, &def);
   add_methods(state.se3, methods);
   add_properties(state.se3, properties);
 }

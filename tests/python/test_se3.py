@@ -68,3 +68,41 @@ def test_init_on_an_existing_object_changes_nothing():
         RF(1)
     with pytest.raises(TypeError):
         ld.SE3(RA)
+
+
+def twist_matrix(xi):
+    X = np.zeros((4, 4))
+    X[:3, :3] = [[0, -xi[5], xi[4]], [xi[5], 0, -xi[3]], [-xi[4], xi[3], 0]]
+    X[:3, 3] = xi[:3]
+    return X
+
+
+@pytest.mark.parametrize("angle", [0.0, 1e-7, 0.5, 2.0, np.pi - 1e-6])
+def test_exp_log_and_their_jacobians(angle):
+    expm = pytest.importorskip("scipy.linalg").expm
+    rng = np.random.default_rng(3)
+    axis = rng.normal(size=3)
+    xi = np.concatenate([rng.normal(size=3), angle * axis / np.linalg.norm(axis)])
+    T = ld.SE3.exp(xi)
+    np.testing.assert_allclose(T.homogeneous, expm(twist_matrix(xi)), atol=1e-12)
+    np.testing.assert_allclose(T.log(), xi, atol=1e-12)
+    np.testing.assert_allclose(ld.SE3.exp_jacobian(xi) @ T.log_jacobian(), np.eye(6), atol=1e-10)
+    A, B = se3(RA, TA), se3(RB, TB)
+    np.testing.assert_allclose(ld.SE3.interpolate(A, B, 0.0).homogeneous, A.homogeneous, atol=1e-12)
+    np.testing.assert_allclose(ld.SE3.interpolate(a=A, b=B, t=1).homogeneous, B.homogeneous, atol=1e-12)
+
+
+@pytest.mark.parametrize("call, exc, message", [
+    (lambda: ld.SE3.exp(np.zeros(5)), ValueError, "xi must have 6 elements, got 5"),
+    (lambda: ld.SE3.exp_jacobian(np.zeros(7)), ValueError, "xi must have 6 elements, got 7"),
+    (lambda: ld.SE3.exp([0.0] * 6), TypeError, "argument 'xi': 'list' object cannot be converted to 'PyArray<T, D>'"),
+    (lambda: ld.SE3.interpolate(ld.SE3.identity(), np.eye(4), 0.5), TypeError,
+     "argument 'b': 'ndarray' object cannot be converted to 'SE3'"),
+    (lambda: ld.SE3.interpolate(ld.SE3.identity(), ld.SE3.identity(), "half"), TypeError,
+     "argument 't': 'str' object cannot be converted to 'float'"),
+    (lambda: ld.SE3.identity().log(1), TypeError, "SE3.log() takes 0 positional arguments but 1 was given"),
+])
+def test_exp_log_argument_errors(call, exc, message):
+    with pytest.raises(exc) as info:
+        call()
+    assert str(info.value) == message

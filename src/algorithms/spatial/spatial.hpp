@@ -29,6 +29,22 @@ struct SE3 {
   Vector3 translation = Vector3::Zero();
 
   static SE3 Identity() { return SE3{}; }
+
+  // The exponential of the twist xi = [ρ; φ] ([linear; angular]): the
+  // placement reached from the identity moving with xi, in its own frame, for
+  // unit time: (exp [φ]×, V(φ) ρ), V the left Jacobian of the rotation.
+  static SE3 exp(const Vector6& xi);
+  // Its inverse: the twist xi with exp(xi) = *this, rotation angle |φ| in
+  // [0, π] (at exactly π, either of the two axes). Accurate near 0 and near π.
+  Vector6 log() const;
+  // The right Jacobian of exp: exp(xi + δ) = exp(xi)·exp(J δ + O(δ²)).
+  static Matrix6 exp_jacobian(const Vector6& xi);
+  // d log(T·exp(δ))/dδ at δ = 0, T = *this: the inverse of
+  // exp_jacobian(log()).
+  Matrix6 log_jacobian() const;
+  // a·exp(t·log(a⁻¹·b)): a at t = 0, b at t = 1, along the constant twist
+  // between them (in a's frame).
+  static SE3 interpolate(const SE3& a, const SE3& b, double t);
 };
 
 // Spatial motion (ω, v), angular part first.

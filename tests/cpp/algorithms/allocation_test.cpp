@@ -18,6 +18,7 @@
 #include "algorithms/energy.hpp"
 #include "algorithms/frame_motion.hpp"
 #include "algorithms/frames.hpp"
+#include "algorithms/inverse_kinematics.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/kinematics_derivatives.hpp"
@@ -105,6 +106,8 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
   const Matrix6X fext = test::random_external_forces(model, rng);
   const JointIndex last_joint = model.njoints - 1;
   const FrameIndex last_frame = model.nframes - 1;
+  std::mt19937 target_rng(8);
+  const SE3 target = test::random_placement(target_rng);
   const std::vector<std::pair<std::string, std::function<void(int)>>> calls = {
       {"forwardKinematics", [&](int k) { forwardKinematics(model, data, q[k]); }},
       {"forwardKinematics(q, v)", [&](int k) { forwardKinematics(model, data, q[k], v[k]); }},
@@ -158,6 +161,10 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
       {"getFrameAccelerationDerivatives", [&](int k) {
          getFrameAccelerationDerivatives(model, data, last_frame, static_cast<ReferenceFrame>(k % 3), J, J2, J3);
        }},
+      {"inverseKinematics",
+       [&](int k) { inverseKinematics(model, data, last_frame, target, q[k], out); }},
+      {"inverseKinematics (position)",
+       [&](int k) { inverseKinematics(model, data, last_frame, Vector3(0.1 * k, 0.2, 0.3), q[k], out); }},
   };
   for (const auto& [name, call] : calls) {
     call(0);  // any first-use work of the library outside the algorithm
