@@ -281,7 +281,8 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   for (JointIndex i = 1; i < model.njoints; ++i)
     with_joint_size(model.joints[i],
                     [&](auto n) { derivative_forward_step<n, kVelocity, kAfterAba>(model, data, i, q, v, a); });
-  if (fext != nullptr) subtract_external_forces(model, data, *fext);
+  if constexpr (kVelocity)  // (the gravity torques take no external force)
+    if (fext != nullptr) subtract_external_forces(model, data, *fext);
   for (JointIndex i = model.njoints - 1; i >= 1; --i)
     with_joint_size(model.joints[i], [&](auto n) { derivative_backward_step<n, kVelocity>(model, data, i, dq, dv, M); });
 }
