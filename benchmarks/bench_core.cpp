@@ -20,6 +20,7 @@
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
 #include "algorithms/energy.hpp"
+#include "algorithms/frame_motion.hpp"
 #include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
@@ -90,6 +91,18 @@ void run(benchmark::State& state, Fixture* fx, const Call& call) {
 void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
   const std::vector<std::pair<const char*, Call>> calls = {
       {"forwardKinematics", [](Fixture& f, std::size_t k) { forwardKinematics(f.model, f.data, f.states.q[k]); }},
+      {"forwardKinematicsVelocity", [](Fixture& f, std::size_t k) {
+         forwardKinematics(f.model, f.data, f.states.q[k], f.states.v[k]);
+       }},
+      {"computeKinematics", [](Fixture& f, std::size_t k) {
+         computeKinematics(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+      {"getFrameVelocity", [](Fixture& f, std::size_t) {
+         benchmark::DoNotOptimize(getFrameVelocity(f.model, f.data, f.model.nframes - 1, ReferenceFrame::LOCAL));
+       }},
+      {"getFrameAcceleration", [](Fixture& f, std::size_t) {
+         benchmark::DoNotOptimize(getFrameAcceleration(f.model, f.data, f.model.nframes - 1, ReferenceFrame::LOCAL));
+       }},
       {"neutral", [](Fixture& f, std::size_t) { neutral(f.model, f.out_q); }},
       {"integrate", [](Fixture& f, std::size_t k) { integrate(f.model, f.states.q[k], f.states.v[k], f.out_q); }},
       {"rnea", [](Fixture& f, std::size_t k) { rnea(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
@@ -157,6 +170,8 @@ void register_all(std::vector<std::unique_ptr<Fixture>>& fixtures) {
     for (auto& fx : fixtures) {
       // The frame Jacobians read what the full passes leave in data.
       computeAllTerms(fx->model, fx->data, fx->states.q[0], fx->states.v[0]);
+      // The frame velocities and accelerations read what computeKinematics leaves.
+      computeKinematics(fx->model, fx->data, fx->states.q[0], fx->states.v[0], fx->states.a[0]);
       benchmark::RegisterBenchmark((std::string(name) + "/" + fx->name).c_str(),
                                    [fx = fx.get(), call = call](benchmark::State& s) { run(s, fx, call); });
     }

@@ -16,6 +16,7 @@
 #include "algorithms/configuration.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/frame_motion.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
@@ -56,6 +57,8 @@ void run_algorithms(const lumo::Model& m, std::size_t seed) {
   const VectorXd v = lumo::test::random_velocity(m, rng), a = lumo::test::random_velocity(m, rng);
   lumo::Data data(m);
   lumo::forwardKinematics(m, data, q);
+  lumo::forwardKinematics(m, data, q, v);
+  lumo::computeKinematics(m, data, q, v, a);
   lumo::rnea(m, data, q, v, a);
   lumo::non_linear_effects(m, data, q, v);
   lumo::compute_gravity(m, data, q);
@@ -67,6 +70,9 @@ void run_algorithms(const lumo::Model& m, std::size_t seed) {
   const lumo::FrameIndex frame = static_cast<lumo::FrameIndex>(rng() % m.nframes);
   for (auto rf : {lumo::ReferenceFrame::WORLD, lumo::ReferenceFrame::LOCAL,
                   lumo::ReferenceFrame::LOCAL_WORLD_ALIGNED}) {
+    lumo::getFrameVelocity(m, data, frame, rf);
+    lumo::getFrameAcceleration(m, data, frame, rf);
+    lumo::getFrameClassicalAcceleration(m, data, frame, rf);
     lumo::getFrameJacobian(m, data, frame, rf, J);
     lumo::getFrameJacobianTimeVariation(m, data, frame, rf, J);
   }

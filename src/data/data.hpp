@@ -37,7 +37,9 @@ class Data {
   // computeCentroidalMomentum, computeKineticEnergy): per joint, velocity v,
   // acceleration a, a_gf (with the acceleration against gravity), body
   // momentum h and transmitted force f in the joint frame; ov, the velocity
-  // in the world frame.
+  // in the world frame. forwardKinematics(q, v) writes v and ov;
+  // computeKinematics v, ov and a, the acceleration without gravity (rnea's
+  // a carries the acceleration against gravity).
   std::vector<Motion> v, a, ov, a_gf;
   std::vector<Force> f, h;
   // rnea: tau; non_linear_effects: nle; compute_gravity: g (computeAllTerms all three).

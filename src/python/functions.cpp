@@ -11,6 +11,7 @@
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
 #include "algorithms/energy.hpp"
+#include "algorithms/frame_motion.hpp"
 #include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
@@ -339,34 +340,79 @@ constexpr Function kComputeMechanicalEnergy{
              "float, in joules",
      .rows = "Mechanical energies, (N,)."}};
 
+// ------------------------------------------------------- external forces
+
+#define FEXT_ARGUMENT                                                                        \
+  "`fext`, if given, is an (njoints, 6) array: row i the force [force; torque] applied to\n" \
+  "joint i's body, in joint i's frame about its origin (row 0 is ignored)"
+
+constexpr Function kInverseDynamics{
+    "inverseDynamics", {kModel, kData, kQ, kV, kA, kForces},
+    vector<[](Call& c) -> decltype(auto) {
+      const Model& m = *c.model;
+      return c.has_forces() ? inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
+                            : inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
+    }>(Shape::nv),
+    {.page = "dynamics",
+     .text = "Inverse dynamics under external forces: rnea(q, v, a) − Σᵢ Jᵢᵀ fᵢ\n\n" FEXT_ARGUMENT
+             "; without it, the result is rnea's.\n\n"
+             "# Returns\n"
+             "tau, numpy array of size model.nv",
+     .rows = "Joint torques under the forces `fext` ((N, njoints, 6) or None), (N, nv)."}};
+
+constexpr Function kForwardDynamics{
+    "forwardDynamics", {kModel, kData, kQ, kV, kTau, kForces},
+    vector<[](Call& c) -> decltype(auto) {
+      const Model& m = *c.model;
+      return c.has_forces() ? forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
+                            : forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
+    }>(Shape::nv),
+    {.page = "dynamics",
+     .text = "Forward dynamics under external forces: the joint accelerations for which\n"
+             "inverseDynamics(q, v, ddq, fext) = tau\n\n" FEXT_ARGUMENT
+             "; without it, the result is aba's.\n\n"
+             "# Returns\n"
+             "ddq, numpy array of size model.nv",
+     .rows = "Joint accelerations under the forces `fext` ((N, njoints, 6) or None), (N, nv)."}};
+
 // -------------------------------------------------------------- derivatives
 
 constexpr Function kComputeRNEADerivatives{
-    "computeRNEADerivatives", {kModel, kData, kQ, kV, kA},
+    "computeRNEADerivatives", {kModel, kData, kQ, kV, kA, kForces},
     matrix_triple<[](Call& c) {
       Data& d = *c.data;
-      computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
+      if (c.has_forces())
+        computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2), c.fext());
+      else
+        computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
       return Matrices3{d.dtau_dq, d.dtau_dv, d.dtau_da};
     }>(),
     {.page = "derivatives",
-     .text = "Derivatives of the inverse dynamics tau = rnea(q, v, a)\n\n"
+     .text = "Derivatives of the inverse dynamics tau = rnea(q, v, a), or\n"
+             "inverseDynamics(q, v, a, fext) under external forces\n\n"
              "Derivatives with respect to q are taken along integrate: column k is the\n"
-             "derivative along the k-th velocity coordinate.\n\n"
+             "derivative along the k-th velocity coordinate. The forces fext, given in\n"
+             "their bodies' frames, move with their bodies.\n\n"
              "# Returns\n"
              "(dtau_dq, dtau_dv, dtau_da), three nv×nv numpy arrays; dtau_da is M",
      .rows = "(dtau_dq, dtau_dv, dtau_da), each (N, nv, nv)."}};
 
 constexpr Function kComputeABADerivatives{
-    "computeABADerivatives", {kModel, kData, kQ, kV, kTau},
+    "computeABADerivatives", {kModel, kData, kQ, kV, kTau, kForces},
     matrix_triple<[](Call& c) {
       Data& d = *c.data;
-      computeABADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
+      if (c.has_forces())
+        computeABADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2), c.fext());
+      else
+        computeABADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
       return Matrices3{d.ddq_dq, d.ddq_dv, d.Minv};
     }>(),
     {.page = "derivatives",
-     .text = "Derivatives of the forward dynamics ddq = aba(q, v, tau)\n\n"
+     .text = "Derivatives of the forward dynamics ddq = aba(q, v, tau), or\n"
+             "forwardDynamics(q, v, tau, fext) under external forces\n\n"
              "Derivatives with respect to q are taken along integrate: column k is the\n"
-             "derivative along the k-th velocity coordinate.\n\n"
+             "derivative along the k-th velocity coordinate. The forces fext, given in\n"
+             "their bodies' frames, move with their bodies.\n\n"
              "# Returns\n"
              "(dddq_dq, dddq_dv, dddq_dtau), three nv×nv numpy arrays; dddq_dtau is M⁻¹",
      .rows = "(dddq_dq, dddq_dv, dddq_dtau), each (N, nv, nv)."}};
@@ -439,6 +485,80 @@ constexpr Function kFrameAccelerationDerivativesRows{
              "each (N, 6, nv).",
      .batch_only = true}};
 
+// -------------------------------------------- frame velocities and accelerations
+
+constexpr Function kComputeKinematics{
+    "computeKinematics", {kModel, kData, kQ, kV, kA},
+    nothing<[](Call& c) { computeKinematics(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2)); }>(),
+    {.page = "kinematics",
+     .text = "Placements, spatial velocities and spatial accelerations of every joint, for the\n"
+             "frame functions that follow (getFrameVelocity, getFrameAcceleration,\n"
+             "getFrameClassicalAcceleration)\n\n"
+             "# Returns\n"
+             "None; the results are stored in data"}};
+
+#define FRAME_MOTION_TEXT(what, more)                                                       \
+  what " of frame frame_id in reference_frame, [linear; angular], from what\n"               \
+  "computeKinematics left in data" more "\n\n"                                                 \
+  "# Returns\n"                                                                              \
+  "numpy array of size 6"
+
+constexpr Function kGetFrameVelocity{
+    "getFrameVelocity", {kModel, kData, kFrameId, kReferenceFrame},
+    vector<[](Call& c) { return getFrameVelocity(*c.model, *c.data, c.index(0), c.frame); }>(Shape::six),
+    {.page = "kinematics",
+     .text = FRAME_MOTION_TEXT("Spatial velocity",
+                               ": J·v, J the frame's Jacobian in reference_frame (the frame's\n"
+                               "own placement applied)")}};
+
+constexpr Function kGetFrameAcceleration{
+    "getFrameAcceleration", {kModel, kData, kFrameId, kReferenceFrame},
+    vector<[](Call& c) { return getFrameAcceleration(*c.model, *c.data, c.index(0), c.frame); }>(Shape::six),
+    {.page = "kinematics",
+     .text = FRAME_MOTION_TEXT("Spatial acceleration",
+                               ": the time derivative of getFrameVelocity in the same frame,\n"
+                               "J·a + dJ·v")}};
+
+constexpr Function kGetFrameClassicalAcceleration{
+    "getFrameClassicalAcceleration", {kModel, kData, kFrameId, kReferenceFrame},
+    vector<[](Call& c) {
+      return getFrameClassicalAcceleration(*c.model, *c.data, c.index(0), c.frame);
+    }>(Shape::six),
+    {.page = "kinematics",
+     .text = FRAME_MOTION_TEXT("Classical acceleration",
+                               ": the linear part is the second time derivative of the frame\n"
+                               "origin's position in reference_frame's axes, the angular part that of\n"
+                               "getFrameAcceleration")}};
+
+// The batch forms compute the kinematics of their row first.
+constexpr Function kFrameVelocityRows{
+    "getFrameVelocity", {kModel, kData, kQ, kV, kFrameId, kReferenceFrame},
+    vector<[](Call& c) {
+      forwardKinematics(*c.model, *c.data, c.vector(0), c.vector(1));
+      return getFrameVelocity(*c.model, *c.data, c.index(0), c.frame);
+    }>(Shape::six),
+    {.page = "batch", .rows = "Spatial velocities of frame `frame_id` in `reference_frame`, (N, 6).",
+     .batch_only = true}};
+
+constexpr Function kFrameAccelerationRows{
+    "getFrameAcceleration", {kModel, kData, kQ, kV, kA, kFrameId, kReferenceFrame},
+    vector<[](Call& c) {
+      computeKinematics(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+      return getFrameAcceleration(*c.model, *c.data, c.index(0), c.frame);
+    }>(Shape::six),
+    {.page = "batch", .rows = "Spatial accelerations of frame `frame_id` in `reference_frame`, (N, 6).",
+     .batch_only = true}};
+
+constexpr Function kFrameClassicalAccelerationRows{
+    "getFrameClassicalAcceleration", {kModel, kData, kQ, kV, kA, kFrameId, kReferenceFrame},
+    vector<[](Call& c) {
+      computeKinematics(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+      return getFrameClassicalAcceleration(*c.model, *c.data, c.index(0), c.frame);
+    }>(Shape::six),
+    {.page = "batch",
+     .rows = "Classical accelerations of frame `frame_id` in `reference_frame`, (N, 6).",
+     .batch_only = true}};
+
 // ------------------------------------------------------------- URDF import
 
 constexpr Function kParseUrdfFile{
@@ -486,6 +606,15 @@ const Declared declarations[] = {
     declare<kComputeABADerivatives>(),
     declare<kComputeGeneralizedGravityDerivatives>(),
     declare<kComputeMechanicalEnergy>(),
+    declare<kInverseDynamics>(),
+    declare<kForwardDynamics>(),
+    declare<kComputeKinematics>(),
+    declare<kGetFrameVelocity>(),
+    declare<kFrameVelocityRows>(),
+    declare<kGetFrameAcceleration>(),
+    declare<kFrameAccelerationRows>(),
+    declare<kGetFrameClassicalAcceleration>(),
+    declare<kFrameClassicalAccelerationRows>(),
     declare<kComputeKinematicsDerivatives>(),
     declare<kGetFrameVelocityDerivatives>(),
     declare<kFrameVelocityDerivativesRows>(),

@@ -49,8 +49,8 @@ def test_against_central_differences(model):
 def test_signatures_and_checks():
     arm = ld.parse_urdf_file(str(MODELS / "arm7.urdf"))
     data, Z = arm.createData(), np.zeros(7)
-    for fn, text in [(ld.computeRNEADerivatives, "(model, data, q, v, a)"),
-                     (ld.computeABADerivatives, "(model, data, q, v, tau)"),
+    for fn, text in [(ld.computeRNEADerivatives, "(model, data, q, v, a, fext=None)"),
+                     (ld.computeABADerivatives, "(model, data, q, v, tau, fext=None)"),
                      (ld.computeGeneralizedGravityDerivatives, "(model, data, q)")]:
         assert fn.__text_signature__ == text and fn.__name__ in ld.__all__
     with pytest.raises(ValueError, match=r"^a length 6 != nv 7$"):

@@ -16,6 +16,7 @@
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
 #include "algorithms/energy.hpp"
+#include "algorithms/frame_motion.hpp"
 #include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
@@ -106,6 +107,13 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
   const FrameIndex last_frame = model.nframes - 1;
   const std::vector<std::pair<std::string, std::function<void(int)>>> calls = {
       {"forwardKinematics", [&](int k) { forwardKinematics(model, data, q[k]); }},
+      {"forwardKinematics(q, v)", [&](int k) { forwardKinematics(model, data, q[k], v[k]); }},
+      {"computeKinematics", [&](int k) { computeKinematics(model, data, q[k], v[k], a[k]); }},
+      {"getFrameVelocity", [&](int k) { getFrameVelocity(model, data, last_frame, static_cast<ReferenceFrame>(k % 3)); }},
+      {"getFrameAcceleration",
+       [&](int k) { getFrameAcceleration(model, data, last_frame, static_cast<ReferenceFrame>(k % 3)); }},
+      {"getFrameClassicalAcceleration",
+       [&](int k) { getFrameClassicalAcceleration(model, data, last_frame, static_cast<ReferenceFrame>(k % 3)); }},
       {"neutral", [&](int) { neutral(model, out); }},
       {"integrate", [&](int k) { integrate(model, q[k], v[k], out); }},
       {"rnea", [&](int k) { rnea(model, data, q[k], v[k], a[k]); }},
