@@ -166,9 +166,9 @@ void aba_velocity_step(const Model& model, Data& data, JointIndex i, const doubl
 // The external forces on the bodies: pa_i −= oMi·f_ext,i, the [force;
 // torque] column i of fext (joint frame, about its origin) carried to the
 // world: [R f; R n + p × R f].
-void subtract_external_forces(const Model& model, Data& data, const double* fext) {
+void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<const Matrix6X>& fext) {
   for (JointIndex i = 1; i < model.njoints; ++i) {
-    const Eigen::Map<const Vector6> fi(fext + 6 * i);
+    const auto fi = fext.col(static_cast<Eigen::Index>(i));
     const SE3& oMi = data.oMi[i];
     const Vector3 f = oMi.rotation * fi.head<3>();
     Vector3 n = oMi.rotation * fi.tail<3>();
@@ -271,14 +271,14 @@ void aba_acceleration_step(const Model& model, Data& data, JointIndex i) {
 
 // The three passes of aba; a null fext stands for no external force.
 void aba_pass(const Model& model, Data& data, const double* q, const double* v, const double* tau,
-              const double* fext) {
+              const Eigen::Ref<const Matrix6X>* fext) {
   start_forward_pass(model, data, q);
   data.ov[0] = Motion::Zero();
   data.aba_velocity[0].setZero();
   // Forward pass: velocities, velocity-product accelerations, body inertias
   // and bias forces.
   for (JointIndex i = 1; i < model.njoints; ++i) aba_velocity_step(model, data, i, q, v);
-  if (fext != nullptr) subtract_external_forces(model, data, fext);
+  if (fext != nullptr) subtract_external_forces(model, data, *fext);
   // Backward pass: articulated inertias and bias forces.
   for (JointIndex i = model.njoints - 1; i >= 1; --i)
     with_joint_size(model.joints[i], [&](auto n) { aba_inertia_step<n>(model, data, i, tau); });
@@ -518,7 +518,7 @@ const Eigen::VectorXd& forwardDynamics(const Model& model, Data& data, const Eig
                                        const Eigen::Ref<const Matrix6X>& fext) {
   check_state(model, data, q.size(), v.size(), tau.size(), "tau");
   check_external_forces(model, fext.cols());
-  aba_pass(model, data, q.data(), v.data(), tau.data(), fext.data());
+  aba_pass(model, data, q.data(), v.data(), tau.data(), &fext);
   return data.ddq;
 }
 

@@ -167,9 +167,9 @@ void derivative_forward_step(const Model& model, Data& data, JointIndex i, const
 // in its body's frame turns with the subtree it belongs to, δ(oMi·f_ext) =
 // S_k ×* (oMi·f_ext), as the body's own force does; so the recursion below
 // holds as it is with f_i, and with it the composite F, net of these forces.
-void subtract_external_forces(const Model& model, Data& data, const double* fext) {
+void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<const Matrix6X>& fext) {
   for (JointIndex i = 1; i < model.njoints; ++i) {
-    const Eigen::Map<const Vector6> fi(fext + 6 * i);
+    const auto fi = fext.col(static_cast<Eigen::Index>(i));
     const Force f = act_force(data.oMi[i], Force{fi.tail<3>(), fi.head<3>()});
     Force& F = data.derivative_bodies[i].force;
     F.moment -= f.moment;
@@ -266,7 +266,8 @@ void derivative_backward_step(const Model& model, Data& data, JointIndex i, Matr
 // stand for zero, and then dv and M are not written.
 template <bool kVelocity, bool kAfterAba = false>
 void rnea_derivatives(const Model& model, Data& data, const double* q, const double* v, const double* a,
-                      MatrixX& dq, MatrixX* dv, MatrixX* M, const double* fext = nullptr) {
+                      MatrixX& dq, MatrixX* dv, MatrixX* M,
+                      const Eigen::Ref<const Matrix6X>* fext = nullptr) {
   dq.setZero();
   if constexpr (kVelocity) {
     dv->setZero();
@@ -280,7 +281,8 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   for (JointIndex i = 1; i < model.njoints; ++i)
     with_joint_size(model.joints[i],
                     [&](auto n) { derivative_forward_step<n, kVelocity, kAfterAba>(model, data, i, q, v, a); });
-  if (fext != nullptr) subtract_external_forces(model, data, fext);
+  if constexpr (kVelocity)  // (the gravity torques take no external force)
+    if (fext != nullptr) subtract_external_forces(model, data, *fext);
   for (JointIndex i = model.njoints - 1; i >= 1; --i)
     with_joint_size(model.joints[i], [&](auto n) { derivative_backward_step<n, kVelocity>(model, data, i, dq, dv, M); });
 }
@@ -459,7 +461,7 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
   check_external_forces(model, fext.cols());
   size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
   rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
-                         &data.dtau_da, fext.data());
+                         &data.dtau_da, &fext);
 }
 
 namespace {
@@ -477,15 +479,12 @@ void aba_derivatives(const Model& model, Data& data, const Eigen::Ref<const Eige
   // M(q) q̈ = τ − C(q, v) v − g(q) (+ Σ Jᵢᵀ fᵢ) = τ − inverseDynamics(q, v, 0)
   // holds for every state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂inverseDynamics/∂x
   // at a = q̈, x = q or v.
-  const double* f = nullptr;
-  if (fext != nullptr) {
+  if (fext != nullptr)
     forwardDynamics(model, data, q, v, tau, *fext);
-    f = fext->data();
-  } else {
+  else
     aba(model, data, q, v, tau);
-  }
   rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
-                               &data.dtau_da, f);
+                               &data.dtau_da, fext);
   // L holds one entry per coordinate and ancestor. Where the ancestor paths
   // are long (beyond a third of the dense triangle: deep chains), the dense
   // M⁻¹ of computeMinverse and two matrix products cost less.

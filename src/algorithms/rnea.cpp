@@ -6,10 +6,10 @@ namespace lumo {
 namespace {
 
 // The external forces on the bodies, joint frame: f_i −= f_ext,i for the
-// [force; torque] column i of fext (6 per joint, column 0 the root's).
-void subtract_external_forces(const Model& model, Data& data, const double* fext) {
+// [force; torque] column i of fext (column 0, the root's, not read).
+void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<const Matrix6X>& fext) {
   for (JointIndex i = 1; i < model.njoints; ++i) {
-    const Eigen::Map<const Vector6> fi(fext + 6 * i);
+    const auto fi = fext.col(static_cast<Eigen::Index>(i));
     data.f[i].force -= fi.head<3>();
     data.f[i].moment -= fi.tail<3>();
   }
@@ -18,7 +18,7 @@ void subtract_external_forces(const Model& model, Data& data, const double* fext
 // The shared core; a null v or a stands for the zero vector, a null fext
 // for no external force.
 void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-               const double* v, const double* a, const double* fext = nullptr) {
+               const double* v, const double* a, const Eigen::Ref<const Matrix6X>* fext = nullptr) {
   data.v[0] = Motion::Zero();
   data.a[0] = -model.gravity;  // the root accelerates against gravity
   compute_joint_sincos(model, data, q.data());
@@ -41,7 +41,7 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
     data.f[i] = inertia_apply(Y, ai);
     if (v != nullptr) data.f[i] += motion_cross_force(vi, inertia_apply(Y, vi));
   }
-  if (fext != nullptr) subtract_external_forces(model, data, fext);
+  if (fext != nullptr) subtract_external_forces(model, data, *fext);
 
   // Backward pass: τ_i = Sᵀ f_i;  f_λ += limi·f_i.
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
@@ -73,7 +73,7 @@ const Eigen::VectorXd& inverseDynamics(const Model& model, Data& data, const Eig
                                        const Eigen::Ref<const Matrix6X>& fext) {
   check_state(model, data, q.size(), v.size(), a.size());
   check_external_forces(model, fext.cols());
-  rnea_pass(model, data, q, v.data(), a.data(), fext.data());
+  rnea_pass(model, data, q, v.data(), a.data(), &fext);
   return data.tau;
 }
 

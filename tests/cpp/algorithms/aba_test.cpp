@@ -144,6 +144,11 @@ TEST(ForwardDynamics, ExternalForcesInvertInverseDynamics) {
     EXPECT_EQ(forwardDynamics(model, data, q, v, tau, Matrix6X::Zero(6, fext.cols())), plain);
     const VectorXd& ddq = forwardDynamics(model, data, q, v, tau, fext);
     EXPECT_EQ(&ddq, &data.ddq);
+    const VectorXd first = ddq;
+    Eigen::Matrix<double, 8, Eigen::Dynamic> padded(8, fext.cols());  // a view into taller columns
+    padded.bottomRows<2>().setConstant(1e300);
+    padded.topRows<6>() = fext;
+    EXPECT_EQ(forwardDynamics(model, data, q, v, tau, padded.topRows<6>()), first);
     if (model.nv == 0) continue;
     // relative to the torque scale, so that a badly conditioned M does not count
     const VectorXd back = inverseDynamics(model, data, q, v, ddq, fext);

@@ -154,7 +154,13 @@ TEST(Derivatives, ExternalForcesAgainstFiniteDifferences) {
     EXPECT_TRUE(data.ddq_dq == plain.ddq_dq && data.ddq_dv == plain.ddq_dv && data.Minv == plain.Minv);
 
     std::map<std::string, double> worst;
-    computeRNEADerivatives(model, data, q, v, a, fext);
+    // the analytic forms read fext through a view into taller columns
+    Eigen::Matrix<double, 8, Eigen::Dynamic> padded(8, fext.cols());
+    padded.bottomRows<2>().setConstant(1e300);
+    padded.topRows<6>() = fext;
+    const Eigen::Ref<const Matrix6X> view = padded.topRows<6>();
+    ASSERT_EQ(view.outerStride(), 8);
+    computeRNEADerivatives(model, data, q, v, a, view);
     auto tau_at = [&](const VectorXd& qq, const VectorXd& vv) {
       return VectorXd(inverseDynamics(model, scratch, qq, vv, a, fext));
     };
@@ -166,7 +172,7 @@ TEST(Derivatives, ExternalForcesAgainstFiniteDifferences) {
     computeRNEADerivatives(model, plain, q, v, a);
     EXPECT_EQ(data.dtau_da, plain.dtau_da);
     const VectorXd tau = inverseDynamics(model, scratch, q, v, a, fext);
-    computeABADerivatives(model, data, q, v, tau, fext);
+    computeABADerivatives(model, data, q, v, tau, view);
     auto ddq_at = [&](const VectorXd& qq, const VectorXd& vv) {
       return VectorXd(forwardDynamics(model, scratch, qq, vv, tau, fext));
     };
