@@ -3,6 +3,9 @@
 // made from one expression of the algorithm (the single call converts it,
 // the batch kernel copies it into its row), and where it is documented. The
 // list at the end gives the module's order.
+#include <algorithm>
+#include <limits>
+
 #include "algorithms/aba.hpp"
 #include "algorithms/all_terms.hpp"
 #include "algorithms/center_of_mass.hpp"
@@ -13,6 +16,7 @@
 #include "algorithms/energy.hpp"
 #include "algorithms/frame_motion.hpp"
 #include "algorithms/frames.hpp"
+#include "algorithms/inverse_kinematics.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/kinematics_derivatives.hpp"
@@ -559,6 +563,42 @@ constexpr Function kFrameClassicalAccelerationRows{
      .rows = "Classical accelerations of frame `frame_id` in `reference_frame`, (N, 6).",
      .batch_only = true}};
 
+// ------------------------------------------------------ inverse kinematics
+
+constexpr Param kTarget{"target", Kind::target};
+constexpr Param kWeights{"weights", Kind::weights, Count::none, nullptr, Pass::keyword_only};
+constexpr Param kTolerance{"tolerance", Kind::real, Count::none, nullptr, Pass::keyword_only, 1e-10};
+constexpr Param kMaxIterations{"max_iterations", Kind::count, Count::none, nullptr, Pass::keyword_only, 200};
+constexpr Param kRespectLimits{"respect_limits", Kind::flag, Count::none, nullptr, Pass::keyword_only, 1};
+
+constexpr Function kInverseKinematics{
+    "inverseKinematics",
+    {kModel, kFrameId, kTarget, kQ0, kWeights, kTolerance, kMaxIterations, kRespectLimits},
+    solution<[](Call& c, Eigen::Map<Eigen::VectorXd> q) {
+      IkOptions options;
+      if (c.weights.ptr != nullptr) options.weights = Eigen::Map<const Vector6>(c.weights.ptr);
+      options.tolerance = c.real;
+      options.max_iterations = static_cast<int>(std::min<long long>(c.count, std::numeric_limits<int>::max()));
+      options.respect_limits = c.flag;
+      Data& data = c.data != nullptr ? *c.data : workspace_of(*c.model);
+      if (c.position_only)
+        return inverseKinematics(*c.model, data, c.index(0), Vector3(c.target_point.map()), c.vector(0), q, options);
+      return inverseKinematics(*c.model, data, c.index(0), c.target, c.vector(0), q, options);
+    }>(),
+    {.page = "ik",
+     .text = "Solves for a configuration q that puts frame frame_id at target: an SE3, or a\n"
+             "position (array of 3) for the frame's origin alone\n\n"
+             "Levenberg–Marquardt on the error log(oMf⁻¹·target) (or target − position),\n"
+             "from q0, stepping through integrate. `weights` (6 elements, [linear; angular])\n"
+             "weigh the error's rows; the solve stops when their weighted norm is at most\n"
+             "`tolerance` or after `max_iterations`. With `respect_limits`, q stays within the\n"
+             "model's position limits.\n\n"
+             "# Returns\n"
+             "InverseKinematicsResult(q, converged, iterations, error): when not converged, q\n"
+             "is the best configuration found and error its weighted error norm",
+     .rows = "Solutions for targets (N, 4, 4) (homogeneous) or (N, 3) (positions) from q0 (N, nq): "
+             "(q (N, nq), converged (N,) bool, iterations (N,) int64, error (N,))."}};
+
 // ------------------------------------------------------------- URDF import
 
 constexpr Function kParseUrdfFile{
@@ -620,6 +660,7 @@ const Declared declarations[] = {
     declare<kFrameVelocityDerivativesRows>(),
     declare<kGetFrameAccelerationDerivatives>(),
     declare<kFrameAccelerationDerivativesRows>(),
+    declare<kInverseKinematics>(),
 };
 const std::size_t declaration_count = std::size(declarations);
 

@@ -143,7 +143,7 @@ def test_inverse_kinematics():
         np.testing.assert_array_equal(q[k], r.q)
         assert (converged[k], iterations[k], error[k]) == (r.converged, r.iterations, r.error)
     # Positions only, weights, an unreachable target, NaN, checks.
-    p = targets[0].translation
+    p = targets[0].homogeneous[:3, 3].copy()
     assert ld.inverseKinematics(arm, tool, p, starts[0], weights=np.ones(6)).converged
     far = ld.inverseKinematics(arm, tool, np.array([9.0, 0, 0]), starts[0], max_iterations=50)
     assert not far.converged and far.error > 1 and far.iterations <= 50
