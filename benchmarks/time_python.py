@@ -93,6 +93,14 @@ CALLS = {
         lambda s: (s["model"], s["data"], s["model"].nframes - 1, ld.ReferenceFrame.LOCAL),
     "computeAllTerms": lambda s: (s["model"], s["data"], s["q"], s["v"]),
     "computeCoriolisMatrix": lambda s: (s["model"], s["data"], s["q"], s["v"]),
+    "computeKinematics": lambda s: (s["model"], s["data"], s["q"], s["v"], s["a"]),
+    "getFrameVelocity": lambda s: (s["model"], s["data"], s["model"].nframes - 1, ld.ReferenceFrame.LOCAL),
+    "getFrameAcceleration":
+        lambda s: (s["model"], s["data"], s["model"].nframes - 1, ld.ReferenceFrame.LOCAL),
+    "inverseDynamics": lambda s: (s["model"], s["data"], s["q"], s["v"], s["a"], s["fext"]),
+    "computeKinematicsDerivatives": lambda s: (s["model"], s["data"], s["q"], s["v"], s["a"]),
+    "getFrameAccelerationDerivatives":
+        lambda s: (s["model"], s["data"], s["model"].nframes - 1, ld.ReferenceFrame.LOCAL),
 }
 STATES = 64  # like the C++ benchmarks, each call takes the next of 64 random states
 
@@ -119,9 +127,13 @@ def main():
     for name, model in models().items():
         data = model.createData()
         states = [{"model": model, "data": data, "q": random_configuration(model, rng),
-                   "v": rng.uniform(-1.0, 1.0, model.nv), "a": rng.uniform(-1.0, 1.0, model.nv)}
+                   "v": rng.uniform(-1.0, 1.0, model.nv), "a": rng.uniform(-1.0, 1.0, model.nv),
+                   "fext": rng.uniform(-1.0, 1.0, (model.njoints, 6))}
                   for _ in range(STATES)]
-        ld.computeAllTerms(model, data, states[0]["q"], states[0]["v"])  # for the frame Jacobians
+        # for the frame Jacobians, velocities, accelerations and their derivatives
+        ld.computeAllTerms(model, data, states[0]["q"], states[0]["v"])
+        ld.computeKinematics(model, data, states[0]["q"], states[0]["v"], states[0]["a"])
+        ld.computeKinematicsDerivatives(model, data, states[0]["q"], states[0]["v"], states[0]["a"])
         for fn, arguments in CALLS.items():
             names = {"f": getattr(ld, fn), "it": itertools.cycle([arguments(s) for s in states])}
             # minus the time to fetch the next arguments
