@@ -27,6 +27,7 @@ demo: install
 	$(PYTHON) examples/demo.py
 	$(PYTHON) examples/simulate.py --output build/simulate.png
 	$(PYTHON) examples/lqr_balance.py --output build/lqr_balance.png
+	$(PYTHON) examples/ik_reach.py --output build/ik_reach.png
 
 test-cpp: setup
 	cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_TESTS=ON

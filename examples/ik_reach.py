@@ -30,13 +30,15 @@ def save_figure(fig: Any, output: str) -> None:
 
 def start_configuration(model: ld.Model) -> np.ndarray:
     """The neutral configuration moved to the middle of every finite limit range
-    (a bent arm, away from the straight singular pose)."""
+    and 0.3 rad (or m) further: a bent arm, away from the straight pose and from
+    the poses where two joint axes line up (both singular)."""
     q = ld.neutral(model)
     v = np.zeros(model.nv)
     lower, upper = np.asarray(model.lowerPositionLimit), np.asarray(model.upperPositionLimit)
     finite = np.isfinite(lower) & np.isfinite(upper)
     n = min(len(lower), model.nv)
     v[:n][finite[:n]] = 0.5 * (lower[:n] + upper[:n])[finite[:n]]
+    v += 0.3
     return ld.integrate(model, q, v)
 
 
