@@ -254,6 +254,8 @@ class Writer:
             self.lines.append(f"class {name}{f'(metaclass=_{meta.__name__})' if meta is not type else ''}:")
         start = len(self.lines)
         self.lines += self.doc(cls, "    ")
+        if name in TUPLES:
+            self.lines.append(f"    __match_args__ = {tuple(getattr(cls, '__match_args__', ()))!r}")
         if getattr(cls, "__text_signature__", None) is not None:
             params = self.parameters(cls, f"{name}.__init__", drop_first=False)
             self.lines.append(f"    def __init__(self{', ' if params else ''}{params}) -> None: ...")
