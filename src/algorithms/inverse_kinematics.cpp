@@ -95,16 +95,22 @@ bool hold_at_limits(const Model& model, const Eigen::Ref<const Eigen::VectorXd>&
 struct PlacementError {
   static constexpr int N = 6;
   SE3 target_inverse;
-  SE3 error;  // target⁻¹·oMf at the last evaluation
+  Vector6 xi;  // log(target⁻¹·oMf) at the last evaluation
 
   Vector6 residual(const SE3& oMf) {
-    error = compose(target_inverse, oMf);
-    return error.log();
+    xi = compose(target_inverse, oMf).log();
+    return xi;
   }
-  // J_w = W·log_jacobian·J_LOCAL
+  // J_w = W·(E + ½ ad ξ)·J_LOCAL: the log's Jacobian to first order in ξ,
+  // an error that vanishes with the residual, so the steps keep Newton's
+  // quadratic convergence near the solution
   void weighted_jacobian(const Vector6& w, const SE3&, const Matrix6X& J, Matrix6X& Jw) const {
-    const Matrix6 WL = w.asDiagonal() * error.log_jacobian();
-    Jw.noalias() = WL.lazyProduct(J);
+    const Vector3 v = 0.5 * xi.head<3>(), omega = 0.5 * xi.tail<3>();
+    for (Eigen::Index c = 0; c < J.cols(); ++c) {
+      const Vector3 l = J.col(c).head<3>(), a = J.col(c).tail<3>();
+      Jw.col(c).head<3>() = w.head<3>().cwiseProduct(l + omega.cross(l) + v.cross(a));
+      Jw.col(c).tail<3>() = w.tail<3>().cwiseProduct(a + omega.cross(a));
+    }
   }
 };
 
@@ -233,7 +239,7 @@ IkResult inverseKinematics(const Model& model, Data& data, FrameIndex frame_id, 
   const Matrix3& R = target.rotation;
   if ((R.transpose() * R - Matrix3::Identity()).cwiseAbs().maxCoeff() > 1e-6 || R.determinant() <= 0.0)
     throw ValueError("target rotation is not a rotation matrix");
-  return solve(model, data, frame_id, PlacementError{inverse(target), SE3{}}, q0, q, options);
+  return solve(model, data, frame_id, PlacementError{inverse(target), Vector6::Zero()}, q0, q, options);
 }
 
 IkResult inverseKinematics(const Model& model, Data& data, FrameIndex frame_id, const Vector3& target_position,

@@ -24,8 +24,9 @@ struct IkResult {
 
 // Levenberg–Marquardt on the error e = log(oMf⁻¹·target) of the frame F
 // (oMf = oMi[F.parent]·F.placement), a twist in F's own axes: from q0, steps
-// dq = −J_wᵀ (J_w J_wᵀ + λE)⁻¹ e_w with e_w = W e, J_w = W·log_jacobian·J_F
-// (J_F the frame's LOCAL Jacobian, W = diag(weights)), taken through
+// dq = −J_wᵀ (J_w J_wᵀ + λE)⁻¹ r_w with r = log(target⁻¹·oMf) = −e, r_w = W r,
+// J_w = W·(E + ½ ad r)·J_F (the log's Jacobian to first order in r, exact as
+// r vanishes; J_F the frame's LOCAL Jacobian, W = diag(weights)), taken through
 // integrate; a step that lowers |e_w| is kept and λ shrinks, else λ grows.
 // With respect_limits, revolute and prismatic coordinates are projected
 // onto [lowerPositionLimit, upperPositionLimit] (indexed by velocity
