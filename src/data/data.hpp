@@ -198,6 +198,17 @@ class Data {
   Matrix6X ik_jacobian, ik_weighted_jacobian;
   VectorX ik_step, ik_trial, ik_best;
 
+  // constrainedDynamics, impulseDynamics and their derivatives, sized on
+  // first use for the set's rows s: J (s×nv), γ, the corrector's target, the
+  // forces (or impulses) λ, the velocity after an impulse, the Delassus
+  // matrix J·M⁻¹·Jᵀ (its Cholesky factor after a solve), M⁻¹Jᵀ (nv×s), the
+  // derivatives ∂q̈/∂τ (nv×nv) and ∂λ/∂q, ∂λ/∂v, ∂λ/∂τ (s×nv), and scratch
+  // (s-vectors and an s×nv block).
+  MatrixX constraint_jacobian, delassus, minv_jt, ddq_dtau, dforces_dq, dforces_dv, dforces_dtau;
+  VectorX constraint_drift, constraint_target, constraint_forces, impulse_velocity;
+  VectorX constraint_scratch, constraint_previous;
+  MatrixX constraint_rows_scratch;
+
   // Every result back to its creation value; sizes kept.
   void reset();
 

@@ -1,0 +1,61 @@
+// The rows of the rigid constraints and couplings, shared by the Jacobian,
+// the dynamics and their derivatives. Private to src/algorithms.
+#pragma once
+
+#include "../../data/data.hpp"
+#include "../../model/model.hpp"
+#include "../constraints.hpp"
+
+namespace lumo::constraint_rows {
+
+// A frame's origin in world axes: position p, velocity ṗ, classical
+// acceleration p̈; rotation R, angular velocity ω and acceleration ω̇. The
+// world (no frame) is joint 0, at rest at the origin.
+struct FrameState {
+  JointIndex joint = 0;
+  Vector3 p = Vector3::Zero(), pd = Vector3::Zero(), pdd = Vector3::Zero();
+  Vector3 w = Vector3::Zero(), wd = Vector3::Zero();
+  Matrix3 R = Matrix3::Identity();
+};
+
+// From data.oMi, data.v and data.a (joint frames) less the uniform
+// acceleration `offset` (world frame: −gravity after rnea, zero after
+// computeKinematics).
+FrameState frame_state(const Model& model, const Data& data, FrameIndex frame, const Motion& offset);
+
+// The two ends of a rigid constraint.
+inline FrameState second_state(const Model& model, const Data& data, const RigidConstraint& c,
+                               const Motion& offset) {
+  return c.frame2 ? frame_state(model, data, *c.frame2, offset) : FrameState{};
+}
+
+// World-aligned rows of c (3 or 6): the acceleration rows at the states'
+// accelerations, the velocity rows and the placement error, each expressed
+// in c's axes (R1ᵀ for LOCAL). Any output may be null.
+void rigid_rows(const RigidConstraint& c, const FrameState& f1, const FrameState& f2, double* acceleration,
+                double* velocity, double* error);
+
+// The weights W (6-vector [force; moment] about the world origin) that the
+// rows' values λ put on the acceleration of body 1 (W1) and body 2 (W2):
+// λᵀ·rows = W1·A1 + W2·A2 + (terms free of A), A the spatial accelerations
+// about the world origin. The generalized force of λ is Σ_b S_bᵀ W_b.
+void rigid_wrenches(const RigidConstraint& c, const FrameState& f1, const FrameState& f2, const double* lambda,
+                    Vector6& W1, Vector6& W2);
+
+// Rows [r0, r0 + c.rows()) of J from the world Jacobian data.j: the columns
+// of the support paths of both ends (J zeroed on those rows first).
+void rigid_jacobian(const Model& model, const Data& data, const RigidConstraint& c, const FrameState& f1,
+                    const FrameState& f2, MatrixX& J, Eigen::Index r0);
+
+// Evaluates the set at (q, v): J into data.constraint_jacobian (and M into
+// data.M's upper triangle, by crba), γ into data.constraint_drift, the
+// corrector's target into data.constraint_target, and data.tau =
+// inverseDynamics(q, v, 0[, fext]). Sizes the set's workspace.
+void evaluate(const Model& model, Data& data, const ConstraintSet& set, const Eigen::Ref<const Eigen::VectorXd>& q,
+              const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Matrix6X>* fext);
+
+// Sizes the set's workspace in data for s rows (allocates only when s or
+// nv changed).
+void size_workspace(Data& data, std::size_t s);
+
+}  // namespace lumo::constraint_rows
