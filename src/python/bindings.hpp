@@ -14,6 +14,7 @@ void bind_se3(nanobind::module_& m);
 void bind_model(nanobind::module_& m);
 void bind_data(nanobind::module_& m);
 void bind_reference_frame(nanobind::module_& m);
+void bind_constraints(nanobind::module_& m);
 
 // URDF import (urdf.cpp): a new Model, or nullptr with the Python error set.
 PyObject* model_from_urdf_file(std::string_view filename);
