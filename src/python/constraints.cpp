@@ -377,8 +377,8 @@ PyType_Slot coupling_slots[] = {{Py_tp_new, reinterpret_cast<void*>(coupling_new
 PyGetSetDef coupling_properties[] = {
     {"joint_id", coupling_joint, nullptr, "The joint that follows", nullptr},
     {"leader_id", coupling_leader, nullptr, "The joint it follows", nullptr},
-    {"ratio", coupling_ratio, nullptr, "q_joint = ratio * q_leader + offset", nullptr},
-    {"offset", coupling_offset, nullptr, "q_joint = ratio * q_leader + offset", nullptr},
+    {"ratio", coupling_ratio, nullptr, "The ratio in q_joint = ratio * q_leader + offset", nullptr},
+    {"offset", coupling_offset, nullptr, "The offset in q_joint = ratio * q_leader + offset", nullptr},
     {"size", coupling_size, nullptr, "The number of rows: 1", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -420,6 +420,10 @@ PyObject* set_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* set_size(PyObject* self, void*) {
   const ConstraintSetValue* s = self_set(self);
   return s ? PyLong_FromSize_t(s->set.size()) : nullptr;
+}
+PyObject* set_len(PyObject* self, PyObject*) {
+  const ConstraintSetValue* s = self_set(self);
+  return s ? PyLong_FromSize_t(s->set.constraints().size()) : nullptr;
 }
 PyObject* set_regularisation(PyObject* self, void*) {
   const ConstraintSetValue* s = self_set(self);
@@ -548,6 +552,8 @@ PyMethodDef set_methods[] = {
      "drift($self, model, data, q, v)\n--\n\n"
      "The drift gamma at (q, v), a new array of size rows: the constrained accelerations are\n"
      "J ddq + gamma"},
+    {"__len__", LUMO_NOARGS("ConstraintSet.__len__", set_len),
+     "__len__($self)\n--\n\nThe number of constraints (not of rows: see size)"},
     {"__reduce__", LUMO_NOARGS("ConstraintSet.__reduce__", set_reduce),
      "__reduce__($self)\n--\n\n"
      "Pickle as ConstraintSet._from_state(state): the model's record, the constraints (with their\n"
@@ -625,8 +631,7 @@ void bind_constraints(nb::module_& m) {
           [](const ConstraintSetValue& s) {
             return cat("ConstraintSet(len=", s.set.constraints().size(), ", size=", s.set.size(),
                        ", regularisation=", real_text(s.set.regularisation()), ")");
-          })
-      .def("__len__", [](const ConstraintSetValue& s) { return s.set.constraints().size(); });
+          });
   state.constraint_set = reinterpret_cast<PyTypeObject*>(set.ptr());
   add_properties(state.constraint_set, set_properties);
   add_methods(state.constraint_set, set_methods);

@@ -637,7 +637,7 @@ constexpr Function kImpulseDynamics{
       return std::array{block(v), block(d.constraint_forces)};
     }, Shape::nv, Shape::size>(),
     {.page = "constraints",
-     .text = "The velocity after an impulsive contact and its impulses p:\n\n"
+     .text = "The velocity just after an impulsive contact, and the impulses p with\n\n"
              "    M (v_after - v_before) = J^T p,   J v_after = -restitution J v_before\n\n"
              "with restitution in [0, 1].\n\n"
              "# Returns\n"
