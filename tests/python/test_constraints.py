@@ -5,6 +5,7 @@ import copy
 import pickle
 from pathlib import Path
 
+import cloudpickle
 import numpy as np
 import pytest
 
@@ -179,7 +180,7 @@ def test_bad_arguments(call, exc, message):
 
 
 COPIES = [lambda x, p=p: pickle.loads(pickle.dumps(x, protocol=p)) for p in range(pickle.HIGHEST_PROTOCOL + 1)]
-COPIES += [copy.copy, copy.deepcopy]
+COPIES += [lambda x: cloudpickle.loads(cloudpickle.dumps(x)), copy.copy, copy.deepcopy]
 
 
 def test_pickle_round_trip_and_bad_states():
