@@ -35,7 +35,7 @@ CASES = {
         coupling(m, "left_elbow_joint", "right_elbow_joint", -1.0)]),
     "humanoid/hands-loop": ("humanoid", lambda m: [rigid(m, "point", "left_hand", "right_hand", reference_frame=LOCAL)]),
     "all_joints/mixed": ("all_joints", lambda m: [
-        rigid(m, "point", "ball"), rigid(m, "frame", "puck", "drone", reference_frame=LOCAL),
+        rigid(m, "point", "puck"), rigid(m, "frame", "ball", "drone", reference_frame=LOCAL),
         coupling(m, "lift", "shoulder", 2.0)]),
 }
 
