@@ -9,7 +9,11 @@
 // joints are checked against a model when it is used); a set's carries the
 // record of its model, against which the constraints are checked again.
 // Any state that fails these checks is a ValueError.
+#include <cmath>
 #include <optional>
+#include <string>
+#include <variant>
+#include <vector>
 
 #include "bindings.hpp"
 #include "convert.hpp"
