@@ -681,6 +681,18 @@ constexpr Function kComputeImpulseDynamicsDerivatives{
              "(dv_dq, dv_dv, dimpulses_dq, dimpulses_dv): two nv×nv and two size×nv numpy arrays",
      .rows = "(dv_dq, dv_dv), each (N, nv, nv), and (dimpulses_dq, dimpulses_dv), each (N, size, nv)."}};
 
+constexpr Function kCouplingsFromUrdf{
+    "couplingsFromUrdf", {kModel, {"filename_or_string", Kind::text}},
+    object<[](Call& c) { return couplings_from_urdf(*c.model, c.str()); }>("list[JointCoupling]"),
+    {.page = "constraints",
+     .text = "The couplings that the <mimic> elements of a URDF declare among the model's joints\n"
+             "(found by name): a JointCoupling(joint, leader, multiplier, offset) for each mimic\n"
+             "between revolute or prismatic joints, in document order. filename_or_string is URDF\n"
+             "text when its first non-space character is '<', else a file name. A mimic that\n"
+             "cannot be a coupling is left out, with one UrdfWarning naming each.\n\n"
+             "# Returns\n"
+             "list of JointCoupling"}};
+
 // ------------------------------------------------------------- URDF import
 
 constexpr Function kParseUrdfFile{
@@ -747,6 +759,7 @@ const Declared declarations[] = {
     declare<kImpulseDynamics>(),
     declare<kComputeConstrainedDynamicsDerivatives>(),
     declare<kComputeImpulseDynamicsDerivatives>(),
+    declare<kCouplingsFromUrdf>(),
 };
 const std::size_t declaration_count = std::size(declarations);
 

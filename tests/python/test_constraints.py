@@ -327,3 +327,28 @@ def test_batch_rows_equal_single_calls_and_nan_rows():
             want = [w.tobytes() for w in single(i)]
             assert all([r[i].tobytes() for r in got] == want for got in rows), (fn.__name__, i)
         assert all(np.isnan(r[0]).any() and not np.isnan(r[1:]).any() for r in rows[0]), fn.__name__
+
+
+MIMICS = """<robot name="mimics">
+  <link name="base"/><link name="a"/><link name="b"/><link name="c"/><link name="d"/>
+  <joint name="lead" type="revolute"><parent link="base"/><child link="a"/><axis xyz="0 0 1"/></joint>
+  <joint name="twin" type="revolute"><parent link="a"/><child link="b"/><axis xyz="0 1 0"/>
+    <mimic joint="lead" multiplier="-2" offset="0.25"/></joint>
+  <joint name="slide" type="prismatic"><parent link="b"/><child link="c"/><mimic joint="twin"/></joint>
+  <joint name="wheel" type="continuous"><parent link="c"/><child link="d"/><mimic joint="lead"/></joint>
+</robot>"""
+
+
+def test_couplings_from_urdf_text_and_file(tmp_path):
+    with pytest.warns(ld.UrdfWarning, match="wheel"):
+        m = ld.parse_urdf_from_string(MIMICS)
+    path = tmp_path / "mimics.urdf"
+    path.write_text(MIMICS)
+    for source in ("\n  " + MIMICS, str(path)):
+        with pytest.warns(ld.UrdfWarning, match=r"^URDF mimics that are not couplings of the model \(1\):\n  .*wheel"):
+            found = ld.couplingsFromUrdf(m, source)
+        assert [repr(c) for c in found] == ["JointCoupling(joint_id=2, leader_id=1, ratio=-2.0, offset=0.25)",
+                                            "JointCoupling(joint_id=3, leader_id=2, ratio=1.0, offset=0.0)"]
+    assert len(ld.ConstraintSet(m, found)) == 2
+    with pytest.raises(RuntimeError, match="^Failed to parse URDF: "):
+        ld.couplingsFromUrdf(m, str(tmp_path / "missing.urdf"))
