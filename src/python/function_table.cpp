@@ -144,6 +144,18 @@ bool raise_constraint_set_error(const ConstraintSet& set, const Model& model) {
   return false;
 }
 
+bool raise_coupling_error(const JointCoupling& coupling, const Model& model) {
+  try {
+    make_joint_coupling(model, coupling.joint, coupling.leader, coupling.ratio, coupling.offset);
+    raise_value_error("ConstraintSet was made for another model");
+  } catch (const ValueError& e) {
+    raise_value_error(cat("ConstraintSet was made for another model: ", e.what()));
+  } catch (...) {
+    raise_current_exception();
+  }
+  return false;
+}
+
 // ------------------------------------------------ optional and keyword kinds
 
 bool forces_type(PyObject* obj, const Param& p, Call& call) {

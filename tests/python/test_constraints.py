@@ -120,9 +120,19 @@ def conv(name, type_name, target):
     return f"argument '{name}': '{type_name}' object cannot be converted to '{target}'"
 
 
+def chain(*kinds):
+    m = ld.Model()
+    for k, kind in enumerate(kinds):
+        m.add_joint(k, kind, np.array([0.0, 0, 1]), ld.SE3.identity(), f"j{k + 1}")
+    return m
+
+
 ARM = ROBOTS["arm7"]
 SET = ld.ConstraintSet(ARM, [ld.RigidConstraint(ARM, "point", 17), ld.JointCoupling(ARM, 3, 1)])
 Z7, Z4 = np.zeros(7), np.zeros((4, 7))
+# Models of the same sizes whose joint 4 is revolute in one and fixed (no velocity coordinate) in the other
+A, B = chain("revolute", "revolute", "fixed", "revolute"), chain("revolute", "revolute", "revolute", "fixed")
+COUPLED_4 = ld.ConstraintSet(A, [ld.JointCoupling(A, 4, 1)])
 BAD = [  # (call, exception, exact message)
     (lambda: ld.RigidConstraint(ARM, "line", 1), ValueError, 'Unknown constraint kind: line (expected "point" or "frame")'),
     (lambda: ld.RigidConstraint(ARM, "point", 18), ValueError, "Frame ID 18 out of range (max: 17)"),
@@ -152,6 +162,10 @@ BAD = [  # (call, exception, exact message)
     (lambda: ld.constrainedDynamics(ROBOTS["humanoid"], ARM.createData(), SET, Z7, Z7, Z7), ValueError,
      "ConstraintSet was made for another model (njoints 9, nq 7, nv 7, nframes 18), not this one "
      "(njoints 39, nq 38, nv 37, nframes 78)"),
+    (lambda: ld.constrainedDynamics(B, B.createData(), COUPLED_4, Z7[:3], Z7[:3], Z7[:3]), ValueError,
+     "ConstraintSet was made for another model: Joint 4 (j4) is fixed: a coupling joins revolute and prismatic joints"),
+    (lambda: lb.impulseDynamics(B, COUPLED_4, np.zeros((4, 3)), np.zeros((4, 3))), ValueError,
+     "ConstraintSet was made for another model: Joint 4 (j4) is fixed: a coupling joins revolute and prismatic joints"),
     (lambda: ld.constrainedDynamics(ARM, ARM.createData(), SET, Z7, Z7, Z7[:6]), ValueError, "tau length 6 != nv 7"),
     (lambda: ld.impulseDynamics(ARM, ARM.createData(), SET, Z7, Z7, 1.5), ValueError, "restitution must be in [0, 1], got 1.5"),
     (lambda: ld.impulseDynamics(ARM, ARM.createData(), SET, Z7, Z7, restitution="0"), TypeError,
