@@ -1,6 +1,7 @@
 #include "constrained_dynamics.hpp"
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "crba.hpp"
@@ -77,13 +78,17 @@ void solve_rows(Data& data, Eigen::Ref<VectorX> x, double mu) {
   VectorX& lambda = data.constraint_previous;
   r = x;
   lambda.setZero();
+  // The steps shrink geometrically until rounding (the part of r off the
+  // range of Δ, which each step adds again) holds them: stop there.
   constexpr int kMaxIterations = 1000;
+  double previous = std::numeric_limits<double>::infinity();
   for (int it = 0; it < kMaxIterations; ++it) {
     x = r + mu * lambda;
     solve_factored(data, x);
     const double step = (x - lambda).lpNorm<Eigen::Infinity>();
     lambda = x;
-    if (!(step > 1e-14 * (1.0 + lambda.lpNorm<Eigen::Infinity>()))) break;  // converged, or NaN
+    if (!(step > 1e-15 * (1.0 + lambda.lpNorm<Eigen::Infinity>()) && step < previous)) break;  // or NaN
+    previous = step;
   }
 }
 
