@@ -155,7 +155,8 @@ void rigid_jacobian(const Model& model, const Data& data, const RigidConstraint&
   if (c.frame2) add_path(f2.joint, -1.0, point ? f2.p : f1.p);
   if (c.reference_frame == ReferenceFrame::LOCAL) {
     const Matrix3 Rt = f1.R.transpose();
-    for (Eigen::Index b = 0; b < n; b += 3) J.middleRows(r0 + b, 3) = Rt * J.middleRows(r0 + b, 3);
+    for (Eigen::Index col = 0; col < J.cols(); ++col)
+      for (Eigen::Index b = 0; b < n; b += 3) J.block<3, 1>(r0 + b, col) = Rt * J.block<3, 1>(r0 + b, col);
   }
 }
 
