@@ -1,14 +1,17 @@
 #include "constrained_dynamics.hpp"
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "crba.hpp"
+#include "derivatives.hpp"
 #include "errors/errors.hpp"
 #include "internal/checks.hpp"
 #include "internal/constraint_rows.hpp"
 #include "internal/tree_ldl.hpp"
 #include "jacobians.hpp"
+#include "kinematics_derivatives.hpp"
 
 namespace lumo {
 namespace {
@@ -62,28 +65,42 @@ void solve_factored(const Data& data, Eigen::Ref<VectorX> x) {
   L.transpose().solveInPlace(x);
 }
 
-// Δ·λ = r for λ, r in data.constraint_forces on entry, λ on exit: the
-// Cholesky solve with μ = 0; with μ > 0 the proximal iterations
-// (Δ + μE)·λₖ₊₁ = r + μ·λₖ from λ₀ = 0, which stay in the range of Δ and so
+// x ← the solution λ of Δ·λ = x by the factor of Δ + μE: the Cholesky
+// solve with μ = 0; with μ > 0 the proximal iterations
+// (Δ + μE)·λₖ₊₁ = x + μ·λₖ from λ₀ = 0, which stay in the range of Δ and so
 // converge to the least-norm solution when the rows are dependent.
-void solve_delassus(Data& data, double mu) {
-  factor_delassus(data, mu);
+void solve_rows(Data& data, Eigen::Ref<VectorX> x, double mu) {
   if (mu == 0.0) {
-    solve_factored(data, data.constraint_forces);
+    solve_factored(data, x);
     return;
   }
   VectorX& r = data.constraint_scratch;
   VectorX& lambda = data.constraint_previous;
-  r = data.constraint_forces;
+  r = x;
   lambda.setZero();
+  // The steps shrink geometrically until rounding (the part of r off the
+  // range of Δ, which each step adds again) holds them: stop there.
   constexpr int kMaxIterations = 1000;
+  double previous = std::numeric_limits<double>::infinity();
   for (int it = 0; it < kMaxIterations; ++it) {
-    data.constraint_forces = r + mu * lambda;
-    solve_factored(data, data.constraint_forces);
-    const double step = (data.constraint_forces - lambda).lpNorm<Eigen::Infinity>();
-    lambda = data.constraint_forces;
-    if (!(step > 1e-14 * (1.0 + lambda.lpNorm<Eigen::Infinity>()))) break;  // converged, or NaN
+    x = r + mu * lambda;
+    solve_factored(data, x);
+    const double step = (x - lambda).lpNorm<Eigen::Infinity>();
+    lambda = x;
+    if (!(step > 1e-15 * (1.0 + lambda.lpNorm<Eigen::Infinity>()) && step < previous)) break;  // or NaN
+    previous = step;
   }
+}
+
+// Δ·λ = r, r in data.constraint_forces on entry, λ on exit.
+void solve_delassus(Data& data, double mu) {
+  factor_delassus(data, mu);
+  solve_rows(data, data.constraint_forces, mu);
+}
+
+// Each column of X (s×nv) ← Δ⁻¹ of it, by the factor solve_delassus left.
+void solve_rows_columns(Data& data, MatrixX& X, double mu) {
+  for (Eigen::Index k = 0; k < X.cols(); ++k) solve_rows(data, X.col(k), mu);
 }
 
 const VectorX& constrained_dynamics(const Model& model, Data& data, const ConstraintSet& set,
@@ -157,18 +174,104 @@ const VectorX& impulseDynamics(const Model& model, Data& data, const ConstraintS
   return impulse_dynamics(model, data, set, q, v_before, restitution);
 }
 
-void computeConstrainedDynamicsDerivatives(const Model&, Data&, const ConstraintSet&, const Eigen::Ref<const Eigen::VectorXd>&,
-                                           const Eigen::Ref<const Eigen::VectorXd>&, const Eigen::Ref<const Eigen::VectorXd>&) {
-  throw InternalError("not built yet");
+namespace {
+
+void size_derivatives(Data& data, std::size_t s) {
+  const auto n = static_cast<Eigen::Index>(data.nv), rows = static_cast<Eigen::Index>(s);
+  for (MatrixX* m : {&data.ddq_dq, &data.ddq_dv, &data.ddq_dtau})
+    if (m->rows() != n || m->cols() != n) m->setZero(n, n);
+  for (MatrixX* m : {&data.dforces_dq, &data.dforces_dv, &data.dforces_dtau})
+    if (m->rows() != rows || m->cols() != n) m->setZero(rows, n);
 }
-void computeConstrainedDynamicsDerivatives(const Model&, Data&, const ConstraintSet&, const Eigen::Ref<const Eigen::VectorXd>&,
-                                           const Eigen::Ref<const Eigen::VectorXd>&, const Eigen::Ref<const Eigen::VectorXd>&,
-                                           const Eigen::Ref<const Matrix6X>&) {
-  throw InternalError("not built yet");
+
+// Given the right-hand sides of the differentiated KKT system for x,
+//   M·δq̈ − Jᵀ·δλ = B (nv×nv, in dd),  J·δq̈ = C (s×nv, in dl),
+// the solution: A = M⁻¹B, δλ = Δ⁻¹(C − J·A), δq̈ = A + M⁻¹Jᵀ·δλ.
+void solve_kkt_columns(Data& data, MatrixX& dd, MatrixX& dl, double mu) {
+  const std::size_t nv = data.nv;
+  solveM_columns(data, dd.data(), nv, nv);
+  dl.noalias() -= data.constraint_jacobian * dd;
+  solve_rows_columns(data, dl, mu);
+  dd.noalias() += data.minv_jt * dl;
 }
-void computeImpulseDynamicsDerivatives(const Model&, Data&, const ConstraintSet&, const Eigen::Ref<const Eigen::VectorXd>&,
-                                       const Eigen::Ref<const Eigen::VectorXd>&, double) {
-  throw InternalError("not built yet");
+
+void constrained_derivatives(const Model& model, Data& data, const ConstraintSet& set,
+                             const Eigen::Ref<const Eigen::VectorXd>& q, const Eigen::Ref<const Eigen::VectorXd>& v,
+                             const Eigen::Ref<const Eigen::VectorXd>& tau, const Eigen::Ref<const Matrix6X>* fext) {
+  constrained_dynamics(model, data, set, q, v, tau, fext);
+  size_derivatives(data, set.size());
+  // τ = ID(q, v, q̈, fext) − J(q)ᵀλ and c = J·q̈ + γ − target = 0 hold for
+  // every state; differentiated along x:
+  //   M·δq̈ − Jᵀ·δλ = −∂(ID − Jᵀλ)/∂x (+ δτ),  J·δq̈ = −∂c/∂x.
+  computeKinematicsDerivatives(model, data, q, v, data.ddq);
+  data.ddq_dq.setZero();
+  constraint_rows::add_force_derivative(model, data, set, data.constraint_forces, data.ddq_dq);
+  constraint_rows::row_derivatives(model, data, set, data.dforces_dq, &data.dforces_dv, false);
+  data.dforces_dq *= -1.0;
+  data.dforces_dv *= -1.0;
+  if (fext != nullptr)
+    computeRNEADerivatives(model, data, q, v, data.ddq, *fext);
+  else
+    computeRNEADerivatives(model, data, q, v, data.ddq);
+  data.ddq_dq -= data.dtau_dq;
+  data.ddq_dv = -data.dtau_dv;
+  data.ddq_dtau.setIdentity();
+  data.dforces_dtau.setZero();
+  const double mu = set.regularisation();
+  solve_kkt_columns(data, data.ddq_dq, data.dforces_dq, mu);
+  solve_kkt_columns(data, data.ddq_dv, data.dforces_dv, mu);
+  solve_kkt_columns(data, data.ddq_dtau, data.dforces_dtau, mu);
+}
+
+}  // namespace
+
+void computeConstrainedDynamicsDerivatives(const Model& model, Data& data, const ConstraintSet& set,
+                                           const Eigen::Ref<const Eigen::VectorXd>& q,
+                                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
+  check_call(model, data, set, q.size(), v.size(), tau.size(), "tau");
+  constrained_derivatives(model, data, set, q, v, tau, nullptr);
+}
+
+void computeConstrainedDynamicsDerivatives(const Model& model, Data& data, const ConstraintSet& set,
+                                           const Eigen::Ref<const Eigen::VectorXd>& q,
+                                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                                           const Eigen::Ref<const Eigen::VectorXd>& tau,
+                                           const Eigen::Ref<const Matrix6X>& fext) {
+  check_call(model, data, set, q.size(), v.size(), tau.size(), "tau");
+  check_external_forces(model, fext.cols());
+  constrained_derivatives(model, data, set, q, v, tau, &fext);
+}
+
+void computeImpulseDynamicsDerivatives(const Model& model, Data& data, const ConstraintSet& set,
+                                       const Eigen::Ref<const Eigen::VectorXd>& q,
+                                       const Eigen::Ref<const Eigen::VectorXd>& v_before, double restitution) {
+  check_call(model, data, set, q.size(), v_before.size());
+  check_restitution(restitution);
+  impulse_dynamics(model, data, set, q, v_before, restitution);
+  size_derivatives(data, set.size());
+  // M(q)·(v⁺ − v⁻) = J(q)ᵀp and J(q)·(v⁺ + e·v⁻) = 0, differentiated:
+  //   along q: M·δv⁺ − Jᵀδp = −∂(M·(v⁺ − v⁻))/∂q + ∂(Jᵀp)/∂q,  J·δv⁺ = −∂(J·w)/∂q,
+  //   along v⁻: M·δv⁺ − Jᵀδp = M,  J·δv⁺ = −e·J;
+  // ∂(M·u)/∂q from the inverse-dynamics derivatives at (q, 0, u) less the
+  // gravity's. data.ddq holds u, then w = v⁺ + e·v⁻.
+  const VectorX& zero = data.constraint_zero_acceleration;
+  data.ddq = data.impulse_velocity - v_before;
+  computeRNEADerivatives(model, data, q, zero, data.ddq);
+  data.ddq_dq = -data.dtau_dq;
+  data.ddq_dq += computeGeneralizedGravityDerivatives(model, data, q);
+  data.ddq = data.impulse_velocity + restitution * v_before;
+  computeKinematicsDerivatives(model, data, q, data.ddq);
+  constraint_rows::add_force_derivative(model, data, set, data.constraint_forces, data.ddq_dq);
+  constraint_rows::row_derivatives(model, data, set, data.dforces_dq, nullptr, true);
+  data.dforces_dq *= -1.0;
+  const double mu = set.regularisation();
+  solve_kkt_columns(data, data.ddq_dq, data.dforces_dq, mu);
+  // along v⁻: M⁻¹M = E, then δp = Δ⁻¹(−e·J − J), δv⁺ = E + M⁻¹Jᵀδp
+  data.dforces_dv = -(1.0 + restitution) * data.constraint_jacobian;
+  solve_rows_columns(data, data.dforces_dv, mu);
+  data.ddq_dv.setIdentity();
+  data.ddq_dv.noalias() += data.minv_jt * data.dforces_dv;
 }
 
 }  // namespace lumo

@@ -92,6 +92,7 @@ void Data::reset() {
   for (auto* mat : {&constraint_jacobian, &delassus, &minv_jt, &ddq_dtau, &dforces_dq, &dforces_dv,
                     &dforces_dtau, &constraint_rows_scratch})
     mat->setZero();
+  constraint_end_motion.setZero();
   for (auto* vec : {&constraint_drift, &constraint_target, &constraint_forces, &impulse_velocity,
                     &constraint_scratch, &constraint_previous, &constraint_zero_acceleration})
     vec->setZero();

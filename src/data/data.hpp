@@ -209,6 +209,10 @@ class Data {
   VectorX constraint_drift, constraint_target, constraint_forces, impulse_velocity;
   VectorX constraint_scratch, constraint_previous, constraint_zero_acceleration;
   MatrixX constraint_rows_scratch;
+  // The derivatives' scratch: per end of a rigid constraint, the world
+  // velocity and acceleration derivatives of its body (6×nv blocks ∂V/∂q,
+  // ∂V/∂v, ∂A/∂q, ∂A/∂v, ∂A/∂a; two ends side by side).
+  Matrix6X constraint_end_motion;
 
   // Every result back to its creation value; sizes kept.
   void reset();
