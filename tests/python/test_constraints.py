@@ -291,7 +291,7 @@ def test_corrector_targets(model_name, frame):
         close(J @ ddq + gamma, -kd * J @ v - kp * error)
 
 
-def central(f, x, n, step, h=1e-6):
+def central(f, x, n, step, h=1e-5):
     """For each output of f, the matrix whose column k is (f(x ⊕ h·e_k) − f(x ⊕ −h·e_k)) / 2h."""
     columns = [[(a - b) / (2 * h) for a, b in zip(f(step(x, h * e)), f(step(x, -h * e)))] for e in np.eye(n)]
     return [np.stack(c, axis=-1) for c in zip(*columns)]
