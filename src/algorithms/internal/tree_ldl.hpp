@@ -38,4 +38,19 @@ void factorM(const MatrixX& M, Data& data, Triangle triangle);
 // from the root down.
 void solveM_columns(const Data& data, double* X, std::size_t ld, std::size_t cols);
 
+// The same for X row-major (nv rows of `cols` numbers, row r at X + r·ld):
+// each step a row operation over all the columns at once.
+void solveM_rows(Data& data, double* X, std::size_t ld, std::size_t cols);
+
+// D^(-1/2) into data.ldl_scale, after factorM.
+void factor_scale(Data& data);
+
+// The two halves of solveM_columns, M⁻¹ = L⁻¹ D^(-1/2) · D^(-1/2) L⁻ᵀ, with
+// D^(-1/2) from factor_scale:
+// X ← D^(-1/2) L⁻ᵀ X (from the leaves up; a column's zeros below its
+// nonzeros are skipped, so a column held on one support path costs that
+// path), and X ← L⁻¹ D^(-1/2) X (from the root down).
+void solveHalfUp_columns(const Data& data, double* X, std::size_t ld, std::size_t cols);
+void solveHalfDown_columns(const Data& data, double* X, std::size_t ld, std::size_t cols);
+
 }  // namespace lumo
