@@ -77,28 +77,6 @@ void factorM(const MatrixX& M, Data& data, Triangle triangle) {
   }
 }
 
-void solveM_columns(const Data& data, double* X, std::size_t ld, std::size_t cols) {
-  const std::size_t nv = data.nv;
-  const int* const parent = data.coordinate_parent.data();
-  const double* const H = data.ldl_factor.data();
-  for (std::size_t c = 0; c < cols; ++c) {
-    double* const x = X + c * ld;
-    // Lᵀ y = x: y_k is final once its descendants (the larger indices) are in
-    for (std::size_t k = nv; k-- > 0;) {
-      const double yk = x[k];
-      if (yk == 0.0) continue;
-      for (int i = parent[k]; i >= 0; i = parent[i]) x[i] -= H[static_cast<std::size_t>(i) * nv + k] * yk;
-    }
-    for (std::size_t k = 0; k < nv; ++k) x[k] /= H[k * nv + k];
-    // L x = z: x_k = z_k − Σ_{i ancestor of k} L[k, i] x_i
-    for (std::size_t k = 0; k < nv; ++k) {
-      double s = x[k];
-      for (int i = parent[k]; i >= 0; i = parent[i]) s -= H[static_cast<std::size_t>(i) * nv + k] * x[i];
-      x[k] = s;
-    }
-  }
-}
-
 void solveM_rows(Data& data, double* X, std::size_t ld, std::size_t cols) {
   const std::size_t nv = data.nv;
   const int* const parent = data.coordinate_parent.data();
