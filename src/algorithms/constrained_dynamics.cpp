@@ -10,6 +10,7 @@
 #include "internal/checks.hpp"
 #include "internal/constraint_rows.hpp"
 #include "internal/tree_ldl.hpp"
+#include "kernels/row_major.hpp"
 #include "jacobians.hpp"
 #include "kinematics_derivatives.hpp"
 
@@ -18,16 +19,25 @@ namespace {
 
 using constraint_rows::check_call;
 
-// M = LᵀDL along the tree from crba's upper triangle, Y = M⁻¹Jᵀ into
-// data.minv_jt and the Delassus matrix Δ = J·Y into data.delassus.
+// M = LᵀDL along the tree from crba's upper triangle, W = D^(-1/2)L⁻ᵀJᵀ
+// into data.delassus_rows (each column a sweep up the support paths of its
+// row) and the Delassus matrix Δ = J·M⁻¹·Jᵀ = WᵀW into data.delassus.
 void delassus(const Model& model, Data& data) {
   const std::size_t nv = model.nv;
   size_tree_factor(data, nv);
   coordinate_tree(model, data);
   factorM(data.M, data, Triangle::upper);
-  data.minv_jt = data.constraint_jacobian.transpose();
-  solveM_columns(data, data.minv_jt.data(), nv, static_cast<std::size_t>(data.minv_jt.cols()));
-  data.delassus.noalias() = data.constraint_jacobian * data.minv_jt;
+  factor_scale(data);
+  MatrixX& W = data.delassus_rows;
+  W = data.constraint_jacobian.transpose();
+  solveHalfUp_columns(data, W.data(), nv, static_cast<std::size_t>(W.cols()));
+  data.delassus.noalias() = W.transpose() * W;
+}
+
+// M⁻¹Jᵀ = L⁻¹D^(-1/2)·W into data.minv_jt.
+void form_minv_jt(Data& data) {
+  data.minv_jt = data.delassus_rows;
+  solveHalfDown_columns(data, data.minv_jt.data(), data.nv, static_cast<std::size_t>(data.minv_jt.cols()));
 }
 
 // Cholesky Δ + μE = L·Lᵀ in place (lower triangle of data.delassus). With
@@ -98,8 +108,17 @@ void solve_delassus(Data& data, double mu) {
   solve_rows(data, data.constraint_forces, mu);
 }
 
-// Each column of X (s×nv) ← Δ⁻¹ of it, by the factor solve_delassus left.
-void solve_rows_columns(Data& data, MatrixX& X, double mu) {
+// X (s×nv) ← Δ⁻¹X by the factor solve_delassus left: two triangular
+// solves of the whole block with μ = 0, the proximal iterations column by
+// column otherwise.
+void solve_rows_matrix(Data& data, MatrixX& X, double mu) {
+  if (mu == 0.0) {
+    const MatrixX& factor = data.delassus;
+    const auto L = factor.triangularView<Eigen::Lower>();
+    L.solveInPlace(X);
+    L.transpose().solveInPlace(X);
+    return;
+  }
   for (Eigen::Index k = 0; k < X.cols(); ++k) solve_rows(data, X.col(k), mu);
 }
 
@@ -111,14 +130,17 @@ const VectorX& constrained_dynamics(const Model& model, Data& data, const Constr
   // J, γ, the target, M, and data.tau = nle − Σ Jᵢᵀ fextᵢ
   constraint_rows::evaluate(model, data, set, q, v, fext);
   delassus(model, data);
-  // the free acceleration q̈₀ = M⁻¹ (τ − nle + Σ Jᵢᵀ fextᵢ)
-  data.ddq = tau - data.tau;
-  solveM_columns(data, data.ddq.data(), model.nv, 1);
-  // Δ·λ = target − γ − J·q̈₀, then q̈ = q̈₀ + M⁻¹Jᵀ·λ
+  // M = LᵀDL: with z = D^(-1/2)L⁻ᵀ(τ − nle + Σ Jᵢᵀ fextᵢ), the free
+  // acceleration is q̈₀ = L⁻¹D^(-1/2)z and J·q̈₀ = Wᵀz; Δ·λ = target − γ − Wᵀz;
+  // q̈ = L⁻¹D^(-1/2)(z + W·λ).
+  VectorX& z = data.ddq;
+  z = tau - data.tau;
+  solveHalfUp_columns(data, z.data(), model.nv, 1);
   data.constraint_forces = data.constraint_target - data.constraint_drift;
-  data.constraint_forces.noalias() -= data.constraint_jacobian * data.ddq;
+  data.constraint_forces.noalias() -= data.delassus_rows.transpose() * z;
   solve_delassus(data, set.regularisation());
-  data.ddq.noalias() += data.minv_jt * data.constraint_forces;
+  z.noalias() += data.delassus_rows * data.constraint_forces;
+  solveHalfDown_columns(data, z.data(), model.nv, 1);
   return data.ddq;
 }
 
@@ -159,8 +181,10 @@ const VectorX& impulse_dynamics(const Model& model, Data& data, const Constraint
   data.constraint_forces.noalias() = data.constraint_jacobian * v_before;
   data.constraint_forces *= -(1.0 + restitution);
   solve_delassus(data, set.regularisation());
-  data.impulse_velocity = v_before;
-  data.impulse_velocity.noalias() += data.minv_jt * data.constraint_forces;
+  // v⁺ = v⁻ + L⁻¹D^(-1/2)·W·p
+  data.impulse_velocity.noalias() = data.delassus_rows * data.constraint_forces;
+  solveHalfDown_columns(data, data.impulse_velocity.data(), model.nv, 1);
+  data.impulse_velocity += v_before;
   return data.impulse_velocity;
 }
 
@@ -184,21 +208,34 @@ void size_derivatives(Data& data, std::size_t s) {
     if (m->rows() != rows || m->cols() != n) m->setZero(rows, n);
 }
 
-// Given the right-hand sides of the differentiated KKT system for x,
-//   M·δq̈ − Jᵀ·δλ = B (nv×nv, in dd),  J·δq̈ = C (s×nv, in dl),
-// the solution: A = M⁻¹B, δλ = Δ⁻¹(C − J·A), δq̈ = A + M⁻¹Jᵀ·δλ.
-void solve_kkt_columns(Data& data, MatrixX& dd, MatrixX& dl, double mu) {
-  const std::size_t nv = data.nv;
-  solveM_columns(data, dd.data(), nv, nv);
-  dl.noalias() -= data.constraint_jacobian * dd;
-  solve_rows_columns(data, dl, mu);
-  dd.noalias() += data.minv_jt * dl;
+// Given the right-hand sides of the differentiated KKT system for
+// x = q, v and τ (or for the first two only, `count` 2),
+//   M·δq̈ − Jᵀ·δλ = B (nv×nv each: data.ddq_dq, ddq_dv, ddq_dtau),
+//   J·δq̈ = C (s×nv each: data.dforces_dq, dforces_dv, dforces_dtau),
+// the solution in their place: A = M⁻¹B (one row-major tree solve for all
+// of them), δλ = Δ⁻¹(C − J·A), δq̈ = A + M⁻¹Jᵀ·δλ.
+void solve_kkt(Data& data, int count, double mu) {
+  const std::size_t nv = data.nv, ld = 3 * nv;
+  MatrixX* const dd[] = {&data.ddq_dq, &data.ddq_dv, &data.ddq_dtau};
+  MatrixX* const dl[] = {&data.dforces_dq, &data.dforces_dv, &data.dforces_dtau};
+  const auto n = static_cast<Eigen::Index>(nv);
+  if (data.ldl_rhs.rows() != n || data.ldl_rhs.cols() != 3 * n) data.ldl_rhs.resize(n, 3 * n);
+  double* const X = data.ldl_rhs.data();
+  for (int x = 0; x < count; ++x) transpose_scaled(dd[x]->data(), nv, X + x * nv, ld, nv, nv, 1.0);
+  solveM_rows(data, X, ld, count * nv);
+  for (int x = 0; x < count; ++x) {
+    transpose_scaled(X + x * nv, ld, dd[x]->data(), nv, nv, nv, 1.0);
+    dl[x]->noalias() -= data.constraint_jacobian * *dd[x];
+    solve_rows_matrix(data, *dl[x], mu);
+    dd[x]->noalias() += data.minv_jt * *dl[x];
+  }
 }
 
 void constrained_derivatives(const Model& model, Data& data, const ConstraintSet& set,
                              const Eigen::Ref<const Eigen::VectorXd>& q, const Eigen::Ref<const Eigen::VectorXd>& v,
                              const Eigen::Ref<const Eigen::VectorXd>& tau, const Eigen::Ref<const Matrix6X>* fext) {
   constrained_dynamics(model, data, set, q, v, tau, fext);
+  form_minv_jt(data);
   size_derivatives(data, set.size());
   // τ = ID(q, v, q̈, fext) − J(q)ᵀλ and c = J·q̈ + γ − target = 0 hold for
   // every state; differentiated along x:
@@ -217,10 +254,7 @@ void constrained_derivatives(const Model& model, Data& data, const ConstraintSet
   data.ddq_dv = -data.dtau_dv;
   data.ddq_dtau.setIdentity();
   data.dforces_dtau.setZero();
-  const double mu = set.regularisation();
-  solve_kkt_columns(data, data.ddq_dq, data.dforces_dq, mu);
-  solve_kkt_columns(data, data.ddq_dv, data.dforces_dv, mu);
-  solve_kkt_columns(data, data.ddq_dtau, data.dforces_dtau, mu);
+  solve_kkt(data, 3, set.regularisation());
 }
 
 }  // namespace
@@ -249,6 +283,7 @@ void computeImpulseDynamicsDerivatives(const Model& model, Data& data, const Con
   check_call(model, data, set, q.size(), v_before.size());
   check_restitution(restitution);
   impulse_dynamics(model, data, set, q, v_before, restitution);
+  form_minv_jt(data);
   size_derivatives(data, set.size());
   // M(q)·(v⁺ − v⁻) = J(q)ᵀp and J(q)·(v⁺ + e·v⁻) = 0, differentiated:
   //   along q: M·δv⁺ − Jᵀδp = −∂(M·(v⁺ − v⁻))/∂q + ∂(Jᵀp)/∂q,  J·δv⁺ = −∂(J·w)/∂q,
@@ -266,10 +301,10 @@ void computeImpulseDynamicsDerivatives(const Model& model, Data& data, const Con
   constraint_rows::row_derivatives(model, data, set, data.dforces_dq, nullptr, true);
   data.dforces_dq *= -1.0;
   const double mu = set.regularisation();
-  solve_kkt_columns(data, data.ddq_dq, data.dforces_dq, mu);
+  solve_kkt(data, 1, mu);
   // along v⁻: M⁻¹M = E, then δp = Δ⁻¹(−e·J − J), δv⁺ = E + M⁻¹Jᵀδp
   data.dforces_dv = -(1.0 + restitution) * data.constraint_jacobian;
-  solve_rows_columns(data, data.dforces_dv, mu);
+  solve_rows_matrix(data, data.dforces_dv, mu);
   data.ddq_dv.setIdentity();
   data.ddq_dv.noalias() += data.minv_jt * data.dforces_dv;
 }

@@ -388,6 +388,7 @@ void size_workspace(Data& data, std::size_t s) {
     data.constraint_jacobian.setZero(rows, nv);
     data.constraint_rows_scratch.setZero(rows, nv);
     data.minv_jt.setZero(nv, rows);
+    data.delassus_rows.setZero(nv, rows);
     data.delassus.setZero(rows, rows);
     for (auto* x : {&data.constraint_drift, &data.constraint_target, &data.constraint_forces,
                     &data.constraint_scratch, &data.constraint_previous})
