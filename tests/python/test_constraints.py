@@ -51,16 +51,6 @@ def state(m, seed=0):
     return ld.integrate(m, ld.neutral(m), rng.uniform(-1, 1, m.nv)), rng.uniform(-1, 1, m.nv), rng.uniform(-5, 5, m.nv)
 
 
-def numerics(call):
-    """The call's result; skips while the constraint numerics are not built."""
-    try:
-        return call()
-    except ld.PanicException as e:
-        if "not built yet" in str(e):
-            pytest.skip("constraint numerics not built yet")
-        raise
-
-
 def dense(m, d, s, q, v):
     """M (symmetrised from its upper triangle), nle, J and gamma at (q, v)."""
     M = np.triu(ld.crba(m, d, q))
@@ -211,7 +201,7 @@ def test_pickle_round_trip_and_bad_states():
         assert twin.constraints[0].reference.homogeneous.tobytes() == c.reference.homogeneous.tobytes()
         assert twin.regularisation == 1e-7
     twin = pickle.loads(pickle.dumps(s))
-    got = numerics(lambda: ld.constrainedDynamics(m, d, twin, q, v, tau))
+    got = ld.constrainedDynamics(m, d, twin, q, v, tau)
     want = ld.constrainedDynamics(m, d, s, q, v, tau)
     assert [x.tobytes() for x in got] == [x.tobytes() for x in want]
 
@@ -250,7 +240,7 @@ def test_dynamics_and_impulses_solve_their_equations(name):
     m, s = case(name)
     d = m.createData()
     q, v, tau = state(m, 1)
-    M, nle, J, gamma = numerics(lambda: dense(m, d, s, q, v))
+    M, nle, J, gamma = dense(m, d, s, q, v)
     assert J.shape == (s.size, m.nv) and np.linalg.matrix_rank(J) == s.size  # independent rows
     ddq, forces = ld.constrainedDynamics(m, d, s, q, v, tau)
     want = kkt(M, J, tau - nle, -gamma)
@@ -286,7 +276,7 @@ def test_corrector_targets(model_name, frame):
     p = ld.getFramePlacement(m, d, fid).homogeneous[:3, 3]
     for c, error in [(point, p), (held, np.zeros(6))]:
         s = ld.ConstraintSet(m, [c])
-        ddq, _ = numerics(lambda: ld.constrainedDynamics(m, d, s, q, v, tau))
+        ddq, _ = ld.constrainedDynamics(m, d, s, q, v, tau)
         J, gamma = s.jacobian(m, d, q), s.drift(m, d, q, v)
         close(J @ ddq + gamma, -kd * J @ v - kp * error)
 
@@ -303,7 +293,7 @@ def test_derivatives_match_central_differences(name):
     d = m.createData()
     q, v, tau = state(m, 4)
     n, along = m.nv, lambda x, dx: ld.integrate(m, x, dx)
-    got = numerics(lambda: ld.computeConstrainedDynamicsDerivatives(m, d, s, q, v, tau))
+    got = ld.computeConstrainedDynamicsDerivatives(m, d, s, q, v, tau)
     want = (central(lambda x: ld.constrainedDynamics(m, d, s, x, v, tau), q, n, along)
             + central(lambda x: ld.constrainedDynamics(m, d, s, q, x, tau), v, n, np.add)
             + central(lambda x: ld.constrainedDynamics(m, d, s, q, v, x), tau, n, np.add))
@@ -334,7 +324,7 @@ def test_batch_rows_equal_single_calls_and_nan_rows():
         (lb.computeImpulseDynamicsDerivatives, (q, v), lambda i: ld.computeImpulseDynamicsDerivatives(m, d, s, q[i], v[i])),
     ]
     for fn, args, single in calls:
-        rows = [numerics(lambda: fn(m, s, *args, threads=t)) for t in (1, 3)]
+        rows = [fn(m, s, *args, threads=t) for t in (1, 3)]
         shapes = [r.shape for r in rows[0]]
         assert shapes[0][:2] == (N, m.nv) and shapes[-1] in ((N, s.size), (N, s.size, m.nv))
         for i in range(N):
