@@ -111,7 +111,7 @@ void solve_delassus(Data& data, double mu) {
 // X (s×nv) ← Δ⁻¹X by the factor solve_delassus left: two triangular
 // solves of the whole block with μ = 0, the proximal iterations column by
 // column otherwise.
-void solve_rows_matrix(Data& data, MatrixX& X, double mu) {
+void solve_rows_matrix(Data& data, Eigen::Ref<MatrixX> X, double mu) {
   if (mu == 0.0) {
     const MatrixX& factor = data.delassus;
     const auto L = factor.triangularView<Eigen::Lower>();
@@ -218,16 +218,23 @@ void solve_kkt(Data& data, int count, double mu) {
   const std::size_t nv = data.nv, ld = 3 * nv;
   MatrixX* const dd[] = {&data.ddq_dq, &data.ddq_dv, &data.ddq_dtau};
   MatrixX* const dl[] = {&data.dforces_dq, &data.dforces_dv, &data.dforces_dtau};
-  const auto n = static_cast<Eigen::Index>(nv);
+  const auto n = static_cast<Eigen::Index>(nv), cols = count * n;
   if (data.ldl_rhs.rows() != n || data.ldl_rhs.cols() != 3 * n) data.ldl_rhs.resize(n, 3 * n);
+  // the blocks side by side: B row-major in ldl_rhs, C in the rows' scratch
   double* const X = data.ldl_rhs.data();
-  for (int x = 0; x < count; ++x) transpose_scaled(dd[x]->data(), nv, X + x * nv, ld, nv, nv, 1.0);
-  solveM_rows(data, X, ld, count * nv);
+  auto A = data.ldl_rhs.leftCols(cols);
+  auto C = data.constraint_rows_scratch.leftCols(cols);
+  for (int x = 0; x < count; ++x) {
+    transpose_scaled(dd[x]->data(), nv, X + x * nv, ld, nv, nv, 1.0);
+    C.middleCols(x * n, n) = *dl[x];
+  }
+  solveM_rows(data, X, ld, static_cast<std::size_t>(cols));
+  C.noalias() -= data.constraint_jacobian * A;
+  solve_rows_matrix(data, C, mu);
+  A.noalias() += data.minv_jt * C;
   for (int x = 0; x < count; ++x) {
     transpose_scaled(X + x * nv, ld, dd[x]->data(), nv, nv, nv, 1.0);
-    dl[x]->noalias() -= data.constraint_jacobian * *dd[x];
-    solve_rows_matrix(data, *dl[x], mu);
-    dd[x]->noalias() += data.minv_jt * *dl[x];
+    *dl[x] = C.middleCols(x * n, n);
   }
 }
 

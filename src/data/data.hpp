@@ -205,7 +205,7 @@ class Data {
   // matrix J·M⁻¹·Jᵀ = WᵀW (its Cholesky factor after a solve) with
   // W = D^(-1/2)L⁻ᵀJᵀ (nv×s, M = LᵀDL), M⁻¹Jᵀ (nv×s, the derivatives), the
   // derivatives ∂q̈/∂τ (nv×nv) and ∂λ/∂q, ∂λ/∂v, ∂λ/∂τ (s×nv), and scratch
-  // (s-vectors, an s×nv block and nv zeros, the acceleration of the bias
+  // (s-vectors, an s×3nv block and nv zeros, the acceleration of the bias
   // pass).
   MatrixX constraint_jacobian, delassus, delassus_rows, minv_jt, ddq_dtau, dforces_dq, dforces_dv, dforces_dtau;
   VectorX constraint_drift, constraint_target, constraint_forces, impulse_velocity;

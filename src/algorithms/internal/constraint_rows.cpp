@@ -241,8 +241,6 @@ void row_changes(const RigidConstraint& c, const FrameState& f1, const FrameStat
 void add_force_derivative(const Model& model, const Data& data, const ConstraintSet& set, const VectorX& lambda,
                           MatrixX& H) {
   const auto column = [&](std::size_t k) { return data.j.col(static_cast<Eigen::Index>(k)); };
-  // S·W for a motion column [l; a] and a wrench [f; n]
-  const auto power = [](const auto& S, const Vector6& W) { return W.dot(S); };
   for (std::size_t m = 0; m < set.constraints().size(); ++m) {
     const auto* c = std::get_if<RigidConstraint>(&set.constraints()[m]);
     if (c == nullptr) continue;  // a coupling's J is constant
@@ -273,7 +271,10 @@ void add_force_derivative(const Model& model, const Data& data, const Constraint
       return b == 0 ? dW : Vector6(-dW);
     };
     const int ends = c->frame2 ? 2 : 1;
-    // k over the union of both paths
+    // H[j, k] = S_j·∂W_b/∂q_k + (S_k × S_j)·W_b where k's joint supports
+    // j's; (S_k × S_j)·W = −S_j·(S_k ×* W), so column k reads
+    // S_j·(∂W_b/∂q_k − S_k ×* W_b) on the part of path b at or below k's
+    // joint and S_j·∂W_b/∂q_k above it. k runs over the union of both paths.
     for (int e = 0; e < ends; ++e) {
       for (JointIndex jk = body[e]; jk != 0; jk = model.parents[jk]) {
         if (e == 1 && supports(model, jk, body[0])) continue;  // already seen on path 1
@@ -281,24 +282,22 @@ void add_force_derivative(const Model& model, const Data& data, const Constraint
         const bool on2 = ends == 2 && supports(model, jk, body[1]);
         for (std::size_t kk = 0; kk < model.nv_joint[jk]; ++kk) {
           const std::size_t k = model.idx_v[jk] + kk;
+          const auto Sk = column(k);
+          const Vector3 w = Sk.tail<3>(), lin = Sk.head<3>();
           for (int b = 0; b < ends; ++b) {
             const Vector6 dW = wrench_change(k, b, on1, on2);
-            const bool on_b = b == 0 ? on1 : on2;
+            Vector6 below = dW;
+            if (b == 0 ? on1 : on2) {
+              // S ×* W = [ω × f; ω × n + v × f] for S = [v; ω], W = [f; n]
+              const Vector3 f = W[b].head<3>(), nm = W[b].tail<3>();
+              below.head<3>() -= w.cross(f);
+              below.tail<3>() -= w.cross(nm) + lin.cross(f);
+            }
             for (JointIndex jj = body[b]; jj != 0; jj = model.parents[jj]) {
+              const Vector6& g = jj >= jk && (b == 0 ? on1 : on2) ? below : dW;
               for (std::size_t m2 = 0; m2 < model.nv_joint[jj]; ++m2) {
-                const std::size_t j = model.idx_v[jj] + m2;
-                const auto Sj = column(j);
-                double h = power(Sj, dW);
-                // ∂S_j/∂q_k = S_k × S_j when k's joint supports j's
-                if (on_b && jk <= jj) {
-                  const auto Sk = column(k);
-                  Vector6 cross;
-                  cross << Vector3(Sk.template tail<3>()).cross(Vector3(Sj.template head<3>())) +
-                               Vector3(Sk.template head<3>()).cross(Vector3(Sj.template tail<3>())),
-                      Vector3(Sk.template tail<3>()).cross(Vector3(Sj.template tail<3>()));
-                  h += power(cross, W[b]);
-                }
-                H(static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(k)) += h;
+                const auto j = static_cast<Eigen::Index>(model.idx_v[jj] + m2);
+                H(j, static_cast<Eigen::Index>(k)) += g.dot(data.j.col(j));
               }
             }
           }
@@ -386,7 +385,7 @@ void size_workspace(Data& data, std::size_t s) {
   const auto rows = static_cast<Eigen::Index>(s), nv = static_cast<Eigen::Index>(data.nv);
   if (data.constraint_jacobian.rows() != rows || data.constraint_jacobian.cols() != nv) {
     data.constraint_jacobian.setZero(rows, nv);
-    data.constraint_rows_scratch.setZero(rows, nv);
+    data.constraint_rows_scratch.setZero(rows, 3 * nv);
     data.minv_jt.setZero(nv, rows);
     data.delassus_rows.setZero(nv, rows);
     data.delassus.setZero(rows, rows);
