@@ -34,12 +34,6 @@ void delassus(const Model& model, Data& data) {
   data.delassus.noalias() = W.transpose() * W;
 }
 
-// M⁻¹Jᵀ = L⁻¹D^(-1/2)·W into data.minv_jt.
-void form_minv_jt(Data& data) {
-  data.minv_jt = data.delassus_rows;
-  solveHalfDown_columns(data, data.minv_jt.data(), data.nv, static_cast<std::size_t>(data.minv_jt.cols()));
-}
-
 // Cholesky Δ + μE = L·Lᵀ in place (lower triangle of data.delassus). With
 // μ = 0, a pivot at most 1e-10 of the largest diagonal entry marks a row
 // that depends on the rows before it; every such row is named in the
@@ -209,29 +203,30 @@ void size_derivatives(Data& data, std::size_t s) {
 }
 
 // Given the right-hand sides of the differentiated KKT system for
-// x = q, v and τ (or for the first two only, `count` 2),
+// x = q, v and τ (the first `count` of them),
 //   M·δq̈ − Jᵀ·δλ = B (nv×nv each: data.ddq_dq, ddq_dv, ddq_dtau),
 //   J·δq̈ = C (s×nv each: data.dforces_dq, dforces_dv, dforces_dtau),
-// the solution in their place: A = M⁻¹B (one row-major tree solve for all
-// of them), δλ = Δ⁻¹(C − J·A), δq̈ = A + M⁻¹Jᵀ·δλ.
+// the solution in their place, all blocks side by side (B row-major in
+// data.ldl_rhs, C in the rows' scratch): with M = LᵀDL and W as in
+// delassus, Z = D^(-1/2)L⁻ᵀB, δλ = Δ⁻¹(C − WᵀZ), δq̈ = L⁻¹D^(-1/2)(Z + W·δλ).
 void solve_kkt(Data& data, int count, double mu) {
   const std::size_t nv = data.nv, ld = 3 * nv;
   MatrixX* const dd[] = {&data.ddq_dq, &data.ddq_dv, &data.ddq_dtau};
   MatrixX* const dl[] = {&data.dforces_dq, &data.dforces_dv, &data.dforces_dtau};
   const auto n = static_cast<Eigen::Index>(nv), cols = count * n;
   if (data.ldl_rhs.rows() != n || data.ldl_rhs.cols() != 3 * n) data.ldl_rhs.resize(n, 3 * n);
-  // the blocks side by side: B row-major in ldl_rhs, C in the rows' scratch
   double* const X = data.ldl_rhs.data();
-  auto A = data.ldl_rhs.leftCols(cols);
+  auto Z = data.ldl_rhs.leftCols(cols);
   auto C = data.constraint_rows_scratch.leftCols(cols);
   for (int x = 0; x < count; ++x) {
     transpose_scaled(dd[x]->data(), nv, X + x * nv, ld, nv, nv, 1.0);
     C.middleCols(x * n, n) = *dl[x];
   }
-  solveM_rows(data, X, ld, static_cast<std::size_t>(cols));
-  C.noalias() -= data.constraint_jacobian * A;
+  solveHalfUp_rows(data, X, ld, static_cast<std::size_t>(cols));
+  C.noalias() -= data.delassus_rows.transpose() * Z;
   solve_rows_matrix(data, C, mu);
-  A.noalias() += data.minv_jt * C;
+  Z.noalias() += data.delassus_rows * C;
+  solveHalfDown_rows(data, X, ld, static_cast<std::size_t>(cols));
   for (int x = 0; x < count; ++x) {
     transpose_scaled(X + x * nv, ld, dd[x]->data(), nv, nv, nv, 1.0);
     *dl[x] = C.middleCols(x * n, n);
@@ -242,7 +237,6 @@ void constrained_derivatives(const Model& model, Data& data, const ConstraintSet
                              const Eigen::Ref<const Eigen::VectorXd>& q, const Eigen::Ref<const Eigen::VectorXd>& v,
                              const Eigen::Ref<const Eigen::VectorXd>& tau, const Eigen::Ref<const Matrix6X>* fext) {
   constrained_dynamics(model, data, set, q, v, tau, fext);
-  form_minv_jt(data);
   size_derivatives(data, set.size());
   // τ = ID(q, v, q̈, fext) − J(q)ᵀλ and c = J·q̈ + γ − target = 0 hold for
   // every state; differentiated along x:
@@ -290,7 +284,6 @@ void computeImpulseDynamicsDerivatives(const Model& model, Data& data, const Con
   check_call(model, data, set, q.size(), v_before.size());
   check_restitution(restitution);
   impulse_dynamics(model, data, set, q, v_before, restitution);
-  form_minv_jt(data);
   size_derivatives(data, set.size());
   // M(q)·(v⁺ − v⁻) = J(q)ᵀp and J(q)·(v⁺ + e·v⁻) = 0, differentiated:
   //   along q: M·δv⁺ − Jᵀδp = −∂(M·(v⁺ − v⁻))/∂q + ∂(Jᵀp)/∂q,  J·δv⁺ = −∂(J·w)/∂q,
@@ -307,13 +300,10 @@ void computeImpulseDynamicsDerivatives(const Model& model, Data& data, const Con
   constraint_rows::add_force_derivative(model, data, set, data.constraint_forces, data.ddq_dq);
   constraint_rows::row_derivatives(model, data, set, data.dforces_dq, nullptr, true);
   data.dforces_dq *= -1.0;
-  const double mu = set.regularisation();
-  solve_kkt(data, 1, mu);
-  // along v⁻: M⁻¹M = E, then δp = Δ⁻¹(−e·J − J), δv⁺ = E + M⁻¹Jᵀδp
-  data.dforces_dv = -(1.0 + restitution) * data.constraint_jacobian;
-  solve_rows_matrix(data, data.dforces_dv, mu);
-  data.ddq_dv.setIdentity();
-  data.ddq_dv.noalias() += data.minv_jt * data.dforces_dv;
+  // along v⁻: B = M (crba's, symmetrised), C = −e·J
+  data.ddq_dv = data.M.selfadjointView<Eigen::Upper>();
+  data.dforces_dv = -restitution * data.constraint_jacobian;
+  solve_kkt(data, 2, set.regularisation());
 }
 
 }  // namespace lumo

@@ -89,7 +89,7 @@ void Data::reset() {
   std::fill(articulated_inertia.begin(), articulated_inertia.end(), Matrix6::Zero());
   for (auto* list : {&aba_velocity, &aba_velocity_product, &aba_acceleration, &articulated_bias})
     std::fill(list->begin(), list->end(), Vector6::Zero());
-  for (auto* mat : {&constraint_jacobian, &delassus, &delassus_rows, &minv_jt, &ddq_dtau, &dforces_dq, &dforces_dv,
+  for (auto* mat : {&constraint_jacobian, &delassus, &delassus_rows, &ddq_dtau, &dforces_dq, &dforces_dv,
                     &dforces_dtau, &constraint_rows_scratch})
     mat->setZero();
   constraint_end_motion.setZero();

@@ -203,11 +203,11 @@ class Data {
   // first use for the set's rows s: J (s×nv), γ, the corrector's target, the
   // forces (or impulses) λ, the velocity after an impulse, the Delassus
   // matrix J·M⁻¹·Jᵀ = WᵀW (its Cholesky factor after a solve) with
-  // W = D^(-1/2)L⁻ᵀJᵀ (nv×s, M = LᵀDL), M⁻¹Jᵀ (nv×s, the derivatives), the
+  // W = D^(-1/2)L⁻ᵀJᵀ (nv×s, M = LᵀDL), the
   // derivatives ∂q̈/∂τ (nv×nv) and ∂λ/∂q, ∂λ/∂v, ∂λ/∂τ (s×nv), and scratch
   // (s-vectors, an s×3nv block and nv zeros, the acceleration of the bias
   // pass).
-  MatrixX constraint_jacobian, delassus, delassus_rows, minv_jt, ddq_dtau, dforces_dq, dforces_dv, dforces_dtau;
+  MatrixX constraint_jacobian, delassus, delassus_rows, ddq_dtau, dforces_dq, dforces_dv, dforces_dtau;
   VectorX constraint_drift, constraint_target, constraint_forces, impulse_velocity;
   VectorX constraint_scratch, constraint_previous, constraint_zero_acceleration;
   MatrixX constraint_rows_scratch;

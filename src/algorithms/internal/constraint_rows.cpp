@@ -386,7 +386,6 @@ void size_workspace(Data& data, std::size_t s) {
   if (data.constraint_jacobian.rows() != rows || data.constraint_jacobian.cols() != nv) {
     data.constraint_jacobian.setZero(rows, nv);
     data.constraint_rows_scratch.setZero(rows, 3 * nv);
-    data.minv_jt.setZero(nv, rows);
     data.delassus_rows.setZero(nv, rows);
     data.delassus.setZero(rows, rows);
     for (auto* x : {&data.constraint_drift, &data.constraint_target, &data.constraint_forces,

@@ -77,16 +77,15 @@ void factorM(const MatrixX& M, Data& data, Triangle triangle) {
   }
 }
 
-void solveM_rows(Data& data, double* X, std::size_t ld, std::size_t cols) {
+void solveHalfUp_rows(Data& data, double* X, std::size_t ld, std::size_t cols) {
   const std::size_t nv = data.nv;
-  const int* const parent = data.coordinate_parent.data();
   const std::size_t* const end = data.coordinate_end.data();
   const double* const H = data.ldl_factor.data();
   int* const rows = data.ldl_rows.data();
   double* const coef = data.ldl_coef.data();
   // Lᵀ y = x from the leaves up: row i less its descendants' rows (the
-  // unit lower L is nonzero only where i is an ancestor of k, inside i's
-  // subtree [i, end_i)); then z = D⁻¹ y.
+  // unit lower L is nonzero only where i is an ancestor of k, inside
+  // [i, end_i)); then D^(-1/2) y.
   for (std::size_t i = nv; i-- > 0;) {
     std::size_t m = 0;
     for (std::size_t k = i + 1; k < end[i]; ++k) {
@@ -95,22 +94,33 @@ void solveM_rows(Data& data, double* X, std::size_t ld, std::size_t cols) {
       rows[m] = static_cast<int>(k);
       coef[m++] = l;
     }
-    double* const xi = X + i * ld;
-    subtract_rows(xi, X, ld, 0, rows, coef, m, cols);
+    subtract_rows(X + i * ld, X, ld, 0, rows, coef, m, cols);
   }
   for (std::size_t i = 0; i < nv; ++i) {
-    const double dinv = 1.0 / H[i * nv + i];
+    const double scale = data.ldl_scale[static_cast<Eigen::Index>(i)];
     double* const xi = X + i * ld;
-    for (std::size_t c = 0; c < cols; ++c) xi[c] *= dinv;
+    for (std::size_t c = 0; c < cols; ++c) xi[c] *= scale;
   }
-  // L x = z from the root down: row k less its ancestors' rows.
+}
+
+void solveHalfDown_rows(Data& data, double* X, std::size_t ld, std::size_t cols) {
+  const std::size_t nv = data.nv;
+  const int* const parent = data.coordinate_parent.data();
+  const double* const H = data.ldl_factor.data();
+  int* const rows = data.ldl_rows.data();
+  double* const coef = data.ldl_coef.data();
+  // z = D^(-1/2) x, then L x = z from the root down: row k less its
+  // ancestors' rows.
   for (std::size_t k = 0; k < nv; ++k) {
+    const double scale = data.ldl_scale[static_cast<Eigen::Index>(k)];
+    double* const xk = X + k * ld;
+    for (std::size_t c = 0; c < cols; ++c) xk[c] *= scale;
     std::size_t m = 0;
     for (int i = parent[k]; i >= 0; i = parent[i]) {
       rows[m] = i;
       coef[m++] = H[static_cast<std::size_t>(i) * nv + k];
     }
-    subtract_rows(X + k * ld, X, ld, 0, rows, coef, m, cols);
+    subtract_rows(xk, X, ld, 0, rows, coef, m, cols);
   }
 }
 

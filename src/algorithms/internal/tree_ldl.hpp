@@ -33,10 +33,12 @@ enum class Triangle { lower, upper };
 // j of i (i included); the fill stays on the ancestor paths.
 void factorM(const MatrixX& M, Data& data, Triangle triangle);
 
-// X ← M⁻¹ X for X row-major (nv rows of `cols` numbers, row r at X + r·ld),
-// by the factors of factorM: Lᵀ y = x from the leaves up, z = D⁻¹ y, L x = z
-// from the root down, each step a row operation over all the columns.
-void solveM_rows(Data& data, double* X, std::size_t ld, std::size_t cols);
+// The half solves for X row-major (nv rows of `cols` numbers, row r at
+// X + r·ld), each step a row operation over all the columns:
+// X ← D^(-1/2) L⁻ᵀ X (from the leaves up) and X ← L⁻¹ D^(-1/2) X (from the
+// root down); D^(-1/2) from factor_scale.
+void solveHalfUp_rows(Data& data, double* X, std::size_t ld, std::size_t cols);
+void solveHalfDown_rows(Data& data, double* X, std::size_t ld, std::size_t cols);
 
 // D^(-1/2) into data.ldl_scale, after factorM.
 void factor_scale(Data& data);
