@@ -29,6 +29,13 @@ FEET = ("FL_foot", "FR_foot", "HL_foot", "HR_foot")
 LEG_POSE = (0.0, 0.8, -1.6)  # hip abduction, hip flexion, knee (rad): knees bent, feet under the hips
 
 
+def find_frame(model: ld.Model, name: str) -> int:
+    found = model.getFrameId(name)
+    if found is None:
+        raise SystemExit(f"{model.name} has no frame named {name!r}")
+    return found
+
+
 def standing_pose(model: ld.Model, data: ld.Data, foot_ids: list[int]) -> Vector:
     """The trunk level, the legs in LEG_POSE and the trunk high enough that
     the feet touch the ground z = 0."""
@@ -90,16 +97,17 @@ def main() -> None:
     model = ld.parse_urdf_file(args.model)
     data = model.createData()
     nv = model.nv
-    foot_ids = [model.getFrameId(name) for name in FEET]
-    trunk_id = model.getFrameId("trunk")
+    foot_ids = [find_frame(model, name) for name in FEET]
+    trunk_id = find_frame(model, "trunk")
     q0 = standing_pose(model, data, foot_ids)
 
     # Each foot held at the point of the ground where it stands (its reference
     # placement at q0), its rows in world axes: [x, y, z] of the force on the
     # robot, z pointing up out of the ground.
     feet = []
+    corrector = (float(args.corrector[0]), float(args.corrector[1]))
     for frame_id in foot_ids:
-        contact = ld.RigidConstraint(model, "point", frame_id, corrector=tuple(args.corrector))
+        contact = ld.RigidConstraint(model, "point", frame_id, corrector=corrector)
         contact.set_reference(model, data, q0)
         feet.append(contact)
     contacts = ld.ConstraintSet(model, feet)
@@ -107,7 +115,7 @@ def main() -> None:
     mass = ld.crba(model, data, q0)[0, 0]  # the floating base's linear block of M is m·I
     weight = mass * float(np.linalg.norm(model.gravity))
     tau0 = gravity_compensation(model, data, contacts, q0)
-    kp, kd = 60.0, 3.0  # N·m/rad, N·m·s/rad
+    kp, kd = 60.0, 5.0  # N·m/rad, N·m·s/rad
 
     def torques(q: Vector, v: Vector) -> Vector:
         tau = np.zeros(nv)
@@ -115,7 +123,7 @@ def main() -> None:
         return tau
 
     def acceleration(q: Vector, v: Vector) -> Vector:
-        ddq, _ = ld.constrainedDynamics(model, data, contacts, q, v, torques(q, v))
+        ddq: Vector = ld.constrainedDynamics(model, data, contacts, q, v, torques(q, v))[0]
         return ddq
 
     ddq, forces = ld.constrainedDynamics(model, data, contacts, q0, np.zeros(nv), torques(q0, np.zeros(nv)))
