@@ -6,6 +6,7 @@
 #include "frames.hpp"
 #include "internal/checks.hpp"
 #include "internal/constraint_rows.hpp"
+#include "jacobians.hpp"
 #include "kinematics.hpp"
 
 namespace lumo {
@@ -96,17 +97,34 @@ void ConstraintSet::check_model(const Model& model) const {
                        ", nv ", model.nv, ", nframes ", model.nframes, ")"));
 }
 
+namespace {
+
+void check_output(Eigen::Index rows, Eigen::Index cols, std::size_t want_rows, std::size_t want_cols) {
+  if (static_cast<std::size_t>(rows) != want_rows || static_cast<std::size_t>(cols) != want_cols)
+    throw ValueError(cat("output must be ", want_rows, "×", want_cols, ", got ", rows, "×", cols));
+}
+
+}  // namespace
+
 void constraintJacobian(const Model& model, Data& data, const ConstraintSet& set,
                         const Eigen::Ref<const Eigen::VectorXd>& q, Eigen::Ref<MatrixX> J) {
-  (void)model, (void)data, (void)set, (void)q, (void)J;
-  throw InternalError("constraintJacobian: not built yet");
+  constraint_rows::check_call(model, data, set, q.size());
+  check_output(J.rows(), J.cols(), set.size(), model.nv);
+  constraint_rows::size_workspace(data, set.size());
+  computeJointJacobians(model, data, q);
+  constraint_rows::fill_rows(model, data, set, Motion::Zero(), true, false);
+  J = data.constraint_jacobian;
 }
 
 void constraintDrift(const Model& model, Data& data, const ConstraintSet& set,
                      const Eigen::Ref<const Eigen::VectorXd>& q, const Eigen::Ref<const Eigen::VectorXd>& v,
                      Eigen::Ref<VectorX> gamma) {
-  (void)model, (void)data, (void)set, (void)q, (void)v, (void)gamma;
-  throw InternalError("constraintDrift: not built yet");
+  constraint_rows::check_call(model, data, set, q.size(), v.size());
+  check_output(gamma.rows(), gamma.cols(), set.size(), 1);
+  constraint_rows::size_workspace(data, set.size());
+  computeKinematics(model, data, q, v, data.constraint_zero_acceleration);
+  constraint_rows::fill_rows(model, data, set, Motion::Zero(), false, true);
+  gamma = data.constraint_drift;
 }
 
 }  // namespace lumo

@@ -7,15 +7,17 @@
 // Rows, for frame F1 = `frame` on joint i1 and F2 = `frame2` on joint i2
 // (the world when absent; p the frames' origins, R their rotations, ν and α
 // the spatial velocities and accelerations of the bodies):
-//   point  (3 rows)  p̈1 − p̈2, the relative classical acceleration of the
-//                    origins, in world axes (LOCAL_WORLD_ALIGNED) or F1's
-//                    axes (LOCAL: R1ᵀ(p̈1 − p̈2)); velocity rows ṗ1 − ṗ2 alike.
-//   frame  (6 rows)  the time derivative of the relative spatial velocity
-//                    [linear; angular] of F1 with respect to F2's body,
-//                    taken at F1's origin, in world axes or F1's axes,
-//                    component by component; with F2 the world, F1's
-//                    getFrameAcceleration in that frame.
-//   coupling (1 row) q̈_joint − ratio·q̈_leader.
+//   point  (3 rows)  velocity rows ν = ṗ1 − ṗ2, the relative velocity of
+//                    the origins, in world axes (LOCAL_WORLD_ALIGNED) or in
+//                    F1's axes (LOCAL: R1ᵀ(ṗ1 − ṗ2));
+//   frame  (6 rows)  ν = the relative spatial velocity [linear; angular] of
+//                    F1 with respect to F2's body, taken at F1's origin, in
+//                    world axes or F1's axes; with F2 the world, F1's
+//                    getFrameVelocity in that frame;
+//   coupling (1 row) ν = q̇_joint − ratio·q̇_leader.
+// The acceleration rows are dν/dt component by component, J·q̈ + γ: in
+// world axes p̈1 − p̈2 for a point (the relative classical acceleration),
+// F1's getFrameAcceleration for a frame held to the world.
 // J = ∂(velocity rows)/∂v, which is +∂(constrained position)/∂q along
 // integrate, so forces on the robot are Jᵀ·λ: positive along the rows.
 // The corrector (Baumgarte) sets the target of J·q̈ + γ to

@@ -6,6 +6,7 @@
 #include "configuration.hpp"
 #include "errors/errors.hpp"
 #include "internal/forward_pass.hpp"
+#include "internal/tree_ldl.hpp"
 #include "joints/joints.hpp"
 #include "kernels/row_major.hpp"
 
@@ -289,39 +290,6 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
 
 // ------------------------------------------- the stages of computeABADerivatives
 
-// The coordinate tree: within a joint each coordinate hangs from the one
-// before it, the first from the last coordinate of the nearest moving
-// ancestor; parents come before children, so every subtree ends at the
-// largest index it holds. Writes data.coordinate_parent, coordinate_end and
-// coordinate_depth; returns the number of entries of L (one per coordinate
-// and ancestor).
-std::size_t coordinate_tree(const Model& model, Data& data) {
-  const std::size_t nv = model.nv;
-  int* const parent = data.coordinate_parent.data();
-  std::size_t* const end = data.coordinate_end.data();
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    // the last coordinate on the path from the root to i's parent
-    JointIndex a = model.parents[i];
-    while (a != 0 && model.nv_joint[a] == 0) a = model.parents[a];
-    int last = a == 0 ? -1 : static_cast<int>(model.idx_v[a] + model.nv_joint[a]) - 1;
-    for (std::size_t k = 0; k < model.nv_joint[i]; ++k) {
-      const std::size_t c = model.idx_v[i] + k;
-      parent[c] = last;
-      last = static_cast<int>(c);
-    }
-  }
-  for (std::size_t c = 0; c < nv; ++c) end[c] = c + 1;
-  for (std::size_t c = nv; c-- > 0;)
-    if (parent[c] >= 0) end[parent[c]] = std::max(end[parent[c]], end[c]);
-  std::size_t entries = 0;
-  int* const depth = data.coordinate_depth.data();
-  for (std::size_t c = 0; c < nv; ++c) {
-    depth[c] = parent[c] < 0 ? 0 : depth[parent[c]] + 1;
-    entries += static_cast<std::size_t>(depth[c]);
-  }
-  return entries;
-}
-
 // ∂q̈/∂x = −M⁻¹ ∂τ/∂x by the dense M⁻¹ of computeMinverse: one matrix
 // product while the product's blocks fit on the stack; column by column
 // beyond, where the product would take them from the heap.
@@ -336,39 +304,6 @@ void dense_inverse_products(const Model& model, Data& data, const Eigen::Ref<con
   for (Eigen::Index k = 0; k < Minv.cols(); ++k) {
     data.ddq_dq.col(k).noalias() = -Minv * data.dtau_dq.col(k);
     data.ddq_dv.col(k).noalias() = -Minv * data.dtau_dv.col(k);
-  }
-}
-
-// factorM: M = Lᵀ D L along the coordinate tree (from the leaves up), into
-// data.ldl_factor (column-major, (k, j) at [j·nv + k] for k ≥ j: L below
-// the diagonal, D on it). For each coordinate k and each ancestor i of k,
-// L[k, i] = M[k, i] / D_k and M[i, j] −= L[k, i] M[k, j] for the ancestors
-// j of i (i included); the fill stays on the ancestor paths.
-void factorM(const MatrixX& M, Data& data) {
-  const std::size_t nv = data.nv;
-  const int* const parent = data.coordinate_parent.data();
-  double* const H = data.ldl_factor.data();
-  const double* const Mfull = M.data();
-  data.ldl_factor.setZero();  // the entries off the ancestor paths stay zero
-  for (std::size_t k = 0; k < nv; ++k) {
-    H[k * nv + k] = Mfull[k * nv + k];
-    for (int i = parent[k]; i >= 0; i = parent[i]) H[static_cast<std::size_t>(i) * nv + k] = Mfull[static_cast<std::size_t>(i) * nv + k];
-  }
-  int* const path = data.ldl_rows.data();
-  for (std::size_t k = nv; k-- > 0;) {
-    // the path above k, nearest first: the ancestors of path[a] are path[a, m)
-    std::size_t m = 0;
-    for (int i = parent[k]; i >= 0; i = parent[i]) path[m++] = i;
-    const double dk = H[k * nv + k];
-    for (std::size_t a = 0; a < m; ++a) {
-      const auto ui = static_cast<std::size_t>(path[a]);
-      const double l = H[ui * nv + k] / dk;
-      for (std::size_t b = a; b < m; ++b) {
-        const auto uj = static_cast<std::size_t>(path[b]);
-        H[uj * nv + ui] -= H[uj * nv + k] * l;
-      }
-      H[ui * nv + k] = l;
-    }
   }
 }
 
@@ -427,7 +362,7 @@ void solveM(Data& data) {
 void tree_solve_products(Data& data) {
   const std::size_t nv = data.nv, ld = 3 * nv;
   const auto n = static_cast<Eigen::Index>(nv);
-  factorM(data.dtau_da, data);
+  factorM(data.dtau_da, data, Triangle::lower);
   auto& W = data.ldl_rhs;
   transpose_scaled(data.dtau_dq.data(), nv, W.data(), ld, nv, nv, -1.0);
   transpose_scaled(data.dtau_dv.data(), nv, W.data() + nv, ld, nv, nv, -1.0);
@@ -472,10 +407,7 @@ void aba_derivatives(const Model& model, Data& data, const Eigen::Ref<const Eige
                      const Eigen::Ref<const Matrix6X>* fext) {
   size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da, &data.ddq_dq, &data.ddq_dv});
   const std::size_t nv = model.nv;
-  for (auto* list : {&data.coordinate_parent, &data.coordinate_depth, &data.ldl_rows})
-    if (list->size() != nv) list->resize(nv);
-  if (data.coordinate_end.size() != nv) data.coordinate_end.resize(nv);
-  if (data.ldl_coef.size() != nv) data.ldl_coef.resize(nv);
+  size_tree_factor(data, nv);
   // M(q) q̈ = τ − C(q, v) v − g(q) (+ Σ Jᵢᵀ fᵢ) = τ − inverseDynamics(q, v, 0)
   // holds for every state, so with τ fixed ∂q̈/∂x = −M⁻¹ ∂inverseDynamics/∂x
   // at a = q̈, x = q or v.

@@ -93,7 +93,7 @@ void Data::reset() {
                     &dforces_dtau, &constraint_rows_scratch})
     mat->setZero();
   for (auto* vec : {&constraint_drift, &constraint_target, &constraint_forces, &impulse_velocity,
-                    &constraint_scratch, &constraint_previous})
+                    &constraint_scratch, &constraint_previous, &constraint_zero_acceleration})
     vec->setZero();
   Minv.setZero();
   ldl_factor.setZero();

@@ -203,10 +203,11 @@ class Data {
   // forces (or impulses) λ, the velocity after an impulse, the Delassus
   // matrix J·M⁻¹·Jᵀ (its Cholesky factor after a solve), M⁻¹Jᵀ (nv×s), the
   // derivatives ∂q̈/∂τ (nv×nv) and ∂λ/∂q, ∂λ/∂v, ∂λ/∂τ (s×nv), and scratch
-  // (s-vectors and an s×nv block).
+  // (s-vectors, an s×nv block and nv zeros, the acceleration of the bias
+  // pass).
   MatrixX constraint_jacobian, delassus, minv_jt, ddq_dtau, dforces_dq, dforces_dv, dforces_dtau;
   VectorX constraint_drift, constraint_target, constraint_forces, impulse_velocity;
-  VectorX constraint_scratch, constraint_previous;
+  VectorX constraint_scratch, constraint_previous, constraint_zero_acceleration;
   MatrixX constraint_rows_scratch;
 
   // Every result back to its creation value; sizes kept.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "algorithms/errors/errors.hpp"
+#include "mimic.hpp"
 
 namespace lumo {
 namespace {
@@ -275,30 +276,36 @@ Model build_model(const urdf::Robot& robot, std::vector<std::string>* warnings) 
   if (warnings != nullptr) {
     describe_massless_subtrees(robot, model, source, notes);
     describe_leftovers(robot, graph, root, reached, used, notes);
+    const std::vector<std::string> mimics = mimic_couplings(model, robot).warnings;
+    notes.insert(notes.end(), mimics.begin(), mimics.end());
     warnings->insert(warnings->end(), notes.begin(), notes.end());
   }
   return model;
 }
 
-Model parse_urdf_file(const std::string& filename, std::vector<std::string>* warnings,
-                      const urdf::ChunkHook& between_chunks) {
-  urdf::Robot robot;
+urdf::Robot read_robot_file(const std::string& filename, const urdf::ChunkHook& between_chunks) {
   try {
-    robot = urdf::read_urdf_file(filename, between_chunks);
+    return urdf::read_urdf_file(filename, between_chunks);
   } catch (const UrdfError&) {
     throw UrdfError(cat("Failed to parse URDF file: ", filename), std::current_exception());
   }
-  return build_model(robot, warnings);
 }
 
-Model parse_urdf_from_string(std::string_view urdf_string, std::vector<std::string>* warnings) {
-  urdf::Robot robot;
+urdf::Robot read_robot_from_string(std::string_view urdf_string) {
   try {
-    robot = urdf::read_urdf(urdf_string);
+    return urdf::read_urdf(urdf_string);
   } catch (const UrdfError&) {
     throw UrdfError("Failed to parse URDF from string", std::current_exception());
   }
-  return build_model(robot, warnings);
+}
+
+Model parse_urdf_file(const std::string& filename, std::vector<std::string>* warnings,
+                      const urdf::ChunkHook& between_chunks) {
+  return build_model(read_robot_file(filename, between_chunks), warnings);
+}
+
+Model parse_urdf_from_string(std::string_view urdf_string, std::vector<std::string>* warnings) {
+  return build_model(read_robot_from_string(urdf_string), warnings);
 }
 
 }  // namespace lumo

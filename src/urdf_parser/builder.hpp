@@ -29,8 +29,10 @@ namespace lumo {
 // ignored or found doubtful, naming it with its line: each link not reached
 // (a second root and its tree, a link of a repeated name), each joint not
 // used (child link missing, parent link missing or not reached), each
-// joint whose name repeats an earlier one, and each link whose inertia
-// tensor has an eigenvalue below −1e-9 times the largest (kept as given).
+// joint whose name repeats an earlier one, each link whose inertia tensor
+// has an eigenvalue below −1e-9 times the largest (kept as given), and each
+// <mimic> that cannot be a JointCoupling of the model (mimic.hpp; those that
+// can are read by couplings_from_urdf_*, without a note).
 // A clean description appends nothing.
 Model build_model(const urdf::Robot& robot, std::vector<std::string>* warnings = nullptr);
 
@@ -47,5 +49,10 @@ Model parse_urdf_file(const std::string& filename, std::vector<std::string>* war
                       const urdf::ChunkHook& between_chunks = {});
 Model parse_urdf_from_string(std::string_view urdf_string,
                              std::vector<std::string>* warnings = nullptr);
+
+// The reading half of parse_urdf_file and parse_urdf_from_string: the
+// parsed record, with the same failures.
+urdf::Robot read_robot_file(const std::string& filename, const urdf::ChunkHook& between_chunks = {});
+urdf::Robot read_robot_from_string(std::string_view urdf_string);
 
 }  // namespace lumo

@@ -262,6 +262,14 @@ Joint Reader::joint(const pugi::xml_node& el) const {
     j.limit.lower = scalar(limit, "lower", &zero, s);
     j.limit.upper = scalar(limit, "upper", &zero, s);
   }
+  if (const pugi::xml_node mimic = child_element(el, "mimic")) {
+    const double one = 1.0, zero = 0.0;
+    Mimic& m = j.mimic.emplace();
+    m.joint = required_attribute(mimic, "joint", s);
+    m.multiplier = scalar(mimic, "multiplier", &one, s);
+    m.offset = scalar(mimic, "offset", &zero, s);
+    m.line = line(mimic);
+  }
   return j;
 }
 

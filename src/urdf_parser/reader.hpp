@@ -4,12 +4,14 @@
 //
 // Absent optional elements take the URDF format's defaults: no <origin>,
 // identity; no <axis>, (1, 0, 0); no <inertial>, zero mass and inertia; no
-// <limit>, lower = upper = 0. Failures throw UrdfError with a message naming
+// <limit>, lower = upper = 0; no <mimic>, none, and in a <mimic> multiplier 1
+// and offset 0. Failures throw UrdfError with a message naming
 // what failed and where (element, name, line).
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -53,6 +55,15 @@ struct Limit {
   double upper = 0.0;
 };
 
+// <mimic joint="leader" multiplier="m" offset="o"/>: the joint's position
+// follows the leader's, q = m·q_leader + o.
+struct Mimic {
+  std::string joint;  // the leader's name
+  double multiplier = 1.0;
+  double offset = 0.0;
+  std::size_t line = 0;  // of the <mimic> element in the text (0: not read from text)
+};
+
 struct Joint {
   std::string name;
   JointType joint_type = JointType::Fixed;
@@ -61,6 +72,7 @@ struct Joint {
   std::string child;
   Axis axis;
   Limit limit;
+  std::optional<Mimic> mimic;
   std::size_t line = 0;  // of the <joint> element in the text (0: not read from text)
 };
 

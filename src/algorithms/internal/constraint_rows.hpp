@@ -8,6 +8,12 @@
 
 namespace lumo::constraint_rows {
 
+// The checks of the constraint functions, in this order: q of nq
+// elements, v (when v_len ≥ 0) and the third vector (when third_len ≥ 0) of
+// nv, then a workspace and a set made for this model (ValueError).
+void check_call(const Model& model, const Data& data, const ConstraintSet& set, Eigen::Index q_len,
+                Eigen::Index v_len = -1, Eigen::Index third_len = -1, const char* third = "tau");
+
 // A frame's origin in world axes: position p, velocity ṗ, classical
 // acceleration p̈; rotation R, angular velocity ω and acceleration ω̇. The
 // world (no frame) is joint 0, at rest at the origin.
@@ -46,6 +52,12 @@ void rigid_wrenches(const RigidConstraint& c, const FrameState& f1, const FrameS
 // of the support paths of both ends (J zeroed on those rows first).
 void rigid_jacobian(const Model& model, const Data& data, const RigidConstraint& c, const FrameState& f1,
                     const FrameState& f2, MatrixX& J, Eigen::Index r0);
+
+// For each constraint of the set, from the placements, velocities and
+// accelerations (less `offset`) in data: its rows of J (when `jacobian`,
+// from data.j) and of γ and the target (when `drift`).
+void fill_rows(const Model& model, Data& data, const ConstraintSet& set, const Motion& offset, bool jacobian,
+               bool drift);
 
 // Evaluates the set at (q, v): J into data.constraint_jacobian (and M into
 // data.M's upper triangle, by crba), γ into data.constraint_drift, the

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "support/testing.hpp"
 
@@ -37,7 +38,8 @@ TEST(UrdfReader, DocumentOrderDirectChildrenAndDefaults) {
   <link name="l1"><inertial><origin xyz="0.1 -0.2 0.3" rpy="0.4 0.5 -0.6"/><mass value="2.5"/>
     <inertia ixx="1" ixy="0.01" ixz="-0.02" iyy="2" iyz="0.03" izz="3"/></inertial></link>
   <joint name="j1" type="prismatic"><origin rpy="0.1 0.2 0.3"/><parent link="l0"/><child link="l1"/>
-    <axis xyz="0 -1 0"/><limit lower="-0.25" upper="0.75" drake:acceleration="8"/></joint>
+    <axis xyz="0 -1 0"/><limit lower="-0.25" upper="0.75" drake:acceleration="8"/>
+    <mimic joint="j2" offset="-0.5"/></joint>
 </robot>)");
   EXPECT_EQ(r.name, "walker");
   ASSERT_EQ(r.links.size(), 2u);
@@ -65,6 +67,10 @@ TEST(UrdfReader, DocumentOrderDirectChildrenAndDefaults) {
   EXPECT_EQ(j1.axis.xyz, Vector3(0, -1, 0));
   EXPECT_EQ(j1.limit.lower, -0.25);
   EXPECT_EQ(j1.limit.upper, 0.75);
+  EXPECT_FALSE(j2.mimic);  // absent; present with multiplier 1 by default
+  ASSERT_TRUE(j1.mimic);
+  EXPECT_EQ(std::make_tuple(j1.mimic->joint, j1.mimic->multiplier, j1.mimic->offset, j1.mimic->line),
+            std::make_tuple(std::string("j2"), 1.0, -0.5, std::size_t{12}));
   for (JointType type : {JointType::Revolute, JointType::Fixed, JointType::Floating, JointType::Planar,
                          JointType::Spherical})
     EXPECT_EQ(read_urdf(joint_with(joint_type_name(type), "")).joints[0].joint_type, type);
@@ -119,6 +125,8 @@ TEST(UrdfReader, EachFailureNamesWhatAndWhere) {
        "joint 'j' at line 4: missing element <parent> in <joint> (line 4)"},
       {robot_with("<joint name=\"j\" type=\"fixed\">\n<parent/><child link=\"b\"/></joint>"),
        "joint 'j' at line 4: <parent> (line 5) has no attribute 'link'"},
+      {joint_with("revolute", "<mimic multiplier=\"2\"/>"), "joint 'j' at line 4: <mimic> (line 4) has no attribute 'joint'"},
+      {joint_with("revolute", "<mimic joint=\"a\" multiplier=\"nan\"/>"), "of <mimic> (line 4): non-finite number 'nan'"},
       {robot_with("<link name=\"m\"><inertial>" + inertia + "</inertial></link>"),
        "link 'm' at line 4: missing element <mass> in <inertial> (line 4)"},
       {robot_with("<link name=\"m\"><inertial><mass/>" + inertia + "</inertial></link>"),
