@@ -11,11 +11,13 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "algorithms/aba.hpp"
 #include "algorithms/all_terms.hpp"
 #include "algorithms/center_of_mass.hpp"
 #include "algorithms/configuration.hpp"
+#include "algorithms/constrained_dynamics.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
@@ -228,6 +230,57 @@ void register_inverse_kinematics(IkFixture& ik) {
   benchmark::RegisterBenchmark("inverseKinematicsPosition/arm7", bench(true));
 }
 
+// The free robot against the robot on its feet: point contacts at the four
+// feet of the quadruped (12 rows), the two soles of the humanoid held flat
+// (frame constraints, 12 rows). Random states, as for the others.
+struct ContactFixture {
+  std::string name;
+  Model model;
+  Data data;
+  bench::States states;
+  std::optional<ConstraintSet> set;
+  ContactFixture(std::string label, Model m, const std::vector<std::string>& feet, ConstraintKind kind)
+      : name(std::move(label)), model(std::move(m)), data(model), states(model) {
+    std::vector<Constraint> constraints;
+    for (const std::string& foot : feet)
+      if (const auto f = model.getFrameId(foot))
+        constraints.push_back(make_rigid_constraint(model, kind, *f, std::nullopt, ReferenceFrame::LOCAL_WORLD_ALIGNED, 0, 0));
+    if (constraints.size() == feet.size()) set.emplace(model, std::move(constraints));
+  }
+};
+
+void register_contacts(std::vector<std::unique_ptr<ContactFixture>>& fixtures) {
+  using ContactCall = void (*)(ContactFixture&, std::size_t);
+  const std::pair<const char*, ContactCall> calls[] = {
+      {"aba", [](ContactFixture& f, std::size_t k) { aba(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]); }},
+      {"constrainedDynamics", [](ContactFixture& f, std::size_t k) {
+         constrainedDynamics(f.model, f.data, *f.set, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+      {"impulseDynamics", [](ContactFixture& f, std::size_t k) {
+         impulseDynamics(f.model, f.data, *f.set, f.states.q[k], f.states.v[k], 0.0);
+       }},
+      {"computeABADerivatives", [](ContactFixture& f, std::size_t k) {
+         computeABADerivatives(f.model, f.data, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+      {"computeConstrainedDynamicsDerivatives", [](ContactFixture& f, std::size_t k) {
+         computeConstrainedDynamicsDerivatives(f.model, f.data, *f.set, f.states.q[k], f.states.v[k], f.states.a[k]);
+       }},
+  };
+  for (const auto& [name, call] : calls)
+    for (auto& fx : fixtures) {
+      if (!fx->set) continue;
+      benchmark::RegisterBenchmark((std::string("contacts/") + name + "/" + fx->name).c_str(),
+                                   [fx = fx.get(), call = call](benchmark::State& s) {
+                                     std::size_t k = 0;
+                                     for (auto _ : s) {
+                                       call(*fx, k);
+                                       k = (k + 1) % fx->states.q.size();
+                                       benchmark::ClobberMemory();
+                                     }
+                                   });
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -239,6 +292,16 @@ int main(int argc, char** argv) {
   register_all(fixtures);
   IkFixture ik;
   register_inverse_kinematics(ik);
+  std::vector<std::unique_ptr<ContactFixture>> contacts;
+  if (bench::file_exists(bench::model_path("quadruped.urdf")))
+    contacts.push_back(std::make_unique<ContactFixture>(
+        "quadruped", parse_urdf_file(bench::model_path("quadruped.urdf")),
+        std::vector<std::string>{"FL_foot", "FR_foot", "HL_foot", "HR_foot"}, ConstraintKind::point));
+  if (bench::file_exists(bench::model_path("humanoid.urdf")))
+    contacts.push_back(std::make_unique<ContactFixture>(
+        "humanoid", parse_urdf_file(bench::model_path("humanoid.urdf")),
+        std::vector<std::string>{"left_ankle_roll_link", "right_ankle_roll_link"}, ConstraintKind::frame));
+  register_contacts(contacts);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

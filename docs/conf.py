@@ -120,16 +120,19 @@ def api_pages() -> list[str]:
     if unlisted:  # every function names its page in its declaration (src/python/functions.cpp)
         raise RuntimeError(f"functions without a documentation page: {unlisted}; "
                            f"give their declarations a page")
+    class_pages = getattr(make_stubs, "CLASS_PAGES", {})
     names = []
     for page, functions in pages.items():
         if not functions:
             continue
         text = title(make_stubs.PAGES[page])
+        text += "".join(f".. autoclass:: lumo_dynamic.{c}\n\n" for c in lumo_dynamic.__all__
+                        if class_pages.get(c) == page)
         text += "".join(f".. autofunction:: lumo_dynamic.{f}\n\n" for f in functions)
         write(f"api/{page}.rst", text)
         names.append(f"api/{page}")
     classes = [n for n in lumo_dynamic.__all__ if isinstance(getattr(lumo_dynamic, n), type)
-               and not issubclass(getattr(lumo_dynamic, n), BaseException)]
+               and not issubclass(getattr(lumo_dynamic, n), BaseException) and n not in class_pages]
     exceptions = sorted(n for n in dir(lumo_dynamic) if isinstance(getattr(lumo_dynamic, n), type)
                         and issubclass(getattr(lumo_dynamic, n), BaseException))
     text = title("Classes and exceptions") + ".. currentmodule:: lumo_dynamic\n\n"

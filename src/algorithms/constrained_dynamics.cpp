@@ -1,30 +1,43 @@
 #include "constrained_dynamics.hpp"
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "crba.hpp"
+#include "derivatives.hpp"
 #include "errors/errors.hpp"
 #include "internal/checks.hpp"
 #include "internal/constraint_rows.hpp"
 #include "internal/tree_ldl.hpp"
+#include "kernels/row_major.hpp"
 #include "jacobians.hpp"
+#include "kinematics_derivatives.hpp"
 
 namespace lumo {
 namespace {
 
 using constraint_rows::check_call;
 
-// M = LᵀDL along the tree from crba's upper triangle, Y = M⁻¹Jᵀ into
-// data.minv_jt and the Delassus matrix Δ = J·Y into data.delassus.
+// M = LᵀDL along the tree from crba's upper triangle, W = D^(-1/2)L⁻ᵀJᵀ
+// into data.delassus_rows (each column a sweep up the support paths of its
+// row) and the Delassus matrix Δ = J·M⁻¹·Jᵀ = WᵀW into data.delassus.
 void delassus(const Model& model, Data& data) {
   const std::size_t nv = model.nv;
   size_tree_factor(data, nv);
   coordinate_tree(model, data);
   factorM(data.M, data, Triangle::upper);
-  data.minv_jt = data.constraint_jacobian.transpose();
-  solveM_columns(data, data.minv_jt.data(), nv, static_cast<std::size_t>(data.minv_jt.cols()));
-  data.delassus.noalias() = data.constraint_jacobian * data.minv_jt;
+  factor_scale(data);
+  MatrixX& W = data.delassus_rows;
+  W = data.constraint_jacobian.transpose();
+  solveHalfUp_columns(data, W.data(), nv, static_cast<std::size_t>(W.cols()));
+  data.delassus.noalias() = W.transpose() * W;
+}
+
+// M⁻¹Jᵀ = L⁻¹D^(-1/2)·W into data.minv_jt.
+void form_minv_jt(Data& data) {
+  data.minv_jt = data.delassus_rows;
+  solveHalfDown_columns(data, data.minv_jt.data(), data.nv, static_cast<std::size_t>(data.minv_jt.cols()));
 }
 
 // Cholesky Δ + μE = L·Lᵀ in place (lower triangle of data.delassus). With
@@ -62,28 +75,51 @@ void solve_factored(const Data& data, Eigen::Ref<VectorX> x) {
   L.transpose().solveInPlace(x);
 }
 
-// Δ·λ = r for λ, r in data.constraint_forces on entry, λ on exit: the
-// Cholesky solve with μ = 0; with μ > 0 the proximal iterations
-// (Δ + μE)·λₖ₊₁ = r + μ·λₖ from λ₀ = 0, which stay in the range of Δ and so
+// x ← the solution λ of Δ·λ = x by the factor of Δ + μE: the Cholesky
+// solve with μ = 0; with μ > 0 the proximal iterations
+// (Δ + μE)·λₖ₊₁ = x + μ·λₖ from λ₀ = 0, which stay in the range of Δ and so
 // converge to the least-norm solution when the rows are dependent.
-void solve_delassus(Data& data, double mu) {
-  factor_delassus(data, mu);
+void solve_rows(Data& data, Eigen::Ref<VectorX> x, double mu) {
   if (mu == 0.0) {
-    solve_factored(data, data.constraint_forces);
+    solve_factored(data, x);
     return;
   }
   VectorX& r = data.constraint_scratch;
   VectorX& lambda = data.constraint_previous;
-  r = data.constraint_forces;
+  r = x;
   lambda.setZero();
+  // The steps shrink geometrically until rounding (the part of r off the
+  // range of Δ, which each step adds again) holds them: stop there.
   constexpr int kMaxIterations = 1000;
+  double previous = std::numeric_limits<double>::infinity();
   for (int it = 0; it < kMaxIterations; ++it) {
-    data.constraint_forces = r + mu * lambda;
-    solve_factored(data, data.constraint_forces);
-    const double step = (data.constraint_forces - lambda).lpNorm<Eigen::Infinity>();
-    lambda = data.constraint_forces;
-    if (!(step > 1e-14 * (1.0 + lambda.lpNorm<Eigen::Infinity>()))) break;  // converged, or NaN
+    x = r + mu * lambda;
+    solve_factored(data, x);
+    const double step = (x - lambda).lpNorm<Eigen::Infinity>();
+    lambda = x;
+    if (!(step > 1e-15 * (1.0 + lambda.lpNorm<Eigen::Infinity>()) && step < previous)) break;  // or NaN
+    previous = step;
   }
+}
+
+// Δ·λ = r, r in data.constraint_forces on entry, λ on exit.
+void solve_delassus(Data& data, double mu) {
+  factor_delassus(data, mu);
+  solve_rows(data, data.constraint_forces, mu);
+}
+
+// X (s×nv) ← Δ⁻¹X by the factor solve_delassus left: two triangular
+// solves of the whole block with μ = 0, the proximal iterations column by
+// column otherwise.
+void solve_rows_matrix(Data& data, MatrixX& X, double mu) {
+  if (mu == 0.0) {
+    const MatrixX& factor = data.delassus;
+    const auto L = factor.triangularView<Eigen::Lower>();
+    L.solveInPlace(X);
+    L.transpose().solveInPlace(X);
+    return;
+  }
+  for (Eigen::Index k = 0; k < X.cols(); ++k) solve_rows(data, X.col(k), mu);
 }
 
 const VectorX& constrained_dynamics(const Model& model, Data& data, const ConstraintSet& set,
@@ -94,14 +130,17 @@ const VectorX& constrained_dynamics(const Model& model, Data& data, const Constr
   // J, γ, the target, M, and data.tau = nle − Σ Jᵢᵀ fextᵢ
   constraint_rows::evaluate(model, data, set, q, v, fext);
   delassus(model, data);
-  // the free acceleration q̈₀ = M⁻¹ (τ − nle + Σ Jᵢᵀ fextᵢ)
-  data.ddq = tau - data.tau;
-  solveM_columns(data, data.ddq.data(), model.nv, 1);
-  // Δ·λ = target − γ − J·q̈₀, then q̈ = q̈₀ + M⁻¹Jᵀ·λ
+  // M = LᵀDL: with z = D^(-1/2)L⁻ᵀ(τ − nle + Σ Jᵢᵀ fextᵢ), the free
+  // acceleration is q̈₀ = L⁻¹D^(-1/2)z and J·q̈₀ = Wᵀz; Δ·λ = target − γ − Wᵀz;
+  // q̈ = L⁻¹D^(-1/2)(z + W·λ).
+  VectorX& z = data.ddq;
+  z = tau - data.tau;
+  solveHalfUp_columns(data, z.data(), model.nv, 1);
   data.constraint_forces = data.constraint_target - data.constraint_drift;
-  data.constraint_forces.noalias() -= data.constraint_jacobian * data.ddq;
+  data.constraint_forces.noalias() -= data.delassus_rows.transpose() * z;
   solve_delassus(data, set.regularisation());
-  data.ddq.noalias() += data.minv_jt * data.constraint_forces;
+  z.noalias() += data.delassus_rows * data.constraint_forces;
+  solveHalfDown_columns(data, z.data(), model.nv, 1);
   return data.ddq;
 }
 
@@ -142,8 +181,10 @@ const VectorX& impulse_dynamics(const Model& model, Data& data, const Constraint
   data.constraint_forces.noalias() = data.constraint_jacobian * v_before;
   data.constraint_forces *= -(1.0 + restitution);
   solve_delassus(data, set.regularisation());
-  data.impulse_velocity = v_before;
-  data.impulse_velocity.noalias() += data.minv_jt * data.constraint_forces;
+  // v⁺ = v⁻ + L⁻¹D^(-1/2)·W·p
+  data.impulse_velocity.noalias() = data.delassus_rows * data.constraint_forces;
+  solveHalfDown_columns(data, data.impulse_velocity.data(), model.nv, 1);
+  data.impulse_velocity += v_before;
   return data.impulse_velocity;
 }
 
@@ -157,18 +198,115 @@ const VectorX& impulseDynamics(const Model& model, Data& data, const ConstraintS
   return impulse_dynamics(model, data, set, q, v_before, restitution);
 }
 
-void computeConstrainedDynamicsDerivatives(const Model&, Data&, const ConstraintSet&, const Eigen::Ref<const Eigen::VectorXd>&,
-                                           const Eigen::Ref<const Eigen::VectorXd>&, const Eigen::Ref<const Eigen::VectorXd>&) {
-  throw InternalError("not built yet");
+namespace {
+
+void size_derivatives(Data& data, std::size_t s) {
+  const auto n = static_cast<Eigen::Index>(data.nv), rows = static_cast<Eigen::Index>(s);
+  for (MatrixX* m : {&data.ddq_dq, &data.ddq_dv, &data.ddq_dtau})
+    if (m->rows() != n || m->cols() != n) m->setZero(n, n);
+  for (MatrixX* m : {&data.dforces_dq, &data.dforces_dv, &data.dforces_dtau})
+    if (m->rows() != rows || m->cols() != n) m->setZero(rows, n);
 }
-void computeConstrainedDynamicsDerivatives(const Model&, Data&, const ConstraintSet&, const Eigen::Ref<const Eigen::VectorXd>&,
-                                           const Eigen::Ref<const Eigen::VectorXd>&, const Eigen::Ref<const Eigen::VectorXd>&,
-                                           const Eigen::Ref<const Matrix6X>&) {
-  throw InternalError("not built yet");
+
+// Given the right-hand sides of the differentiated KKT system for
+// x = q, v and τ (or for the first two only, `count` 2),
+//   M·δq̈ − Jᵀ·δλ = B (nv×nv each: data.ddq_dq, ddq_dv, ddq_dtau),
+//   J·δq̈ = C (s×nv each: data.dforces_dq, dforces_dv, dforces_dtau),
+// the solution in their place: A = M⁻¹B (one row-major tree solve for all
+// of them), δλ = Δ⁻¹(C − J·A), δq̈ = A + M⁻¹Jᵀ·δλ.
+void solve_kkt(Data& data, int count, double mu) {
+  const std::size_t nv = data.nv, ld = 3 * nv;
+  MatrixX* const dd[] = {&data.ddq_dq, &data.ddq_dv, &data.ddq_dtau};
+  MatrixX* const dl[] = {&data.dforces_dq, &data.dforces_dv, &data.dforces_dtau};
+  const auto n = static_cast<Eigen::Index>(nv);
+  if (data.ldl_rhs.rows() != n || data.ldl_rhs.cols() != 3 * n) data.ldl_rhs.resize(n, 3 * n);
+  double* const X = data.ldl_rhs.data();
+  for (int x = 0; x < count; ++x) transpose_scaled(dd[x]->data(), nv, X + x * nv, ld, nv, nv, 1.0);
+  solveM_rows(data, X, ld, count * nv);
+  for (int x = 0; x < count; ++x) {
+    transpose_scaled(X + x * nv, ld, dd[x]->data(), nv, nv, nv, 1.0);
+    dl[x]->noalias() -= data.constraint_jacobian * *dd[x];
+    solve_rows_matrix(data, *dl[x], mu);
+    dd[x]->noalias() += data.minv_jt * *dl[x];
+  }
 }
-void computeImpulseDynamicsDerivatives(const Model&, Data&, const ConstraintSet&, const Eigen::Ref<const Eigen::VectorXd>&,
-                                       const Eigen::Ref<const Eigen::VectorXd>&, double) {
-  throw InternalError("not built yet");
+
+void constrained_derivatives(const Model& model, Data& data, const ConstraintSet& set,
+                             const Eigen::Ref<const Eigen::VectorXd>& q, const Eigen::Ref<const Eigen::VectorXd>& v,
+                             const Eigen::Ref<const Eigen::VectorXd>& tau, const Eigen::Ref<const Matrix6X>* fext) {
+  constrained_dynamics(model, data, set, q, v, tau, fext);
+  form_minv_jt(data);
+  size_derivatives(data, set.size());
+  // τ = ID(q, v, q̈, fext) − J(q)ᵀλ and c = J·q̈ + γ − target = 0 hold for
+  // every state; differentiated along x:
+  //   M·δq̈ − Jᵀ·δλ = −∂(ID − Jᵀλ)/∂x (+ δτ),  J·δq̈ = −∂c/∂x.
+  computeKinematicsDerivatives(model, data, q, v, data.ddq);
+  data.ddq_dq.setZero();
+  constraint_rows::add_force_derivative(model, data, set, data.constraint_forces, data.ddq_dq);
+  constraint_rows::row_derivatives(model, data, set, data.dforces_dq, &data.dforces_dv, false);
+  data.dforces_dq *= -1.0;
+  data.dforces_dv *= -1.0;
+  if (fext != nullptr)
+    computeRNEADerivatives(model, data, q, v, data.ddq, *fext);
+  else
+    computeRNEADerivatives(model, data, q, v, data.ddq);
+  data.ddq_dq -= data.dtau_dq;
+  data.ddq_dv = -data.dtau_dv;
+  data.ddq_dtau.setIdentity();
+  data.dforces_dtau.setZero();
+  solve_kkt(data, 3, set.regularisation());
+}
+
+}  // namespace
+
+void computeConstrainedDynamicsDerivatives(const Model& model, Data& data, const ConstraintSet& set,
+                                           const Eigen::Ref<const Eigen::VectorXd>& q,
+                                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                                           const Eigen::Ref<const Eigen::VectorXd>& tau) {
+  check_call(model, data, set, q.size(), v.size(), tau.size(), "tau");
+  constrained_derivatives(model, data, set, q, v, tau, nullptr);
+}
+
+void computeConstrainedDynamicsDerivatives(const Model& model, Data& data, const ConstraintSet& set,
+                                           const Eigen::Ref<const Eigen::VectorXd>& q,
+                                           const Eigen::Ref<const Eigen::VectorXd>& v,
+                                           const Eigen::Ref<const Eigen::VectorXd>& tau,
+                                           const Eigen::Ref<const Matrix6X>& fext) {
+  check_call(model, data, set, q.size(), v.size(), tau.size(), "tau");
+  check_external_forces(model, fext.cols());
+  constrained_derivatives(model, data, set, q, v, tau, &fext);
+}
+
+void computeImpulseDynamicsDerivatives(const Model& model, Data& data, const ConstraintSet& set,
+                                       const Eigen::Ref<const Eigen::VectorXd>& q,
+                                       const Eigen::Ref<const Eigen::VectorXd>& v_before, double restitution) {
+  check_call(model, data, set, q.size(), v_before.size());
+  check_restitution(restitution);
+  impulse_dynamics(model, data, set, q, v_before, restitution);
+  form_minv_jt(data);
+  size_derivatives(data, set.size());
+  // M(q)·(v⁺ − v⁻) = J(q)ᵀp and J(q)·(v⁺ + e·v⁻) = 0, differentiated:
+  //   along q: M·δv⁺ − Jᵀδp = −∂(M·(v⁺ − v⁻))/∂q + ∂(Jᵀp)/∂q,  J·δv⁺ = −∂(J·w)/∂q,
+  //   along v⁻: M·δv⁺ − Jᵀδp = M,  J·δv⁺ = −e·J;
+  // ∂(M·u)/∂q from the inverse-dynamics derivatives at (q, 0, u) less the
+  // gravity's. data.ddq holds u, then w = v⁺ + e·v⁻.
+  const VectorX& zero = data.constraint_zero_acceleration;
+  data.ddq = data.impulse_velocity - v_before;
+  computeRNEADerivatives(model, data, q, zero, data.ddq);
+  data.ddq_dq = -data.dtau_dq;
+  data.ddq_dq += computeGeneralizedGravityDerivatives(model, data, q);
+  data.ddq = data.impulse_velocity + restitution * v_before;
+  computeKinematicsDerivatives(model, data, q, data.ddq);
+  constraint_rows::add_force_derivative(model, data, set, data.constraint_forces, data.ddq_dq);
+  constraint_rows::row_derivatives(model, data, set, data.dforces_dq, nullptr, true);
+  data.dforces_dq *= -1.0;
+  const double mu = set.regularisation();
+  solve_kkt(data, 1, mu);
+  // along v⁻: M⁻¹M = E, then δp = Δ⁻¹(−e·J − J), δv⁺ = E + M⁻¹Jᵀδp
+  data.dforces_dv = -(1.0 + restitution) * data.constraint_jacobian;
+  solve_rows_matrix(data, data.dforces_dv, mu);
+  data.ddq_dv.setIdentity();
+  data.ddq_dv.noalias() += data.minv_jt * data.dforces_dv;
 }
 
 }  // namespace lumo

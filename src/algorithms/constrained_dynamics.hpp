@@ -27,7 +27,7 @@ namespace lumo {
 
 // q̈ into data.ddq (returned) and λ into data.constraint_forces; also
 // data.constraint_jacobian (J), data.constraint_drift (γ),
-// data.constraint_target, data.delassus (factored) and data.minv_jt (M⁻¹Jᵀ).
+// data.constraint_target, data.delassus (factored) and data.delassus_rows.
 const VectorX& constrainedDynamics(const Model& model, Data& data, const ConstraintSet& set,
                                    const Eigen::Ref<const Eigen::VectorXd>& q,
                                    const Eigen::Ref<const Eigen::VectorXd>& v,
@@ -52,7 +52,8 @@ const VectorX& impulseDynamics(const Model& model, Data& data, const ConstraintS
 // Derivatives of constrainedDynamics, q along integrate: ∂q̈/∂q, ∂q̈/∂v,
 // ∂q̈/∂τ into data.ddq_dq, data.ddq_dv, data.ddq_dtau (nv×nv) and ∂λ/∂q,
 // ∂λ/∂v, ∂λ/∂τ into data.dforces_dq, data.dforces_dv, data.dforces_dtau
-// (size×nv); q̈ and λ as constrainedDynamics leaves them. The forces fext
+// (size×nv), and M⁻¹Jᵀ into data.minv_jt; q̈ and λ as constrainedDynamics
+// leaves them. The forces fext
 // move with their bodies, as for computeABADerivatives.
 void computeConstrainedDynamicsDerivatives(const Model& model, Data& data, const ConstraintSet& set,
                                            const Eigen::Ref<const Eigen::VectorXd>& q,

@@ -91,7 +91,13 @@ ConstraintSet::ConstraintSet(const Model& model, std::vector<Constraint> constra
 }
 
 void ConstraintSet::check_model(const Model& model) const {
-  if (model.njoints == njoints && model.nq == nq && model.nv == nv && model.nframes == nframes) return;
+  if (model.njoints == njoints && model.nq == nq && model.nv == nv && model.nframes == nframes) {
+    // a model of the same sizes may still differ where a coupling reads it
+    for (const Constraint& c : constraints_)
+      if (const auto* coupling = std::get_if<JointCoupling>(&c))
+        make_joint_coupling(model, coupling->joint, coupling->leader, coupling->ratio, coupling->offset);
+    return;
+  }
   throw ValueError(cat("ConstraintSet was made for another model (njoints ", njoints, ", nq ", nq, ", nv ", nv,
                        ", nframes ", nframes, "), not this one (njoints ", model.njoints, ", nq ", model.nq,
                        ", nv ", model.nv, ", nframes ", model.nframes, ")"));

@@ -89,14 +89,16 @@ void Data::reset() {
   std::fill(articulated_inertia.begin(), articulated_inertia.end(), Matrix6::Zero());
   for (auto* list : {&aba_velocity, &aba_velocity_product, &aba_acceleration, &articulated_bias})
     std::fill(list->begin(), list->end(), Vector6::Zero());
-  for (auto* mat : {&constraint_jacobian, &delassus, &minv_jt, &ddq_dtau, &dforces_dq, &dforces_dv,
+  for (auto* mat : {&constraint_jacobian, &delassus, &delassus_rows, &minv_jt, &ddq_dtau, &dforces_dq, &dforces_dv,
                     &dforces_dtau, &constraint_rows_scratch})
     mat->setZero();
+  constraint_end_motion.setZero();
   for (auto* vec : {&constraint_drift, &constraint_target, &constraint_forces, &impulse_velocity,
                     &constraint_scratch, &constraint_previous, &constraint_zero_acceleration})
     vec->setZero();
   Minv.setZero();
   ldl_factor.setZero();
+  ldl_scale.setZero();
   ldl_rhs.setZero();
   unit_torque_blocks.setZero();
   std::fill(subtree_v_end.begin(), subtree_v_end.end(), 0);

@@ -123,6 +123,7 @@ class Data {
   std::vector<int> coordinate_parent, coordinate_depth;
   std::vector<std::size_t> coordinate_end;
   MatrixX ldl_factor;  // L in the strict lower triangle, D on the diagonal
+  VectorX ldl_scale;   // D^(-1/2), for the half solves of the constrained dynamics
   // The right-hand sides [−∂τ/∂q, −∂τ/∂v, E] (nv × 3nv, row by row), solved
   // in place; the rows one row of the factorisation or the solve gathers,
   // and their factors.
@@ -201,14 +202,19 @@ class Data {
   // constrainedDynamics, impulseDynamics and their derivatives, sized on
   // first use for the set's rows s: J (s×nv), γ, the corrector's target, the
   // forces (or impulses) λ, the velocity after an impulse, the Delassus
-  // matrix J·M⁻¹·Jᵀ (its Cholesky factor after a solve), M⁻¹Jᵀ (nv×s), the
+  // matrix J·M⁻¹·Jᵀ = WᵀW (its Cholesky factor after a solve) with
+  // W = D^(-1/2)L⁻ᵀJᵀ (nv×s, M = LᵀDL), M⁻¹Jᵀ (nv×s, the derivatives), the
   // derivatives ∂q̈/∂τ (nv×nv) and ∂λ/∂q, ∂λ/∂v, ∂λ/∂τ (s×nv), and scratch
   // (s-vectors, an s×nv block and nv zeros, the acceleration of the bias
   // pass).
-  MatrixX constraint_jacobian, delassus, minv_jt, ddq_dtau, dforces_dq, dforces_dv, dforces_dtau;
+  MatrixX constraint_jacobian, delassus, delassus_rows, minv_jt, ddq_dtau, dforces_dq, dforces_dv, dforces_dtau;
   VectorX constraint_drift, constraint_target, constraint_forces, impulse_velocity;
   VectorX constraint_scratch, constraint_previous, constraint_zero_acceleration;
   MatrixX constraint_rows_scratch;
+  // The derivatives' scratch: per end of a rigid constraint, the world
+  // velocity and acceleration derivatives of its body (6×nv blocks ∂V/∂q,
+  // ∂V/∂v, ∂A/∂q, ∂A/∂v, ∂A/∂a; two ends side by side).
+  Matrix6X constraint_end_motion;
 
   // Every result back to its creation value; sizes kept.
   void reset();

@@ -214,6 +214,7 @@ void run_chunk(const Function& f, const Rows& rows, std::size_t begin, std::size
     Call call = {rows.call.model, &data, {}, {rows.call.indexes[0], rows.call.indexes[1]},
                  rows.call.frame, nullptr, 0, rows.call.frame_ids, rows.call.nframe_ids};
     const std::size_t forces_width = 6 * rows.call.model->njoints;
+    call.set = rows.call.set;
     call.forces.ptr = nullptr;
     call.forces.size = static_cast<Py_ssize_t>(forces_width);
     call.weights.ptr = rows.call.weights.ptr;
@@ -261,6 +262,8 @@ std::vector<npy_intp> row_dims(const Call& c, Shape s) {
     case Shape::three_nv: return {3, nv};
     case Shape::six_nv: return {6, nv};
     case Shape::frames_4_4: return {static_cast<npy_intp>(c.nframe_ids), 4, 4};
+    case Shape::size: return {static_cast<npy_intp>(c.set->size())};
+    case Shape::size_nv: return {static_cast<npy_intp>(c.set->size()), nv};
   }
   return {};
 }
@@ -301,6 +304,7 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     bool ok = true;
     switch (p.kind) {
       case Kind::model: ok = (call.model = as_model(x, p.name)) != nullptr; break;
+      case Kind::constraints: ok = (call.set = as_constraint_set(x, p.name)) != nullptr; break;
       case Kind::vector:
         if (!is_array(x, 2)) {
           raise_conversion_error(p.name, x, "PyArray<T, D>");
@@ -360,8 +364,11 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     row_params[nrow_arrays++] = params[k];
   }
 
-  // 4. Widths, then row counts, then indexes and options, against the model.
+  // 4. The constraint set, widths, then row counts, then indexes and
+  // options, against the model.
   const Model& model = *call.model;
+  for (Py_ssize_t k = 0; k < npos; ++k)
+    if (params[k]->kind == Kind::constraints && !check_constraint_set(*call.set, model)) return nullptr;
   const auto array = [&](int k) { return reinterpret_cast<PyArrayObject*>(inputs[k].ptr()); };
   const auto dim = [&](int k, int d) { return static_cast<std::size_t>(PyArray_DIM(array(k), d)); };
   for (int k = 0; k < nrow_arrays; ++k) {

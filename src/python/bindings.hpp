@@ -8,16 +8,22 @@
 #include <string>
 #include <string_view>
 
+#include "model/model.hpp"
+
 namespace lumo::python {
 
 void bind_se3(nanobind::module_& m);
 void bind_model(nanobind::module_& m);
 void bind_data(nanobind::module_& m);
 void bind_reference_frame(nanobind::module_& m);
+void bind_constraints(nanobind::module_& m);
 
 // URDF import (urdf.cpp): a new Model, or nullptr with the Python error set.
 PyObject* model_from_urdf_file(std::string_view filename);
 PyObject* model_from_urdf_string(std::string_view text);
+// The JointCoupling of each URDF <mimic> (text starting with '<', else a
+// file name) among model's joints: a new list, or nullptr with the error set.
+PyObject* couplings_from_urdf(const Model& model, std::string_view filename_or_string);
 
 // A new instance of the bound class `type` (or a subclass) holding `value`,
 // for a tp_new that builds the whole object.

@@ -21,6 +21,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "algorithms/constraints.hpp"
 #include "algorithms/errors/errors.hpp"
 #include "algorithms/reference_frame.hpp"
 #include "algorithms/spatial/spatial.hpp"
@@ -36,6 +37,14 @@ struct ReferenceFrameValue {
   ReferenceFrame value = ReferenceFrame::WORLD;
 };
 
+// Value held by a Python ConstraintSet: the set and the record of the model
+// it was made for (save_model), which its pickle carries so that unpickling
+// checks the constraints against that model again.
+struct ConstraintSetValue {
+  ConstraintSet set;
+  std::string model_record;
+};
+
 // Type objects of the module's classes and its internal-failure exception,
 // set once while the module initialises.
 struct ModuleState {
@@ -43,6 +52,9 @@ struct ModuleState {
   PyTypeObject* model = nullptr;
   PyTypeObject* data = nullptr;
   PyTypeObject* reference_frame = nullptr;
+  PyTypeObject* rigid_constraint = nullptr;
+  PyTypeObject* joint_coupling = nullptr;
+  PyTypeObject* constraint_set = nullptr;
   PyTypeObject* solution = nullptr;  // InverseKinematicsResult
   PyObject* panic_exception = nullptr;
 };
@@ -119,6 +131,10 @@ inline SE3* as_se3(PyObject* obj, const char* name) {
   return instance_of<SE3>(obj, state.se3, name, "SE3");
 }
 bool as_reference_frame(PyObject* obj, const char* name, ReferenceFrame& out);
+inline const ConstraintSet* as_constraint_set(PyObject* obj, const char* name) {
+  const auto* value = instance_of<ConstraintSetValue>(obj, state.constraint_set, name, "ConstraintSet");
+  return value ? &value->set : nullptr;
+}
 
 // A non-negative integer up to 2^64 − 1 (OverflowError for negative ones).
 bool as_index_general(PyObject* obj, const char* name, std::size_t& out);

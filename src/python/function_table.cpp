@@ -35,13 +35,15 @@ const char* keep(std::string text) {
   return texts.emplace_back(std::move(text)).c_str();
 }
 
-// A parameter's default as Python writes it: "None", "1e-10", "200", "True".
+// A parameter's default as Python writes it: "None", "1e-10", "0.0", "200", "True".
 std::string default_text(const Param& p) {
   switch (p.kind) {
     case Kind::real: {
-      char buffer[32];
-      std::snprintf(buffer, sizeof buffer, "%.17g", p.fallback);
-      return buffer;
+      char* repr = PyOS_double_to_string(p.fallback, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+      if (repr == nullptr) throw std::bad_alloc();
+      std::string text = repr;
+      PyMem_Free(repr);
+      return text;
     }
     case Kind::count: return std::to_string(static_cast<long long>(p.fallback));
     case Kind::flag: return p.fallback != 0 ? "True" : "False";
@@ -81,6 +83,7 @@ const char* python_type(Kind kind) {
   switch (kind) {
     case Kind::model: return "Model";
     case Kind::data: return "Data";
+    case Kind::constraints: return "ConstraintSet";
     case Kind::vector: return kArray;
     case Kind::joint_index:
     case Kind::frame_index: return "int";
@@ -126,6 +129,27 @@ bool raise_index_error(const Param& p, std::size_t index, const Model& model) {
 bool raise_data_error(const Data& data, const Model& model) {
   try {
     data.check_model(model);  // the workspace's own wording of the mismatch
+  } catch (...) {
+    raise_current_exception();
+  }
+  return false;
+}
+
+bool raise_constraint_set_error(const ConstraintSet& set, const Model& model) {
+  try {
+    set.check_model(model);  // the set's own wording of the mismatch
+  } catch (...) {
+    raise_current_exception();
+  }
+  return false;
+}
+
+bool raise_coupling_error(const JointCoupling& coupling, const Model& model) {
+  try {
+    make_joint_coupling(model, coupling.joint, coupling.leader, coupling.ratio, coupling.offset);
+    raise_value_error("ConstraintSet was made for another model");
+  } catch (const ValueError& e) {
+    raise_value_error(cat("ConstraintSet was made for another model: ", e.what()));
   } catch (...) {
     raise_current_exception();
   }
@@ -254,8 +278,11 @@ bool options_in_range(const Call& call, const Param& p) {
       }
       return true;
     case Kind::real:
-      if (!(call.real >= 0)) {
-        raise_value_error(cat(p.name, " must be a non-negative number, got ", call.real));
+      if (!(call.real >= 0 && call.real <= p.upper)) {
+        if (p.upper < std::numeric_limits<double>::infinity())
+          raise_value_error(cat(p.name, " must be in [0, ", p.upper, "], got ", call.real));
+        else
+          raise_value_error(cat(p.name, " must be a non-negative number, got ", call.real));
         return false;
       }
       return true;
@@ -321,6 +348,67 @@ PyObject* new_matrix_triple(const Matrices3& m) {
   PyObject* out = items[2] != nullptr ? PyTuple_Pack(3, items[0], items[1], items[2]) : nullptr;
   for (PyObject* item : items) Py_XDECREF(item);
   return out;
+}
+
+namespace {
+
+// The dimensions of a result of Shape s: (n,) as (n, 1), or (rows, cols).
+std::pair<Eigen::Index, Eigen::Index> shape_dims(const Call& c, Shape s) {
+  const auto nv = static_cast<Eigen::Index>(c.model->nv);
+  switch (s) {
+    case Shape::nv_nv: return {nv, nv};
+    case Shape::three_nv: return {3, nv};
+    case Shape::six_nv: return {6, nv};
+    case Shape::size_nv: return {static_cast<Eigen::Index>(c.set->size()), nv};
+    default: return {static_cast<Eigen::Index>(shape_size(c, s)), 1};
+  }
+}
+
+bool is_vector_shape(Shape s) {
+  return s == Shape::nq || s == Shape::nv || s == Shape::three || s == Shape::six || s == Shape::size;
+}
+
+void check_block(const Call& c, const Block& b, Shape s) {
+  if (shape_dims(c, s) != std::pair{b.rows, b.cols})
+    throw InternalError(cat("a result of ", b.rows, "x", b.cols, " where ", shape_dims(c, s).first, "x",
+                            shape_dims(c, s).second, " was expected"));
+}
+
+}  // namespace
+
+PyObject* new_block_tuple(const Call& c, const Block* blocks, const Shape* shapes, int n) {
+  PyObject* tuple = PyTuple_New(n);
+  if (tuple == nullptr) return nullptr;
+  for (int k = 0; k < n; ++k) {
+    const Block& b = blocks[k];
+    PyObject* item = nullptr;
+    try {
+      check_block(c, b, shapes[k]);
+      using Map = Eigen::Map<const Eigen::MatrixXd, 0, Eigen::OuterStride<>>;
+      item = is_vector_shape(shapes[k]) ? new_vector(b.data, b.rows)
+                                        : new_matrix(Map(b.data, b.rows, b.cols, Eigen::OuterStride<>(b.stride)));
+    } catch (...) {
+      raise_current_exception();
+    }
+    if (item == nullptr) {
+      Py_DECREF(tuple);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(tuple, k, item);
+  }
+  return tuple;
+}
+
+void copy_blocks(const Call& c, const Block* blocks, const Shape* shapes, int n, double* const* out) {
+  for (int k = 0; k < n; ++k) check_block(c, blocks[k], shapes[k]);
+  for (int k = 0; k < n; ++k) {
+    const Block& b = blocks[k];
+    if (b.rows * b.cols == 0) continue;
+    if (b.cols == 1)
+      std::copy(b.data, b.data + b.rows, out[k]);
+    else
+      transpose_copy(b.data, b.stride, b.rows, b.cols, out[k], b.cols);
+  }
 }
 
 PyMethodDef* single_call_table() {

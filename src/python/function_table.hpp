@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -36,6 +37,7 @@ namespace lumo::python {
 enum class Kind : std::uint8_t {
   model,            // a Model
   data,             // a Data (the batch form makes one per worker instead)
+  constraints,      // a ConstraintSet made for the model (shared by every row of a batch)
   vector,           // a 1-D float64 array of nq or nv elements; (N, nq or nv) in a batch
   joint_index,      // an index below njoints
   frame_index,      // an index below nframes
@@ -45,7 +47,7 @@ enum class Kind : std::uint8_t {
   forces,           // None or a float64 (njoints, 6) array; (N, njoints, 6) in a batch
   target,           // an SE3, or a 3-element float64 array (a position); (N, 4, 4) or (N, 3) in a batch
   weights,          // None or a 6-element float64 array (the same for every row of a batch)
-  real,             // a float (or an int)
+  real,             // a float (or an int), in [0, upper]
   count,            // a non-negative int
   flag,             // a bool
 };
@@ -70,11 +72,14 @@ struct Param {
   // The value of a real, count or flag parameter not given (forces and
   // weights default to None).
   double fallback = 0;
+  // The largest value of a real parameter.
+  double upper = std::numeric_limits<double>::infinity();
 };
 
 // The parameters shared by most functions.
 inline constexpr Param kModel{"model", Kind::model};
 inline constexpr Param kData{"data", Kind::data};
+inline constexpr Param kConstraints{"constraints", Kind::constraints};
 inline constexpr Param kQ{"q", Kind::vector, Count::nq};
 inline constexpr Param kV{"v", Kind::vector, Count::nv};
 inline constexpr Param kA{"a", Kind::vector, Count::nv};
@@ -89,7 +94,7 @@ inline constexpr Param kForces{"fext", Kind::forces, Count::none, nullptr, Pass:
 inline constexpr int kMaxParams = 8;
 inline constexpr int kMaxVectors = 4;
 inline constexpr int kMaxIndexes = 2;
-inline constexpr int kMaxOutputs = 4;
+inline constexpr int kMaxOutputs = 6;
 
 // The converted arguments, by kind in parameter order: vector(0) is the
 // first array parameter, index(0) the first index parameter. Each field is
@@ -105,6 +110,7 @@ struct Call {
   std::size_t text_size;
   const FrameIndex* frame_ids;
   std::size_t nframe_ids;
+  const ConstraintSet* set;
   // The optional and keyword arguments, each set by the checks of its kind.
   VectorArg forces;          // 6×njoints column-major; ptr null: none
   PyArrayObject* forces_array;
@@ -135,6 +141,8 @@ enum class Shape : std::uint8_t {
   three_nv,    // (3, nv)
   six_nv,      // (6, nv)
   frames_4_4,  // (len(frame_ids), 4, 4)
+  size,        // (s,), s the rows of the constraint set
+  size_nv,     // (s, nv)
 };
 
 // The element type of a batched result.
@@ -203,6 +211,8 @@ struct Function {
 bool raise_size_error(const Param& p, Py_ssize_t size, std::size_t n);
 bool raise_index_error(const Param& p, std::size_t index, const Model& model);
 bool raise_data_error(const Data& data, const Model& model);
+bool raise_constraint_set_error(const ConstraintSet& set, const Model& model);
+bool raise_coupling_error(const JointCoupling& coupling, const Model& model);
 
 inline bool check_index(const Param& p, std::size_t index, const Model& model) {
   return index < (p.kind == Kind::joint_index ? model.njoints : model.nframes) ||
@@ -213,6 +223,24 @@ inline bool check_index(const Param& p, std::size_t index, const Model& model) {
 inline bool check_data(const Data& data, const Model& model) {
   return (data.njoints == model.njoints && data.nq == model.nq && data.nv == model.nv) ||
          raise_data_error(data, model);
+}
+
+// A constraint set made for another model, found here once, in the set's
+// words. A model of the same sizes may still have other joints where the
+// set's couplings are: each coupled joint must be revolute or prismatic
+// (one velocity coordinate, which its row reads).
+inline bool check_constraint_set(const ConstraintSet& set, const Model& model) {
+  if (!(set.njoints == model.njoints && set.nq == model.nq && set.nv == model.nv && set.nframes == model.nframes))
+    return raise_constraint_set_error(set, model);
+  const auto single = [&](JointIndex j) {
+    const JointType type = model.joints[j].type;
+    return type == JointType::Revolute || type == JointType::Prismatic;
+  };
+  for (const Constraint& c : set.constraints())
+    if (const auto* coupling = std::get_if<JointCoupling>(&c);
+        coupling != nullptr && !(single(coupling->joint) && single(coupling->leader)))
+      return raise_coupling_error(*coupling, model);
+  return true;
 }
 
 // The checks of the optional and keyword kinds (function_table.cpp), by
@@ -259,6 +287,8 @@ inline bool convert_type(PyObject* obj, Call& call) {
     return (call.model = as_model(obj, p.name)) != nullptr;
   } else if constexpr (p.kind == Kind::data) {
     return (call.data = as_data(obj, p.name)) != nullptr;
+  } else if constexpr (p.kind == Kind::constraints) {
+    return (call.set = as_constraint_set(obj, p.name)) != nullptr;
   } else if constexpr (p.kind == Kind::vector) {
     return is_vector(obj, p.name);
   } else if constexpr (is_index(p.kind)) {
@@ -312,6 +342,8 @@ inline bool check_against_model(Call& call) {
     return static_cast<std::size_t>(size) == n || raise_size_error(p, size, n);
   } else if constexpr (is_index(p.kind)) {
     return check_index(p, call.indexes[slot<F, K>()], *call.model);
+  } else if constexpr (p.kind == Kind::constraints) {
+    return check_constraint_set(*call.set, *call.model);
   } else if constexpr (p.kind == Kind::forces) {
     return forces_shape(call, p);
   } else if constexpr (p.kind == Kind::target || p.kind == Kind::weights || p.kind == Kind::real ||
@@ -418,6 +450,8 @@ inline std::size_t shape_size(const Call& c, Shape s) {
     case Shape::three_nv: return 3 * nv;
     case Shape::six_nv: return 6 * nv;
     case Shape::frames_4_4: return 16 * c.nframe_ids;
+    case Shape::size: return c.set->size();
+    case Shape::size_nv: return c.set->size() * nv;
   }
   return 0;
 }
@@ -586,6 +620,50 @@ constexpr Result solution() {
           "InverseKinematicsResult",
           {Element::float64, Element::boolean, Element::int64, Element::float64},
           "tuple[NDArray[np.float64], NDArray[np.bool_], NDArray[np.int64], NDArray[np.float64]]"};
+}
+
+// A column-major block of the workspace that a result is copied from.
+struct Block {
+  const double* data;
+  Eigen::Index rows, cols, stride;
+};
+inline Block block(const Eigen::MatrixXd& m) { return {m.data(), m.rows(), m.cols(), m.outerStride()}; }
+inline Block block(const Eigen::VectorXd& x) { return {x.data(), x.size(), 1, x.size()}; }
+
+// The single call's tuple of n new arrays, block k of Shape shapes[k] (a
+// vector for (s,) and (nv,), a C-ordered matrix otherwise), and the batch
+// row's copies. A block not of its Shape's size is an InternalError (the
+// row is never written past its end).
+PyObject* new_block_tuple(const Call& c, const Block* blocks, const Shape* shapes, int n);
+void copy_blocks(const Call& c, const Block* blocks, const Shape* shapes, int n, double* const* out);
+
+inline constexpr const char* kArrayTuples[] = {
+    "tuple[()]", kArray,
+    "tuple[NDArray[np.float64], NDArray[np.float64]]",
+    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]",
+    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]",
+    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], "
+    "NDArray[np.float64]]",
+    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], "
+    "NDArray[np.float64], NDArray[np.float64]]"};
+
+// F gives an array of blocks of the workspace, one per Shape in `row`: a
+// tuple of new arrays; the batch row's outputs are copies.
+template <auto F, Shape... row>
+constexpr Result blocks() {
+  constexpr int N = sizeof...(row);
+  static_assert(N >= 2 && N <= kMaxOutputs);
+  return {[](Call& c) -> PyObject* {
+            static constexpr Shape shapes[] = {row...};
+            const std::array<Block, N> b = F(c);
+            return new_block_tuple(c, b.data(), shapes, N);
+          },
+          [](Call& c, double* const* out) {
+            static constexpr Shape shapes[] = {row...};
+            const std::array<Block, N> b = F(c);
+            copy_blocks(c, b.data(), shapes, N, out);
+          },
+          {row...}, N, kArrayTuples[N]};
 }
 
 // F gives a float.

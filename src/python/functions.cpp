@@ -10,6 +10,8 @@
 #include "algorithms/all_terms.hpp"
 #include "algorithms/center_of_mass.hpp"
 #include "algorithms/configuration.hpp"
+#include "algorithms/constrained_dynamics.hpp"
+#include "algorithms/constraints.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
@@ -599,6 +601,98 @@ constexpr Function kInverseKinematics{
      .rows = "Solutions for targets (N, 4, 4) (homogeneous) or (N, 3) (positions) from q0 (N, nq): "
              "(q (N, nq), converged (N,) bool, iterations (N,) int64, error (N,))."}};
 
+// -------------------------------------------------------------- constraints
+
+constexpr Param kVBefore{"v_before", Kind::vector, Count::nv};
+constexpr Param kRestitution{"restitution", Kind::real, Count::none, nullptr, Pass::optional, 0.0, 1.0};
+
+#define CONSTRAINT_ROWS                                                                       \
+  "J and gamma are the set's jacobian and drift, target the corrector's target of J ddq +\n" \
+  "gamma (zero without a corrector)"
+
+constexpr Function kConstrainedDynamics{
+    "constrainedDynamics", {kModel, kData, kConstraints, kQ, kV, kTau, kForces},
+    blocks<[](Call& c) {
+      const Model& m = *c.model;
+      Data& d = *c.data;
+      const VectorX& ddq =
+          c.has_forces() ? constrainedDynamics(m, d, *c.set, c.vector(0), c.vector(1), c.vector(2), c.fext())
+                         : constrainedDynamics(m, d, *c.set, c.vector(0), c.vector(1), c.vector(2));
+      return std::array{block(ddq), block(d.constraint_forces)};
+    }, Shape::nv, Shape::size>(),
+    {.page = "constraints",
+     .text = "Forward dynamics under the constraints: the accelerations ddq and the constraint\n"
+             "forces lambda with\n\n"
+             "    M ddq + nle = tau + J^T lambda (+ the torques of fext),   J ddq + gamma = target\n\n"
+             CONSTRAINT_ROWS ".\n" FEXT_ARGUMENT ".\n\n"
+             "# Returns\n"
+             "(ddq, forces): numpy arrays of size model.nv and constraints.size",
+     .rows = "(ddq (N, nv), forces (N, size)) under the forces `fext` ((N, njoints, 6) or None)."}};
+
+constexpr Function kImpulseDynamics{
+    "impulseDynamics", {kModel, kData, kConstraints, kQ, kVBefore, kRestitution},
+    blocks<[](Call& c) {
+      Data& d = *c.data;
+      const VectorX& v = impulseDynamics(*c.model, d, *c.set, c.vector(0), c.vector(1), c.real);
+      return std::array{block(v), block(d.constraint_forces)};
+    }, Shape::nv, Shape::size>(),
+    {.page = "constraints",
+     .text = "The velocity just after an impulsive contact, and the impulses p with\n\n"
+             "    M (v_after - v_before) = J^T p,   J v_after = -restitution J v_before\n\n"
+             "with restitution in [0, 1].\n\n"
+             "# Returns\n"
+             "(v_after, impulses): numpy arrays of size model.nv and constraints.size",
+     .rows = "(v_after (N, nv), impulses (N, size))."}};
+
+constexpr Function kComputeConstrainedDynamicsDerivatives{
+    "computeConstrainedDynamicsDerivatives", {kModel, kData, kConstraints, kQ, kV, kTau, kForces},
+    blocks<[](Call& c) {
+      const Model& m = *c.model;
+      Data& d = *c.data;
+      if (c.has_forces())
+        computeConstrainedDynamicsDerivatives(m, d, *c.set, c.vector(0), c.vector(1), c.vector(2), c.fext());
+      else
+        computeConstrainedDynamicsDerivatives(m, d, *c.set, c.vector(0), c.vector(1), c.vector(2));
+      return std::array{block(d.ddq_dq), block(d.ddq_dv), block(d.ddq_dtau),
+                        block(d.dforces_dq), block(d.dforces_dv), block(d.dforces_dtau)};
+    }, Shape::nv_nv, Shape::nv_nv, Shape::nv_nv, Shape::size_nv, Shape::size_nv, Shape::size_nv>(),
+    {.page = "constraints",
+     .text = "Derivatives of constrainedDynamics: of ddq and of the forces with respect to q, v\n"
+             "and tau. Derivatives with respect to q are taken along integrate: column k is the\n"
+             "derivative along the k-th velocity coordinate. The forces fext, given in their\n"
+             "bodies' frames, move with their bodies.\n\n"
+             "# Returns\n"
+             "(dddq_dq, dddq_dv, dddq_dtau, dforces_dq, dforces_dv, dforces_dtau): three nv×nv and\n"
+             "three size×nv numpy arrays",
+     .rows = "(dddq_dq, dddq_dv, dddq_dtau), each (N, nv, nv), and (dforces_dq, dforces_dv, "
+             "dforces_dtau), each (N, size, nv)."}};
+
+constexpr Function kComputeImpulseDynamicsDerivatives{
+    "computeImpulseDynamicsDerivatives", {kModel, kData, kConstraints, kQ, kVBefore, kRestitution},
+    blocks<[](Call& c) {
+      Data& d = *c.data;
+      computeImpulseDynamicsDerivatives(*c.model, d, *c.set, c.vector(0), c.vector(1), c.real);
+      return std::array{block(d.ddq_dq), block(d.ddq_dv), block(d.dforces_dq), block(d.dforces_dv)};
+    }, Shape::nv_nv, Shape::nv_nv, Shape::size_nv, Shape::size_nv>(),
+    {.page = "constraints",
+     .text = "Derivatives of impulseDynamics: of v_after and of the impulses with respect to q\n"
+             "(along integrate) and v_before\n\n"
+             "# Returns\n"
+             "(dv_dq, dv_dv, dimpulses_dq, dimpulses_dv): two nv×nv and two size×nv numpy arrays",
+     .rows = "(dv_dq, dv_dv), each (N, nv, nv), and (dimpulses_dq, dimpulses_dv), each (N, size, nv)."}};
+
+constexpr Function kCouplingsFromUrdf{
+    "couplingsFromUrdf", {kModel, {"filename_or_string", Kind::text}},
+    object<[](Call& c) { return couplings_from_urdf(*c.model, c.str()); }>("list[JointCoupling]"),
+    {.page = "constraints",
+     .text = "The couplings that the <mimic> elements of a URDF declare among the model's joints\n"
+             "(found by name): a JointCoupling(joint, leader, multiplier, offset) for each mimic\n"
+             "between revolute or prismatic joints, in document order. filename_or_string is URDF\n"
+             "text when its first non-space character is '<', else a file name. A mimic that\n"
+             "cannot be a coupling is left out, with one UrdfWarning naming each.\n\n"
+             "# Returns\n"
+             "list of JointCoupling"}};
+
 // ------------------------------------------------------------- URDF import
 
 constexpr Function kParseUrdfFile{
@@ -661,6 +755,11 @@ const Declared declarations[] = {
     declare<kGetFrameAccelerationDerivatives>(),
     declare<kFrameAccelerationDerivativesRows>(),
     declare<kInverseKinematics>(),
+    declare<kConstrainedDynamics>(),
+    declare<kImpulseDynamics>(),
+    declare<kComputeConstrainedDynamicsDerivatives>(),
+    declare<kComputeImpulseDynamicsDerivatives>(),
+    declare<kCouplingsFromUrdf>(),
 };
 const std::size_t declaration_count = std::size(declarations);
 

@@ -48,6 +48,19 @@ PARAMETERS = {
     "a": "SE3",
     "b": "SE3",
     "t": "float",
+    "data": "Data",
+    "q": ARRAY,
+    "v": ARRAY,
+    "kind": "str",
+    "frame_id": "int",
+    "frame2": "int | None",
+    "reference_frame": "ReferenceFrame",
+    "corrector": "tuple[float, float]",
+    "leader_id": "int",
+    "ratio": "float",
+    "offset": "float",
+    "constraints": "Sequence[RigidConstraint | JointCoupling]",
+    "regularisation": "float",
 }
 
 # Function name -> (documentation page, return type), for functions the
@@ -65,8 +78,13 @@ PAGES = {
     "derivatives": "Derivatives of the dynamics and of frame motion",
     "urdf": "URDF import",
     "ik": "Inverse kinematics",
+    "constraints": "Constraints",
     "batch": "Batch evaluation (lumo_dynamic.batch)",
 }
+
+# Classes shown on a page of functions rather than with the others.
+CLASS_PAGES = {"RigidConstraint": "constraints", "JointCoupling": "constraints",
+               "ConstraintSet": "constraints"}
 
 # Named tuples (struct sequences) -> the tuple they are.
 TUPLES = {"InverseKinematicsResult": f"tuple[{ARRAY}, bool, int, float]"}
@@ -97,6 +115,10 @@ METHODS = {
     "Data.get_joint_translation": ARRAY,
     "Data.to_string_info": "str",
     "Data.print_info": "None",
+    "RigidConstraint.set_reference": "None",
+    "ConstraintSet.jacobian": ARRAY,
+    "ConstraintSet.drift": ARRAY,
+    "ConstraintSet.__len__": "int",
 }
 PROPERTIES = {
     "SE3.homogeneous": ARRAY,
@@ -114,6 +136,13 @@ PROPERTIES = {
     "Model.gravity_full": ARRAY,
     "Data.M": ARRAY, "Data.C": ARRAY, "Data.g": ARRAY,
     "Data.oMi": "list[SE3]",
+    "RigidConstraint.kind": "str", "RigidConstraint.frame_id": "int", "RigidConstraint.frame2": "int | None",
+    "RigidConstraint.reference_frame": "ReferenceFrame", "RigidConstraint.corrector": "tuple[float, float]",
+    "RigidConstraint.reference": "SE3", "RigidConstraint.size": "int",
+    "JointCoupling.joint_id": "int", "JointCoupling.leader_id": "int", "JointCoupling.ratio": "float",
+    "JointCoupling.offset": "float", "JointCoupling.size": "int",
+    "ConstraintSet.size": "int", "ConstraintSet.regularisation": "float",
+    "ConstraintSet.constraints": "tuple[RigidConstraint | JointCoupling, ...]",
 }
 # Module attributes that are plain values.
 CONSTANTS = {"__version__": "str"}
@@ -262,6 +291,8 @@ class Writer:
         for member, value in vars(cls).items():
             if member in SKIPPED_MEMBERS or (member.startswith("__") and member not in STR_DUNDERS
                                              and f"{name}.{member}" not in METHODS):
+                continue
+            if member.startswith("_") and not member.startswith("__"):  # private (pickling's helpers)
                 continue
             if isinstance(value, staticmethod):
                 self.function(member, value.__func__, "    ", method_of=name, static=True)

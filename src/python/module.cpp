@@ -20,12 +20,13 @@ NB_MODULE(lumo_dynamic, m) {
   bind_model(m);
   bind_data(m);
   bind_reference_frame(m);
+  bind_constraints(m);
   PyMethodDef* functions = single_call_table();
   if (PyModule_AddFunctions(m.ptr(), functions) < 0) throw nb::python_error();
   m.attr("__version__") = LUMO_VERSION;
 
   nb::list all;
-  for (const char* name : {"SE3", "Model", "Data", "ReferenceFrame"}) all.append(name);
+  for (const char* name : {"SE3", "Model", "Data", "ReferenceFrame", "RigidConstraint", "JointCoupling", "ConstraintSet"}) all.append(name);
   for (PyMethodDef* f = functions; f->ml_name != nullptr; ++f) all.append(f->ml_name);
   all.append("__version__");
   PyObject* urdf_warning = make_urdf_warning();

@@ -149,7 +149,8 @@ def test_workspace_of_another_model_is_refused_at_the_boundary(arm, planar):
     """Every function taking a Data checks it against the model before computing: a ValueError in
     the workspace's words, never an internal error."""
     other = planar.createData()
-    values = {"Model": arm, "Data": other, "int": 0, "ReferenceFrame": ld.ReferenceFrame.WORLD}
+    values = {"Model": arm, "Data": other, "int": 0, "float": 0.0, "ReferenceFrame": ld.ReferenceFrame.WORLD,
+              "ConstraintSet": ld.ConstraintSet(arm, [ld.JointCoupling(arm, 2, 1)])}
     for name, (_, _, params, _) in ld._api.items():
         if "." in name or "data" not in params:
             continue

@@ -15,7 +15,7 @@ def test_version_and_all():
                  "computeCoriolisMatrix", "parse_urdf_file", "parse_urdf_from_string"]
     present = [f for f in functions if hasattr(ld, f)]  # the table grows as algorithms land
     assert present[:3] == functions[:3]
-    head = ["SE3", "Model", "Data", "ReferenceFrame", *present]
+    head = ["SE3", "Model", "Data", "ReferenceFrame", "RigidConstraint", "JointCoupling", "ConstraintSet", *present]
     assert ld.__all__[:len(head)] == head  # newer functions follow the existing ones
     assert ld.__all__[-2:] == ["__version__", "UrdfWarning"]
     assert issubclass(ld.UrdfWarning, UserWarning) and ld.UrdfWarning.__module__ == "lumo_dynamic"

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "../crba.hpp"
+#include "../kinematics_derivatives.hpp"
 #include "checks.hpp"
 #include "../rnea.hpp"
 
@@ -43,6 +44,24 @@ FrameState frame_state(const Model& model, const Data& data, FrameIndex frame, c
   s.pdd.noalias() = oMi.rotation * pdd;
   s.w.noalias() = oMi.rotation * v_i.angular;
   s.wd.noalias() = oMi.rotation * a_i.angular;
+  return s;
+}
+
+FrameState world_frame_state(const Model& model, const Data& data, FrameIndex frame) {
+  const Frame& F = model.frames[frame];
+  FrameState s;
+  s.joint = F.parent;
+  const SE3& oMi = data.oMi[F.parent];
+  const Motion& V = data.kinematics_ov[F.parent];
+  const Motion& A = data.kinematics_oa[F.parent];
+  s.R.noalias() = oMi.rotation * F.placement.rotation;
+  s.p.noalias() = oMi.rotation * F.placement.translation;
+  s.p += oMi.translation;
+  // ṗ = V_l + V_a × p;  p̈ = A_l + A_a × p + ω × ṗ  (V, A about the world origin)
+  s.w = V.angular;
+  s.wd = A.angular;
+  s.pd = V.linear + V.angular.cross(s.p);
+  s.pdd = A.linear + A.angular.cross(s.p) + s.w.cross(s.pd);
   return s;
 }
 
@@ -136,7 +155,230 @@ void rigid_jacobian(const Model& model, const Data& data, const RigidConstraint&
   if (c.frame2) add_path(f2.joint, -1.0, point ? f2.p : f1.p);
   if (c.reference_frame == ReferenceFrame::LOCAL) {
     const Matrix3 Rt = f1.R.transpose();
-    for (Eigen::Index b = 0; b < n; b += 3) J.middleRows(r0 + b, 3) = Rt * J.middleRows(r0 + b, 3);
+    for (Eigen::Index col = 0; col < J.cols(); ++col)
+      for (Eigen::Index b = 0; b < n; b += 3) J.block<3, 1>(r0 + b, col) = Rt * J.block<3, 1>(r0 + b, col);
+  }
+}
+
+namespace {
+
+// Joint a is joint b or one of its ancestors.
+bool supports(const Model& model, JointIndex a, JointIndex b) {
+  for (; b > a; b = model.parents[b]) {
+  }
+  return a == b;
+}
+
+// The change of a frame's state along one coordinate column: δp, δṗ, δp̈,
+// δω, δω̇, and the turn t of its axes (δR = [t]×R).
+struct StateChange {
+  Vector3 p = Vector3::Zero(), pd = Vector3::Zero(), pdd = Vector3::Zero();
+  Vector3 w = Vector3::Zero(), wd = Vector3::Zero(), turn = Vector3::Zero();
+};
+
+// From the columns of ∂V and ∂A (world, about the origin) of the frame's
+// body and its Jacobian column S (zero off the body's path): along q the
+// frame moves by S, along v it does not.
+StateChange state_change(const FrameState& f, const Vector6& dV, const Vector6& dA, const Vector6& S,
+                         bool along_q) {
+  StateChange d;
+  if (along_q) {
+    d.turn = S.tail<3>();
+    d.p = S.head<3>() + d.turn.cross(f.p);
+  }
+  const Vector3 dVa = dV.tail<3>(), dAa = dA.tail<3>();
+  // ṗ = V_l + V_a × p,  p̈ = A_l + A_a × p + ω × ṗ
+  d.w = dVa;
+  d.wd = dAa;
+  d.pd = dV.head<3>() + dVa.cross(f.p) + f.w.cross(d.p);
+  d.pdd = dA.head<3>() + dAa.cross(f.p) + f.wd.cross(d.p) + d.w.cross(f.pd) + f.w.cross(d.pd);
+  return d;
+}
+
+// World-aligned ν, ν̇ of a rigid constraint and their changes (n rows).
+void world_rows(const RigidConstraint& c, const FrameState& f1, const FrameState& f2, const StateChange& d1,
+                const StateChange& d2, Vector6& nu, Vector6& nu_dot, Vector6& dnu, Vector6& dnu_dot) {
+  const Vector3 d = f1.p - f2.p, d_dot = f1.pd - f2.pd;
+  const Vector3 dd = d1.p - d2.p, dd_dot = d1.pd - d2.pd;
+  if (c.kind == ConstraintKind::point) {
+    nu.head<3>() = d_dot;
+    nu_dot.head<3>() = f1.pdd - f2.pdd;
+    dnu.head<3>() = dd_dot;
+    dnu_dot.head<3>() = d1.pdd - d2.pdd;
+    return;
+  }
+  nu << d_dot - f2.w.cross(d), f1.w - f2.w;
+  nu_dot << f1.pdd - f2.pdd - f2.wd.cross(d) - f2.w.cross(d_dot), f1.wd - f2.wd;
+  dnu << dd_dot - d2.w.cross(d) - f2.w.cross(dd), d1.w - d2.w;
+  dnu_dot << d1.pdd - d2.pdd - d2.wd.cross(d) - f2.wd.cross(dd) - d2.w.cross(d_dot) - f2.w.cross(dd_dot),
+      d1.wd - d2.wd;
+}
+
+// The changes of the acceleration and velocity rows in c's axes: LOCAL
+// rows are R1ᵀ(ν̇ − ω1 × ν) and R1ᵀν, block by block, and δ(R1ᵀx) = R1ᵀ(δx − t1 × x).
+void row_changes(const RigidConstraint& c, const FrameState& f1, const FrameState& f2, const StateChange& d1,
+                 const StateChange& d2, double* d_acceleration, double* d_velocity) {
+  Vector6 nu, nu_dot, dnu, dnu_dot;
+  world_rows(c, f1, f2, d1, d2, nu, nu_dot, dnu, dnu_dot);
+  const int n = static_cast<int>(c.rows());
+  if (c.reference_frame != ReferenceFrame::LOCAL) {
+    std::copy(dnu_dot.data(), dnu_dot.data() + n, d_acceleration);
+    std::copy(dnu.data(), dnu.data() + n, d_velocity);
+    return;
+  }
+  const Matrix3 Rt = f1.R.transpose();
+  for (int b = 0; b < n; b += 3) {
+    const Vector3 x = nu.segment<3>(b), dx = dnu.segment<3>(b);
+    const Vector3 y = nu_dot.segment<3>(b) - f1.w.cross(x);
+    const Vector3 dy = dnu_dot.segment<3>(b) - d1.w.cross(x) - f1.w.cross(dx);
+    Eigen::Map<Vector3>{d_acceleration + b} = Rt * (dy - d1.turn.cross(y));
+    Eigen::Map<Vector3>{d_velocity + b} = Rt * (dx - d1.turn.cross(x));
+  }
+}
+
+}  // namespace
+
+void add_force_derivative(const Model& model, const Data& data, const ConstraintSet& set, const VectorX& lambda,
+                          MatrixX& H) {
+  const auto column = [&](std::size_t k) { return data.j.col(static_cast<Eigen::Index>(k)); };
+  // S·W for a motion column [l; a] and a wrench [f; n]
+  const auto power = [](const auto& S, const Vector6& W) { return W.dot(S); };
+  for (std::size_t m = 0; m < set.constraints().size(); ++m) {
+    const auto* c = std::get_if<RigidConstraint>(&set.constraints()[m]);
+    if (c == nullptr) continue;  // a coupling's J is constant
+    const FrameState f1 = frame_state(model, data, c->frame, Motion::Zero());
+    const FrameState f2 = c->frame2 ? frame_state(model, data, *c->frame2, Motion::Zero()) : FrameState{};
+    const double* l = lambda.data() + set.first_row(m);
+    Vector6 W[2];
+    rigid_wrenches(*c, f1, f2, l, W[0], W[1]);
+    const JointIndex body[2] = {f1.joint, f2.joint};
+    const bool local = c->reference_frame == ReferenceFrame::LOCAL;
+    const bool point = c->kind == ConstraintKind::point;
+    Vector3 force = Eigen::Map<const Vector3>(l), moment = Vector3::Zero();
+    if (!point) moment = Eigen::Map<const Vector3>(l + 3);
+    if (local) force = f1.R * force, moment = f1.R * moment;
+    // Column k of ∂W_b/∂q: through the point of application (p1 for both
+    // ends of a frame, p_b for a point) and, LOCAL, through R1.
+    const auto wrench_change = [&](std::size_t k, int b, bool on1, bool on2) {
+      const auto S = column(k);
+      const Vector3 turn = S.tail<3>();
+      const Vector3 dF = local && on1 ? Vector3(turn.cross(force)) : Vector3::Zero();
+      const Vector3 dN = local && on1 ? Vector3(turn.cross(moment)) : Vector3::Zero();
+      const bool at_second = point && b == 1;
+      const bool moves = at_second ? on2 : on1;
+      const Vector3& p = at_second ? f2.p : f1.p;
+      const Vector3 dp = moves ? Vector3(S.head<3>() + turn.cross(p)) : Vector3::Zero();
+      Vector6 dW;
+      dW << dF, dp.cross(force) + p.cross(dF) + (point ? Vector3::Zero() : dN);
+      return b == 0 ? dW : Vector6(-dW);
+    };
+    const int ends = c->frame2 ? 2 : 1;
+    // k over the union of both paths
+    for (int e = 0; e < ends; ++e) {
+      for (JointIndex jk = body[e]; jk != 0; jk = model.parents[jk]) {
+        if (e == 1 && supports(model, jk, body[0])) continue;  // already seen on path 1
+        const bool on1 = supports(model, jk, body[0]);
+        const bool on2 = ends == 2 && supports(model, jk, body[1]);
+        for (std::size_t kk = 0; kk < model.nv_joint[jk]; ++kk) {
+          const std::size_t k = model.idx_v[jk] + kk;
+          for (int b = 0; b < ends; ++b) {
+            const Vector6 dW = wrench_change(k, b, on1, on2);
+            const bool on_b = b == 0 ? on1 : on2;
+            for (JointIndex jj = body[b]; jj != 0; jj = model.parents[jj]) {
+              for (std::size_t m2 = 0; m2 < model.nv_joint[jj]; ++m2) {
+                const std::size_t j = model.idx_v[jj] + m2;
+                const auto Sj = column(j);
+                double h = power(Sj, dW);
+                // ∂S_j/∂q_k = S_k × S_j when k's joint supports j's
+                if (on_b && jk <= jj) {
+                  const auto Sk = column(k);
+                  Vector6 cross;
+                  cross << Vector3(Sk.template tail<3>()).cross(Vector3(Sj.template head<3>())) +
+                               Vector3(Sk.template head<3>()).cross(Vector3(Sj.template tail<3>())),
+                      Vector3(Sk.template tail<3>()).cross(Vector3(Sj.template tail<3>()));
+                  h += power(cross, W[b]);
+                }
+                H(static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(k)) += h;
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+void row_derivatives(const Model& model, Data& data, const ConstraintSet& set, MatrixX& dq, MatrixX* dv,
+                     bool velocity_rows) {
+  const auto nv = static_cast<Eigen::Index>(model.nv);
+  if (data.constraint_end_motion.cols() != 10 * nv) data.constraint_end_motion.setZero(6, 10 * nv);
+  auto block = [&](int end, int m) { return data.constraint_end_motion.middleCols((5 * end + m) * nv, nv); };
+  for (std::size_t m = 0; m < set.constraints().size(); ++m) {
+    const auto r0 = static_cast<Eigen::Index>(set.first_row(m));
+    const auto* c = std::get_if<RigidConstraint>(&set.constraints()[m]);
+    if (c == nullptr) {
+      dq.row(r0).setZero();
+      if (dv != nullptr) dv->row(r0).setZero();
+      continue;
+    }
+    const auto n = static_cast<Eigen::Index>(c->rows());
+    const FrameState f1 = world_frame_state(model, data, c->frame);
+    const FrameState f2 = c->frame2 ? world_frame_state(model, data, *c->frame2) : FrameState{};
+    const int ends = c->frame2 ? 2 : 1;
+    for (int e = 0; e < ends; ++e) {
+      const FrameIndex f = e == 0 ? c->frame : *c->frame2;
+      getFrameVelocityDerivatives(model, data, f, ReferenceFrame::WORLD, block(e, 0), block(e, 1));
+      getFrameAccelerationDerivatives(model, data, f, ReferenceFrame::WORLD, block(e, 2), block(e, 3), block(e, 4));
+    }
+    // The corrector's error and its Jacobian (frames: d log(E·exp δ)/dδ,
+    // δ the relative twist in F1's axes, the LOCAL velocity rows per q_k).
+    double error[6] = {};
+    rigid_rows(*c, f1, f2, nullptr, nullptr, error);
+    const bool local = c->reference_frame == ReferenceFrame::LOCAL;
+    Matrix6 log_jacobian = Matrix6::Zero();
+    if (c->kind == ConstraintKind::frame && c->kp != 0.0) {
+      SE3 relative;
+      relative.rotation.noalias() = f2.R.transpose() * f1.R;
+      relative.translation.noalias() = f2.R.transpose() * (f1.p - f2.p);
+      log_jacobian = compose(inverse(c->reference), relative).log_jacobian();
+    }
+    Vector6 e_world = Eigen::Map<Vector6>(error);  // the error in world axes (LOCAL: rotated back)
+    if (local)
+      for (int b = 0; b < n; b += 3) e_world.segment<3>(b) = f1.R * Vector3(e_world.segment<3>(b));
+    for (Eigen::Index k = 0; k < nv; ++k) {
+      const auto col = [&](int e, int mm) -> Vector6 { return block(e, mm).col(k); };
+      StateChange d1 = state_change(f1, col(0, 0), col(0, 2), col(0, 1), true), d2;
+      if (ends == 2) d2 = state_change(f2, col(1, 0), col(1, 2), col(1, 1), true);
+      double da[6], dvel[6];
+      row_changes(*c, f1, f2, d1, d2, da, dvel);
+      if (velocity_rows) {
+        for (Eigen::Index r = 0; r < n; ++r) dq(r0 + r, k) = dvel[r];
+        continue;
+      }
+      // δe: points δ(p1 − p2 − R2·r) = δd − t2 × R2·r; frames J_log·δ
+      Vector6 de = Vector6::Zero();
+      if (c->kp != 0.0) {
+        if (c->kind == ConstraintKind::point) {
+          de.head<3>() = d1.p - d2.p - d2.turn.cross(f2.R * c->reference.translation);
+          if (local) de.head<3>() = f1.R.transpose() * (Vector3(de.head<3>()) - d1.turn.cross(Vector3(e_world.head<3>())));
+        } else {
+          Vector6 delta = data.constraint_jacobian.block<6, 1>(r0, k);  // in c's axes
+          if (!local) delta << f1.R.transpose() * delta.head<3>(), f1.R.transpose() * delta.tail<3>();
+          de = log_jacobian * delta;
+          if (!local) {
+            de.head<3>() = f1.R * Vector3(de.head<3>()) + d1.turn.cross(Vector3(e_world.head<3>()));
+            de.tail<3>() = f1.R * Vector3(de.tail<3>()) + d1.turn.cross(Vector3(e_world.tail<3>()));
+          }
+        }
+      }
+      // c = J·a + γ − target, target = −kd·(J·w) − kp·e
+      for (Eigen::Index r = 0; r < n; ++r) dq(r0 + r, k) = da[r] + c->kd * dvel[r] + c->kp * de[r];
+      if (dv == nullptr) continue;
+      d1 = state_change(f1, col(0, 1), col(0, 3), col(0, 1), false);
+      if (ends == 2) d2 = state_change(f2, col(1, 1), col(1, 3), col(1, 1), false);
+      row_changes(*c, f1, f2, d1, d2, da, dvel);
+      for (Eigen::Index r = 0; r < n; ++r) (*dv)(r0 + r, k) = da[r] + c->kd * dvel[r];
+    }
   }
 }
 
@@ -146,6 +388,7 @@ void size_workspace(Data& data, std::size_t s) {
     data.constraint_jacobian.setZero(rows, nv);
     data.constraint_rows_scratch.setZero(rows, nv);
     data.minv_jt.setZero(nv, rows);
+    data.delassus_rows.setZero(nv, rows);
     data.delassus.setZero(rows, rows);
     for (auto* x : {&data.constraint_drift, &data.constraint_target, &data.constraint_forces,
                     &data.constraint_scratch, &data.constraint_previous})

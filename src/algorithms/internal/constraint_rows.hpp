@@ -29,6 +29,10 @@ struct FrameState {
 // computeKinematics).
 FrameState frame_state(const Model& model, const Data& data, FrameIndex frame, const Motion& offset);
 
+// The same from the world motions a kinematics-derivatives pass left
+// (data.kinematics_ov, data.kinematics_oa).
+FrameState world_frame_state(const Model& model, const Data& data, FrameIndex frame);
+
 // The two ends of a rigid constraint.
 inline FrameState second_state(const Model& model, const Data& data, const RigidConstraint& c,
                                const Motion& offset) {
@@ -65,6 +69,21 @@ void fill_rows(const Model& model, Data& data, const ConstraintSet& set, const M
 // inverseDynamics(q, v, 0[, fext]). Sizes the set's workspace.
 void evaluate(const Model& model, Data& data, const ConstraintSet& set, const Eigen::Ref<const Eigen::VectorXd>& q,
               const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Matrix6X>* fext);
+
+// ∂J·λ: H[j, k] = ∂(Jᵀλ)_j/∂q_k (q along integrate) added into H (nv×nv),
+// from data.oMi and the world Jacobian data.j at q.
+void add_force_derivative(const Model& model, const Data& data, const ConstraintSet& set, const VectorX& lambda,
+                          MatrixX& H);
+
+// The derivatives of the constraint rows along q and v from the pass
+// computeKinematicsDerivatives(q, w, a) left in data, J in
+// data.constraint_jacobian:
+//   acceleration rows (velocity_rows false): ∂c/∂q into dq and ∂c/∂v into
+//   *dv of c = J·a + γ − target (the corrector's target at (q, w));
+//   velocity rows (velocity_rows true): ∂(J·w)/∂q into dq.
+// Uses data.constraint_end_motion.
+void row_derivatives(const Model& model, Data& data, const ConstraintSet& set, MatrixX& dq, MatrixX* dv,
+                     bool velocity_rows);
 
 // Sizes the set's workspace in data for s rows (allocates only when s or
 // nv changed).

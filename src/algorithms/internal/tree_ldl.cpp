@@ -1,6 +1,9 @@
 #include "tree_ldl.hpp"
 
+#include "../kernels/row_major.hpp"
+
 #include <algorithm>
+#include <cmath>
 
 namespace lumo {
 
@@ -11,6 +14,7 @@ void size_tree_factor(Data& data, std::size_t nv) {
   if (data.ldl_coef.size() != nv) data.ldl_coef.resize(nv);
   const auto n = static_cast<Eigen::Index>(nv);
   if (data.ldl_factor.rows() != n || data.ldl_factor.cols() != n) data.ldl_factor.setZero(n, n);
+  if (data.ldl_scale.size() != n) data.ldl_scale.setZero(n);
 }
 
 std::size_t coordinate_tree(const Model& model, Data& data) {
@@ -73,22 +77,73 @@ void factorM(const MatrixX& M, Data& data, Triangle triangle) {
   }
 }
 
-void solveM_columns(const Data& data, double* X, std::size_t ld, std::size_t cols) {
+void solveM_rows(Data& data, double* X, std::size_t ld, std::size_t cols) {
   const std::size_t nv = data.nv;
+  const int* const parent = data.coordinate_parent.data();
+  const std::size_t* const end = data.coordinate_end.data();
+  const double* const H = data.ldl_factor.data();
+  int* const rows = data.ldl_rows.data();
+  double* const coef = data.ldl_coef.data();
+  // Lᵀ y = x from the leaves up: row i less its descendants' rows (the
+  // unit lower L is nonzero only where i is an ancestor of k, inside i's
+  // subtree [i, end_i)); then z = D⁻¹ y.
+  for (std::size_t i = nv; i-- > 0;) {
+    std::size_t m = 0;
+    for (std::size_t k = i + 1; k < end[i]; ++k) {
+      const double l = H[i * nv + k];
+      if (l == 0.0) continue;
+      rows[m] = static_cast<int>(k);
+      coef[m++] = l;
+    }
+    double* const xi = X + i * ld;
+    subtract_rows(xi, X, ld, 0, rows, coef, m, cols);
+  }
+  for (std::size_t i = 0; i < nv; ++i) {
+    const double dinv = 1.0 / H[i * nv + i];
+    double* const xi = X + i * ld;
+    for (std::size_t c = 0; c < cols; ++c) xi[c] *= dinv;
+  }
+  // L x = z from the root down: row k less its ancestors' rows.
+  for (std::size_t k = 0; k < nv; ++k) {
+    std::size_t m = 0;
+    for (int i = parent[k]; i >= 0; i = parent[i]) {
+      rows[m] = i;
+      coef[m++] = H[static_cast<std::size_t>(i) * nv + k];
+    }
+    subtract_rows(X + k * ld, X, ld, 0, rows, coef, m, cols);
+  }
+}
+
+void factor_scale(Data& data) {
+  for (std::size_t k = 0; k < data.nv; ++k)
+    data.ldl_scale[static_cast<Eigen::Index>(k)] = 1.0 / std::sqrt(data.ldl_factor(static_cast<Eigen::Index>(k), static_cast<Eigen::Index>(k)));
+}
+
+void solveHalfUp_columns(const Data& data, double* X, std::size_t ld, std::size_t cols) {
+  const std::size_t nv = data.nv;
+  const double* const scale = data.ldl_scale.data();
   const int* const parent = data.coordinate_parent.data();
   const double* const H = data.ldl_factor.data();
   for (std::size_t c = 0; c < cols; ++c) {
     double* const x = X + c * ld;
-    // Lᵀ y = x: y_k is final once its descendants (the larger indices) are in
     for (std::size_t k = nv; k-- > 0;) {
       const double yk = x[k];
       if (yk == 0.0) continue;
       for (int i = parent[k]; i >= 0; i = parent[i]) x[i] -= H[static_cast<std::size_t>(i) * nv + k] * yk;
     }
-    for (std::size_t k = 0; k < nv; ++k) x[k] /= H[k * nv + k];
-    // L x = z: x_k = z_k − Σ_{i ancestor of k} L[k, i] x_i
+    for (std::size_t k = 0; k < nv; ++k) x[k] *= scale[k];
+  }
+}
+
+void solveHalfDown_columns(const Data& data, double* X, std::size_t ld, std::size_t cols) {
+  const std::size_t nv = data.nv;
+  const double* const scale = data.ldl_scale.data();
+  const int* const parent = data.coordinate_parent.data();
+  const double* const H = data.ldl_factor.data();
+  for (std::size_t c = 0; c < cols; ++c) {
+    double* const x = X + c * ld;
     for (std::size_t k = 0; k < nv; ++k) {
-      double s = x[k];
+      double s = x[k] * scale[k];
       for (int i = parent[k]; i >= 0; i = parent[i]) s -= H[static_cast<std::size_t>(i) * nv + k] * x[i];
       x[k] = s;
     }

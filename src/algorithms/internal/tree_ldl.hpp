@@ -33,9 +33,20 @@ enum class Triangle { lower, upper };
 // j of i (i included); the fill stays on the ancestor paths.
 void factorM(const MatrixX& M, Data& data, Triangle triangle);
 
-// X ← M⁻¹ X for the `cols` columns of X (nv rows each, column c at X + c·ld),
+// X ← M⁻¹ X for X row-major (nv rows of `cols` numbers, row r at X + r·ld),
 // by the factors of factorM: Lᵀ y = x from the leaves up, z = D⁻¹ y, L x = z
-// from the root down.
-void solveM_columns(const Data& data, double* X, std::size_t ld, std::size_t cols);
+// from the root down, each step a row operation over all the columns.
+void solveM_rows(Data& data, double* X, std::size_t ld, std::size_t cols);
+
+// D^(-1/2) into data.ldl_scale, after factorM.
+void factor_scale(Data& data);
+
+// The two halves of the solve, column by column, M⁻¹ = L⁻¹ D^(-1/2) · D^(-1/2) L⁻ᵀ, with
+// D^(-1/2) from factor_scale:
+// X ← D^(-1/2) L⁻ᵀ X (from the leaves up; a column's zeros below its
+// nonzeros are skipped, so a column held on one support path costs that
+// path), and X ← L⁻¹ D^(-1/2) X (from the root down).
+void solveHalfUp_columns(const Data& data, double* X, std::size_t ld, std::size_t cols);
+void solveHalfDown_columns(const Data& data, double* X, std::size_t ld, std::size_t cols);
 
 }  // namespace lumo

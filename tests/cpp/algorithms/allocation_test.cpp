@@ -12,6 +12,7 @@
 #include "algorithms/all_terms.hpp"
 #include "algorithms/center_of_mass.hpp"
 #include "algorithms/configuration.hpp"
+#include "algorithms/constrained_dynamics.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
@@ -108,7 +109,26 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
   const FrameIndex last_frame = model.nframes - 1;
   std::mt19937 target_rng(8);
   const SE3 target = test::random_placement(target_rng);
+  const FrameIndex middle = model.add_frame(Frame{"middle", model.njoints / 2, test::random_placement(rng), OP_FRAME});
+  Data data_with_frames(model);
+  const ConstraintSet exact(model, {make_rigid_constraint(model, ConstraintKind::point, last_frame, middle,
+                                                          ReferenceFrame::LOCAL, 1.0, 2.0)});
+  const ConstraintSet proximal(
+      model,
+      {make_rigid_constraint(model, ConstraintKind::point, last_frame, std::nullopt,
+                             ReferenceFrame::LOCAL_WORLD_ALIGNED, 0.0, 0.0),
+       make_rigid_constraint(model, ConstraintKind::frame, last_frame, std::nullopt, ReferenceFrame::LOCAL, 3.0, 1.0)},
+      1e-6);
   const std::vector<std::pair<std::string, std::function<void(int)>>> calls = {
+      {"constrainedDynamics",
+       [&](int k) { constrainedDynamics(model, data_with_frames, exact, q[k], v[k], a[k], fext); }},
+      {"constrainedDynamics (proximal)",
+       [&](int k) { constrainedDynamics(model, data_with_frames, proximal, q[k], v[k], a[k]); }},
+      {"impulseDynamics", [&](int k) { impulseDynamics(model, data_with_frames, exact, q[k], v[k], 0.5); }},
+      {"computeConstrainedDynamicsDerivatives",
+       [&](int k) { computeConstrainedDynamicsDerivatives(model, data_with_frames, proximal, q[k], v[k], a[k]); }},
+      {"computeImpulseDynamicsDerivatives",
+       [&](int k) { computeImpulseDynamicsDerivatives(model, data_with_frames, exact, q[k], v[k], 0.5); }},
       {"forwardKinematics", [&](int k) { forwardKinematics(model, data, q[k]); }},
       {"forwardKinematics(q, v)", [&](int k) { forwardKinematics(model, data, q[k], v[k]); }},
       {"computeKinematics", [&](int k) { computeKinematics(model, data, q[k], v[k], a[k]); }},
