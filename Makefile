@@ -1,4 +1,4 @@
-# make demo   installs what is missing, builds the module, runs the demo, the simulation and the LQR example
+# make demo   installs what is missing, builds the module, runs the demo and the examples that draw
 # make test   installs what is missing, runs the C++ and the Python tests
 # make bench  C++ benchmarks and Python timings
 # make sanitize  the C++ tests, the Python tests and the demo under ASan and UBSan
@@ -28,6 +28,7 @@ demo: install
 	$(PYTHON) examples/simulate.py --output build/simulate.png
 	$(PYTHON) examples/lqr_balance.py --output build/lqr_balance.png
 	$(PYTHON) examples/ik_reach.py --output build/ik_reach.png
+	$(PYTHON) examples/quadruped_stand.py --output build/quadruped_stand.png
 
 test-cpp: setup
 	cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_TESTS=ON
@@ -74,7 +75,8 @@ sanitize: setup
 # sample models and chains (medians), the side-by-side run against KDL and
 # MuJoCo (installed by make setup's bench extra; each is skipped when absent),
 # then every free function from Python beside its C++ median, the calls users
-# make from Python against MuJoCo and PyBullet (likewise), then the batch
+# make from Python against MuJoCo and PyBullet (likewise), constrained
+# dynamics on the quadruped against MuJoCo's equality constraints, then the batch
 # functions (unpinned: they are timed on one and on two threads) beside the
 # C++ medians and MuJoCo's Batch.
 PIN ?= $(shell command -v taskset >/dev/null && [ $$(nproc) -gt 1 ] && echo taskset -c 1)
@@ -87,6 +89,7 @@ bench: install
 	$(PIN) ./build/bench/lumo_peers
 	$(PIN) $(PYTHON) benchmarks/time_python.py build/bench/core.json
 	$(PIN) $(PYTHON) benchmarks/python_peers.py
+	$(PIN) $(PYTHON) benchmarks/constraints_peers.py
 	$(PYTHON) benchmarks/batch_bench.py build/bench/core.json
 
 # libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer, built by

@@ -250,7 +250,8 @@ bool physical(const BodyInertia& Y) {
 
 TEST(UrdfBuilder, SampleModels) {
   const std::tuple<const char*, std::size_t, std::size_t, std::size_t, double> models[] = {
-      {"arm7.urdf", 9, 7, 7, 22.0}, {"humanoid.urdf", 39, 38, 37, 69.3}, {"all_joints.urdf", 8, 19, 15, 6.3}};
+      {"arm7.urdf", 9, 7, 7, 22.0}, {"humanoid.urdf", 39, 38, 37, 69.3}, {"all_joints.urdf", 8, 19, 15, 6.3},
+      {"quadruped.urdf", 18, 19, 18, 20.04}};
   for (const auto& [file, njoints, nq, nv, mass] : models) {
     const Model m = parse_urdf_file((kSource / "models" / file).string());
     EXPECT_EQ(std::make_tuple(m.njoints, m.nq, m.nv, m.nframes), std::make_tuple(njoints, nq, nv, 2 * njoints)) << file;
