@@ -31,7 +31,9 @@ void delassus(const Model& model, Data& data) {
   MatrixX& W = data.delassus_rows;
   W = data.constraint_jacobian.transpose();
   solveHalfUp_columns(data, W.data(), nv, static_cast<std::size_t>(W.cols()));
-  data.delassus.noalias() = W.transpose() * W;
+  // Δ = WᵀW, its lower triangle (all the Cholesky factor reads)
+  data.delassus.setZero();
+  data.delassus.selfadjointView<Eigen::Lower>().rankUpdate(W.transpose());
 }
 
 // Cholesky Δ + μE = L·Lᵀ in place (lower triangle of data.delassus). With
