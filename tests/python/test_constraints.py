@@ -356,3 +356,26 @@ def test_couplings_from_urdf_text_and_file(tmp_path):
     assert len(ld.ConstraintSet(m, found)) == 2
     with pytest.raises(RuntimeError, match="^Failed to parse URDF: "):
         ld.couplingsFromUrdf(m, str(tmp_path / "missing.urdf"))
+
+
+def test_quadruped_contacts_carry_the_weight_and_accelerate_the_centre_of_mass():
+    """Newton on the whole robot at rest: the contact forces plus the weight are the rate of the
+    linear momentum, A·ddq (A the linear rows of the centroidal map); with ddq = 0, they sum to m·g."""
+    m = ld.parse_urdf_file(str(REPO / "models" / "quadruped.urdf"))
+    d = ld.Data(m)
+    s = ld.ConstraintSet(m, [ld.RigidConstraint(m, "point", m.getFrameId(f"{leg}_foot")) for leg in ("FL", "FR", "HL", "HR")])
+    rng = np.random.default_rng(4)
+    for _ in range(3):
+        q = ld.integrate(m, ld.neutral(m), np.r_[np.zeros(6), rng.uniform(-0.5, 0.5, m.nv - 6)])
+        tau = np.r_[np.zeros(6), rng.uniform(-20, 20, m.nv - 6)]
+        ddq, forces = ld.constrainedDynamics(m, d, s, q, np.zeros(m.nv), tau)
+        A = ld.computeCentroidalMap(m, d, q)[:3]
+        mass = abs(np.linalg.det(A[:, :3])) ** (1 / 3)
+        close(forces.reshape(4, 3).sum(axis=0) + mass * np.asarray(m.gravity), A @ ddq, rtol=1e-10)
+    # at rest under the torques that hold it: the vertical forces sum to m·g
+    J = s.jacobian(m, d, q)
+    G = ld.compute_gravity(m, d, q)
+    x = np.linalg.lstsq(np.c_[np.r_[np.zeros((6, m.nv - 6)), np.eye(m.nv - 6)], J.T], G, rcond=None)[0]
+    ddq, forces = ld.constrainedDynamics(m, d, s, q, np.zeros(m.nv), np.r_[np.zeros(6), x[: m.nv - 6]])
+    close(ddq, np.zeros(m.nv), rtol=1e-9)
+    assert forces[2::3].sum() == pytest.approx(mass * 9.81, rel=1e-10)
