@@ -93,9 +93,15 @@ ConstraintSet::ConstraintSet(const Model& model, std::vector<Constraint> constra
 void ConstraintSet::check_model(const Model& model) const {
   if (model.njoints == njoints && model.nq == nq && model.nv == nv && model.nframes == nframes) {
     // a model of the same sizes may still differ where a coupling reads it
-    for (const Constraint& c : constraints_)
-      if (const auto* coupling = std::get_if<JointCoupling>(&c))
+    for (const Constraint& c : constraints_) {
+      const auto* coupling = std::get_if<JointCoupling>(&c);
+      if (coupling == nullptr) continue;
+      try {
         make_joint_coupling(model, coupling->joint, coupling->leader, coupling->ratio, coupling->offset);
+      } catch (const ValueError& e) {
+        throw ValueError(cat("ConstraintSet was made for another model: ", e.what()));
+      }
+    }
     return;
   }
   throw ValueError(cat("ConstraintSet was made for another model (njoints ", njoints, ", nq ", nq, ", nv ", nv,

@@ -100,7 +100,9 @@ class ConstraintSet {
 
   // ValueError "ConstraintSet was made for another model (njoints {a}, nq
   // {b}, nv {c}, nframes {d}), not this one (…)" unless the model has the
-  // sizes the set was made for.
+  // sizes the set was made for, and "ConstraintSet was made for another
+  // model: {why}" when a coupled joint of the model is not revolute or
+  // prismatic.
   void check_model(const Model& model) const;
 
   std::size_t njoints = 0, nq = 0, nv = 0, nframes = 0;  // of the model it was made for

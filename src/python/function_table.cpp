@@ -135,21 +135,10 @@ bool raise_data_error(const Data& data, const Model& model) {
   return false;
 }
 
-bool raise_constraint_set_error(const ConstraintSet& set, const Model& model) {
+bool check_constraint_set(const ConstraintSet& set, const Model& model) {
   try {
     set.check_model(model);  // the set's own wording of the mismatch
-  } catch (...) {
-    raise_current_exception();
-  }
-  return false;
-}
-
-bool raise_coupling_error(const JointCoupling& coupling, const Model& model) {
-  try {
-    make_joint_coupling(model, coupling.joint, coupling.leader, coupling.ratio, coupling.offset);
-    raise_value_error("ConstraintSet was made for another model");
-  } catch (const ValueError& e) {
-    raise_value_error(cat("ConstraintSet was made for another model: ", e.what()));
+    return true;
   } catch (...) {
     raise_current_exception();
   }

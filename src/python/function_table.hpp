@@ -211,8 +211,10 @@ struct Function {
 bool raise_size_error(const Param& p, Py_ssize_t size, std::size_t n);
 bool raise_index_error(const Param& p, std::size_t index, const Model& model);
 bool raise_data_error(const Data& data, const Model& model);
-bool raise_constraint_set_error(const ConstraintSet& set, const Model& model);
-bool raise_coupling_error(const JointCoupling& coupling, const Model& model);
+// A constraint set made for another model (ConstraintSet::check_model: the
+// sizes, and the coupled joints of a model of the same sizes), raised in the
+// set's words.
+bool check_constraint_set(const ConstraintSet& set, const Model& model);
 
 inline bool check_index(const Param& p, std::size_t index, const Model& model) {
   return index < (p.kind == Kind::joint_index ? model.njoints : model.nframes) ||
@@ -223,24 +225,6 @@ inline bool check_index(const Param& p, std::size_t index, const Model& model) {
 inline bool check_data(const Data& data, const Model& model) {
   return (data.njoints == model.njoints && data.nq == model.nq && data.nv == model.nv) ||
          raise_data_error(data, model);
-}
-
-// A constraint set made for another model, found here once, in the set's
-// words. A model of the same sizes may still have other joints where the
-// set's couplings are: each coupled joint must be revolute or prismatic
-// (one velocity coordinate, which its row reads).
-inline bool check_constraint_set(const ConstraintSet& set, const Model& model) {
-  if (!(set.njoints == model.njoints && set.nq == model.nq && set.nv == model.nv && set.nframes == model.nframes))
-    return raise_constraint_set_error(set, model);
-  const auto single = [&](JointIndex j) {
-    const JointType type = model.joints[j].type;
-    return type == JointType::Revolute || type == JointType::Prismatic;
-  };
-  for (const Constraint& c : set.constraints())
-    if (const auto* coupling = std::get_if<JointCoupling>(&c);
-        coupling != nullptr && !(single(coupling->joint) && single(coupling->leader)))
-      return raise_coupling_error(*coupling, model);
-  return true;
 }
 
 // The checks of the optional and keyword kinds (function_table.cpp), by

@@ -26,37 +26,44 @@ void check_call(const Model& model, const Data& data, const ConstraintSet& set, 
   set.check_model(model);
 }
 
-FrameState frame_state(const Model& model, const Data& data, FrameIndex frame, const Motion& offset) {
+namespace {
+
+// F's joint, rotation and origin in the world, from data.oMi.
+FrameState frame_placement(const Model& model, const Data& data, FrameIndex frame) {
   const Frame& F = model.frames[frame];
+  const SE3& oMi = data.oMi[F.parent];
   FrameState s;
   s.joint = F.parent;
-  const SE3& oMi = data.oMi[F.parent];
+  s.R.noalias() = oMi.rotation * F.placement.rotation;
+  s.p.noalias() = oMi.rotation * F.placement.translation;
+  s.p += oMi.translation;
+  return s;
+}
+
+}  // namespace
+
+FrameState frame_state(const Model& model, const Data& data, FrameIndex frame, const Motion& offset) {
+  FrameState s = frame_placement(model, data, frame);
+  const Frame& F = model.frames[frame];
+  const Matrix3& R_i = data.oMi[F.parent].rotation;
   const Motion& v_i = data.v[F.parent];
-  const Motion a_i = data.a[F.parent] - act_inv_motion(oMi, offset);
+  const Motion a_i = data.a[F.parent] - act_inv_motion(data.oMi[F.parent], offset);
   const Vector3& x = F.placement.translation;  // F's origin in joint i's axes
   // ṗ = v + ω × x;  p̈ = a + ω̇ × x + ω × ṗ  (joint i's axes), then to the world
   const Vector3 pd = v_i.linear + v_i.angular.cross(x);
   const Vector3 pdd = a_i.linear + a_i.angular.cross(x) + v_i.angular.cross(pd);
-  s.R.noalias() = oMi.rotation * F.placement.rotation;
-  s.p.noalias() = oMi.rotation * x;
-  s.p += oMi.translation;
-  s.pd.noalias() = oMi.rotation * pd;
-  s.pdd.noalias() = oMi.rotation * pdd;
-  s.w.noalias() = oMi.rotation * v_i.angular;
-  s.wd.noalias() = oMi.rotation * a_i.angular;
+  s.pd.noalias() = R_i * pd;
+  s.pdd.noalias() = R_i * pdd;
+  s.w.noalias() = R_i * v_i.angular;
+  s.wd.noalias() = R_i * a_i.angular;
   return s;
 }
 
 FrameState world_frame_state(const Model& model, const Data& data, FrameIndex frame) {
-  const Frame& F = model.frames[frame];
-  FrameState s;
-  s.joint = F.parent;
-  const SE3& oMi = data.oMi[F.parent];
-  const Motion& V = data.kinematics_ov[F.parent];
-  const Motion& A = data.kinematics_oa[F.parent];
-  s.R.noalias() = oMi.rotation * F.placement.rotation;
-  s.p.noalias() = oMi.rotation * F.placement.translation;
-  s.p += oMi.translation;
+  FrameState s = frame_placement(model, data, frame);
+  const JointIndex i = model.frames[frame].parent;
+  const Motion& V = data.kinematics_ov[i];
+  const Motion& A = data.kinematics_oa[i];
   // ṗ = V_l + V_a × p;  p̈ = A_l + A_a × p + ω × ṗ  (V, A about the world origin)
   s.w = V.angular;
   s.wd = A.angular;
@@ -65,25 +72,63 @@ FrameState world_frame_state(const Model& model, const Data& data, FrameIndex fr
   return s;
 }
 
+namespace {
+
+// The world-aligned velocity rows ν and their derivative ν̇ component by
+// component (first c.rows() entries). Points: ν = ṗ1 − ṗ2, ν̇ = p̈1 − p̈2.
+// Frames: the relative spatial velocity at F1's origin,
+//   ν = [ṗ1 − ṗ2 − ω2 × d; ω1 − ω2],  d = p1 − p2,
+//   ν̇ = [p̈1 − p̈2 − ω̇2 × d − ω2 × ḋ; ω̇1 − ω̇2].
+void world_rows(const RigidConstraint& c, const FrameState& f1, const FrameState& f2, Vector6& nu,
+                Vector6& nu_dot) {
+  const Vector3 d = f1.p - f2.p, d_dot = f1.pd - f2.pd;
+  if (c.kind == ConstraintKind::point) {
+    nu.head<3>() = d_dot;
+    nu_dot.head<3>() = f1.pdd - f2.pdd;
+    return;
+  }
+  nu << d_dot - f2.w.cross(d), f1.w - f2.w;
+  nu_dot << f1.pdd - f2.pdd - f2.wd.cross(d) - f2.w.cross(d_dot), f1.wd - f2.wd;
+}
+
+// reference⁻¹·F2⁻¹F1, whose log is a frame constraint's error.
+SE3 placement_error(const RigidConstraint& c, const FrameState& f1, const FrameState& f2) {
+  SE3 relative;
+  relative.rotation.noalias() = f2.R.transpose() * f1.R;
+  relative.translation.noalias() = f2.R.transpose() * (f1.p - f2.p);
+  return compose(inverse(c.reference), relative);
+}
+
+// The corrector's error in world axes: points p1 − p2 − R2·r; frames the
+// twist log(reference⁻¹·F2⁻¹F1) of F1's axes, rotated to the world's.
+Vector6 world_error(const RigidConstraint& c, const FrameState& f1, const FrameState& f2) {
+  Vector6 e = Vector6::Zero();
+  if (c.kind == ConstraintKind::point) {
+    e.head<3>() = f1.p - f2.p - f2.R * c.reference.translation;
+    return e;
+  }
+  e = placement_error(c, f1, f2).log();
+  e.head<3>() = f1.R * Vector3(e.head<3>());
+  e.tail<3>() = f1.R * Vector3(e.tail<3>());
+  return e;
+}
+
+// The rows' values as a force and a moment in world axes.
+void world_force(const RigidConstraint& c, const FrameState& f1, const double* lambda, Vector3& force,
+                 Vector3& moment) {
+  force = Eigen::Map<const Vector3>(lambda);
+  moment = c.kind == ConstraintKind::point ? Vector3::Zero() : Vector3(Eigen::Map<const Vector3>(lambda + 3));
+  if (c.reference_frame == ReferenceFrame::LOCAL) force = f1.R * force, moment = f1.R * moment;
+}
+
+}  // namespace
+
 void rigid_rows(const RigidConstraint& c, const FrameState& f1, const FrameState& f2, double* acceleration,
                 double* velocity, double* error) {
   const bool local = c.reference_frame == ReferenceFrame::LOCAL;
   const int n = static_cast<int>(c.rows());
-  // In world axes: the velocity rows ν and their derivative ν̇ component by
-  // component, and the error e. Points: ν = ṗ1 − ṗ2, ν̇ = p̈1 − p̈2. Frames:
-  // the relative spatial velocity at F1's origin,
-  //   ν = [ṗ1 − ṗ2 − ω2 × d; ω1 − ω2],  d = p1 − p2,
-  //   ν̇ = [p̈1 − p̈2 − ω̇2 × d − ω2 × ḋ; ω̇1 − ω̇2].
-  const Vector3 d = f1.p - f2.p;
-  const Vector3 d_dot = f1.pd - f2.pd;
   Vector6 nu, nu_dot;
-  if (c.kind == ConstraintKind::point) {
-    nu.head<3>() = d_dot;
-    nu_dot.head<3>() = f1.pdd - f2.pdd;
-  } else {
-    nu << d_dot - f2.w.cross(d), f1.w - f2.w;
-    nu_dot << f1.pdd - f2.pdd - f2.wd.cross(d) - f2.w.cross(d_dot), f1.wd - f2.wd;
-  }
+  world_rows(c, f1, f2, nu, nu_dot);
   if (acceleration != nullptr) {
     // LOCAL: d/dt (R1ᵀ ν) = R1ᵀ (ν̇ − ω1 × ν), block by block
     if (local)
@@ -95,39 +140,23 @@ void rigid_rows(const RigidConstraint& c, const FrameState& f1, const FrameState
     std::copy(nu.data(), nu.data() + n, velocity);
     if (local) to_frame_axes(f1.R, velocity, n);
   }
-  if (error == nullptr) return;
-  if (c.kind == ConstraintKind::point) {
-    // p1 − p2 − R2·r
-    Eigen::Map<Vector3>{error} = d - f2.R * c.reference.translation;
-    if (local) to_frame_axes(f1.R, error, 3);
-    return;
-  }
-  // log(reference⁻¹·F2⁻¹F1): a twist in F1's axes
-  SE3 relative;
-  relative.rotation.noalias() = f2.R.transpose() * f1.R;
-  relative.translation.noalias() = f2.R.transpose() * d;
-  Eigen::Map<Vector6> e{error};
-  e = compose(inverse(c.reference), relative).log();
-  if (!local) {
-    e.head<3>() = f1.R * Vector3(e.head<3>());
-    e.tail<3>() = f1.R * Vector3(e.tail<3>());
+  if (error != nullptr) {
+    const Vector6 e = world_error(c, f1, f2);
+    std::copy(e.data(), e.data() + n, error);
+    if (local) to_frame_axes(f1.R, error, n);
   }
 }
 
 void rigid_wrenches(const RigidConstraint& c, const FrameState& f1, const FrameState& f2, const double* lambda,
                     Vector6& W1, Vector6& W2) {
-  const bool local = c.reference_frame == ReferenceFrame::LOCAL;
-  // the rows' values as a force (and moment) in world axes
-  Vector3 force = Eigen::Map<const Vector3>(lambda);
-  if (local) force = f1.R * force;
+  Vector3 force, moment;
+  world_force(c, f1, lambda, force, moment);
   if (c.kind == ConstraintKind::point) {
     // λ·(p̈1 − p̈2) with p̈ = A.lin + A.ang × p + …: W = ±[λ; p × λ]
     W1 << force, f1.p.cross(force);
     W2 << -force, -f2.p.cross(force);
     return;
   }
-  Vector3 moment = Eigen::Map<const Vector3>(lambda + 3);
-  if (local) moment = f1.R * moment;
   // λ_l·(ΔA.lin + ΔA.ang × p1) + λ_a·ΔA.ang: both bodies at F1's origin
   W1 << force, f1.p.cross(force) + moment;
   W2 = -W1;
@@ -195,20 +224,16 @@ StateChange state_change(const FrameState& f, const Vector6& dV, const Vector6& 
   return d;
 }
 
-// World-aligned ν, ν̇ of a rigid constraint and their changes (n rows).
-void world_rows(const RigidConstraint& c, const FrameState& f1, const FrameState& f2, const StateChange& d1,
-                const StateChange& d2, Vector6& nu, Vector6& nu_dot, Vector6& dnu, Vector6& dnu_dot) {
-  const Vector3 d = f1.p - f2.p, d_dot = f1.pd - f2.pd;
+// The changes of the world-aligned ν, ν̇ (as in world_rows) along a column.
+void world_row_changes(const RigidConstraint& c, const FrameState& f1, const FrameState& f2,
+                       const StateChange& d1, const StateChange& d2, Vector6& dnu, Vector6& dnu_dot) {
   const Vector3 dd = d1.p - d2.p, dd_dot = d1.pd - d2.pd;
   if (c.kind == ConstraintKind::point) {
-    nu.head<3>() = d_dot;
-    nu_dot.head<3>() = f1.pdd - f2.pdd;
     dnu.head<3>() = dd_dot;
     dnu_dot.head<3>() = d1.pdd - d2.pdd;
     return;
   }
-  nu << d_dot - f2.w.cross(d), f1.w - f2.w;
-  nu_dot << f1.pdd - f2.pdd - f2.wd.cross(d) - f2.w.cross(d_dot), f1.wd - f2.wd;
+  const Vector3 d = f1.p - f2.p, d_dot = f1.pd - f2.pd;
   dnu << dd_dot - d2.w.cross(d) - f2.w.cross(dd), d1.w - d2.w;
   dnu_dot << d1.pdd - d2.pdd - d2.wd.cross(d) - f2.wd.cross(dd) - d2.w.cross(d_dot) - f2.w.cross(dd_dot),
       d1.wd - d2.wd;
@@ -218,14 +243,16 @@ void world_rows(const RigidConstraint& c, const FrameState& f1, const FrameState
 // rows are R1ᵀ(ν̇ − ω1 × ν) and R1ᵀν, block by block, and δ(R1ᵀx) = R1ᵀ(δx − t1 × x).
 void row_changes(const RigidConstraint& c, const FrameState& f1, const FrameState& f2, const StateChange& d1,
                  const StateChange& d2, double* d_acceleration, double* d_velocity) {
-  Vector6 nu, nu_dot, dnu, dnu_dot;
-  world_rows(c, f1, f2, d1, d2, nu, nu_dot, dnu, dnu_dot);
+  Vector6 dnu, dnu_dot;
+  world_row_changes(c, f1, f2, d1, d2, dnu, dnu_dot);
   const int n = static_cast<int>(c.rows());
   if (c.reference_frame != ReferenceFrame::LOCAL) {
     std::copy(dnu_dot.data(), dnu_dot.data() + n, d_acceleration);
     std::copy(dnu.data(), dnu.data() + n, d_velocity);
     return;
   }
+  Vector6 nu, nu_dot;
+  world_rows(c, f1, f2, nu, nu_dot);
   const Matrix3 Rt = f1.R.transpose();
   for (int b = 0; b < n; b += 3) {
     const Vector3 x = nu.segment<3>(b), dx = dnu.segment<3>(b);
@@ -244,17 +271,16 @@ void add_force_derivative(const Model& model, const Data& data, const Constraint
   for (std::size_t m = 0; m < set.constraints().size(); ++m) {
     const auto* c = std::get_if<RigidConstraint>(&set.constraints()[m]);
     if (c == nullptr) continue;  // a coupling's J is constant
-    const FrameState f1 = frame_state(model, data, c->frame, Motion::Zero());
-    const FrameState f2 = c->frame2 ? frame_state(model, data, *c->frame2, Motion::Zero()) : FrameState{};
+    const FrameState f1 = frame_placement(model, data, c->frame);
+    const FrameState f2 = c->frame2 ? frame_placement(model, data, *c->frame2) : FrameState{};
     const double* l = lambda.data() + set.first_row(m);
     Vector6 W[2];
     rigid_wrenches(*c, f1, f2, l, W[0], W[1]);
     const JointIndex body[2] = {f1.joint, f2.joint};
     const bool local = c->reference_frame == ReferenceFrame::LOCAL;
     const bool point = c->kind == ConstraintKind::point;
-    Vector3 force = Eigen::Map<const Vector3>(l), moment = Vector3::Zero();
-    if (!point) moment = Eigen::Map<const Vector3>(l + 3);
-    if (local) force = f1.R * force, moment = f1.R * moment;
+    Vector3 force, moment;
+    world_force(*c, f1, l, force, moment);
     // Column k of ∂W_b/∂q: through the point of application (p1 for both
     // ends of a frame, p_b for a point) and, LOCAL, through R1.
     const auto wrench_change = [&](std::size_t k, int b, bool on1, bool on2) {
@@ -331,19 +357,13 @@ void row_derivatives(const Model& model, Data& data, const ConstraintSet& set, M
     }
     // The corrector's error and its Jacobian (frames: d log(E·exp δ)/dδ,
     // δ the relative twist in F1's axes, the LOCAL velocity rows per q_k).
-    double error[6] = {};
-    rigid_rows(*c, f1, f2, nullptr, nullptr, error);
     const bool local = c->reference_frame == ReferenceFrame::LOCAL;
     Matrix6 log_jacobian = Matrix6::Zero();
-    if (c->kind == ConstraintKind::frame && c->kp != 0.0) {
-      SE3 relative;
-      relative.rotation.noalias() = f2.R.transpose() * f1.R;
-      relative.translation.noalias() = f2.R.transpose() * (f1.p - f2.p);
-      log_jacobian = compose(inverse(c->reference), relative).log_jacobian();
+    Vector6 e_world = Vector6::Zero();
+    if (c->kp != 0.0) {
+      e_world = world_error(*c, f1, f2);
+      if (c->kind == ConstraintKind::frame) log_jacobian = placement_error(*c, f1, f2).log_jacobian();
     }
-    Vector6 e_world = Eigen::Map<Vector6>(error);  // the error in world axes (LOCAL: rotated back)
-    if (local)
-      for (int b = 0; b < n; b += 3) e_world.segment<3>(b) = f1.R * Vector3(e_world.segment<3>(b));
     for (Eigen::Index k = 0; k < nv; ++k) {
       const auto col = [&](int e, int mm) -> Vector6 { return block(e, mm).col(k); };
       StateChange d1 = state_change(f1, col(0, 0), col(0, 2), col(0, 1), true), d2;
@@ -401,8 +421,11 @@ void fill_rows(const Model& model, Data& data, const ConstraintSet& set, const M
   for (std::size_t k = 0; k < set.constraints().size(); ++k) {
     const auto r0 = static_cast<Eigen::Index>(set.first_row(k));
     if (const auto* c = std::get_if<RigidConstraint>(&set.constraints()[k])) {
-      const FrameState f1 = frame_state(model, data, c->frame, offset);
-      const FrameState f2 = second_state(model, data, *c, offset);
+      // J reads the placements only; the drift the motion too
+      const FrameState f1 = drift ? frame_state(model, data, c->frame, offset) : frame_placement(model, data, c->frame);
+      const FrameState f2 = !c->frame2 ? FrameState{}
+                            : drift    ? frame_state(model, data, *c->frame2, offset)
+                                       : frame_placement(model, data, *c->frame2);
       if (jacobian) rigid_jacobian(model, data, *c, f1, f2, data.constraint_jacobian, r0);
       if (!drift) continue;
       double velocity[6] = {}, error[6] = {};

@@ -33,12 +33,6 @@ FrameState frame_state(const Model& model, const Data& data, FrameIndex frame, c
 // (data.kinematics_ov, data.kinematics_oa).
 FrameState world_frame_state(const Model& model, const Data& data, FrameIndex frame);
 
-// The two ends of a rigid constraint.
-inline FrameState second_state(const Model& model, const Data& data, const RigidConstraint& c,
-                               const Motion& offset) {
-  return c.frame2 ? frame_state(model, data, *c.frame2, offset) : FrameState{};
-}
-
 // World-aligned rows of c (3 or 6): the acceleration rows at the states'
 // accelerations, the velocity rows and the placement error, each expressed
 // in c's axes (R1ᵀ for LOCAL). Any output may be null.
