@@ -11,7 +11,6 @@
 #include "internal/constraint_rows.hpp"
 #include "internal/tree_ldl.hpp"
 #include "kernels/row_major.hpp"
-#include "jacobians.hpp"
 #include "kinematics_derivatives.hpp"
 
 namespace lumo {
@@ -64,8 +63,10 @@ void factor_delassus(Data& data, double mu) {
                      " depend on the rows before them (set regularisation > 0)");
 }
 
-// x ← (L·Lᵀ)⁻¹ x by the factor of factor_delassus.
-void solve_factored(const Data& data, Eigen::Ref<VectorX> x) {
+// x ← (L·Lᵀ)⁻¹ x (a vector or a block of columns) by the factor of
+// factor_delassus.
+template <typename X>
+void solve_factored(const Data& data, X&& x) {
   const auto L = data.delassus.triangularView<Eigen::Lower>();
   L.solveInPlace(x);
   L.transpose().solveInPlace(x);
@@ -109,10 +110,7 @@ void solve_delassus(Data& data, double mu) {
 // column otherwise.
 void solve_rows_matrix(Data& data, Eigen::Ref<MatrixX> X, double mu) {
   if (mu == 0.0) {
-    const MatrixX& factor = data.delassus;
-    const auto L = factor.triangularView<Eigen::Lower>();
-    L.solveInPlace(X);
-    L.transpose().solveInPlace(X);
+    solve_factored(data, X);
     return;
   }
   for (Eigen::Index k = 0; k < X.cols(); ++k) solve_rows(data, X.col(k), mu);

@@ -12,15 +12,6 @@ Vector6 stack(const Vector3& linear, const Vector3& angular) {
   return out;
 }
 
-// The body of joint i carries F's origin at p = F.placement.translation
-// (joint i's coordinates). With (ω, v) = v_i and (ω̇, a) = a_i, in joint i's
-// axes, the origin's velocity and classical acceleration are
-//   ṗ = v + ω × p;   p̈ = a + ω̇ × p + ω × ṗ.
-Vector3 origin_acceleration(const Motion& v_i, const Motion& a_i, const Vector3& p) {
-  const Vector3 p_dot = v_i.linear + v_i.angular.cross(p);
-  return a_i.linear + a_i.angular.cross(p) + v_i.angular.cross(p_dot);
-}
-
 // A spatial motion m_i of joint i's body (velocity or acceleration) seen by
 // the frame: LOCAL F⁻¹·m_i, WORLD oMi·m_i.
 Vector6 spatial_in_frame(const Frame& F, const SE3& oMi, const Motion& m_i, ReferenceFrame rf) {
@@ -31,7 +22,7 @@ Vector6 spatial_in_frame(const Frame& F, const SE3& oMi, const Motion& m_i, Refe
 // and the classical one in WORLD and LOCAL_WORLD_ALIGNED.
 Vector6 world_aligned_acceleration(const Frame& F, const SE3& oMi, const Motion& v_i, const Motion& a_i) {
   const Matrix3& R = oMi.rotation;
-  return stack(R * origin_acceleration(v_i, a_i, F.placement.translation), R * a_i.angular);
+  return stack(R * point_acceleration(v_i, a_i, F.placement.translation), R * a_i.angular);
 }
 
 }  // namespace
@@ -44,7 +35,7 @@ Vector6 getFrameVelocity(const Model& model, const Data& data, FrameIndex frame_
   // [ṗ; ω] = R_i [v + ω × p; ω]
   const Matrix3& R = data.oMi[i].rotation;
   const Motion& v_i = data.v[i];
-  return stack(R * (v_i.linear + v_i.angular.cross(F.placement.translation)), R * v_i.angular);
+  return stack(R * point_velocity(v_i, F.placement.translation), R * v_i.angular);
 }
 
 Vector6 getFrameAcceleration(const Model& model, const Data& data, FrameIndex frame_id, ReferenceFrame rf) {
@@ -64,7 +55,7 @@ Vector6 getFrameClassicalAcceleration(const Model& model, const Data& data, Fram
   if (rf != ReferenceFrame::LOCAL) return world_aligned_acceleration(F, data.oMi[i], data.v[i], data.a[i]);
   // p̈ and ω̇ carried from joint i's axes to F's: R_Fᵀ
   const Matrix3 Rt = F.placement.rotation.transpose();
-  return stack(Rt * origin_acceleration(data.v[i], data.a[i], F.placement.translation), Rt * data.a[i].angular);
+  return stack(Rt * point_acceleration(data.v[i], data.a[i], F.placement.translation), Rt * data.a[i].angular);
 }
 
 }  // namespace lumo

@@ -91,9 +91,6 @@ inline void write(Matrix6XView& out, Eigen::Index c, const Motion& m) {
   out.col(c).tail<3>() = m.angular;
 }
 
-// The point velocity at p of the motion m, l − p × ω.
-inline Vector3 point_velocity(const Motion& m, const Vector3& p) { return m.linear - p.cross(m.angular); }
-
 }  // namespace
 
 void computeKinematicsDerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,

@@ -49,11 +49,9 @@ FrameState frame_state(const Model& model, const Data& data, FrameIndex frame, c
   const Motion& v_i = data.v[F.parent];
   const Motion a_i = data.a[F.parent] - act_inv_motion(data.oMi[F.parent], offset);
   const Vector3& x = F.placement.translation;  // F's origin in joint i's axes
-  // ṗ = v + ω × x;  p̈ = a + ω̇ × x + ω × ṗ  (joint i's axes), then to the world
-  const Vector3 pd = v_i.linear + v_i.angular.cross(x);
-  const Vector3 pdd = a_i.linear + a_i.angular.cross(x) + v_i.angular.cross(pd);
-  s.pd.noalias() = R_i * pd;
-  s.pdd.noalias() = R_i * pdd;
+  // ṗ and p̈ in joint i's axes, then in the world's
+  s.pd.noalias() = R_i * point_velocity(v_i, x);
+  s.pdd.noalias() = R_i * point_acceleration(v_i, a_i, x);
   s.w.noalias() = R_i * v_i.angular;
   s.wd.noalias() = R_i * a_i.angular;
   return s;
@@ -64,11 +62,11 @@ FrameState world_frame_state(const Model& model, const Data& data, FrameIndex fr
   const JointIndex i = model.frames[frame].parent;
   const Motion& V = data.kinematics_ov[i];
   const Motion& A = data.kinematics_oa[i];
-  // ṗ = V_l + V_a × p;  p̈ = A_l + A_a × p + ω × ṗ  (V, A about the world origin)
+  // V, A about the world origin
   s.w = V.angular;
   s.wd = A.angular;
-  s.pd = V.linear + V.angular.cross(s.p);
-  s.pdd = A.linear + A.angular.cross(s.p) + s.w.cross(s.pd);
+  s.pd = point_velocity(V, s.p);
+  s.pdd = point_acceleration(V, A, s.p);
   return s;
 }
 

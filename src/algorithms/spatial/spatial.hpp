@@ -180,6 +180,16 @@ inline Force motion_cross_force(const Motion& a, const Force& f) {
   return {a.angular.cross(f.moment) + a.linear.cross(f.force), a.angular.cross(f.force)};
 }
 
+// The velocity of the point p of a body moving at m = (ω, v), both in one
+// frame with v about its origin: v + ω × p.
+inline Vector3 point_velocity(const Motion& m, const Vector3& p) { return m.linear + m.angular.cross(p); }
+
+// The classical acceleration of that point for the body's spatial
+// acceleration a = (ω̇, a_v) in the same frame: a_v + ω̇ × p + ω × ṗ.
+inline Vector3 point_acceleration(const Motion& v, const Motion& a, const Vector3& p) {
+  return a.linear + a.angular.cross(p) + v.angular.cross(point_velocity(v, p));
+}
+
 // ------------------------------------------------- Jacobian-column helpers
 
 // A Motion written as a [linear; angular] column.
