@@ -1,3 +1,20 @@
+# The pure-Python submodules (lumo_dynamic.torch, lumo_dynamic.jax and the
+# kernels they share), copied beside the built module, whose __path__ names
+# the folder, and installed there.
+set(LUMO_PY_SOURCES _autodiff.py torch.py jax.py)
+set(LUMO_PY_OUTPUTS)
+foreach(file IN LISTS LUMO_PY_SOURCES)
+  add_custom_command(
+    OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/lumo_dynamic/${file}
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/${file}
+            ${CMAKE_CURRENT_BINARY_DIR}/lumo_dynamic/${file}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/${file}
+    VERBATIM)
+  list(APPEND LUMO_PY_OUTPUTS ${CMAKE_CURRENT_BINARY_DIR}/lumo_dynamic/${file})
+endforeach()
+add_custom_target(lumo_dynamic_submodules ALL DEPENDS ${LUMO_PY_OUTPUTS})
+install(FILES ${LUMO_PY_OUTPUTS} DESTINATION lumo_dynamic)
+
 # Type stubs of the module: the PEP 561 stub package lumo_dynamic-stubs,
 # written from the built module by src/python/make_stubs.py (names and
 # signatures from the module, the free functions' types from their
@@ -13,7 +30,11 @@ if(NOT LUMO_SANITIZE)
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${LUMO_STUBS_DIR}
     COMMAND "${Python_EXECUTABLE}" ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
             ${LUMO_STUBS_DIR} --path $<TARGET_FILE_DIR:lumo_dynamic>
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/torch.pyi
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.pyi ${LUMO_STUBS_DIR}
     DEPENDS lumo_dynamic ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/torch.pyi
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.pyi
     COMMENT "Writing the type stubs of lumo_dynamic"
     VERBATIM)
   add_custom_target(lumo_dynamic_stubs ALL DEPENDS ${LUMO_STUBS_DIR}/__init__.pyi)

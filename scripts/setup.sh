@@ -7,7 +7,7 @@
 #          Python; each optional (its columns are skipped when it cannot be installed)
 #   fuzz   clang with libFuzzer, for make fuzz and make fuzz-record
 # The Python packages are those of pyproject.toml's extras test, examples,
-# cluster, docs and typing, and the packaging tools.
+# cluster, docs, typing, torch and jax, and the packaging tools.
 set -euo pipefail
 
 PYTHON=${PYTHON:-python3}
@@ -65,6 +65,16 @@ PY
 then
   echo "Installing Python packages: ${PIP_PACKAGES[*]}"
   "$PYTHON" -m pip install -q --disable-pip-version-check "${PIP_PACKAGES[@]}"
+fi
+# The autograd faces' frameworks, for their tests and examples: PyTorch's CPU
+# build (a plain `torch` would pull a CUDA build of several GB) and JAX.
+if ! "$PYTHON" -c "import torch" 2>/dev/null; then
+  echo "Installing PyTorch (CPU)"
+  "$PYTHON" -m pip install -q --disable-pip-version-check "torch==2.13.0"
+fi
+if ! "$PYTHON" -c "import jax" 2>/dev/null; then
+  echo "Installing JAX"
+  "$PYTHON" -m pip install -q --disable-pip-version-check "jax>=0.4.35"
 fi
 if [[ $EXTRAS == *" bench "* ]] && ! "$PYTHON" -c "import mujoco, mujoco.batch, pybullet" 2>/dev/null; then
   "$PYTHON" -m pip install -q --disable-pip-version-check "mujoco>=4.0" pybullet ||

@@ -261,6 +261,7 @@ std::vector<npy_intp> row_dims(const Call& c, Shape s) {
     case Shape::nv_nv: return {nv, nv};
     case Shape::three_nv: return {3, nv};
     case Shape::six_nv: return {6, nv};
+    case Shape::nq_nv: return {static_cast<npy_intp>(c.model->nq), nv};
     case Shape::frames_4_4: return {static_cast<npy_intp>(c.nframe_ids), 4, 4};
     case Shape::size: return {static_cast<npy_intp>(c.set->size())};
     case Shape::size_nv: return {static_cast<npy_intp>(c.set->size()), nv};

@@ -348,6 +348,7 @@ std::pair<Eigen::Index, Eigen::Index> shape_dims(const Call& c, Shape s) {
     case Shape::nv_nv: return {nv, nv};
     case Shape::three_nv: return {3, nv};
     case Shape::six_nv: return {6, nv};
+    case Shape::nq_nv: return {static_cast<Eigen::Index>(c.model->nq), nv};
     case Shape::size_nv: return {static_cast<Eigen::Index>(c.set->size()), nv};
     default: return {static_cast<Eigen::Index>(shape_size(c, s)), 1};
   }

@@ -143,6 +143,7 @@ enum class Shape : std::uint8_t {
   frames_4_4,  // (len(frame_ids), 4, 4)
   size,        // (s,), s the rows of the constraint set
   size_nv,     // (s, nv)
+  nq_nv,       // (nq, nv)
 };
 
 // The element type of a batched result.
@@ -433,6 +434,7 @@ inline std::size_t shape_size(const Call& c, Shape s) {
     case Shape::nv_nv: return nv * nv;
     case Shape::three_nv: return 3 * nv;
     case Shape::six_nv: return 6 * nv;
+    case Shape::nq_nv: return nq * nv;
     case Shape::frames_4_4: return 16 * c.nframe_ids;
     case Shape::size: return c.set->size();
     case Shape::size_nv: return c.set->size() * nv;
@@ -519,52 +521,75 @@ constexpr Result matrix6_into() {
           {Shape::six_nv}, 1, kArray};
 }
 
-// F(call, J_0, …, J_{N−1}) writes N 6×nv matrices into column-major views:
-// a tuple of N new (6, nv) arrays; N outputs of a batch row.
+// The stub types of a result of n arrays.
+inline constexpr const char* kArrayTuples[] = {
+    "tuple[()]", kArray,
+    "tuple[NDArray[np.float64], NDArray[np.float64]]",
+    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]",
+    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]",
+    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], "
+    "NDArray[np.float64]]",
+    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], "
+    "NDArray[np.float64], NDArray[np.float64]]"};
+
+// The rows of a matrix of Shape s (six_nv, nv_nv or nq_nv), whose columns are nv.
+inline Eigen::Index matrix_rows(const Call& c, Shape s) {
+  return static_cast<Eigen::Index>(s == Shape::six_nv ? 6 : s == Shape::nq_nv ? c.model->nq : c.model->nv);
+}
+
+// F(call, M_0, …, M_{N−1}) writes N matrices of Shape `row` (r×nv) into
+// views of C-ordered storage: one new (r, nv) array, or a tuple of N; N
+// outputs of a batch row.
+// Writes N matrices of Shape `row` by F into row-major views of out[0 .. N).
+template <auto F, int N, Shape row>
+void write_matrices(Call& c, double* const* out) {
+  using View = Eigen::Map<Eigen::MatrixXd, 0, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
+  const Eigen::Index r = matrix_rows(c, row), n = static_cast<Eigen::Index>(c.model->nv);
+  const Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic> stride(1, n > 0 ? n : 1);
+  if constexpr (N == 1)
+    F(c, View(out[0], r, n, stride));
+  else if constexpr (N == 2)
+    F(c, View(out[0], r, n, stride), View(out[1], r, n, stride));
+  else
+    F(c, View(out[0], r, n, stride), View(out[1], r, n, stride), View(out[2], r, n, stride));
+}
+
+template <auto F, int N, Shape row>
+constexpr Result matrices_into() {
+  static_assert(N >= 1 && N <= 3);
+  Result result{[](Call& c) -> PyObject* {
+                  if (!numpy_ready()) return nullptr;
+                  npy_intp dims[2] = {static_cast<npy_intp>(matrix_rows(c, row)), static_cast<npy_intp>(c.model->nv)};
+                  nb::object items[N];
+                  double* storage[N];
+                  for (int k = 0; k < N; ++k) {
+                    items[k] = nb::steal(new_float64_array(2, dims));
+                    if (!items[k].is_valid()) return nullptr;
+                    storage[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(items[k].ptr())));
+                  }
+                  try {
+                    write_matrices<F, N, row>(c, storage);
+                  } catch (...) {
+                    return raise_current_exception();
+                  }
+                  if constexpr (N == 1) {
+                    return items[0].release().ptr();
+                  } else {
+                    PyObject* tuple = PyTuple_New(N);
+                    if (tuple == nullptr) return nullptr;
+                    for (int k = 0; k < N; ++k) PyTuple_SET_ITEM(tuple, k, items[k].release().ptr());
+                    return tuple;
+                  }
+                },
+                write_matrices<F, N, row>, {}, N, kArrayTuples[N]};
+  for (int k = 0; k < N; ++k) result.shapes[k] = row;
+  return result;
+}
+
 template <auto F, int N>
 constexpr Result matrix6_tuple() {
   static_assert(N == 2 || N == 3);
-  using View = Eigen::Map<Matrix6X, 0, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
-  Result r{[](Call& c) -> PyObject* {
-             if (!numpy_ready()) return nullptr;
-             const auto n = static_cast<npy_intp>(c.model->nv);
-             npy_intp dims[2] = {6, n};
-             nb::object items[N];
-             double* storage[N];
-             for (int k = 0; k < N; ++k) {
-               items[k] = nb::steal(new_float64_array(2, dims));
-               if (!items[k].is_valid()) return nullptr;
-               storage[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(items[k].ptr())));
-             }
-             const Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic> stride(1, n > 0 ? n : 1);
-             try {
-               if constexpr (N == 2)
-                 F(c, View(storage[0], 6, n, stride), View(storage[1], 6, n, stride));
-               else
-                 F(c, View(storage[0], 6, n, stride), View(storage[1], 6, n, stride),
-                   View(storage[2], 6, n, stride));
-             } catch (...) {
-               return raise_current_exception();
-             }
-             PyObject* tuple = PyTuple_New(N);
-             if (tuple == nullptr) return nullptr;
-             for (int k = 0; k < N; ++k) PyTuple_SET_ITEM(tuple, k, items[k].release().ptr());
-             return tuple;
-           },
-           [](Call& c, double* const* out) {
-             const auto n = static_cast<Eigen::Index>(c.model->nv);
-             const Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic> stride(1, n > 0 ? n : 1);
-             if constexpr (N == 2)
-               F(c, View(out[0], 6, n, stride), View(out[1], 6, n, stride));
-             else
-               F(c, View(out[0], 6, n, stride), View(out[1], 6, n, stride), View(out[2], 6, n, stride));
-           },
-           {},
-           N,
-           N == 2 ? "tuple[NDArray[np.float64], NDArray[np.float64]]"
-                  : "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]"};
-  for (int k = 0; k < N; ++k) r.shapes[k] = Shape::six_nv;
-  return r;
+  return matrices_into<F, N, Shape::six_nv>();
 }
 
 // A workspace for `model` kept between single calls of the functions that
@@ -621,15 +646,6 @@ inline Block block(const Eigen::VectorXd& x) { return {x.data(), x.size(), 1, x.
 PyObject* new_block_tuple(const Call& c, const Block* blocks, const Shape* shapes, int n);
 void copy_blocks(const Call& c, const Block* blocks, const Shape* shapes, int n, double* const* out);
 
-inline constexpr const char* kArrayTuples[] = {
-    "tuple[()]", kArray,
-    "tuple[NDArray[np.float64], NDArray[np.float64]]",
-    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]",
-    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]",
-    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], "
-    "NDArray[np.float64]]",
-    "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], NDArray[np.float64], "
-    "NDArray[np.float64], NDArray[np.float64]]"};
 
 // F gives an array of blocks of the workspace, one per Shape in `row`: a
 // tuple of new arrays; the batch row's outputs are copies.

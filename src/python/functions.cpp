@@ -10,6 +10,7 @@
 #include "algorithms/all_terms.hpp"
 #include "algorithms/center_of_mass.hpp"
 #include "algorithms/configuration.hpp"
+#include "algorithms/configuration_derivatives.hpp"
 #include "algorithms/constrained_dynamics.hpp"
 #include "algorithms/constraints.hpp"
 #include "algorithms/coriolis.hpp"
@@ -73,6 +74,42 @@ constexpr Function kDifference{
              "# Returns\n"
              "numpy array of size model.nv",
      .rows = "Velocities v with integrate(q0, v) = q1, (N, nv)."}};
+
+constexpr Function kDIntegrate{
+    "dIntegrate", {kModel, kIntegrateQ, kIntegrateV},
+    matrices_into<[](Call& c, auto dq, auto dv) { dIntegrate(*c.model, c.vector(0), c.vector(1), dq, dv); },
+                  2, Shape::nv_nv>(),
+    {.page = "configuration",
+     .text = "Derivatives of q1 = integrate(model, q, v) with respect to q and to v, both\n"
+             "taken in the tangent spaces that integrate defines (column k: the motion of q\n"
+             "or v along the k-th velocity coordinate; row k: that of q1)\n\n"
+             "# Returns\n"
+             "(dq1_dq, dq1_dv), two nv×nv numpy arrays",
+     .rows = "(dq1_dq, dq1_dv) of integrate, each (N, nv, nv)."}};
+
+constexpr Function kDDifference{
+    "dDifference", {kModel, kQ0, kQ1},
+    matrices_into<[](Call& c, auto d0, auto d1) { dDifference(*c.model, c.vector(0), c.vector(1), d0, d1); },
+                  2, Shape::nv_nv>(),
+    {.page = "configuration",
+     .text = "Derivatives of v = difference(model, q0, q1) with respect to q0 and to q1,\n"
+             "taken along integrate (column k: the motion of the configuration along the\n"
+             "k-th velocity coordinate)\n\n"
+             "# Returns\n"
+             "(dv_dq0, dv_dq1), two nv×nv numpy arrays",
+     .rows = "(dv_dq0, dv_dq1) of difference, each (N, nv, nv)."}};
+
+constexpr Function kTangentMap{
+    "tangentMap", {kModel, kIntegrateQ},
+    matrices_into<[](Call& c, auto T) { tangentMap(*c.model, c.vector(0), T); }, 1, Shape::nq_nv>(),
+    {.page = "configuration",
+     .text = "The derivative of integrate(model, q, dv) with respect to dv at dv = 0: how\n"
+             "each velocity coordinate moves the configuration coordinates. Its columns are\n"
+             "orthogonal, so T / (column norms squared) maps a gradient taken along\n"
+             "integrate to one in configuration coordinates\n\n"
+             "# Returns\n"
+             "numpy array of shape (model.nq, model.nv)",
+     .rows = "Tangent maps of the configurations, (N, nq, nv)."}};
 
 // --------------------------------------------------------------- kinematics
 
@@ -760,6 +797,9 @@ const Declared declarations[] = {
     declare<kComputeConstrainedDynamicsDerivatives>(),
     declare<kComputeImpulseDynamicsDerivatives>(),
     declare<kCouplingsFromUrdf>(),
+    declare<kDIntegrate>(),
+    declare<kDDifference>(),
+    declare<kTangentMap>(),
 };
 const std::size_t declaration_count = std::size(declarations);
 

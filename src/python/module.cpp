@@ -1,5 +1,11 @@
 // The module lumo_dynamic: its classes, free functions, __version__ and
-// __all__, in that order.
+// __all__, in that order. It is also a package: its pure-Python submodules
+// (lumo_dynamic.torch, lumo_dynamic.jax) live in the folder lumo_dynamic/
+// beside the extension file, which __path__ names.
+#include <dlfcn.h>
+
+#include <string>
+
 #include "batch.hpp"
 #include "bindings.hpp"
 #include "convert.hpp"
@@ -40,4 +46,13 @@ NB_MODULE(lumo_dynamic, m) {
   m.attr("InverseKinematicsResult") = nb::handle(reinterpret_cast<PyObject*>(state.solution));
   bind_batch(m);
   m.attr("_api") = api_description();  // for make_stubs.py and the documentation
+
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&make_urdf_warning), &info) != 0 && info.dli_fname != nullptr) {
+    std::string folder = info.dli_fname;
+    folder = folder.substr(0, folder.find_last_of('/') + 1) + "lumo_dynamic";
+    nb::list path;
+    path.append(folder);
+    m.attr("__path__") = path;
+  }
 }

@@ -15,8 +15,9 @@ ROBOTS = REPO.parent / "shared" / "robots"
 KINDS = ["revolute", "continuous", "prismatic", "planar", "floating", "spherical", "fixed"]
 
 
-def random_urdf(seed, links=12):
-    """A seeded random tree with every joint kind, random origins, axes and inertias."""
+def random_urdf(seed, links=12, kinds=None):
+    """A seeded random tree with every joint kind (or those of `kinds`, no floating base),
+    random origins, axes and inertias."""
     rng = np.random.default_rng(seed)
     body = ('<link name="l{k}"><inertial><origin xyz="{c}" rpy="{r}"/><mass value="{m}"/>'
             '<inertia ixx="{i}" ixy="0.01" ixz="0" iyy="{i}" iyz="0" izz="{i}"/></inertial></link>')
@@ -24,6 +25,8 @@ def random_urdf(seed, links=12):
     parts = [body.format(k=0, c=vec(0.1), r=vec(), m=1.0, i=0.1)]
     for k in range(1, links):
         kind = KINDS[(k - 1 + seed) % len(KINDS)] if k > 1 or seed % 2 else "floating"
+        if kinds:
+            kind = kinds[(k - 1 + seed) % len(kinds)]
         parts.append(body.format(k=k, c=vec(0.1), r=vec(), m=rng.uniform(0.5, 2), i=rng.uniform(0.05, 0.2)))
         parts.append(f'<joint name="j{k}" type="{kind}"><parent link="l{rng.integers(k)}"/>'
                      f'<child link="l{k}"/><origin xyz="{vec(0.5)}" rpy="{vec()}"/>'

@@ -12,6 +12,7 @@
 #include "algorithms/all_terms.hpp"
 #include "algorithms/center_of_mass.hpp"
 #include "algorithms/configuration.hpp"
+#include "algorithms/configuration_derivatives.hpp"
 #include "algorithms/constrained_dynamics.hpp"
 #include "algorithms/coriolis.hpp"
 #include "algorithms/crba.hpp"
@@ -98,6 +99,7 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
   const auto nv = static_cast<Eigen::Index>(model.nv);
   Matrix6X J(6, nv), J2(6, nv), J3(6, nv);
   VectorXd out(static_cast<Eigen::Index>(model.nq)), dv(nv);
+  Eigen::MatrixXd square(nv, nv), square2(nv, nv), tangent(static_cast<Eigen::Index>(model.nq), nv);
   std::vector<VectorXd> q, v, a;
   for (int k = 0; k < 4; ++k) {
     q.push_back(test::random_configuration(model, rng));
@@ -173,6 +175,9 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
       {"computeKineticEnergy", [&](int k) { computeKineticEnergy(model, data, q[k], v[k]); }},
       {"computePotentialEnergy", [&](int k) { computePotentialEnergy(model, data, q[k]); }},
       {"difference", [&](int k) { difference(model, q[k], q[(k + 1) % 4], dv); }},
+      {"dIntegrate", [&](int k) { dIntegrate(model, q[k], v[k], square, square2); }},
+      {"dDifference", [&](int k) { dDifference(model, q[k], q[(k + 1) % 4], square, square2); }},
+      {"tangentMap", [&](int k) { tangentMap(model, q[k], tangent); }},
       {"computeKinematicsDerivatives", [&](int k) { computeKinematicsDerivatives(model, data, q[k], v[k], a[k]); }},
       {"computeKinematicsDerivatives without a",
        [&](int k) { computeKinematicsDerivatives(model, data, q[k], v[k]); }},

@@ -1,4 +1,5 @@
 #include "algorithms/configuration.hpp"
+#include "algorithms/configuration_derivatives.hpp"
 
 #include <Eigen/Geometry>
 #include <unsupported/Eigen/MatrixFunctions>
@@ -197,3 +198,50 @@ TEST(Difference, InvertsIntegrateForEveryJointKind) {
 
 }  // namespace
 }  // namespace lumo
+
+// Every kind in one chain, at random configurations and finite velocities:
+// the derivatives against central differences taken along integrate, the
+// outputs read back in the tangent space with difference.
+TEST(ConfigurationDerivatives, CentralDifferencesAlongIntegrate) {
+  Model model;
+  for (JointType kind : {JointType::Floating, JointType::Revolute, JointType::Continuous,
+                         JointType::Prismatic, JointType::Planar, JointType::Spherical})
+    model.add_joint(model.njoints - 1, JointModel::make(kind, Vector3(0.3, -0.5, 0.8)), SE3::Identity(), "j");
+  const auto nv = static_cast<Eigen::Index>(model.nv), nq = static_cast<Eigen::Index>(model.nq);
+  std::mt19937 rng(7);
+  const double h = 1e-6;
+  for (int trial = 0; trial < 4; ++trial) {
+    const Vec q0 = random_configuration(model, rng), q1 = random_configuration(model, rng);
+    const Vec v = 1.5 * Vec::Random(nv);
+    Eigen::MatrixXd dq(nv, nv), dv(nv, nv), d0(nv, nv), d1(nv, nv), T(nq, nv);
+    dIntegrate(model, q0, v, dq, dv);
+    dDifference(model, q0, q1, d0, d1);
+    tangentMap(model, q0, T);
+    const Vec out = integrate(model, q0, v);
+    for (Eigen::Index k = 0; k < nv; ++k) {
+      const Vec e = h * Vec::Unit(nv, k);
+      const Vec qp = integrate(model, q0, e), qm = integrate(model, q0, -e);
+      const Vec fd_q = (difference(model, out, integrate(model, qp, v)) -
+                        difference(model, out, integrate(model, qm, v))) / (2 * h);
+      const Vec fd_v = (difference(model, out, integrate(model, q0, v + e)) -
+                        difference(model, out, integrate(model, q0, v - e))) / (2 * h);
+      const Vec fd_0 = (difference(model, qp, q1) - difference(model, qm, q1)) / (2 * h);
+      const Vec fd_1 = (difference(model, q0, integrate(model, q1, e)) -
+                        difference(model, q0, integrate(model, q1, -e))) / (2 * h);
+      const Vec fd_T = (qp - qm) / (2 * h);
+      EXPECT_LT((dq.col(k) - fd_q).norm(), 1e-7) << "dIntegrate/dq column " << k;
+      EXPECT_LT((dv.col(k) - fd_v).norm(), 1e-7) << "dIntegrate/dv column " << k;
+      EXPECT_LT((d0.col(k) - fd_0).norm(), 1e-7) << "dDifference/dq0 column " << k;
+      EXPECT_LT((d1.col(k) - fd_1).norm(), 1e-7) << "dDifference/dq1 column " << k;
+      EXPECT_LT((T.col(k) - fd_T).norm(), 1e-7) << "tangentMap column " << k;
+    }
+    // The columns of T are orthogonal: TᵀT is diagonal.
+    const Eigen::MatrixXd G = T.transpose() * T;
+    EXPECT_LT((G - Eigen::MatrixXd(G.diagonal().asDiagonal())).norm(), 1e-12);
+    // difference(q0, integrate(q0, v)) = v, so dDifference/dq1 · dIntegrate/dv = I there.
+    Eigen::MatrixXd e0(nv, nv), e1(nv, nv);
+    dDifference(model, q0, out, e0, e1);
+    EXPECT_LT((e1 * dv - Eigen::MatrixXd::Identity(nv, nv)).norm(), 1e-9);
+    EXPECT_LT((e0 + e1 * dq).norm(), 1e-9);
+  }
+}
