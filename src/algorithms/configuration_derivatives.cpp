@@ -274,4 +274,54 @@ void tangentMap(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q, 
   }
 }
 
+void configurationGradient(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& g, Eigen::Ref<Eigen::VectorXd> out) {
+  check_configuration_size(model, q.size());
+  check_velocity_size(model, g.size());
+  check_configuration_size(model, out.size());
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointType type = model.joints[i].type;
+    check_joint_range(model, i, type);
+    const double* x = q.data() + model.idx_q[i];
+    const double* w = g.data() + model.idx_v[i];
+    double* y = out.data() + model.idx_q[i];
+    switch (type) {
+      case JointType::Fixed:
+        break;
+      case JointType::Revolute:
+      case JointType::Prismatic:
+        y[0] = w[0];
+        break;
+      case JointType::Continuous: {
+        const double n2 = x[0] * x[0] + x[1] * x[1];
+        y[0] = -x[1] * w[0] / n2;
+        y[1] = x[0] * w[0] / n2;
+        break;
+      }
+      case JointType::Planar: {
+        const double c = x[2], s = x[3], n2 = c * c + s * s;
+        y[0] = (c * w[0] - s * w[1]) / n2;
+        y[1] = (s * w[0] + c * w[1]) / n2;
+        y[2] = -s * w[2] / n2;
+        y[3] = c * w[2] / n2;
+        break;
+      }
+      case JointType::Floating: {
+        // the translation columns are those of a rotation (unit); the
+        // quaternion's have length 1/2
+        const Vector3 p = rotation_from_quaternion(x[3], x[4], x[5], x[6]) * Vector3(w[0], w[1], w[2]);
+        const Eigen::Vector4d r = 4.0 * quaternion_rate(unit_quaternion(x + 3)) * Vector3(w[3], w[4], w[5]);
+        for (int k = 0; k < 3; ++k) y[k] = p[k];
+        for (int k = 0; k < 4; ++k) y[3 + k] = r[k];
+        break;
+      }
+      case JointType::Spherical: {
+        const Eigen::Vector4d r = 4.0 * quaternion_rate(unit_quaternion(x)) * Vector3(w[0], w[1], w[2]);
+        for (int k = 0; k < 4; ++k) y[k] = r[k];
+        break;
+      }
+    }
+  }
+}
+
 }  // namespace lumo

@@ -29,4 +29,11 @@ void dDifference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0
 // gradient in the tangent space to one in configuration coordinates.
 void tangentMap(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q, MatrixXView T);
 
+// The gradient in q's coordinates of a function whose gradient along
+// integrate is g (nv elements): T·diag(1/|t_k|²)·g with T = tangentMap(q),
+// the one gradient in the span of T whose product with T·dv is g·dv.
+// `out` has nq elements.
+void configurationGradient(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
+                           const Eigen::Ref<const Eigen::VectorXd>& g, Eigen::Ref<Eigen::VectorXd> out);
+
 }  // namespace lumo

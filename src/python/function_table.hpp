@@ -711,6 +711,14 @@ constexpr Result object(const char* python_type) {
   return {[](Call& c) -> PyObject* { return F(c); }, nullptr, {}, 0, python_type};
 }
 
+// Rows only, several outputs: F(call, out) writes out[k] of Shape row[k].
+template <auto F, Shape... row>
+constexpr Result rows_of() {
+  constexpr int N = sizeof...(row);
+  static_assert(N >= 2 && N <= kMaxOutputs);
+  return {nullptr, [](Call& c, double* const* out) { F(c, out); }, {row...}, N, kArrayTuples[N]};
+}
+
 // Rows only: F(call, out) writes the outputs of the given shapes.
 template <auto F>
 constexpr Result rows(Shape row) {

@@ -12,9 +12,9 @@ finite differences.
 
 Gradients with respect to a configuration q are taken along integrate: the
 derivative matrices have nv columns. They are brought to q's nq coordinates
-by tangentMap, T: the gradient g along integrate becomes T diag(1/|t_k|^2) g,
-the configuration gradient whose product with any motion T·dv along
-integrate is g·dv. For revolute and prismatic joints T is the identity and
+by configurationGradient: with T = tangentMap(q), the gradient g along
+integrate becomes T diag(1/|t_k|^2) g, the configuration gradient whose
+product with any motion T·dv along integrate is g·dv. For revolute and prismatic joints T is the identity and
 the gradient is the ordinary one.
 """
 
@@ -55,9 +55,7 @@ def to_configuration(model: Any, Q: Array, g: Array) -> Array:
     """Gradients g (N, nv) along integrate at the configurations Q (N, nq), in q's coordinates."""
     if model.nq == model.nv:  # every joint revolute or prismatic
         return g
-    T = _batch.tangentMap(model, Q)
-    w = np.einsum("nij,nij->nj", T, T)
-    return np.einsum("nij,nj->ni", T, g / w)
+    return _batch.configurationGradient(model, Q, np.ascontiguousarray(g))
 
 
 def from_configuration(model: Any, Q: Array, g: Array) -> Array:
@@ -130,13 +128,11 @@ def _nv(m: Any) -> tuple[int]:
 # ----------------------------------------------------------------- dynamics
 
 def _rnea_vjp(m, s, x, y, g):
-    dq, dv, da = _batch.computeRNEADerivatives(m, *x)
-    return [to_configuration(m, x[0], _vt(dq, g[0])), _vt(dv, g[0]), _vt(da, g[0])]
+    return list(_batch.rneaVJP(m, *x, g[0]))
 
 
 def _aba_vjp(m, s, x, y, g):
-    dq, dv, dtau = _batch.computeABADerivatives(m, *x)
-    return [to_configuration(m, x[0], _vt(dq, g[0])), _vt(dv, g[0]), _vt(dtau, g[0])]
+    return list(_batch.abaVJP(m, *x, g[0]))
 
 
 def _chunks(n: int, per_row: int):
