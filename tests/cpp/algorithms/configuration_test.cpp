@@ -199,6 +199,9 @@ TEST(Difference, InvertsIntegrateForEveryJointKind) {
 }  // namespace
 }  // namespace lumo
 
+namespace lumo {
+namespace {
+
 // Every kind in one chain, at random configurations and finite velocities:
 // the derivatives against central differences taken along integrate, the
 // outputs read back in the tangent space with difference.
@@ -245,3 +248,6 @@ TEST(ConfigurationDerivatives, CentralDifferencesAlongIntegrate) {
     EXPECT_LT((e0 + e1 * dq).norm(), 1e-9);
   }
 }
+
+}  // namespace
+}  // namespace lumo
