@@ -89,7 +89,9 @@ def test_gradients_against_finite_differences(robot, name):
     jax_fn, _ = plain_part(m, lambda *xs: fn(lj, m, x, *xs), kinds, raw)
     tensors = [torch.tensor(a, requires_grad=True) for a in args]
     # eps 1e-4: the arm's light last link makes M⁻¹ large, and rounding swamps smaller steps
-    assert torch.autograd.gradcheck(lambda *xs: torch_fn(torch, *xs), tensors, eps=1e-4, atol=1e-4, rtol=1e-4)
+    # matrix results: random projections of the Jacobian rather than all of it
+    assert torch.autograd.gradcheck(lambda *xs: torch_fn(torch, *xs), tensors, eps=1e-4, atol=1e-4, rtol=1e-4,
+                                    fast_mode=name in ("crba", "frameJacobian"))
     check_grads(lambda *xs: jax_fn(jnp, *xs), [jnp.asarray(a) for a in args], order=1, modes=["rev"])
 
 
