@@ -330,6 +330,8 @@ def test_interrupt_stops_a_batch_without_result_and_threads_are_capped():
     assert seen["threads"] <= before + 1 + len(os.sched_getaffinity(0))
 
 
+# (JAX, when another test imported it, warns of its own threads at any fork)
+@pytest.mark.filterwarnings("ignore:os.fork:RuntimeWarning")
 def test_a_forked_child_forgets_the_parents_batches():
     import os
     model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
