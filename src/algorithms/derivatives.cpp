@@ -4,6 +4,7 @@
 
 #include "aba.hpp"
 #include "configuration.hpp"
+#include "configuration_derivatives.hpp"
 #include "errors/errors.hpp"
 #include "internal/forward_pass.hpp"
 #include "internal/tree_ldl.hpp"
@@ -448,6 +449,54 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
   check_state(model, data, q.size(), v.size(), tau.size(), "tau");
   check_external_forces(model, fext.cols());
   aba_derivatives(model, data, q, v, tau, &fext);
+}
+
+namespace {
+
+void check_vjp_sizes(const Model& model, Eigen::Index w, Eigen::Index gq, Eigen::Index gv, Eigen::Index g3) {
+  check_velocity_size(model, w);
+  check_configuration_size(model, gq);
+  check_velocity_size(model, gv);
+  check_velocity_size(model, g3);
+}
+
+}  // namespace
+
+void rneaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+             const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& a,
+             const Eigen::Ref<const Eigen::VectorXd>& w, Eigen::Ref<Eigen::VectorXd> gq,
+             Eigen::Ref<Eigen::VectorXd> gv, Eigen::Ref<Eigen::VectorXd> ga) {
+  check_vjp_sizes(model, w.size(), gq.size(), gv.size(), ga.size());
+  computeRNEADerivatives(model, data, q, v, a);
+  data.vjp_tangent.noalias() = data.dtau_dq.transpose() * w;
+  configurationGradient(model, q, data.vjp_tangent, gq);
+  gv.noalias() = data.dtau_dv.transpose() * w;
+  ga.noalias() = data.dtau_da * w;  // M is symmetric
+}
+
+void abaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+            const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& tau,
+            const Eigen::Ref<const Eigen::VectorXd>& w, Eigen::Ref<Eigen::VectorXd> gq,
+            Eigen::Ref<Eigen::VectorXd> gv, Eigen::Ref<Eigen::VectorXd> gtau) {
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
+  check_vjp_sizes(model, w.size(), gq.size(), gv.size(), gtau.size());
+  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
+  const std::size_t nv = model.nv;
+  size_tree_factor(data, nv);
+  aba(model, data, q, v, tau);
+  rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
+                               &data.dtau_da);
+  if (nv == 0) return;
+  // λ = M⁻¹ w, the two half solves on one column
+  coordinate_tree(model, data);
+  factorM(data.dtau_da, data, Triangle::lower);
+  factor_scale(data);
+  gtau = w;
+  solveHalfUp_columns(data, gtau.data(), nv, 1);
+  solveHalfDown_columns(data, gtau.data(), nv, 1);
+  data.vjp_tangent.noalias() = -(data.dtau_dq.transpose() * gtau);
+  configurationGradient(model, q, data.vjp_tangent, gq);
+  gv.noalias() = -(data.dtau_dv.transpose() * gtau);
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,

@@ -56,6 +56,23 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
                            const Eigen::Ref<const Eigen::VectorXd>& tau,
                            const Eigen::Ref<const Matrix6X>& fext);
 
+// Vector-Jacobian products, for reverse-mode differentiation: with a
+// cotangent w of the result (nv elements), gq = the gradient of wᵀ·result
+// in q's coordinates (nq elements: configurationGradient of wᵀ ∂/∂q), and gv
+// (nv) and the third (nv) the gradients with respect to v and to a or τ.
+// rneaVJP runs computeRNEADerivatives and multiplies; abaVJP solves
+// M λ = w by the tree factorisation of M and returns −λᵀ ∂τ/∂q, −λᵀ ∂τ/∂v
+// (at a = q̈) and λ, so that no nv×nv product is formed. Both write what
+// computeRNEADerivatives writes (abaVJP at a = q̈, after aba).
+void rneaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+             const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& a,
+             const Eigen::Ref<const Eigen::VectorXd>& w, Eigen::Ref<Eigen::VectorXd> gq,
+             Eigen::Ref<Eigen::VectorXd> gv, Eigen::Ref<Eigen::VectorXd> ga);
+void abaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+            const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& tau,
+            const Eigen::Ref<const Eigen::VectorXd>& w, Eigen::Ref<Eigen::VectorXd> gq,
+            Eigen::Ref<Eigen::VectorXd> gv, Eigen::Ref<Eigen::VectorXd> gtau);
+
 // ∂g/∂q of the gravity torques g = compute_gravity(q), nv×nv, into
 // data.dg_dq (and returned). Also writes limi and oMi.
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,

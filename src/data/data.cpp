@@ -61,6 +61,7 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   ik_jacobian = Matrix6X::Zero(6, n);
   ik_weighted_jacobian = Matrix6X::Zero(6, n);
   ik_step = VectorX::Zero(n);
+  vjp_tangent = VectorX::Zero(n);
   ik_trial = VectorX::Zero(static_cast<Eigen::Index>(nq));
   ik_best = VectorX::Zero(static_cast<Eigen::Index>(nq));
 }
@@ -105,7 +106,7 @@ void Data::reset() {
   std::fill(moving_slot.begin(), moving_slot.end(), 0);
   std::fill(derivative_accelerations.begin(), derivative_accelerations.end(), Motion::Zero());
   for (auto* mat : {&ik_jacobian, &ik_weighted_jacobian}) mat->setZero();
-  for (auto* vec : {&ik_step, &ik_trial, &ik_best}) vec->setZero();
+  for (auto* vec : {&ik_step, &ik_trial, &ik_best, &vjp_tangent}) vec->setZero();
   centroidal_momentum.setZero();
   centroidal_momentum_rate.setZero();
   centroidal_inertia = BodyInertia::Zero();

@@ -460,29 +460,15 @@ constexpr Function kComputeABADerivatives{
              "(dddq_dq, dddq_dv, dddq_dtau), three nv×nv numpy arrays; dddq_dtau is M⁻¹",
      .rows = "(dddq_dq, dddq_dv, dddq_dtau), each (N, nv, nv)."}};
 
-// The products of a cotangent w (one per row) with derivatives (A, B, C) of
-// a function of (q, ·, ·): out[0] the gradient wᵀA in q's coordinates
-// (configurationGradient), out[1] wᵀB, out[2] wᵀC. The backward passes of
-// lumo_dynamic.torch and lumo_dynamic.jax, without the nv×nv arrays.
-void vector_jacobian_products(const Call& c, const Eigen::MatrixXd& A, const Eigen::MatrixXd& B,
-                              const Eigen::MatrixXd& C, double* const* out) {
-  const auto nv = static_cast<Eigen::Index>(c.model->nv), nq = static_cast<Eigen::Index>(c.model->nq);
-  const Eigen::Map<const Eigen::VectorXd> w = c.vector(3);
-  Eigen::Map<Eigen::VectorXd> gq(out[0], nq), gb(out[1], nv), gc(out[2], nv);
-  gb.noalias() = A.transpose() * w;  // along integrate, mapped into gq below
-  configurationGradient(*c.model, c.vector(0), gb, gq);
-  gb.noalias() = B.transpose() * w;
-  gc.noalias() = C.transpose() * w;
-}
-
 constexpr Param kCotangent{"cotangent", Kind::vector, Count::nv};
 
 constexpr Function kRneaVJP{
     "rneaVJP", {kModel, kData, kQ, kV, kA, kCotangent},
     rows_of<[](Call& c, double* const* out) {
-      Data& d = *c.data;
-      computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
-      vector_jacobian_products(c, d.dtau_dq, d.dtau_dv, d.dtau_da, out);
+      const auto nq = static_cast<Eigen::Index>(c.model->nq), nv = static_cast<Eigen::Index>(c.model->nv);
+      rneaVJP(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), c.vector(3),
+              Eigen::Map<Eigen::VectorXd>(out[0], nq), Eigen::Map<Eigen::VectorXd>(out[1], nv),
+              Eigen::Map<Eigen::VectorXd>(out[2], nv));
     }, Shape::nq, Shape::nv, Shape::nv>(),
     {.page = "batch",
      .rows = "Products of the cotangents with the derivatives of rnea: (wᵀ dtau/dq in q's "
@@ -492,9 +478,10 @@ constexpr Function kRneaVJP{
 constexpr Function kAbaVJP{
     "abaVJP", {kModel, kData, kQ, kV, kTau, kCotangent},
     rows_of<[](Call& c, double* const* out) {
-      Data& d = *c.data;
-      computeABADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
-      vector_jacobian_products(c, d.ddq_dq, d.ddq_dv, d.Minv, out);
+      const auto nq = static_cast<Eigen::Index>(c.model->nq), nv = static_cast<Eigen::Index>(c.model->nv);
+      abaVJP(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), c.vector(3),
+             Eigen::Map<Eigen::VectorXd>(out[0], nq), Eigen::Map<Eigen::VectorXd>(out[1], nv),
+             Eigen::Map<Eigen::VectorXd>(out[2], nv));
     }, Shape::nq, Shape::nv, Shape::nv>(),
     {.page = "batch",
      .rows = "Products of the cotangents with the derivatives of aba: (wᵀ dddq/dq in q's "
