@@ -29,6 +29,8 @@ demo: install
 	$(PYTHON) examples/lqr_balance.py --output build/lqr_balance.png
 	$(PYTHON) examples/ik_reach.py --output build/ik_reach.png
 	$(PYTHON) examples/quadruped_stand.py --output build/quadruped_stand.png
+	$(PYTHON) examples/swing_up.py --output build/swing_up.png
+	$(PYTHON) examples/swing_up_jax.py --output build/swing_up_jax.png
 
 test-cpp: setup
 	cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_TESTS=ON
