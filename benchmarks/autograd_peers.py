@@ -35,7 +35,10 @@ the same norm); a column that differs is marked in the table.
 
 Timing: every column is called once first (for JAX this compiles; its time
 is printed as the first call, in s), then --repeat times round robin; the
-median wall time per call is printed in µs per state. Two threads: the
+median wall time per call is printed in µs per state. One timed call by
+default, so that a run on a 2-CPU machine takes about three minutes (adam's
+PyTorch column alone takes some 30 s a call there); give --repeat 5 on a
+quiet machine with time to spare. Two threads: the
 process is kept on two CPUs (XLA's CPU client sizes its pool from those),
 torch.set_num_threads(2), and ours runs its batch on the CPUs it may use.
 
@@ -299,7 +302,7 @@ def reference(model, s):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--batch", type=int, default=4096)
-    ap.add_argument("--repeat", type=int, default=3, help="timed calls per column, after the first")
+    ap.add_argument("--repeat", type=int, default=1, help="timed calls per column, after the first")
     ap.add_argument("--skip", default="", help="comma-separated columns to leave out: "
                     "ours-torch, ours-jax, ours-jax-vmap, adam-torch, adam-jax, mjx")
     args = ap.parse_args()
@@ -365,7 +368,7 @@ def main():
                     times[label, fn].append(time.perf_counter() - t)
 
     us = {k: statistics.median(v) / args.batch * 1e6 for k, v in times.items() if v}
-    print(f"\nµs per state (median of {args.repeat} calls of the whole batch); first call in s "
+    print(f"\nµs per state (median of {args.repeat} call(s) of the whole batch); first call in s "
           "(JAX: compiling, or loading from the compilation cache)")
     print(f"{'':<26}{'rnea':>10}{'aba':>10}{'first rnea':>12}{'first aba':>11}")
     fmt = lambda d, k, f: f"{d[k]:{f}}" if k in d else "-"
