@@ -80,7 +80,9 @@ sanitize: setup
 # make from Python against MuJoCo and PyBullet (likewise), constrained
 # dynamics on the quadruped against MuJoCo's equality constraints, then the batch
 # functions (unpinned: they are timed on one and on two threads) beside the
-# C++ medians and MuJoCo's Batch.
+# C++ medians and MuJoCo's Batch, and value and gradient of rnea and aba
+# through lumo_dynamic.torch and .jax against adam-robotics and MJX
+# (unpinned, two threads; the JAX peers compile for minutes on a first run).
 PIN ?= $(shell command -v taskset >/dev/null && [ $$(nproc) -gt 1 ] && echo taskset -c 1)
 bench: SETUP_EXTRAS += bench
 bench: install
@@ -93,6 +95,7 @@ bench: install
 	$(PIN) $(PYTHON) benchmarks/python_peers.py
 	$(PIN) $(PYTHON) benchmarks/constraints_peers.py
 	$(PYTHON) benchmarks/batch_bench.py build/bench/core.json
+	$(PYTHON) benchmarks/autograd_peers.py
 
 # libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer, built by
 # CMake with clang (LUMO_BUILD_FUZZERS) in $(FUZZ_BUILD). New inputs go to

@@ -4,7 +4,9 @@
 # with pip into the active interpreter (a venv when one is active).
 # SETUP_EXTRAS (make sets it per target) adds, by name:
 #   bench  the peers of make bench: MuJoCo's C library, MuJoCo and PyBullet for
-#          Python; each optional (its columns are skipped when it cannot be installed)
+#          Python, adam-robotics and MJX (differentiable peers, held to the torch,
+#          jax and numpy already installed); each optional (its columns are
+#          skipped when it cannot be installed)
 #   fuzz   clang with libFuzzer, for make fuzz and make fuzz-record
 # The Python packages are those of pyproject.toml's extras test, examples,
 # cluster, docs, typing, torch and jax, and the packaging tools.
@@ -79,4 +81,24 @@ fi
 if [[ $EXTRAS == *" bench "* ]] && ! "$PYTHON" -c "import mujoco, mujoco.batch, pybullet" 2>/dev/null; then
   "$PYTHON" -m pip install -q --disable-pip-version-check "mujoco>=4.0" pybullet ||
     echo "Python peers not installed (their columns are skipped)"
+fi
+# The differentiable peers of benchmarks/autograd_peers.py, under constraints
+# that pin the torch, jax, jaxlib and numpy already installed: pip fails
+# rather than move them (MJX needs jax, and is left out without it).
+if [[ $EXTRAS == *" bench "* ]] && ! "$PYTHON" -c "import adam, mujoco.mjx" 2>/dev/null; then
+  pins=$(mktemp)
+  "$PYTHON" - >"$pins" <<'PY'
+from importlib.metadata import version, PackageNotFoundError
+for name in ("torch", "jax", "jaxlib", "numpy"):
+    try:
+        print(f"{name}=={version(name)}")
+    except PackageNotFoundError:
+        pass
+PY
+  "$PYTHON" -m pip install -q --disable-pip-version-check -c "$pins" adam-robotics ||
+    echo "adam-robotics not installed (its columns are skipped)"
+  { "$PYTHON" -c "import jax" 2>/dev/null &&
+    "$PYTHON" -m pip install -q --disable-pip-version-check -c "$pins" mujoco-mjx; } ||
+    echo "MJX not installed (its column is skipped)"
+  rm -f "$pins"
 fi
