@@ -363,6 +363,9 @@ def main():
         for label, _, calls in columns:
             for fn, call in calls.items():
                 if (label, fn) in times:
+                    # the thread pools of the column before (XLA's, PyTorch's
+                    # OpenMP) spin for a while after their work: let them sleep
+                    time.sleep(0.5)
                     t = time.perf_counter()
                     call()
                     times[label, fn].append(time.perf_counter() - t)

@@ -123,6 +123,17 @@ void check_joint_range(const Model& model, JointIndex i, JointType type) {
     throw InternalError("Matrix index out of bounds.");
 }
 
+// f(type, first configuration index, first velocity index) for each moving
+// joint, its slices checked against the model's sizes.
+template <typename F>
+void for_each_joint(const Model& model, F&& f) {
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointType type = model.joints[i].type;
+    check_joint_range(model, i, type);
+    if (type != JointType::Fixed) f(type, model.idx_q[i], static_cast<Eigen::Index>(model.idx_v[i]));
+  }
+}
+
 void check_output(const MatrixXView& M, std::size_t rows, std::size_t cols) {
   if (static_cast<std::size_t>(M.rows()) != rows || static_cast<std::size_t>(M.cols()) != cols)
     throw InternalError(cat("Output matrix size mismatch: expected ", rows, "x", cols, ", got ", M.rows(), "x",
@@ -139,10 +150,7 @@ void dIntegrate(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
   check_output(dv, model.nv, model.nv);
   dq.setZero();
   dv.setZero();
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointType type = model.joints[i].type;
-    check_joint_range(model, i, type);
-    const Eigen::Index k = static_cast<Eigen::Index>(model.idx_v[i]);
+  for_each_joint(model, [&](JointType type, std::size_t, Eigen::Index k) {
     const double* w = v.data() + k;
     switch (type) {
       case JointType::Fixed:
@@ -175,7 +183,7 @@ void dIntegrate(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
         break;
       }
     }
-  }
+  });
 }
 
 void dDifference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0,
@@ -186,12 +194,9 @@ void dDifference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0
   check_output(dq1, model.nv, model.nv);
   dq0.setZero();
   dq1.setZero();
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointType type = model.joints[i].type;
-    check_joint_range(model, i, type);
-    const Eigen::Index k = static_cast<Eigen::Index>(model.idx_v[i]);
-    const double* x = q0.data() + model.idx_q[i];
-    const double* y = q1.data() + model.idx_q[i];
+  for_each_joint(model, [&](JointType type, std::size_t iq, Eigen::Index k) {
+    const double* x = q0.data() + iq;
+    const double* y = q1.data() + iq;
     switch (type) {
       case JointType::Fixed:
         break;
@@ -231,18 +236,15 @@ void dDifference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0
         break;
       }
     }
-  }
+  });
 }
 
 void tangentMap(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q, MatrixXView T) {
   check_configuration_size(model, q.size());
   check_output(T, model.nq, model.nv);
   T.setZero();
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointType type = model.joints[i].type;
-    check_joint_range(model, i, type);
-    const Eigen::Index r = static_cast<Eigen::Index>(model.idx_q[i]);
-    const Eigen::Index k = static_cast<Eigen::Index>(model.idx_v[i]);
+  for_each_joint(model, [&](JointType type, std::size_t iq, Eigen::Index k) {
+    const auto r = static_cast<Eigen::Index>(iq);
     const double* x = q.data() + r;
     switch (type) {
       case JointType::Fixed:
@@ -271,7 +273,7 @@ void tangentMap(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q, 
         T.block<4, 3>(r, k) = quaternion_rate(unit_quaternion(x));
         break;
     }
-  }
+  });
 }
 
 void configurationGradient(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -279,12 +281,10 @@ void configurationGradient(const Model& model, const Eigen::Ref<const Eigen::Vec
   check_configuration_size(model, q.size());
   check_velocity_size(model, g.size());
   check_configuration_size(model, out.size());
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointType type = model.joints[i].type;
-    check_joint_range(model, i, type);
-    const double* x = q.data() + model.idx_q[i];
-    const double* w = g.data() + model.idx_v[i];
-    double* y = out.data() + model.idx_q[i];
+  for_each_joint(model, [&](JointType type, std::size_t iq, Eigen::Index k) {
+    const double* x = q.data() + iq;
+    const double* w = g.data() + k;
+    double* y = out.data() + iq;
     switch (type) {
       case JointType::Fixed:
         break;
@@ -321,7 +321,7 @@ void configurationGradient(const Model& model, const Eigen::Ref<const Eigen::Vec
         break;
       }
     }
-  }
+  });
 }
 
 }  // namespace lumo

@@ -462,14 +462,20 @@ constexpr Function kComputeABADerivatives{
 
 constexpr Param kCotangent{"cotangent", Kind::vector, Count::nv};
 
+// Rows of a vector-Jacobian product F(model, data, q, x, y, w, gq, gx, gy)
+// (rneaVJP, abaVJP): (gq (nq), gx (nv), gy (nv)) for the row's (q, x, y) and cotangent w.
+template <auto F>
+constexpr Result vjp_rows() {
+  return rows_of<[](Call& c, double* const* out) {
+    const auto nq = static_cast<Eigen::Index>(c.model->nq), nv = static_cast<Eigen::Index>(c.model->nv);
+    F(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), c.vector(3), Eigen::Map<Eigen::VectorXd>(out[0], nq),
+      Eigen::Map<Eigen::VectorXd>(out[1], nv), Eigen::Map<Eigen::VectorXd>(out[2], nv));
+  }, Shape::nq, Shape::nv, Shape::nv>();
+}
+
 constexpr Function kRneaVJP{
     "rneaVJP", {kModel, kData, kQ, kV, kA, kCotangent},
-    rows_of<[](Call& c, double* const* out) {
-      const auto nq = static_cast<Eigen::Index>(c.model->nq), nv = static_cast<Eigen::Index>(c.model->nv);
-      rneaVJP(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), c.vector(3),
-              Eigen::Map<Eigen::VectorXd>(out[0], nq), Eigen::Map<Eigen::VectorXd>(out[1], nv),
-              Eigen::Map<Eigen::VectorXd>(out[2], nv));
-    }, Shape::nq, Shape::nv, Shape::nv>(),
+    vjp_rows<rneaVJP>(),
     {.page = "batch",
      .rows = "Products of the cotangents with the derivatives of rnea: (wᵀ dtau/dq in q's "
              "coordinates (N, nq), wᵀ dtau/dv (N, nv), wᵀ M (N, nv)); see configurationGradient.",
@@ -477,12 +483,7 @@ constexpr Function kRneaVJP{
 
 constexpr Function kAbaVJP{
     "abaVJP", {kModel, kData, kQ, kV, kTau, kCotangent},
-    rows_of<[](Call& c, double* const* out) {
-      const auto nq = static_cast<Eigen::Index>(c.model->nq), nv = static_cast<Eigen::Index>(c.model->nv);
-      abaVJP(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), c.vector(3),
-             Eigen::Map<Eigen::VectorXd>(out[0], nq), Eigen::Map<Eigen::VectorXd>(out[1], nv),
-             Eigen::Map<Eigen::VectorXd>(out[2], nv));
-    }, Shape::nq, Shape::nv, Shape::nv>(),
+    vjp_rows<abaVJP>(),
     {.page = "batch",
      .rows = "Products of the cotangents with the derivatives of aba: (wᵀ dddq/dq in q's "
              "coordinates (N, nq), wᵀ dddq/dv (N, nv), wᵀ M⁻¹ (N, nv)); see configurationGradient.",

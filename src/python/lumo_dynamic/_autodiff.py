@@ -36,12 +36,16 @@ _CHUNK_ELEMENTS = 1 << 24
 
 
 def _lead(shapes: Sequence[tuple[int, ...]], widths: Sequence[int]) -> tuple[int, ...]:
-    return np.broadcast_shapes(*(s[: len(s) - w] for s, w in zip(shapes, widths)))
+    leads = [tuple(s[: len(s) - w]) for s, w in zip(shapes, widths)]
+    if all(lead == leads[0] for lead in leads):  # the usual case, without broadcasting
+        return leads[0] if leads else ()
+    return np.broadcast_shapes(*leads)
 
 
 def _rows(x: Array, lead: tuple[int, ...], tail: tuple[int, ...]) -> Array:
     """x broadcast to lead + tail, as a C-ordered (N, *tail) array."""
-    x = np.broadcast_to(x, lead + tail)
+    if x.shape != lead + tail:
+        x = np.broadcast_to(x, lead + tail)
     return np.ascontiguousarray(x.reshape((-1,) + tail))
 
 
@@ -107,8 +111,9 @@ class Op:
         """One cotangent per argument, shaped lead + the argument's trailing shape."""
         tails, out_tails = self.inputs(model, static), self.outputs(model, static)
         given = [(g, t) for g, t in zip(cotangents, out_tails) if g is not None]
-        lead = np.broadcast_shapes(self.lead(model, static, [a.shape for a in args]),
-                                   _lead([g.shape for g, _ in given], [len(t) for _, t in given]))
+        lead = self.lead(model, static, [a.shape for a in args])
+        if given:
+            lead = np.broadcast_shapes(lead, _lead([g.shape for g, _ in given], [len(t) for _, t in given]))
         rows = [_rows(a, lead, t) for a, t in zip(args, tails)]
         outs_rows = [_rows(y, lead, t) for y, t in zip(outs, out_tails)]
         cts = [np.zeros_like(y) if g is None else _rows(g, lead, t)
