@@ -494,9 +494,11 @@ void abaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vector
   gtau = w;
   solveHalfUp_columns(data, gtau.data(), nv, 1);
   solveHalfDown_columns(data, gtau.data(), nv, 1);
-  data.vjp_tangent.noalias() = -(data.dtau_dq.transpose() * gtau);
+  data.vjp_tangent.noalias() = data.dtau_dq.transpose() * gtau;
+  data.vjp_tangent = -data.vjp_tangent;
   configurationGradient(model, q, data.vjp_tangent, gq);
-  gv.noalias() = -(data.dtau_dv.transpose() * gtau);
+  gv.noalias() = data.dtau_dv.transpose() * gtau;
+  gv = -gv;
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,

@@ -98,7 +98,7 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
   Data data(model);
   const auto nv = static_cast<Eigen::Index>(model.nv);
   Matrix6X J(6, nv), J2(6, nv), J3(6, nv);
-  VectorXd out(static_cast<Eigen::Index>(model.nq)), dv(nv);
+  VectorXd out(static_cast<Eigen::Index>(model.nq)), dv(nv), dv2(nv);
   Eigen::MatrixXd square(nv, nv), square2(nv, nv), tangent(static_cast<Eigen::Index>(model.nq), nv);
   std::vector<VectorXd> q, v, a;
   for (int k = 0; k < 4; ++k) {
@@ -178,6 +178,8 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
       {"dIntegrate", [&](int k) { dIntegrate(model, q[k], v[k], square, square2); }},
       {"dDifference", [&](int k) { dDifference(model, q[k], q[(k + 1) % 4], square, square2); }},
       {"tangentMap", [&](int k) { tangentMap(model, q[k], tangent); }},
+      {"rneaVJP", [&](int k) { rneaVJP(model, data, q[k], v[k], a[k], a[(k + 1) % 4], out, dv, dv2); }},
+      {"abaVJP", [&](int k) { abaVJP(model, data, q[k], v[k], a[k], a[(k + 1) % 4], out, dv, dv2); }},
       {"computeKinematicsDerivatives", [&](int k) { computeKinematicsDerivatives(model, data, q[k], v[k], a[k]); }},
       {"computeKinematicsDerivatives without a",
        [&](int k) { computeKinematicsDerivatives(model, data, q[k], v[k]); }},
