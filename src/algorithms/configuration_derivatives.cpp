@@ -140,16 +140,21 @@ void check_output(const MatrixXView& M, std::size_t rows, std::size_t cols) {
                             M.cols()));
 }
 
+// Two nv×nv outputs, checked and zeroed: the joints fill their diagonal blocks.
+void clear_pair(const Model& model, MatrixXView& a, MatrixXView& b) {
+  check_output(a, model.nv, model.nv);
+  check_output(b, model.nv, model.nv);
+  a.setZero();
+  b.setZero();
+}
+
 }  // namespace
 
 void dIntegrate(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q,
                 const Eigen::Ref<const Eigen::VectorXd>& v, MatrixXView dq, MatrixXView dv) {
   check_configuration_size(model, q.size());
   check_velocity_size(model, v.size());
-  check_output(dq, model.nv, model.nv);
-  check_output(dv, model.nv, model.nv);
-  dq.setZero();
-  dv.setZero();
+  clear_pair(model, dq, dv);
   for_each_joint(model, [&](JointType type, std::size_t, Eigen::Index k) {
     const double* w = v.data() + k;
     switch (type) {
@@ -190,10 +195,7 @@ void dDifference(const Model& model, const Eigen::Ref<const Eigen::VectorXd>& q0
                  const Eigen::Ref<const Eigen::VectorXd>& q1, MatrixXView dq0, MatrixXView dq1) {
   check_configuration_size(model, q0.size());
   check_configuration_size(model, q1.size());
-  check_output(dq0, model.nv, model.nv);
-  check_output(dq1, model.nv, model.nv);
-  dq0.setZero();
-  dq1.setZero();
+  clear_pair(model, dq0, dq1);
   for_each_joint(model, [&](JointType type, std::size_t iq, Eigen::Index k) {
     const double* x = q0.data() + iq;
     const double* y = q1.data() + iq;

@@ -496,7 +496,7 @@ constexpr Function kConfigurationGradient{
     }, Shape::nq>(),
     {.page = "configuration",
      .text = "The gradient in q's coordinates of a function whose gradient along integrate\n"
-             "(one element per velocity coordinate) is g: T diag(1/|t_k|^2) g with\n"
+             "(one element per velocity coordinate) is g: T diag(1/(t_k . t_k)) g with\n"
              "T = tangentMap(model, q), the one gradient in the span of T whose product with\n"
              "any motion T dv is g dv. The ordinary gradient for revolute and prismatic\n"
              "joints\n\n"
