@@ -5,6 +5,7 @@
 #include "aba.hpp"
 #include "configuration.hpp"
 #include "configuration_derivatives.hpp"
+#include "crba.hpp"
 #include "errors/errors.hpp"
 #include "internal/forward_pass.hpp"
 #include "internal/tree_ldl.hpp"
@@ -462,16 +463,89 @@ void check_vjp_sizes(const Model& model, Eigen::Index w, Eigen::Index gq, Eigen:
 
 }  // namespace
 
+namespace {
+
+// The adjoint of rnea: for the cotangent w, the gradients of wᵀ·rnea(q, v, a)
+// in O(njoints), without the derivative matrices. All in the world frame,
+// where a motion of joint column k of joint J (along integrate: in the child
+// frame) moves everything of J's subtree, J's own columns included, by the
+// screw σ = S_k, and leaves the parent P's motion as it was. With
+//   Λ_J = Λ_P + S_J w_J   (the bodies' motion for joint rates w),
+// wᵀτ = Σ_E Λ_E · f_E, and the terms that move with the subtree cancel in
+// pairs but for those the parent's motion (v_P, a_P) and Λ_P leave. Per body
+// E, with I_E its world inertia:
+//   y = I Λ,  z = v ×* y,  p = Λ ×* (I v),  r = I (Λ × v),
+// summed over J's subtree into Y, Z, P, R, beside the subtree force F; then
+//   ∂/∂q̇ along σ:  σ · (Z − (v_P + v_J) ×* Y − P + R)
+//   ∂/∂q  along σ:  σ · (−Λ_P ×* F − a_P ×* Y − v_P ×* Z + v_P ×* (v_P ×* Y + P − R))
+//   ∂/∂q̈ along σ:  σ · Y            (= (M w)_k)
+// projected on J's columns. ga may be null.
+void rnea_adjoint(const Model& model, Data& data, const double* q, const double* v, const double* a,
+                  const double* w, double* gq, double* gv, double* ga) {
+  const std::size_t N = model.njoints;
+  Motion* const ov = data.vjp_motion.data();
+  Motion* const oa = ov + N;
+  Motion* const lam = oa + N;
+  Force* const F = data.vjp_force.data();
+  Force* const Y = F + N;
+  Force* const Z = Y + N;
+  Force* const P = Z + N;
+  Force* const R = P + N;
+  start_forward_pass(model, data, q);
+  ov[0] = Motion::Zero();
+  oa[0] = -model.gravity;  // the root accelerates against gravity
+  lam[0] = Motion::Zero();
+  for (JointIndex i = 1; i < N; ++i) {
+    const JointIndex p = model.parents[i];
+    const JointModel& joint = model.joints[i];
+    const std::size_t iv = model.idx_v[i];
+    forward_step(model, data, i, q);
+    const SE3& M = data.oMi[i];
+    const Motion s = act_motion(M, joint_motion(joint, v + iv));
+    ov[i] = ov[p] + s;
+    oa[i] = oa[p] + act_motion(M, joint_motion(joint, a + iv)) + motion_cross(ov[i], s);
+    lam[i] = lam[p] + act_motion(M, joint_motion(joint, w + iv));
+    const BodyInertia I = inertia_transform(M, model.inertias[i]);
+    const Force momentum = inertia_apply(I, ov[i]);
+    F[i] = inertia_apply(I, oa[i]) + motion_cross_force(ov[i], momentum);
+    Y[i] = inertia_apply(I, lam[i]);
+    Z[i] = motion_cross_force(ov[i], Y[i]);
+    P[i] = motion_cross_force(lam[i], momentum);
+    R[i] = inertia_apply(I, motion_cross(lam[i], ov[i]));
+  }
+  for (JointIndex i = N - 1; i >= 1; --i) {
+    const JointIndex p = model.parents[i];
+    const JointModel& joint = model.joints[i];
+    const std::size_t iv = model.idx_v[i];
+    const Motion& vp = ov[p];
+    const Force G = motion_cross_force(vp, motion_cross_force(vp, Y[i]) + P[i] - R[i]) -
+                    motion_cross_force(lam[p], F[i]) - motion_cross_force(oa[p], Y[i]) -
+                    motion_cross_force(vp, Z[i]);
+    const Force H = Z[i] - motion_cross_force(vp + ov[i], Y[i]) - P[i] + R[i];
+    const SE3 Mi = inverse(data.oMi[i]);
+    joint_project(joint, act_force(Mi, G), gq + iv);
+    joint_project(joint, act_force(Mi, H), gv + iv);
+    if (ga != nullptr) joint_project(joint, act_force(Mi, Y[i]), ga + iv);
+    if (p != 0) {
+      F[p] += F[i];
+      Y[p] += Y[i];
+      Z[p] += Z[i];
+      P[p] += P[i];
+      R[p] += R[i];
+    }
+  }
+}
+
+}  // namespace
+
 void rneaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
              const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& a,
              const Eigen::Ref<const Eigen::VectorXd>& w, Eigen::Ref<Eigen::VectorXd> gq,
              Eigen::Ref<Eigen::VectorXd> gv, Eigen::Ref<Eigen::VectorXd> ga) {
+  check_state(model, data, q.size(), v.size(), a.size(), "a");
   check_vjp_sizes(model, w.size(), gq.size(), gv.size(), ga.size());
-  computeRNEADerivatives(model, data, q, v, a);
-  data.vjp_tangent.noalias() = data.dtau_dq.transpose() * w;
+  rnea_adjoint(model, data, q.data(), v.data(), a.data(), w.data(), data.vjp_tangent.data(), gv.data(), ga.data());
   configurationGradient(model, q, data.vjp_tangent, gq);
-  gv.noalias() = data.dtau_dv.transpose() * w;
-  ga.noalias() = data.dtau_da * w;  // M is symmetric
 }
 
 void abaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -480,25 +554,23 @@ void abaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vector
             Eigen::Ref<Eigen::VectorXd> gv, Eigen::Ref<Eigen::VectorXd> gtau) {
   check_state(model, data, q.size(), v.size(), tau.size(), "tau");
   check_vjp_sizes(model, w.size(), gq.size(), gv.size(), gtau.size());
-  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
   const std::size_t nv = model.nv;
-  size_tree_factor(data, nv);
   aba(model, data, q, v, tau);
-  rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
-                               &data.dtau_da);
   if (nv == 0) return;
-  // λ = M⁻¹ w, the two half solves on one column
+  // λ = M⁻¹ w on the tree factor of crba's M, the two half solves on one column
+  size_tree_factor(data, nv);
   coordinate_tree(model, data);
-  factorM(data.dtau_da, data, Triangle::lower);
+  factorM(crba(model, data, q), data, Triangle::upper);
   factor_scale(data);
   gtau = w;
   solveHalfUp_columns(data, gtau.data(), nv, 1);
   solveHalfDown_columns(data, gtau.data(), nv, 1);
-  data.vjp_tangent.noalias() = data.dtau_dq.transpose() * gtau;
+  // M q̈ = τ − rnea(q, v, 0) for every state, so wᵀ ∂q̈/∂x = −λᵀ ∂rnea/∂x at a = q̈
+  rnea_adjoint(model, data, q.data(), v.data(), data.ddq.data(), gtau.data(), data.vjp_tangent.data(), gv.data(),
+               nullptr);
   data.vjp_tangent = -data.vjp_tangent;
-  configurationGradient(model, q, data.vjp_tangent, gq);
-  gv.noalias() = data.dtau_dv.transpose() * gtau;
   gv = -gv;
+  configurationGradient(model, q, data.vjp_tangent, gq);
 }
 
 const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, Data& data,

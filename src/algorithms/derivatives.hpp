@@ -58,12 +58,13 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
 
 // Vector-Jacobian products, for reverse-mode differentiation: with a
 // cotangent w of the result (nv elements), gq = the gradient of wᵀ·result
-// in q's coordinates (nq elements: configurationGradient of wᵀ ∂/∂q), and gv
-// (nv) and the third (nv) the gradients with respect to v and to a or τ.
-// rneaVJP runs computeRNEADerivatives and multiplies; abaVJP solves
-// M λ = w by the tree factorisation of M and returns −λᵀ ∂τ/∂q, −λᵀ ∂τ/∂v
-// (at a = q̈) and λ, so that no nv×nv product is formed. Both write what
-// computeRNEADerivatives writes (abaVJP at a = q̈, after aba).
+// in q's coordinates (nq elements: configurationGradient of the gradient
+// along integrate), and gv (nv) and the third (nv) the gradients with
+// respect to v and to a or τ. rneaVJP runs the adjoint of rnea, one pass
+// down and one up the tree in the world frame (O(njoints), no derivative
+// matrix); abaVJP solves M λ = w on the tree factorisation of crba's M and
+// returns −λᵀ ∂τ/∂q, −λᵀ ∂τ/∂v (the adjoint at a = q̈) and λ. abaVJP leaves
+// aba's results in data.
 void rneaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
              const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& a,
              const Eigen::Ref<const Eigen::VectorXd>& w, Eigen::Ref<Eigen::VectorXd> gq,

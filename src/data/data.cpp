@@ -58,6 +58,8 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   moving_slot.assign(N, 0);
   kinematics_ov.assign(N, Motion::Zero());
   kinematics_oa.assign(N, Motion::Zero());
+  vjp_motion.assign(3 * N, Motion::Zero());
+  vjp_force.assign(5 * N, Force::Zero());
   ik_jacobian = Matrix6X::Zero(6, n);
   ik_weighted_jacobian = Matrix6X::Zero(6, n);
   ik_step = VectorX::Zero(n);
@@ -107,6 +109,8 @@ void Data::reset() {
   std::fill(derivative_accelerations.begin(), derivative_accelerations.end(), Motion::Zero());
   for (auto* mat : {&ik_jacobian, &ik_weighted_jacobian}) mat->setZero();
   for (auto* vec : {&ik_step, &ik_trial, &ik_best, &vjp_tangent}) vec->setZero();
+  std::fill(vjp_motion.begin(), vjp_motion.end(), Motion::Zero());
+  std::fill(vjp_force.begin(), vjp_force.end(), Force::Zero());
   centroidal_momentum.setZero();
   centroidal_momentum_rate.setZero();
   centroidal_inertia = BodyInertia::Zero();

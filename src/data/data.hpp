@@ -83,8 +83,13 @@ class Data {
   // ∂τ/∂v, ∂τ/∂a = M of inverse dynamics, ∂q̈/∂q, ∂q̈/∂v of forward
   // dynamics, ∂g/∂q of the gravity torques.
   MatrixX dtau_dq, dtau_dv, dtau_da, ddq_dq, ddq_dv, dg_dq;
-  // rneaVJP and abaVJP: the gradient along integrate, before its map to q's coordinates (nv).
+  // rneaVJP and abaVJP: the gradient along integrate, before its map to q's
+  // coordinates (nv), and the adjoint pass's world-frame terms per joint:
+  // velocities, accelerations and the cotangent's motions (3·njoints), the
+  // subtree force and the four subtree sums (5·njoints).
   VectorX vjp_tangent;
+  std::vector<Motion> vjp_motion;
+  std::vector<Force> vjp_force;
   // Their recursion, world frame, sized on first use. Per velocity column k
   // of joint j with parent λ: S = the column oMj·S_k, u = S × v_λ,
   // w = S × a_λ − u × v_λ, e = (v_λ + v_j) × S (the terms the derivative

@@ -9,6 +9,7 @@
 
 #include "algorithms/aba.hpp"
 #include "algorithms/configuration.hpp"
+#include "algorithms/configuration_derivatives.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/derivatives.hpp"
 #include "algorithms/errors/errors.hpp"
@@ -280,6 +281,37 @@ TEST(Derivatives, SizedOnFirstUseAndCheckedInputs) {
   computeRNEADerivatives(model, data, q, v, v);
   EXPECT_EQ(data.dtau_dq.rows(), static_cast<Eigen::Index>(model.nv));
   EXPECT_EQ(data.dg_dq.size(), 0);
+}
+
+// The vector-Jacobian products against the derivative matrices: the adjoint
+// pass of rneaVJP and abaVJP's solve on M, every kind of the random trees.
+TEST(Derivatives, VectorJacobianProductsAgainstTheMatrices) {
+  for (const auto& c : cases()) {
+    const Model& model = c.model;
+    const std::string& name = c.name;
+    std::mt19937 rng(5);
+    Data data(model), other(model);
+    const auto nq = static_cast<Eigen::Index>(model.nq), nv = static_cast<Eigen::Index>(model.nv);
+    const VectorXd q = random_configuration(model, rng), v = random_velocity(model, rng),
+                   a = random_velocity(model, rng), w = random_velocity(model, rng);
+    VectorXd gq(nq), gv(nv), g3(nv), tangent(nv), expected(nq);
+    computeABADerivatives(model, other, q, v, a);
+    abaVJP(model, data, q, v, a, w, gq, gv, g3);
+    tangent = other.ddq_dq.transpose() * w;
+    configurationGradient(model, q, tangent, expected);
+    const double scale = 1.0 + other.ddq_dq.cwiseAbs().maxCoeff() + other.Minv.cwiseAbs().maxCoeff();
+    EXPECT_LT((gq - expected).cwiseAbs().maxCoeff(), 1e-11 * scale * (1.0 + w.norm())) << name;
+    EXPECT_LT((gv - other.ddq_dv.transpose() * w).cwiseAbs().maxCoeff(), 1e-11 * scale * (1.0 + w.norm())) << name;
+    EXPECT_LT((g3 - other.Minv * w).cwiseAbs().maxCoeff(), 1e-11 * scale * (1.0 + w.norm())) << name;
+    computeRNEADerivatives(model, other, q, v, a);
+    rneaVJP(model, data, q, v, a, w, gq, gv, g3);
+    tangent = other.dtau_dq.transpose() * w;
+    configurationGradient(model, q, tangent, expected);
+    const double size = 1.0 + other.dtau_dq.cwiseAbs().maxCoeff() + other.dtau_da.cwiseAbs().maxCoeff();
+    EXPECT_LT((gq - expected).cwiseAbs().maxCoeff(), 1e-12 * size * (1.0 + w.norm())) << name;
+    EXPECT_LT((gv - other.dtau_dv.transpose() * w).cwiseAbs().maxCoeff(), 1e-12 * size * (1.0 + w.norm())) << name;
+    EXPECT_LT((g3 - other.dtau_da * w).cwiseAbs().maxCoeff(), 1e-12 * size * (1.0 + w.norm())) << name;
+  }
 }
 
 }  // namespace
