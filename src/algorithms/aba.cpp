@@ -496,6 +496,43 @@ void mirror_lower_triangle(double* X, std::size_t n) {
   }
 }
 
+// ------------------------------------------------------- articulated solve
+
+// x = M⁻¹ b on the factors aba left (U = Ia S, D⁻¹ per joint, S in data.j):
+// the same two passes with no velocity, no gravity and the torques b. Per
+// joint on the way in, u = b − Sᵀ pa and pa_λ += pa + U D⁻¹ u; on the way
+// out, a = a_λ, x = D⁻¹ (u − Uᵀ a) and a += S x. u is kept in x.
+template <int n>
+void solve_inward_step(const Model& model, Data& data, JointIndex i, const double* b, double* x) {
+  const JointIndex p = model.parents[i];
+  Vector6& pa = data.articulated_bias[i];
+  if constexpr (n > 0) {
+    const std::size_t iv = model.idx_v[i];
+    const double* S = column(data.j, iv);
+    const double* U = column(data.ia_times_s, iv);
+    double Du[6];
+    for (int k = 0; k < n; ++k) x[iv + k] = b[iv + k] - column6(S, k).dot(pa);
+    apply_Dinv<n>(column(data.joint_inertia_inv, iv), x + iv, Du);
+    for (int k = 0; k < n; ++k) pa += column6(U, k) * Du[k];
+  }
+  if (p != 0) data.articulated_bias[p] += pa;
+}
+
+template <int n>
+void solve_outward_step(const Model& model, Data& data, JointIndex i, double* x) {
+  Vector6& a = data.aba_acceleration[i];
+  a = data.aba_acceleration[model.parents[i]];
+  if constexpr (n > 0) {
+    const std::size_t iv = model.idx_v[i];
+    const double* S = column(data.j, iv);
+    const double* U = column(data.ia_times_s, iv);
+    double r[6];
+    for (int k = 0; k < n; ++k) r[k] = x[iv + k] - column6(U, k).dot(a);
+    apply_Dinv<n>(column(data.joint_inertia_inv, iv), r, x + iv);
+    for (int k = 0; k < n; ++k) a += column6(S, k) * x[iv + k];
+  }
+}
+
 }  // namespace
 
 const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -542,6 +579,19 @@ const Eigen::MatrixXd& computeMinverse(const Model& model, Data& data,
     with_joint_size(model.joints[i], [&](auto n) { minverse_acceleration_step<n>(model, data, i); });
   mirror_lower_triangle(data.Minv.data(), model.nv);
   return data.Minv;
+}
+
+void abaSolve(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& b,
+              Eigen::Ref<Eigen::VectorXd> x) {
+  check_velocity_size(model, b.size());
+  check_velocity_size(model, x.size());
+  data.check_model(model);
+  std::fill(data.articulated_bias.begin(), data.articulated_bias.end(), Vector6::Zero());
+  for (JointIndex i = model.njoints - 1; i >= 1; --i)
+    with_joint_size(model.joints[i], [&](auto n) { solve_inward_step<n>(model, data, i, b.data(), x.data()); });
+  data.aba_acceleration[0].setZero();
+  for (JointIndex i = 1; i < model.njoints; ++i)
+    with_joint_size(model.joints[i], [&](auto n) { solve_outward_step<n>(model, data, i, x.data()); });
 }
 
 }  // namespace lumo

@@ -22,6 +22,13 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau);
 
+// x = M(q)⁻¹ b (nv elements each) on the articulated-body factors that the
+// last aba or forwardDynamics call on data left for q: O(njoints), two
+// passes of 6-vectors. Overwrites data.articulated_bias and
+// data.aba_acceleration (aba's scratch); b and x may not overlap.
+void abaSolve(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& b,
+              Eigen::Ref<Eigen::VectorXd> x);
+
 // aba under the name the external-force form shares.
 const Eigen::VectorXd& forwardDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                                        const Eigen::Ref<const Eigen::VectorXd>& v,

@@ -5,7 +5,6 @@
 #include "aba.hpp"
 #include "configuration.hpp"
 #include "configuration_derivatives.hpp"
-#include "crba.hpp"
 #include "errors/errors.hpp"
 #include "internal/forward_pass.hpp"
 #include "internal/tree_ldl.hpp"
@@ -554,17 +553,9 @@ void abaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vector
             Eigen::Ref<Eigen::VectorXd> gv, Eigen::Ref<Eigen::VectorXd> gtau) {
   check_state(model, data, q.size(), v.size(), tau.size(), "tau");
   check_vjp_sizes(model, w.size(), gq.size(), gv.size(), gtau.size());
-  const std::size_t nv = model.nv;
   aba(model, data, q, v, tau);
-  if (nv == 0) return;
-  // λ = M⁻¹ w on the tree factor of crba's M, the two half solves on one column
-  size_tree_factor(data, nv);
-  coordinate_tree(model, data);
-  factorM(crba(model, data, q), data, Triangle::upper);
-  factor_scale(data);
-  gtau = w;
-  solveHalfUp_columns(data, gtau.data(), nv, 1);
-  solveHalfDown_columns(data, gtau.data(), nv, 1);
+  if (model.nv == 0) return;
+  abaSolve(model, data, w, gtau);  // λ = M⁻¹ w on aba's articulated-body factors
   // M q̈ = τ − rnea(q, v, 0) for every state, so wᵀ ∂q̈/∂x = −λᵀ ∂rnea/∂x at a = q̈
   rnea_adjoint(model, data, q.data(), v.data(), data.ddq.data(), gtau.data(), data.vjp_tangent.data(), gv.data(),
                nullptr);

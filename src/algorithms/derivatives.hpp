@@ -62,8 +62,8 @@ void computeABADerivatives(const Model& model, Data& data, const Eigen::Ref<cons
 // along integrate), and gv (nv) and the third (nv) the gradients with
 // respect to v and to a or τ. rneaVJP runs the adjoint of rnea, one pass
 // down and one up the tree in the world frame (O(njoints), no derivative
-// matrix); abaVJP solves M λ = w on the tree factorisation of crba's M and
-// returns −λᵀ ∂τ/∂q, −λᵀ ∂τ/∂v (the adjoint at a = q̈) and λ. abaVJP leaves
+// matrix); abaVJP solves M λ = w on aba's articulated-body factors
+// (abaSolve) and returns −λᵀ ∂τ/∂q, −λᵀ ∂τ/∂v (the adjoint at a = q̈) and λ. abaVJP leaves
 // aba's results in data.
 void rneaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
              const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& a,
