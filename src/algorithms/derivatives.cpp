@@ -478,9 +478,10 @@ namespace {
 //   ∂/∂q̇ along σ:  σ · (Z − (v_P + v_J) ×* Y − P + R)
 //   ∂/∂q  along σ:  σ · (−Λ_P ×* F − a_P ×* Y − v_P ×* Z + v_P ×* (v_P ×* Y + P − R))
 //   ∂/∂q̈ along σ:  σ · Y            (= (M w)_k)
-// projected on J's columns. ga may be null.
+// projected on J's columns. ga may be null; `placed`: data.oMi already holds
+// q's placements (after aba), which are then not computed again.
 void rnea_adjoint(const Model& model, Data& data, const double* q, const double* v, const double* a,
-                  const double* w, double* gq, double* gv, double* ga) {
+                  const double* w, double* gq, double* gv, double* ga, bool placed) {
   const std::size_t N = model.njoints;
   Motion* const ov = data.vjp_motion.data();
   Motion* const oa = ov + N;
@@ -490,7 +491,7 @@ void rnea_adjoint(const Model& model, Data& data, const double* q, const double*
   Force* const Z = Y + N;
   Force* const P = Z + N;
   Force* const R = P + N;
-  start_forward_pass(model, data, q);
+  if (!placed) start_forward_pass(model, data, q);
   ov[0] = Motion::Zero();
   oa[0] = -model.gravity;  // the root accelerates against gravity
   lam[0] = Motion::Zero();
@@ -498,7 +499,7 @@ void rnea_adjoint(const Model& model, Data& data, const double* q, const double*
     const JointIndex p = model.parents[i];
     const JointModel& joint = model.joints[i];
     const std::size_t iv = model.idx_v[i];
-    forward_step(model, data, i, q);
+    if (!placed) forward_step(model, data, i, q);
     const SE3& M = data.oMi[i];
     const Motion s = act_motion(M, joint_motion(joint, v + iv));
     ov[i] = ov[p] + s;
@@ -543,7 +544,8 @@ void rneaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vecto
              Eigen::Ref<Eigen::VectorXd> gv, Eigen::Ref<Eigen::VectorXd> ga) {
   check_state(model, data, q.size(), v.size(), a.size(), "a");
   check_vjp_sizes(model, w.size(), gq.size(), gv.size(), ga.size());
-  rnea_adjoint(model, data, q.data(), v.data(), a.data(), w.data(), data.vjp_tangent.data(), gv.data(), ga.data());
+  rnea_adjoint(model, data, q.data(), v.data(), a.data(), w.data(), data.vjp_tangent.data(), gv.data(), ga.data(),
+               false);
   configurationGradient(model, q, data.vjp_tangent, gq);
 }
 
@@ -558,7 +560,7 @@ void abaVJP(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vector
   abaSolve(model, data, w, gtau);  // λ = M⁻¹ w on aba's articulated-body factors
   // M q̈ = τ − rnea(q, v, 0) for every state, so wᵀ ∂q̈/∂x = −λᵀ ∂rnea/∂x at a = q̈
   rnea_adjoint(model, data, q.data(), v.data(), data.ddq.data(), gtau.data(), data.vjp_tangent.data(), gv.data(),
-               nullptr);
+               nullptr, true);  // on aba's placements
   data.vjp_tangent = -data.vjp_tangent;
   gv = -gv;
   configurationGradient(model, q, data.vjp_tangent, gq);
