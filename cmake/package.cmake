@@ -18,6 +18,7 @@ install(DIRECTORY
     ${CMAKE_CURRENT_SOURCE_DIR}/src/model
     ${CMAKE_CURRENT_SOURCE_DIR}/src/data
     ${CMAKE_CURRENT_SOURCE_DIR}/src/urdf_parser
+    ${CMAKE_CURRENT_SOURCE_DIR}/src/mjcf_parser
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lumo_dynamic
   FILES_MATCHING PATTERN "*.hpp")
 install(EXPORT lumo_dynamic_targets

@@ -2,7 +2,7 @@
 """The include graph of src/ runs one way, from the ground up:
 
     ground (algorithms/spatial, algorithms/joints, algorithms/errors)
-      <- model <- data <- algorithms (the rest) <- urdf_parser <- python
+      <- model <- data <- algorithms (the rest) <- urdf_parser <- mjcf_parser <- python
 
 A file may include files of its own layer and of the layers below it; an
 #include "..." that reaches up a layer is reported with its line, and the
@@ -14,7 +14,7 @@ import re
 import sys
 from pathlib import Path
 
-LAYERS = ["ground", "model", "data", "algorithms", "urdf_parser", "python"]
+LAYERS = ["ground", "model", "data", "algorithms", "urdf_parser", "mjcf_parser", "python"]
 GROUND = ("algorithms/spatial", "algorithms/joints", "algorithms/errors")
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 

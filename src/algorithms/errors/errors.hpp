@@ -41,6 +41,18 @@ class UrdfError : public Error {
   std::exception_ptr cause_;
 };
 
+// An MJCF description, or a file it names (an included model, a mesh), that
+// could not be read or built (Python: RuntimeError); `cause` as for UrdfError.
+class MjcfError : public Error {
+ public:
+  explicit MjcfError(const std::string& message, std::exception_ptr cause = nullptr)
+      : Error(message), cause_(std::move(cause)) {}
+  const std::exception_ptr& cause() const noexcept { return cause_; }
+
+ private:
+  std::exception_ptr cause_;
+};
+
 // A violated precondition inside an algorithm (Python: PanicException).
 class InternalError : public virtual Error {
  public:
