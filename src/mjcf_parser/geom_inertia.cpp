@@ -24,7 +24,7 @@ constexpr double kMinValue = 1e-15;
 
 using Face = std::array<std::uint32_t, 3>;
 
-// ───────────────────────────── primitives ─────────────────────────────
+// Primitives.
 // Each case gives the volume (area for a shell) and the principal moments per
 // unit mass about the centre, which is the origin of the geom's frame.
 
@@ -46,7 +46,8 @@ Primitive capsule(double r, double half_length, bool shell) {
   if (shell) {
     const double sphere_area = 4 * kPi * r * r, tube_area = 2 * kPi * r * h;
     const double ms = sphere_area / (sphere_area + tube_area), mc = 1 - ms;
-    const double offset = half_length + r / 2, own = r / 2;  // hemisphere centroid: from centre, from its sphere's centre
+    // A hemisphere's centroid: from the capsule's centre, from its sphere's centre.
+    const double offset = half_length + r / 2, own = r / 2;
     const double axial = mc * r * r + ms * 2 * r * r / 3;
     const double transverse = mc * (6 * r * r + h * h) / 12 + ms * (2 * r * r / 3 + offset * offset - own * own);
     return {sphere_area + tube_area, Vector3(transverse, transverse, axial)};
@@ -109,7 +110,7 @@ Primitive box(const Vector3& half, bool shell) {
   return {total, moments};
 }
 
-// ───────────────────────────── convex hull ─────────────────────────────
+// Convex hull.
 // Quickhull: start from a tetrahedron of extreme points; while some face has
 // points outside it, take the farthest, remove every face it sees, and close
 // the hole with a fan of new faces from the point to the horizon edges.
@@ -311,7 +312,7 @@ class Quickhull {
   double eps_ = 0.0;
 };
 
-// ───────────────────────────── mesh integrals ─────────────────────────────
+// Mesh integrals.
 
 Vector3 vertex(const TriangleMesh& mesh, const Face& f, int k) { return mesh.vertices[f[k]]; }
 
@@ -322,12 +323,14 @@ void check_indices(const TriangleMesh& mesh) {
         throw MjcfError(cat("Mesh face refers to vertex ", i, " of ", mesh.vertices.size()));
 }
 
-// Faces with area that run along the same directed edge face opposite ways.
+// Two faces (with area) running along the same directed edge are wound
+// opposite ways.
 void check_winding(const TriangleMesh& mesh) {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
   edges.reserve(3 * mesh.faces.size());
   for (const Face& f : mesh.faces) {
-    const double area = (vertex(mesh, f, 1) - vertex(mesh, f, 0)).cross(vertex(mesh, f, 2) - vertex(mesh, f, 0)).norm() / 2;
+    const Vector3 a = vertex(mesh, f, 0), b = vertex(mesh, f, 1), c = vertex(mesh, f, 2);
+    const double area = (b - a).cross(c - a).norm() / 2;
     if (!(area > std::sqrt(kMinValue))) continue;
     for (int k = 0; k < 3; ++k) edges.emplace_back(f[k], f[(k + 1) % 3]);
   }
@@ -363,7 +366,7 @@ std::pair<double, Matrix3> second_moments(const std::vector<Vector3>& v, const s
   return {total, moments};
 }
 
-// ───────────────────────────── file readers ─────────────────────────────
+// File readers.
 
 [[noreturn]] void bad_file(const std::string& filename, const std::string& why) {
   throw MjcfError(cat("Mesh file '", filename, "': ", why));
@@ -576,7 +579,7 @@ TriangleMesh read_msh(const std::string& filename, const std::string& bytes) {
 
 }  // namespace
 
-// ───────────────────────────── public entry points ─────────────────────────────
+// Public entry points.
 
 UnitMassProperties primitive_properties(GeomType type, const Vector3& size, bool shell) {
   Primitive solid;

@@ -4,7 +4,10 @@
 //
 // Everything is per unit density (per unit surface density for shells) in
 // the geom's own frame: the caller scales by the geom's density, or by its
-// mass over the volume, and places the result in the body.
+// mass over the volume, and places the result in the body. Mesh vertices stay
+// in double precision: a compiler that rounds them to single precision (as
+// STL and MSH files store them, but not OBJ files or scaled vertices) agrees
+// to about 1e-7 relative.
 #pragma once
 
 #include <array>

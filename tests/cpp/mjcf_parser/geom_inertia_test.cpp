@@ -20,7 +20,7 @@ namespace {
 using namespace test;
 using Face = std::array<std::uint32_t, 3>;
 
-// ─────────────── meshes with known mass properties ───────────────
+// Meshes with known mass properties.
 
 // A polygon in the xy-plane (counter-clockwise, with its triangulation)
 // swept from z0 to z1; a box when the polygon is a rectangle.
@@ -116,7 +116,7 @@ UnitMassProperties moved(UnitMassProperties p, const Matrix3& rotation, const Ve
   return p;
 }
 
-// ─────────────── primitives ───────────────
+// Primitives.
 
 TEST(GeomInertia, PrimitivesMatchTessellatedSolidsAndShells) {
   // Tessellations (inscribed) converge as the square of the step: 3e-3 of
@@ -156,7 +156,7 @@ TEST(GeomInertia, PrimitivesMatchTessellatedSolidsAndShells) {
     EXPECT_EQ(primitive_properties(type, Vector3::Ones()).volume, 0.0);
 }
 
-// ─────────────── mesh methods ───────────────
+// Mesh methods.
 
 TEST(GeomInertia, MeshMethodsOnNonConvexAndMovedMeshes) {
   std::mt19937 rng(7);
@@ -279,7 +279,7 @@ TEST(GeomInertia, ConvexHullEnclosesEveryPointWithAClosedSurface) {
   EXPECT_THROW(convex_hull({Vector3::Zero(), Vector3::UnitX(), Vector3::UnitY()}), MjcfError);
 }
 
-// ─────────────── files ───────────────
+// Files.
 
 class MeshFiles : public ::testing::Test {
  protected:
@@ -318,7 +318,8 @@ std::string ascii_stl(const TriangleMesh& m) {
   std::string text = "solid cube\n";
   for (const Face& f : m.faces) {
     text += "  facet normal 0 0 0\n    outer loop\n";
-    for (std::uint32_t i : f) text += cat("      vertex ", m.vertices[i].x(), " ", m.vertices[i].y(), " ", m.vertices[i].z(), "\n");
+    for (std::uint32_t i : f)
+      text += cat("      vertex ", m.vertices[i].x(), " ", m.vertices[i].y(), " ", m.vertices[i].z(), "\n");
     text += "    endloop\n  endfacet\n";
   }
   return text + "endsolid cube\n";
