@@ -38,7 +38,7 @@ Primitive sphere(double r, bool shell) {
   return {4 * kPi * r * r * r / 3, Vector3::Constant(2 * r * r / 5)};
 }
 
-// A cylinder of length h between two hemispheres: each part's moments about
+// A cylinder of length h between two hemispheres: each piece's moments about
 // its own centre, moved to the capsule's centre. A solid hemisphere's centre
 // of mass lies 3r/8 from its flat face, a hemispherical shell's r/2.
 Primitive capsule(double r, double half_length, bool shell) {
