@@ -31,6 +31,12 @@ std::vector<test::NamedModel> framed_cases() {
   return cases;
 }
 
+// The largest |entry|, 0 for an empty matrix: the scale of a tolerance.
+template <typename Derived>
+double largest(const Eigen::MatrixBase<Derived>& x) {
+  return x.size() > 0 ? x.cwiseAbs().maxCoeff() : 0.0;
+}
+
 // The configuration and velocity of the full model for (q_r, v_r) on the
 // kept joints: q_reference and zero velocity on the locked ones.
 void expand(const Model& full, const std::vector<char>& locked, const VectorXd& q_reference, const VectorXd& q_r,
@@ -81,7 +87,7 @@ TEST(BuildReducedModel, IsTheFullModelHeldAtTheReference) {
       Data full_data(full), reduced_data(reduced);
       const Eigen::MatrixXd M = test::mass_matrix(full, full_data, q)(kept, kept);
       const VectorXd nle = non_linear_effects(full, full_data, q, v)(kept);
-      const double scale = 1.0 + M.cwiseAbs().maxCoeff() + nle.cwiseAbs().maxCoeff();
+      const double scale = 1.0 + largest(M) + largest(nle);
       EXPECT_TRUE(near(test::mass_matrix(reduced, reduced_data, q_r), M, test::kClose * scale)) << c.name;
       EXPECT_TRUE(near(non_linear_effects(reduced, reduced_data, q_r, v_r), nle, test::kClose * scale)) << c.name;
 
@@ -183,7 +189,7 @@ TEST(AppendModel, AtTheUniverseTheTreesStayApart) {
     M.bottomRightCorner(nb, nb) = test::mass_matrix(B_seen, db, qb);
     VectorXd nle(na + nb);
     nle << non_linear_effects(A, da, qa, va), non_linear_effects(B_seen, db, qb, vb);
-    const double scale = 1.0 + M.cwiseAbs().maxCoeff() + nle.cwiseAbs().maxCoeff();
+    const double scale = 1.0 + largest(M) + largest(nle);
     EXPECT_TRUE(near(test::mass_matrix(AB, dab, q), M, test::kClose * scale)) << cases[a].name;
     EXPECT_TRUE(near(non_linear_effects(AB, dab, q, v), nle, test::kClose * scale)) << cases[a].name;
 
@@ -211,7 +217,7 @@ TEST(AppendModel, AtAFrameBFollowsIt) {
   B.add_frame(Frame{"tool", 0, test::random_placement(rng), OP_FRAME});  // on B's root body
   const FrameIndex at = A.nframes - 1;
   const SE3 X = test::random_placement(rng);
-  const Model AB = appendModel(A, B, at, X);
+  const Model AB = appendModel(A, B, at, X, "b/");
   Data da(A), db(B), dab(AB);
   const VectorXd qa = test::random_configuration(A, rng), qb = test::random_configuration(B, rng);
   VectorXd q(static_cast<Eigen::Index>(AB.nq));
