@@ -44,7 +44,7 @@ enum class Kind : std::uint8_t {
   frame_index,      // an index below nframes
   frame_indexes,    // a sequence of indexes below nframes (batch forms only)
   reference_frame,  // a ReferenceFrame
-  text,             // a str
+  text,             // a str; an optional one defaults to its text_fallback
   forces,           // None or a float64 (njoints, 6) array; (N, njoints, 6) in a batch
   target,           // an SE3, or a 3-element float64 array (a position); (N, 4, 4) or (N, 3) in a batch
   weights,          // None or a 6-element float64 array (the same for every row of a batch)
