@@ -134,23 +134,7 @@ std::string shape_text(PyArrayObject* a) {
 
 // The frame indexes of `frame_ids`: a sequence of non-negative integers.
 bool frame_index_list(PyObject* obj, std::vector<FrameIndex>& out) {
-  if (PyUnicode_Check(obj) || PyBytes_Check(obj) || !PySequence_Check(obj)) {
-    raise_conversion_error("frame_ids", obj, "Sequence[int]");
-    return false;
-  }
-  // A snapshot that owns its items: an item's __index__ may change the sequence.
-  PyObject* seq = PySequence_Tuple(obj);
-  if (seq == nullptr) return false;
-  const Py_ssize_t n = PyTuple_GET_SIZE(seq);
-  out.resize(static_cast<std::size_t>(n));
-  bool ok = true;
-  for (Py_ssize_t k = 0; ok && k < n; ++k) {
-    PyObject* item = PyTuple_GET_ITEM(seq, k);
-    // NumPy integers convert like Python ones.
-    ok = as_index(item, "frame_ids", out[static_cast<std::size_t>(k)]);
-  }
-  Py_DECREF(seq);
-  return ok;
+  return index_list_type(obj, "frame_ids", out);
 }
 
 // The first failing row across the workers, and its exception; or an
@@ -335,7 +319,10 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
       case Kind::count: ok = count_type(x, p, call.count); break;
       case Kind::flag: ok = flag_type(x, p, call.flag); break;
       case Kind::data:
-      case Kind::text: ok = false; PyErr_SetString(PyExc_TypeError, "no batch form"); break;
+      case Kind::text:
+      case Kind::joint_indexes:
+      case Kind::other_model:
+      case Kind::placement: ok = false; PyErr_SetString(PyExc_TypeError, "no batch form"); break;
     }
     if (!ok) return nullptr;
   }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "model/model_operations.hpp"
+
 namespace lumo::python {
 namespace {
 
@@ -47,6 +49,7 @@ std::string default_text(const Param& p) {
     }
     case Kind::count: return std::to_string(static_cast<long long>(p.fallback));
     case Kind::flag: return p.fallback != 0 ? "True" : "False";
+    case Kind::text: return cat("'", p.text_fallback, "'");
     default: return "None";
   }
 }
@@ -96,6 +99,9 @@ const char* python_type(Kind kind) {
     case Kind::real: return "float";
     case Kind::count: return "int";
     case Kind::flag: return "bool";
+    case Kind::joint_indexes: return "Sequence[int]";
+    case Kind::other_model: return "Model";
+    case Kind::placement: return "SE3";
   }
   return "Incomplete";
 }
@@ -283,6 +289,33 @@ bool options_in_range(const Call& call, const Param& p) {
       return true;
     default: return true;
   }
+}
+
+bool index_list_type(PyObject* obj, const char* name, std::vector<std::size_t>& out) {
+  if (PyUnicode_Check(obj) || PyBytes_Check(obj) || !PySequence_Check(obj)) {
+    raise_conversion_error(name, obj, "Sequence[int]");
+    return false;
+  }
+  // A snapshot that owns its items: an item's __index__ may change the sequence.
+  PyObject* seq = PySequence_Tuple(obj);
+  if (seq == nullptr) return false;
+  const Py_ssize_t n = PyTuple_GET_SIZE(seq);
+  out.resize(static_cast<std::size_t>(n));
+  bool ok = true;
+  for (Py_ssize_t k = 0; ok && k < n; ++k)  // NumPy integers convert like Python ones
+    ok = as_index(PyTuple_GET_ITEM(seq, k), name, out[static_cast<std::size_t>(k)]);
+  Py_DECREF(seq);
+  return ok;
+}
+
+bool check_joint_indexes(const Param& p, const std::vector<JointIndex>& ids, const Model& model) {
+  try {
+    check_joints_to_lock(model, ids, p.name);
+    return true;
+  } catch (...) {
+    raise_current_exception();
+  }
+  return false;
 }
 
 Data& workspace_of(const Model& model) {

@@ -27,6 +27,7 @@
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "algorithms/jacobians.hpp"
 #include "convert.hpp"
@@ -43,13 +44,16 @@ enum class Kind : std::uint8_t {
   frame_index,      // an index below nframes
   frame_indexes,    // a sequence of indexes below nframes (batch forms only)
   reference_frame,  // a ReferenceFrame
-  text,             // a str
+  text,             // a str; an optional one defaults to its text_fallback
   forces,           // None or a float64 (njoints, 6) array; (N, njoints, 6) in a batch
   target,           // an SE3, or a 3-element float64 array (a position); (N, 4, 4) or (N, 3) in a batch
   weights,          // None or a 6-element float64 array (the same for every row of a batch)
   real,             // a float (or an int), in [0, upper]
   count,            // a non-negative int
   flag,             // a bool
+  joint_indexes,    // a sequence of distinct joint indexes in [1, njoints): joints to lock
+  other_model,      // a second Model
+  placement,        // an SE3
 };
 
 // How an argument may be given: by position (and keyword), optionally so
@@ -74,6 +78,8 @@ struct Param {
   double fallback = 0;
   // The largest value of a real parameter.
   double upper = std::numeric_limits<double>::infinity();
+  // The value of an optional text parameter not given.
+  const char* text_fallback = "";
 };
 
 // The parameters shared by most functions.
@@ -110,6 +116,9 @@ struct Call {
   std::size_t text_size;
   const FrameIndex* frame_ids;
   std::size_t nframe_ids;
+  std::vector<JointIndex> joint_ids;  // a joint_indexes argument (empty until its check)
+  const Model* other;                 // an other_model argument
+  const SE3* placement;               // a placement argument, inside its Python object
   const ConstraintSet* set;
   // The optional and keyword arguments, each set by the checks of its kind.
   VectorArg forces;          // 6×njoints column-major; ptr null: none
@@ -240,6 +249,10 @@ bool real_type(PyObject* obj, const Param& p, double& out);
 bool count_type(PyObject* obj, const Param& p, long long& out);
 bool flag_type(PyObject* obj, const Param& p, bool& out);
 bool options_in_range(const Call& call, const Param& p);
+// A sequence of non-negative integers (not a str or bytes) into `out`.
+bool index_list_type(PyObject* obj, const char* name, std::vector<std::size_t>& out);
+// The joints of a joint_indexes argument, in the core's words (check_joints_to_lock).
+bool check_joint_indexes(const Param& p, const std::vector<JointIndex>& ids, const Model& model);
 
 namespace detail {
 
@@ -278,9 +291,15 @@ inline bool convert_type(PyObject* obj, Call& call) {
     return is_vector(obj, p.name);
   } else if constexpr (is_index(p.kind)) {
     return as_index(obj, p.name, call.indexes[slot<F, K>()]);
+  } else if constexpr (p.kind == Kind::joint_indexes) {
+    return index_list_type(obj, p.name, call.joint_ids);
+  } else if constexpr (p.kind == Kind::other_model) {
+    return (call.other = as_model(obj, p.name)) != nullptr;
+  } else if constexpr (p.kind == Kind::placement) {
+    return (call.placement = as_se3(obj, p.name)) != nullptr;
   } else if constexpr (p.kind == Kind::text) {
-    std::string_view text;
-    if (!as_text(obj, p.name, text)) return false;
+    std::string_view text = p.text_fallback;
+    if (obj != nullptr && !as_text(obj, p.name, text)) return false;
     call.text = text.data();
     call.text_size = text.size();
     return true;
@@ -329,6 +348,8 @@ inline bool check_against_model(Call& call) {
     return check_index(p, call.indexes[slot<F, K>()], *call.model);
   } else if constexpr (p.kind == Kind::constraints) {
     return check_constraint_set(*call.set, *call.model);
+  } else if constexpr (p.kind == Kind::joint_indexes) {
+    return check_joint_indexes(p, call.joint_ids, *call.model);
   } else if constexpr (p.kind == Kind::forces) {
     return forces_shape(call, p);
   } else if constexpr (p.kind == Kind::target || p.kind == Kind::weights || p.kind == Kind::real ||

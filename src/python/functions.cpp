@@ -25,6 +25,7 @@
 #include "algorithms/kinematics_derivatives.hpp"
 #include "algorithms/rnea.hpp"
 #include "algorithms/time_variation.hpp"
+#include "model/model_operations.hpp"
 #include "bindings.hpp"
 #include "function_table.hpp"
 
@@ -784,6 +785,46 @@ constexpr Function kParseUrdfFromString{
     "parse_urdf_from_string", {{"urdf_string", Kind::text}},
     object<[](Call& c) { return model_from_urdf_string(c.str()); }>("Model"), {.page = "urdf"}};
 
+// ---------------------------------------------- reduced and combined models
+
+constexpr Param kJointsToLock{"joints_to_lock", Kind::joint_indexes};
+constexpr Param kQReference{"q_reference", Kind::vector, Count::nq};
+constexpr Param kOtherModel{"other", Kind::other_model};
+constexpr Param kAttachment{"placement", Kind::placement};
+constexpr Param kPrefix{"prefix", Kind::text, Count::none, nullptr, Pass::optional};
+
+PyObject* new_model(Model&& model) { return nb::cast(std::move(model)).release().ptr(); }
+
+constexpr Function kBuildReducedModel{
+    "buildReducedModel", {kModel, kJointsToLock, kQReference},
+    object<[](Call& c) { return new_model(buildReducedModel(*c.model, c.joint_ids, c.vector(0))); }>("Model"),
+    {.page = "models",
+     .text = "A new model with the joints joints_to_lock (indexes, in any order) fixed at\n"
+             "their configuration in q_reference (a configuration of the full model)\n\n"
+             "Each locked joint's body is merged into its nearest kept ancestor's, its\n"
+             "children hang from that ancestor at the placement the locked joints give them\n"
+             "at q_reference, and every frame is kept with its name (a locked joint's JOINT\n"
+             "frame becomes a FIXED_JOINT frame). Quaternions and (cos, sin) pairs of locked\n"
+             "joints are normalised. The other joints keep their order, names, bodies and\n"
+             "limits; the name and gravity are kept.\n\n"
+             "# Returns\n"
+             "Model"}};
+
+constexpr Function kAppendModel{
+    "appendModel", {kModel, kOtherModel, kFrameId, kAttachment, kPrefix},
+    object<[](Call& c) {
+      return new_model(appendModel(*c.model, *c.other, c.index(0), *c.placement, c.str()));
+    }>("Model"),
+    {.page = "models",
+     .text = "A new model: model with other attached at its frame frame_id, other's root at\n"
+             "the frame's placement composed with placement\n\n"
+             "other's joints and frames (but \"universe\") follow the model's, their names\n"
+             "prefixed by prefix; other's root body is merged into the body carrying the\n"
+             "frame. The model's name and gravity are kept. A prefixed name already among\n"
+             "the model's joints or frames is a ValueError.\n\n"
+             "# Returns\n"
+             "Model"}};
+
 }  // namespace
 
 // The module's order (that of __all__ and lumo_dynamic.batch.__all__).
@@ -841,6 +882,8 @@ const Declared declarations[] = {
     declare<kComputeConstrainedDynamicsDerivatives>(),
     declare<kComputeImpulseDynamicsDerivatives>(),
     declare<kCouplingsFromUrdf>(),
+    declare<kBuildReducedModel>(),
+    declare<kAppendModel>(),
     declare<kDIntegrate>(),
     declare<kDDifference>(),
     declare<kTangentMap>(),
