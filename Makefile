@@ -11,6 +11,12 @@ PYTHON ?= python3
 JOBS ?= 2
 CPP_BUILD ?= build/cpp
 PIP_INSTALL = $(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation
+# Every C++ build goes through ccache once setup has installed it (expanded
+# when a recipe runs): the tests' build, the module's and the wheel built
+# from the sdist compile the same sources, which paths relative to the
+# checkout let them share.
+export CMAKE_CXX_COMPILER_LAUNCHER = $(shell command -v ccache)
+export CCACHE_BASEDIR = $(CURDIR)
 
 .PHONY: setup install demo test check-layers test-cpp test-python sanitize bench fuzz fuzz-build fuzz-record clean
 
@@ -156,14 +162,16 @@ docs: install
 	@echo "docs: build/docs/html/index.html"
 
 package-check: setup
-	rm -rf $(PKG_BUILD)/dist $(PKG_BUILD)/venv
+	rm -rf $(PKG_BUILD)/dist $(PKG_BUILD)/venv $(PKG_BUILD)/sdist
 	$(PYTHON) -m build --sdist --no-isolation --outdir $(PKG_BUILD)/dist . > /dev/null
+	@# Unpacked inside the checkout, so that ccache finds the objects of make install.
+	mkdir -p $(PKG_BUILD)/sdist && tar -xzf $(PKG_BUILD)/dist/lumo_dynamic-*.tar.gz -C $(PKG_BUILD)/sdist
 	$(PYTHON) -m venv --without-pip --system-site-packages $(PKG_BUILD)/venv
 	@# When $(PYTHON) is itself a venv, its packages are not the system's: named in a .pth file.
 	$(PYTHON) -c 'import site; print("\n".join(site.getsitepackages()))' > \
 	  "$$($(PKG_BUILD)/venv/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/parent.pth"
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PKG_BUILD)/venv/bin/python -m pip wheel -q \
-	  --disable-pip-version-check --no-build-isolation --no-deps -w $(PKG_BUILD)/dist $(PKG_BUILD)/dist/lumo_dynamic-*.tar.gz
+	  --disable-pip-version-check --no-build-isolation --no-deps -w $(PKG_BUILD)/dist $(PKG_BUILD)/sdist/lumo_dynamic-*/
 	$(PKG_BUILD)/venv/bin/python -m pip install -q --disable-pip-version-check --no-deps --ignore-installed $(PKG_BUILD)/dist/lumo_dynamic-*.whl
 	cd $(PKG_BUILD) && venv/bin/python -c 'import pathlib, sys, lumo_dynamic as ld; \
 	  here = pathlib.Path(ld.__file__).parent; assert here.is_relative_to(sys.prefix), here; \

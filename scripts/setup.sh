@@ -14,7 +14,7 @@ set -euo pipefail
 
 PYTHON=${PYTHON:-python3}
 EXTRAS=" ${SETUP_EXTRAS:-} "
-APT_PACKAGES=(g++ make libeigen3-dev libpugixml-dev libgtest-dev libbenchmark-dev liborocos-kdl-dev)
+APT_PACKAGES=(g++ make ccache libeigen3-dev libpugixml-dev libgtest-dev libbenchmark-dev liborocos-kdl-dev)
 PIP_PACKAGES=("cmake>=3.18" "ninja" "nanobind>=2.0" "numpy>=1.21" "pytest" "scikit-build-core>=0.10"
               "matplotlib" "scipy"  # the examples
               "cloudpickle" "dask" "distributed")  # pickling and the cluster example
