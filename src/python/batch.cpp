@@ -335,7 +335,8 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
       case Kind::count: ok = count_type(x, p, call.count); break;
       case Kind::flag: ok = flag_type(x, p, call.flag); break;
       case Kind::data:
-      case Kind::text: ok = false; PyErr_SetString(PyExc_TypeError, "no batch form"); break;
+      case Kind::text:
+      case Kind::optional_text: ok = false; PyErr_SetString(PyExc_TypeError, "no batch form"); break;
     }
     if (!ok) return nullptr;
   }

@@ -77,6 +77,7 @@ PAGES = {
     "centroidal": "Centre of mass, momentum and energy",
     "derivatives": "Derivatives of the dynamics and of frame motion",
     "urdf": "URDF import",
+    "mjcf": "MJCF import",
     "ik": "Inverse kinematics",
     "constraints": "Constraints",
     "batch": "Batch evaluation (lumo_dynamic.batch)",
