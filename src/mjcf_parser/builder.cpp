@@ -69,7 +69,8 @@ BodyInertia from_inertial(const mjcf::Inertial& in) {
 }
 
 // The body's inertia in its frame, from its geoms.
-BodyInertia from_geoms(const mjcf::Document& document, const mjcf::Body& body, MeshProperties& meshes) {
+BodyInertia from_geoms(const mjcf::Document& document, const mjcf::Body& body, MeshProperties& meshes,
+                       bool& any) {
   BodyInertia Y;
   for (const mjcf::Geom& g : body.geoms) {
     if (g.group < document.compiler.group_low || g.group > document.compiler.group_high) continue;
@@ -82,6 +83,7 @@ BodyInertia from_geoms(const mjcf::Document& document, const mjcf::Body& body, M
       unit = mjcf::primitive_properties(g.type, g.size, g.shell);
     }
     if (!(unit.volume > 0.0)) continue;
+    any = true;
     // mass = density · volume, or the mass given (density = mass / volume)
     const double density = g.mass ? *g.mass / unit.volume : g.density;
     BodyInertia Yg;
@@ -112,8 +114,10 @@ std::vector<BodyInertia> body_inertias(const mjcf::Document& document, std::vect
     const bool geoms = compiler.inertia_from_geom == mjcf::InertiaFromGeom::True ||
                        (compiler.inertia_from_geom == mjcf::InertiaFromGeom::Auto && !body.inertial);
     BodyInertia& Y = inertias[b];
-    if (geoms) Y = from_geoms(document, body, meshes);
-    else if (body.inertial) Y = from_inertial(*body.inertial);
+    // A body whose geoms add nothing keeps its <inertial>, when it has one.
+    bool from_any_geom = false;
+    if (geoms) Y = from_geoms(document, body, meshes, from_any_geom);
+    if (!from_any_geom && body.inertial) Y = from_inertial(*body.inertial);
     if (Y.mass < compiler.boundmass) Y.mass = compiler.boundmass;
     if (compiler.boundinertia > 0.0) bound_inertia(Y, compiler.boundinertia);
     total += Y.mass;

@@ -96,6 +96,7 @@ class Reader {
   std::string meshdir_, assetdir_;
 
   std::size_t geoms_ = 0, passive_joints_ = 0;
+  bool option_ignored_ = false;
 
   // ---------------------------------------------------------- sources
 
@@ -561,7 +562,12 @@ Geom Reader::read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& f
     if (d.norm() == 0.0) fail(node, "attribute 'fromto': the two points coincide");
     g.placement.translation = 0.5 * (from + to);
     g.placement.rotation = Eigen::Quaterniond::FromTwoVectors(Vector3::UnitZ(), d.normalized()).toRotationMatrix();
-    g.size[g.type == GeomType::Capsule || g.type == GeomType::Cylinder ? 1 : 2] = 0.5 * d.norm();
+    if (g.type == GeomType::Capsule || g.type == GeomType::Cylinder) {
+      g.size[1] = 0.5 * d.norm();
+    } else {  // a box or an ellipsoid: size[0] across, half the length along
+      g.size[1] = g.size[0];
+      g.size[2] = 0.5 * d.norm();
+    }
   } else {
     g.placement = pose(e);
   }
@@ -667,7 +673,7 @@ Document Reader::read(std::string_view text) {
       bool other = c.first_child();
       for (pugi::xml_attribute a = c.first_attribute(); a; a = a.next_attribute())
         other = other || std::strcmp(a.name(), "gravity") != 0;
-      if (other) ignore("<option> settings other than gravity");
+      option_ignored_ = option_ignored_ || other;
     } else if (tag == "default") {
       defaults.push_back(c);
     } else if (tag == "asset") {
@@ -695,6 +701,7 @@ Document Reader::read(std::string_view text) {
   for (const pugi::xml_node& w : worldbodies) read_body(w, 0, 0, SE3::Identity());
   for (const pugi::xml_node& q : equalities) read_equality(q);
 
+  if (option_ignored_) out_.notes.push_back("<option>: settings other than gravity ignored (not dynamics)");
   for (const auto& [kind, count] : ignored_)
     out_.notes.push_back(cat(kind, ": ", count, count == 1 ? " element" : " elements", " ignored (not dynamics)"));
   if (geoms_ > 0)
