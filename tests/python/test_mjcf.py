@@ -71,6 +71,11 @@ FEATURES = """<mujoco model="features">
 </mujoco>"""
 
 
+@pytest.fixture(autouse=True)
+def in_tmp_path(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # MuJoCo writes MUJOCO_LOG.TXT into the working directory on warnings
+
+
 def quiet(load, *args):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", ld.MjcfWarning)
