@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <optional>
+#include <set>
 #include <unordered_map>
 
 #include "algorithms/errors/errors.hpp"
@@ -26,37 +28,37 @@ class MeshProperties {
 
   // Null when the mesh cannot be read (noted once).
   const mjcf::UnitMassProperties* get(const mjcf::Geom& geom) {
-    const auto it = by_name_.find(geom.mesh);
-    if (it == by_name_.end())
+    const auto found = by_name_.find(geom.mesh);
+    if (found == by_name_.end())
       throw MjcfError(cat("<geom> at line ", geom.line, ": unknown mesh '", geom.mesh, "'"));
-    const mjcf::Mesh& mesh = document_.meshes[it->second];
-    const mjcf::MeshInertia method = geom.shell ? mjcf::MeshInertia::Shell : mesh.inertia;
-    const auto key = std::make_pair(it->second, method);
-    if (const auto found = cache_.find(key); found != cache_.end()) return found->second ? &*found->second : nullptr;
-    std::optional<mjcf::UnitMassProperties>& slot = cache_[key];
-    if (unreadable_.count(it->second)) return nullptr;
-    if (mesh.file.empty()) {
-      notes_.push_back(cat("mesh '", mesh.name, "' at line ", mesh.line, " has no file; its geoms add no mass"));
-      unreadable_.insert({it->second, 0});
-      return nullptr;
-    }
-    try {
-      slot = mjcf::mesh_properties(mjcf::read_mesh_file(mesh.file, mesh.scale), method);
-    } catch (const Error& e) {
-      notes_.push_back(cat("mesh '", mesh.name, "' at line ", mesh.line, " cannot be read (", e.what(),
-                           "); its geoms add no mass"));
-      unreadable_.insert({it->second, 0});
-      return nullptr;
-    }
-    return &*slot;
+    const std::size_t k = found->second;
+    const mjcf::MeshInertia method = geom.shell ? mjcf::MeshInertia::Shell : document_.meshes[k].inertia;
+    const auto [it, fresh] = cache_.try_emplace({k, method});
+    if (fresh && !unreadable_.count(k)) it->second = compute(k, method);
+    return it->second ? &*it->second : nullptr;
   }
 
  private:
+  std::optional<mjcf::UnitMassProperties> compute(std::size_t k, mjcf::MeshInertia method) {
+    const mjcf::Mesh& mesh = document_.meshes[k];
+    const auto skip = [&](const std::string& why) {
+      notes_.push_back(cat("mesh '", mesh.name, "' at line ", mesh.line, " ", why, "; its geoms add no mass"));
+      unreadable_.insert(k);
+      return std::nullopt;
+    };
+    if (mesh.file.empty()) return skip("has no file");
+    try {
+      return mjcf::mesh_properties(mjcf::read_mesh_file(mesh.file, mesh.scale), method);
+    } catch (const Error& e) {
+      return skip(cat("cannot be read (", e.what(), ")"));
+    }
+  }
+
   const mjcf::Document& document_;
   std::vector<std::string>& notes_;
   std::unordered_map<std::string_view, std::size_t> by_name_;
   std::map<std::pair<std::size_t, mjcf::MeshInertia>, std::optional<mjcf::UnitMassProperties>> cache_;
-  std::map<std::size_t, int> unreadable_;
+  std::set<std::size_t> unreadable_;
 };
 
 BodyInertia from_inertial(const mjcf::Inertial& in) {
@@ -70,10 +72,15 @@ BodyInertia from_inertial(const mjcf::Inertial& in) {
 
 // The body's inertia in its frame, from its geoms.
 BodyInertia from_geoms(const mjcf::Document& document, const mjcf::Body& body, MeshProperties& meshes,
-                       bool& any) {
+                       bool& any, std::vector<std::string>& notes) {
   BodyInertia Y;
   for (const mjcf::Geom& g : body.geoms) {
     if (g.group < document.compiler.group_low || g.group > document.compiler.group_high) continue;
+    if (g.type != mjcf::GeomType::Mesh && !g.mesh.empty()) {
+      notes.push_back(cat("<geom> at line ", g.line, ": a primitive fitted to mesh '", g.mesh,
+                          "' is not supported; it adds no mass"));
+      continue;
+    }
     mjcf::UnitMassProperties unit;
     if (g.type == mjcf::GeomType::Mesh) {
       const mjcf::UnitMassProperties* p = meshes.get(g);
@@ -116,7 +123,7 @@ std::vector<BodyInertia> body_inertias(const mjcf::Document& document, std::vect
     BodyInertia& Y = inertias[b];
     // A body whose geoms add nothing keeps its <inertial>, when it has one.
     bool from_any_geom = false;
-    if (geoms) Y = from_geoms(document, body, meshes, from_any_geom);
+    if (geoms) Y = from_geoms(document, body, meshes, from_any_geom, notes);
     if (!from_any_geom && body.inertial) Y = from_inertial(*body.inertial);
     if (Y.mass < compiler.boundmass) Y.mass = compiler.boundmass;
     if (compiler.boundinertia > 0.0) bound_inertia(Y, compiler.boundinertia);

@@ -549,8 +549,6 @@ Geom Reader::read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& f
                                  [&](const auto& t) { return std::strcmp(type, t.text) == 0; });
     if (k == std::end(kTypes)) fail(node, cat("unknown geom type '", type, "'"));
     g.type = k->type;
-  } else if (!g.mesh.empty()) {
-    g.type = GeomType::Mesh;
   }
   numbers(e, "size", g.size.data(), 0, 3);
   double ft[6];

@@ -62,7 +62,7 @@ struct Geom {
   double density = 1000.0;
   bool shell = false;
   int group = 0;
-  std::string mesh;              // the mesh asset of a mesh geom
+  std::string mesh;              // the mesh asset (of a mesh geom, or one a primitive is fitted to)
   std::size_t line = 0;
 };
 

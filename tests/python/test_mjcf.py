@@ -245,6 +245,46 @@ def test_errors_name_the_line(tmp_path):
         ld.parse_mjcf_from_string(FEATURES, 3)
 
 
+def write_box_stl(path, half, centre):
+    """A binary STL of the box of half-sizes `half` centred at `centre`, faces outward."""
+    corners = np.array([[x, y, z] for x in (-1, 1) for y in (-1, 1) for z in (-1, 1)]) * half + centre
+    faces = [(0, 1, 3), (0, 3, 2), (4, 6, 7), (4, 7, 5), (0, 4, 5), (0, 5, 1),
+             (2, 3, 7), (2, 7, 6), (0, 2, 6), (0, 6, 4), (1, 5, 7), (1, 7, 3)]
+    record = np.dtype([("normal", "<f4", 3), ("corners", "<f4", (3, 3)), ("attribute", "<u2")])
+    triangles = np.zeros(len(faces), record)
+    triangles["corners"] = corners[np.array(faces)]
+    path.write_bytes(b"\0" * 80 + np.uint32(len(faces)).tobytes() + triangles.tobytes())
+
+
+def test_meshes(tmp_path):
+    (tmp_path / "meshes").mkdir()
+    write_box_stl(tmp_path / "meshes" / "box.stl", np.array([0.125, 0.0625, 0.25]), np.array([0.0625, 0, 0]))
+    text = """<mujoco><compiler meshdir="meshes"/>
+      <asset><mesh file="box.stl" scale="1 2 1"/>{extra_asset}</asset>
+      <worldbody><body><joint axis="1 1 0"/><geom type="mesh" mesh="box" pos="0 0 1" euler="0 30 0"/>
+        {extra_geoms}</body></worldbody></mujoco>"""
+    good = text.format(extra_asset="", extra_geoms="")
+    (tmp_path / "good.xml").write_text(good)
+    with warnings.catch_warnings(record=True) as record:
+        warnings.simplefilter("always", ld.MjcfWarning)
+        model = ld.parse_mjcf_file(str(tmp_path / "good.xml"))
+    if any("cannot be read" in str(w.message) for w in record):
+        pytest.skip("mesh files are not read in this build")
+    assert_same_dynamics(mujoco.MjModel.from_xml_path(str(tmp_path / "good.xml")), model)
+
+    # A mesh that cannot be read and a primitive fitted to a mesh add no mass, with a note each.
+    bad = text.format(extra_asset='<mesh name="gone" file="absent.stl"/>',
+                      extra_geoms='<geom type="mesh" mesh="gone"/><geom mesh="box" pos="1 0 0"/>')
+    with pytest.warns(ld.MjcfWarning) as record:
+        same = ld.parse_mjcf_from_string(bad, str(tmp_path))
+    lines = str(record[0].message).splitlines()
+    assert lines[-2].startswith("  mesh 'gone' at line 2 cannot be read (") and lines[-2].endswith(
+        "); its geoms add no mass")
+    assert lines[-1] == "  <geom> at line 4: a primitive fitted to mesh 'box' is not supported; it adds no mass"
+    q = np.array([0.3])
+    np.testing.assert_allclose(ld.crba(same, same.createData(), q), ld.crba(model, model.createData(), q), rtol=1e-15)
+
+
 # ------------------------------------------------------------------ third-party models
 
 def gymnasium_models():
