@@ -45,6 +45,16 @@ std::string folder_of(const std::string& filename) {
   return slash == std::string::npos ? std::string(".") : filename.substr(0, slash == 0 ? 1 : slash);
 }
 
+// The least rotation taking the z axis to the direction of `v` (non-zero):
+// about z × v; a half turn about x when v points down z.
+Matrix3 z_to(const Vector3& v) {
+  const Vector3 u = v.normalized();
+  const Vector3 axis = Vector3::UnitZ().cross(u);
+  const double s = axis.norm();
+  if (s < 1e-10) return u.z() < 0 ? Matrix3(Eigen::AngleAxisd(kPi, Vector3::UnitX())) : Matrix3::Identity();
+  return Eigen::AngleAxisd(std::atan2(s, u.z()), axis / s).toRotationMatrix();
+}
+
 // ------------------------------------------------------------ defaults
 
 // The attributes a default class gives each element kind, its ancestors'
@@ -96,7 +106,7 @@ class Reader {
   std::string meshdir_, assetdir_;
 
   std::size_t geoms_ = 0, passive_joints_ = 0;
-  bool option_ignored_ = false;
+  bool option_ignored_ = false, gravity_disabled_ = false;
 
   // ---------------------------------------------------------- sources
 
@@ -246,6 +256,12 @@ class Reader {
   Joint read_joint(const pugi::xml_node& node, std::size_t cls, bool free);
   Geom read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& frame);
   Inertial read_inertial(const pugi::xml_node& node) const;
+  GeomType geom_type(const Element& e) const;
+  // The placement `fromto` gives (its midpoint, z along it) and its half-length; false without it.
+  bool from_to(const Element& e, SE3& placement, double& half_length) const;
+  static bool elongated(GeomType t) {
+    return t == GeomType::Capsule || t == GeomType::Cylinder || t == GeomType::Box || t == GeomType::Ellipsoid;
+  }
   void read_equality(const pugi::xml_node& node);
 
   void ignore(const std::string& kind, std::size_t count = 1) { ignored_[kind] += count; }
@@ -368,7 +384,7 @@ Matrix3 Reader::rotation(const Element& e) const {
   read(a, 3);
   const Vector3 z(a[0], a[1], a[2]);
   if (z.norm() == 0.0) fail(e.node, "attribute 'zaxis' is zero");
-  return Eigen::Quaterniond::FromTwoVectors(Vector3::UnitZ(), z.normalized()).toRotationMatrix();
+  return z_to(z);
 }
 
 // ------------------------------------------------------------ sections
@@ -531,7 +547,9 @@ Joint Reader::read_joint(const pugi::xml_node& node, std::size_t cls, bool free)
   return j;
 }
 
-Geom Reader::read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& frame) {
+// ------------------------------------------------------------ geoms and sites
+
+GeomType Reader::geom_type(const Element& e) const {
   static constexpr struct {
     const char* text;
     GeomType type;
@@ -539,32 +557,41 @@ Geom Reader::read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& f
                 {"capsule", GeomType::Capsule},   {"ellipsoid", GeomType::Ellipsoid},
                 {"cylinder", GeomType::Cylinder}, {"box", GeomType::Box},         {"mesh", GeomType::Mesh},
                 {"sdf", GeomType::Sdf}};
+  const char* type = e.get("type");
+  if (type == nullptr) return GeomType::Sphere;
+  const auto* k = std::find_if(std::begin(kTypes), std::end(kTypes),
+                               [&](const auto& t) { return std::strcmp(type, t.text) == 0; });
+  if (k == std::end(kTypes)) fail(e.node, cat("unknown ", e.node.name(), " type '", type, "'"));
+  return k->type;
+}
+
+bool Reader::from_to(const Element& e, SE3& placement, double& half_length) const {
+  double ft[6];
+  if (numbers(e, "fromto", ft, 6, 6) == 0) return false;
+  const Vector3 from(ft[0], ft[1], ft[2]), to(ft[3], ft[4], ft[5]);
+  const Vector3 d = from - to;  // z points back to `from`, as MuJoCo orients it
+  if (d.norm() == 0.0) fail(e.node, "attribute 'fromto': the two points coincide");
+  placement.translation = 0.5 * (from + to);
+  placement.rotation = z_to(d);
+  half_length = 0.5 * d.norm();
+  return true;
+}
+
+Geom Reader::read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& frame) {
   const Element e = element(node, cls);
   Geom g;
   g.line = line(node);
   ++geoms_;
   if (const char* mesh = e.get("mesh")) g.mesh = mesh;
-  if (const char* type = e.get("type")) {
-    const auto* k = std::find_if(std::begin(kTypes), std::end(kTypes),
-                                 [&](const auto& t) { return std::strcmp(type, t.text) == 0; });
-    if (k == std::end(kTypes)) fail(node, cat("unknown geom type '", type, "'"));
-    g.type = k->type;
-  }
+  g.type = geom_type(e);
   numbers(e, "size", g.size.data(), 0, 3);
-  double ft[6];
-  if (numbers(e, "fromto", ft, 6, 6) == 6 &&
-      (g.type == GeomType::Capsule || g.type == GeomType::Cylinder || g.type == GeomType::Box ||
-       g.type == GeomType::Ellipsoid)) {
-    const Vector3 from(ft[0], ft[1], ft[2]), to(ft[3], ft[4], ft[5]);
-    const Vector3 d = to - from;
-    if (d.norm() == 0.0) fail(node, "attribute 'fromto': the two points coincide");
-    g.placement.translation = 0.5 * (from + to);
-    g.placement.rotation = Eigen::Quaterniond::FromTwoVectors(Vector3::UnitZ(), d.normalized()).toRotationMatrix();
+  double half_length = 0.0;
+  if (elongated(g.type) && from_to(e, g.placement, half_length)) {
     if (g.type == GeomType::Capsule || g.type == GeomType::Cylinder) {
-      g.size[1] = 0.5 * d.norm();
+      g.size[1] = half_length;
     } else {  // a box or an ellipsoid: size[0] across, half the length along
       g.size[1] = g.size[0];
-      g.size[2] = 0.5 * d.norm();
+      g.size[2] = half_length;
     }
   } else {
     g.placement = pose(e);
@@ -606,7 +633,9 @@ void Reader::read_body_child(const pugi::xml_node& c, std::size_t body, std::siz
     Site s;
     s.line = line(c);
     if (const char* name = e.get("name")) s.name = name;
-    s.placement = compose(frame, pose(e));
+    double half_length = 0.0;
+    if (!(elongated(geom_type(e)) && from_to(e, s.placement, half_length))) s.placement = pose(e);
+    s.placement = compose(frame, s.placement);
     out_.bodies[body].sites.push_back(std::move(s));
   } else if (tag == "frame") {
     read_frame(c, body, cls, frame);
@@ -668,9 +697,20 @@ Document Reader::read(std::string_view text) {
     } else if (tag == "option") {
       const Element e{c, nullptr};
       out_.gravity = vector3(e, "gravity", out_.gravity);
-      bool other = c.first_child();
+      bool other = false;
       for (pugi::xml_attribute a = c.first_attribute(); a; a = a.next_attribute())
         other = other || std::strcmp(a.name(), "gravity") != 0;
+      each_child(c, [&](const pugi::xml_node& f) {
+        for (pugi::xml_attribute a = f.first_attribute(); a; a = a.next_attribute()) {
+          if (named(f, "flag") && std::strcmp(a.name(), "gravity") == 0) {
+            gravity_disabled_ = std::strcmp(a.value(), "disable") == 0;
+            if (!gravity_disabled_ && std::strcmp(a.value(), "enable") != 0)
+              fail(f, cat("attribute 'gravity': expected 'enable' or 'disable', got '", a.value(), "'"));
+          } else {
+            other = true;
+          }
+        }
+      });
       option_ignored_ = option_ignored_ || other;
     } else if (tag == "default") {
       defaults.push_back(c);
@@ -699,6 +739,7 @@ Document Reader::read(std::string_view text) {
   for (const pugi::xml_node& w : worldbodies) read_body(w, 0, 0, SE3::Identity());
   for (const pugi::xml_node& q : equalities) read_equality(q);
 
+  if (gravity_disabled_) out_.gravity.setZero();  // <option><flag gravity="disable"/>
   if (option_ignored_) out_.notes.push_back("<option>: settings other than gravity ignored (not dynamics)");
   for (const auto& [kind, count] : ignored_)
     out_.notes.push_back(cat(kind, ": ", count, count == 1 ? " element" : " elements", " ignored (not dynamics)"));

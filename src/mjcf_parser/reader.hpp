@@ -5,7 +5,7 @@
 //
 // Read: <compiler> (angle, eulerseq, autolimits, meshdir, assetdir,
 // inertiafromgeom, inertiagrouprange, boundmass, boundinertia,
-// settotalmass), <option gravity>, <default> (joint, geom, site and mesh
+// settotalmass), <option gravity> (zero under <flag gravity="disable"/>), <default> (joint, geom, site and mesh
 // attributes, nested classes, `class` and `childclass`), <asset><mesh>,
 // the <worldbody> tree (bodies with pos and orientation, joints,
 // <freejoint>, <inertial>, geoms, sites, frames) and <equality><joint>.

@@ -137,6 +137,8 @@ def assert_same_dynamics(mj, model, states=3, seed=0):
     frames at MuJoCo's poses."""
     assert (model.nq, model.nv) == (mj.nq, mj.nv)
     rng, d, data = np.random.default_rng(seed), mujoco.MjData(mj), model.createData()
+    names = [mujoco.mj_id2name(mj, kind, k) for kind, count in [(mujoco.mjtObj.mjOBJ_BODY, mj.nbody),
+             (mujoco.mjtObj.mjOBJ_JOINT, mj.njnt), (mujoco.mjtObj.mjOBJ_SITE, mj.nsite)] for k in range(count)]
     for _ in range(states):
         d.qpos[:], d.qvel[:] = random_state(mj, rng)
         mujoco.mj_forward(mj, d)
@@ -146,14 +148,16 @@ def assert_same_dynamics(mj, model, states=3, seed=0):
         q, v, T, dT_v = ours_of(mj, d.qpos, d.qvel)
         expected_M, expected_b = T.T @ M @ T, T.T @ (d.qfrc_bias + M @ dT_v)
         np.testing.assert_allclose(full(ld.crba(model, data, q)), expected_M, rtol=0,
-                                   atol=RTOL * max(1.0, np.abs(expected_M).max()))
+                                   atol=RTOL * max(1.0, np.abs(expected_M).max(initial=0)))
         np.testing.assert_allclose(ld.non_linear_effects(model, data, q, v), expected_b, rtol=0,
-                                   atol=RTOL * max(1.0, np.abs(expected_b).max()))
+                                   atol=RTOL * max(1.0, np.abs(expected_b).max(initial=0)))
         ld.forwardKinematics(model, data, q)
         for kind, count, xpos, xmat in [(mujoco.mjtObj.mjOBJ_BODY, mj.nbody, d.xpos, d.xmat),
                                         (mujoco.mjtObj.mjOBJ_SITE, mj.nsite, d.site_xpos, d.site_xmat)]:
             for k in range(count):
                 name = mujoco.mj_id2name(mj, kind, k) or f"{'body' if kind == mujoco.mjtObj.mjOBJ_BODY else 'site'}{k}"
+                if names.count(name) > 1:
+                    continue  # a joint, body or site of the same name comes first
                 H = ld.getFramePlacement(model, data, model.getFrameId(name)).homogeneous
                 np.testing.assert_allclose(H[:3, 3], xpos[k], atol=1e-12)
                 np.testing.assert_allclose(H[:3, :3], xmat[k].reshape(3, 3), atol=1e-12)
@@ -309,7 +313,12 @@ def test_third_party_models(path):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")  # MuJoCo's deprecation notes
         mj = mujoco.MjModel.from_xml_path(str(path))
-    assert_same_dynamics(mj, quiet(ld.parse_mjcf_file, str(path)))
+    with warnings.catch_warnings(record=True) as record:
+        warnings.simplefilter("always", ld.MjcfWarning)
+        model = ld.parse_mjcf_file(str(path))
+    if any("cannot be read" in str(w.message) for w in record):
+        pytest.skip("its mesh files are not read in this build")
+    assert_same_dynamics(mj, model)
 
 
 def mjcf_of_urdf(urdf, tmp_path):
