@@ -163,7 +163,12 @@ def assert_same_dynamics(mj, model, states=3, seed=0):
                 np.testing.assert_allclose(H[:3, :3], xmat[k].reshape(3, 3), atol=1e-12)
 
 
-@needs_geom_inertia
+def with_inertials(text):
+    """Each named body given an <inertial>, so that no inertia comes from geoms."""
+    return re.sub(r'(<body name="[^"]*"[^>]*[^/]>)', r'\1<inertial pos="0.01 0.02 0.03" euler="10 20 30" mass="1.5" '
+                  r'diaginertia="0.02 0.03 0.04"/>', text)
+
+
 def test_features_against_mujoco(tmp_path):
     assert ld.parse_mjcf_from_string.__text_signature__ == "(mjcf_string, directory=None)"
     with pytest.warns(ld.MjcfWarning) as record:
@@ -179,10 +184,27 @@ def test_features_against_mujoco(tmp_path):
     assert model.names == ["universe", "root", "hip_x", "hip_y", "knee", "slide", "joint5", "tail_weld"]
     np.testing.assert_allclose(model.lowerPositionLimit[[6, 7, 8, 9]], [-np.inf, -np.pi / 6, -np.inf, -0.5])
     np.testing.assert_allclose(model.upperPositionLimit[[6, 7, 8, 9]], [np.inf, np.pi / 3, np.inf, 0.5])
-    assert_same_dynamics(mujoco.MjModel.from_xml_string(FEATURES), model)
 
-    # inertiafromgeom="true" overrides <inertial>; boundmass, boundinertia and settotalmass as MuJoCo applies them
-    for compiler in ['<compiler inertiafromgeom="true" angle="degree" eulerseq="zyX"/>',
+    # Poses, joints and explicit inertias, whatever the geoms weigh; then the same split into an
+    # included file, read from a file and from text with its directory.
+    text = with_inertials(FEATURES)
+    assert_same_dynamics(mujoco.MjModel.from_xml_string(text), quiet(ld.parse_mjcf_from_string, text))
+    (tmp_path / "parts").mkdir()
+    (tmp_path / "parts" / "defaults.xml").write_text(
+        "<mujoco>" + text[text.index("<default>"):text.index("<worldbody>")] + "</mujoco>")
+    main = text[:text.index("<default>")] + '<include file="parts/defaults.xml"/>' + text[text.index("<worldbody>"):]
+    (tmp_path / "main.xml").write_text(main)
+    for model in [quiet(ld.parse_mjcf_file, str(tmp_path / "main.xml")),
+                  quiet(ld.parse_mjcf_from_string, main, str(tmp_path))]:
+        assert_same_dynamics(mujoco.MjModel.from_xml_path(str(tmp_path / "main.xml")), model)
+
+
+@needs_geom_inertia
+def test_inertia_from_geoms():
+    # fromto capsules, cylinders and boxes, a geom mass, a group; inertiafromgeom="true" overrides
+    # <inertial>; boundmass, boundinertia and settotalmass as MuJoCo applies them
+    for compiler in ['<compiler angle="degree" eulerseq="zyX"/>',
+                     '<compiler inertiafromgeom="true" angle="degree" eulerseq="zyX"/>',
                      '<compiler boundmass="0.5" boundinertia="0.004" angle="degree" eulerseq="zyX"/>',
                      '<compiler settotalmass="7" inertiagrouprange="0 3" angle="degree" eulerseq="zyX"/>']:
         text = re.sub("<compiler[^>]*/>", compiler, FEATURES)
@@ -190,17 +212,6 @@ def test_features_against_mujoco(tmp_path):
             warnings.simplefilter("ignore")  # MuJoCo's own deprecation notes
             mj = mujoco.MjModel.from_xml_string(text)
         assert_same_dynamics(mj, quiet(ld.parse_mjcf_from_string, text))
-
-    # the same model split into an included file, read from a file and from text with its directory
-    (tmp_path / "parts").mkdir()
-    (tmp_path / "parts" / "defaults.xml").write_text(
-        "<mujoco>" + FEATURES[FEATURES.index("<default>"):FEATURES.index("<worldbody>")] + "</mujoco>")
-    main = FEATURES[:FEATURES.index("<default>")] + '<include file="parts/defaults.xml"/>' + \
-        FEATURES[FEATURES.index("<worldbody>"):]
-    (tmp_path / "main.xml").write_text(main)
-    for model in [quiet(ld.parse_mjcf_file, str(tmp_path / "main.xml")),
-                  quiet(ld.parse_mjcf_from_string, main, str(tmp_path))]:
-        assert_same_dynamics(mujoco.MjModel.from_xml_path(str(tmp_path / "main.xml")), model)
 
 
 def test_couplings_follow_the_reference_positions(tmp_path):
