@@ -96,7 +96,7 @@ class Reader {
   std::vector<std::string> include_stack_;
   std::vector<DefaultClass> classes_;
   std::unordered_map<std::string, std::size_t> class_by_name_;
-  std::map<std::string, std::size_t> ignored_;  // element kind → count
+  std::map<std::string, std::pair<std::size_t, const char*>> ignored_;  // element kind → count, why
   Document out_;
 
   // compiler
@@ -106,6 +106,7 @@ class Reader {
   std::string meshdir_, assetdir_;
 
   std::size_t geoms_ = 0, passive_joints_ = 0;
+  std::size_t depth_ = 0;  // of the body, frame or default class being read
   bool option_ignored_ = false, gravity_disabled_ = false;
 
   // ---------------------------------------------------------- sources
@@ -264,7 +265,25 @@ class Reader {
   }
   void read_equality(const pugi::xml_node& node);
 
-  void ignore(const std::string& kind, std::size_t count = 1) { ignored_[kind] += count; }
+  void ignore(const std::string& kind, std::size_t count = 1, const char* why = "not dynamics") {
+    auto& [n, reason] = ignored_[kind];
+    n += count;
+    reason = why;
+  }
+
+  // Bodies, frames and default classes nest by recursion: a bound keeps a
+  // hostile text from exhausting the stack.
+  static constexpr std::size_t kMaxDepth = 1000;
+  struct Nested {
+    Reader& reader;
+    Nested(Reader& r, const pugi::xml_node& node) : reader(r) {
+      if (++reader.depth_ > kMaxDepth) {
+        --reader.depth_;
+        reader.fail(node, cat("nested deeper than ", kMaxDepth, " levels"));
+      }
+    }
+    ~Nested() { --reader.depth_; }
+  };
 };
 
 // ------------------------------------------------------------ sources
@@ -423,6 +442,7 @@ void Reader::read_compiler(const pugi::xml_node& node) {
 }
 
 void Reader::read_default(const pugi::xml_node& node, std::size_t cls) {
+  const Nested depth(*this, node);
   // The class's own attributes first, so that nested classes inherit them
   // wherever they stand.
   std::vector<pugi::xml_node> nested;
@@ -605,6 +625,7 @@ Geom Reader::read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& f
 }
 
 void Reader::read_frame(const pugi::xml_node& node, std::size_t body, std::size_t cls, const SE3& frame) {
+  const Nested nested(*this, node);
   const SE3 here = compose(frame, pose(element(node, cls)));
   const std::size_t inner = child_class(node, cls);
   each_child(node, [&](const pugi::xml_node& c) {
@@ -654,6 +675,7 @@ void Reader::read_body_child(const pugi::xml_node& c, std::size_t body, std::siz
 }
 
 void Reader::read_body(const pugi::xml_node& node, std::size_t index, std::size_t cls, const SE3& frame) {
+  const Nested nested(*this, node);
   each_child(node, [&](const pugi::xml_node& c) { read_body_child(c, index, cls, frame); });
   const Body& b = out_.bodies[index];
   for (const Joint& j : b.joints)
@@ -664,7 +686,7 @@ void Reader::read_body(const pugi::xml_node& node, std::size_t index, std::size_
 void Reader::read_equality(const pugi::xml_node& node) {
   each_child(node, [&](const pugi::xml_node& c) {
     if (!named(c, "joint")) {
-      ignore(cat("<equality><", c.name(), ">"));
+      ignore(cat("<equality><", c.name(), ">"), 1, "only joint equalities are read, as couplings");
       return;
     }
     const Element e = element(c, 0);
@@ -741,8 +763,8 @@ Document Reader::read(std::string_view text) {
 
   if (gravity_disabled_) out_.gravity.setZero();  // <option><flag gravity="disable"/>
   if (option_ignored_) out_.notes.push_back("<option>: settings other than gravity ignored (not dynamics)");
-  for (const auto& [kind, count] : ignored_)
-    out_.notes.push_back(cat(kind, ": ", count, count == 1 ? " element" : " elements", " ignored (not dynamics)"));
+  for (const auto& [kind, what] : ignored_)
+    out_.notes.push_back(cat(kind, ": ", what.first, what.first == 1 ? " element" : " elements", " ignored (", what.second, ")"));
   if (geoms_ > 0)
     out_.notes.push_back(cat("<geom>: contact and visual parameters of ", geoms_, geoms_ == 1 ? " geom" : " geoms",
                              " ignored (only their mass properties are used)"));
