@@ -112,6 +112,9 @@ TEST(MjcfBuilder, JointChainsRefDefaultsAndIncludes) {
   const Model from_text = parse_mjcf_from_string("<mujoco model='inc'><include file='parts/arm.xml'/></mujoco>",
                                                  dir.string());
   EXPECT_EQ(from_file.name, "inc");
+  EXPECT_EQ(direct.gravity_linear(), Vector3(0, 0, -9.81));
+  EXPECT_EQ(mjcf("<option gravity='1 2 3'/>").gravity_linear(), Vector3(1, 2, 3));
+  EXPECT_EQ(mjcf("<option gravity='1 2 3'><flag gravity='disable'/></option>").gravity_linear(), Vector3::Zero());
   EXPECT_EQ(failure([] { parse_mjcf_from_string("<mujoco><include file='arm.xml'/></mujoco>"); }).second,
             "<include> at line 1: cannot include 'arm.xml': the model was given as text without a directory");
   std::filesystem::remove_all(dir);
@@ -164,6 +167,11 @@ TEST(MjcfReader, FailuresNameTheElementAndLine) {
     EXPECT_EQ(message, "Failed to parse MJCF from string");
     EXPECT_EQ(cause, c.cause);
   }
+  std::string deep;
+  for (int k = 0; k < 1001; ++k) deep += "<body>";
+  for (int k = 0; k < 1001; ++k) deep += "</body>";
+  EXPECT_EQ(failure([&] { parse_mjcf_from_string("<mujoco><worldbody>" + deep + "</worldbody></mujoco>"); }).second,
+            "<body> at line 1: nested deeper than 1000 levels");  // the world body is the first level
   EXPECT_EQ(failure([] { parse_mjcf_from_string("<robot/>"); }).second,
             "<robot> at line 1: the root element must be <mujoco>");
   EXPECT_EQ(failure([] { parse_mjcf_file("/nonexistent/m.xml"); }),
