@@ -10,7 +10,6 @@
 #include <memory>
 #include <pugixml.hpp>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "model/utf8.hpp"
 #include "urdf_parser/reader.hpp"
@@ -93,6 +92,7 @@ class Reader {
   std::optional<std::string> directory_;
   std::deque<std::unique_ptr<Source>> sources_;
   std::unordered_map<const void*, const Source*> included_;  // <include> element → its source
+  std::unordered_map<std::string, const Source*> by_path_;
   std::vector<std::string> include_stack_;
   std::vector<DefaultClass> classes_;
   std::unordered_map<std::string, std::size_t> class_by_name_;
@@ -106,7 +106,7 @@ class Reader {
   std::string meshdir_, assetdir_;
 
   std::size_t geoms_ = 0, passive_joints_ = 0;
-  std::size_t depth_ = 0;  // of the body, frame or default class being read
+  std::size_t depth_ = 0;  // of the default class being read
   bool option_ignored_ = false, gravity_disabled_ = false;
 
   // ---------------------------------------------------------- sources
@@ -127,7 +127,7 @@ class Reader {
     return static_cast<std::size_t>(it - s.line_starts.begin());
   }
 
-  // "<joint name='elbow'> at line 12" (", of 'arm.xml'" in an included file).
+  // "<joint name='elbow'> at line 12" (" of 'parts/arm.xml'" after it in an included file).
   std::string where(const pugi::xml_node& node) const {
     const Source& s = source_of(node);
     const char* name = node.attribute("name").value();
@@ -251,9 +251,10 @@ class Reader {
   void read_compiler(const pugi::xml_node& node);
   void read_default(const pugi::xml_node& node, std::size_t cls);
   void read_asset(const pugi::xml_node& node);
-  void read_body(const pugi::xml_node& node, std::size_t index, std::size_t cls, const SE3& frame);
-  void read_frame(const pugi::xml_node& node, std::size_t body, std::size_t cls, const SE3& frame);
-  void read_body_child(const pugi::xml_node& c, std::size_t body, std::size_t cls, const SE3& frame);
+  // The bodies of the <worldbody> sections, in depth-first pre-order.
+  void read_tree(const std::vector<pugi::xml_node>& worldbodies);
+  // A joint, geom, site or inertial of `body` (or an element to count as ignored).
+  void read_element(const pugi::xml_node& c, std::size_t body, std::size_t cls, const SE3& frame);
   Joint read_joint(const pugi::xml_node& node, std::size_t cls, bool free);
   Geom read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& frame);
   Inertial read_inertial(const pugi::xml_node& node) const;
@@ -271,9 +272,9 @@ class Reader {
     reason = why;
   }
 
-  // Bodies, frames and default classes nest by recursion: a bound keeps a
-  // hostile text from exhausting the stack.
-  static constexpr std::size_t kMaxDepth = 1000;
+  // Default classes nest by recursion: a bound keeps a hostile text from
+  // exhausting the stack (bodies and frames are read without recursion).
+  static constexpr std::size_t kMaxDepth = 100;
   struct Nested {
     Reader& reader;
     Nested(Reader& r, const pugi::xml_node& node) : reader(r) {
@@ -292,10 +293,17 @@ const Source& Reader::parse(std::string text, std::string filename) {
   auto s = std::make_unique<Source>();
   s->text = std::move(text);
   s->filename = std::move(filename);
-  const std::string_view t = s->text;
   const auto failure = [&](const std::string& what) {
     return MjcfError(s->filename.empty() ? what : cat("included file '", s->filename, "': ", what));
   };
+  // A NUL ends the text when only NULs and white space follow it (a C string
+  // read from a file); anywhere else it is a failure.
+  if (const std::size_t nul = s->text.find('\0'); nul != std::string::npos) {
+    if (s->text.find_first_not_of(std::string_view(" \t\r\n\0", 5), nul) != std::string::npos)
+      throw failure(cat("NUL byte inside the text at byte offset ", nul));
+    s->text.resize(nul);
+  }
+  const std::string_view t = s->text;
   if (const std::size_t bad = invalid_utf8(t); bad != std::string_view::npos)
     throw failure(cat("text is not valid UTF-8 at byte offset ", bad));
   s->line_starts.push_back(0);
@@ -326,6 +334,10 @@ const Source& Reader::include(const pugi::xml_node& el) {
   const std::string path = join_path(*directory_, file.value());
   if (std::find(include_stack_.begin(), include_stack_.end(), path) != include_stack_.end())
     fail(el, cat("'", file.value(), "' includes itself"));
+  if (const auto it = by_path_.find(path); it != by_path_.end()) {  // read once, however often included
+    included_.emplace(el.internal_object(), it->second);
+    return *it->second;
+  }
   std::string text;
   try {
     text = urdf::read_text_file(path);
@@ -334,6 +346,7 @@ const Source& Reader::include(const pugi::xml_node& el) {
   }
   const Source& s = parse(std::move(text), path);
   included_.emplace(el.internal_object(), &s);
+  by_path_.emplace(path, &s);
   return s;
 }
 
@@ -624,29 +637,9 @@ Geom Reader::read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& f
   return g;
 }
 
-void Reader::read_frame(const pugi::xml_node& node, std::size_t body, std::size_t cls, const SE3& frame) {
-  const Nested nested(*this, node);
-  const SE3 here = compose(frame, pose(element(node, cls)));
-  const std::size_t inner = child_class(node, cls);
-  each_child(node, [&](const pugi::xml_node& c) {
-    if (named(c, "joint") || named(c, "freejoint") || named(c, "inertial"))
-      fail(c, "a <frame> cannot hold joints or an <inertial>");
-    read_body_child(c, body, inner, here);
-  });
-}
-
-void Reader::read_body_child(const pugi::xml_node& c, std::size_t body, std::size_t cls, const SE3& frame) {
+void Reader::read_element(const pugi::xml_node& c, std::size_t body, std::size_t cls, const SE3& frame) {
   const std::string_view tag = c.name();
-  if (tag == "body") {
-    Body b;
-    b.parent = body;
-    b.line = line(c);
-    if (const pugi::xml_attribute name = c.attribute("name")) b.name = name.value();
-    b.placement = compose(frame, pose(Element{c, nullptr}));
-    const std::size_t index = out_.bodies.size();
-    out_.bodies.push_back(std::move(b));
-    read_body(c, index, child_class(c, cls), SE3::Identity());
-  } else if (tag == "geom") {
+  if (tag == "geom") {
     Geom g = read_geom(c, cls, frame);
     out_.bodies[body].geoms.push_back(std::move(g));
   } else if (tag == "site") {
@@ -658,8 +651,6 @@ void Reader::read_body_child(const pugi::xml_node& c, std::size_t body, std::siz
     if (!(elongated(geom_type(e)) && from_to(e, s.placement, half_length))) s.placement = pose(e);
     s.placement = compose(frame, s.placement);
     out_.bodies[body].sites.push_back(std::move(s));
-  } else if (tag == "frame") {
-    read_frame(c, body, cls, frame);
   } else if (tag == "joint" || tag == "freejoint") {
     if (body == 0) fail(c, "the world body cannot have joints");
     Joint j = read_joint(c, cls, tag == "freejoint");
@@ -674,13 +665,75 @@ void Reader::read_body_child(const pugi::xml_node& c, std::size_t body, std::siz
   }
 }
 
-void Reader::read_body(const pugi::xml_node& node, std::size_t index, std::size_t cls, const SE3& frame) {
-  const Nested nested(*this, node);
-  each_child(node, [&](const pugi::xml_node& c) { read_body_child(c, index, cls, frame); });
-  const Body& b = out_.bodies[index];
-  for (const Joint& j : b.joints)
-    if (j.kind == JointKind::Free && b.joints.size() > 1)
-      fail(node, "a free joint must be the body's only joint");
+void Reader::read_tree(const std::vector<pugi::xml_node>& worldbodies) {
+  // Depth-first with explicit stacks, whatever the nesting: `bodies` holds
+  // the bodies still to read (the next on top), `levels` the elements being
+  // walked in one body, frames and included files opened as levels of their own.
+  struct PendingBody {
+    pugi::xml_node node;
+    std::size_t parent, cls;
+    SE3 frame;  // of the <frame>s around it, in the parent body
+  };
+  struct Level {
+    pugi::xml_node next;
+    std::size_t cls;
+    SE3 frame;
+    bool in_frame, included;
+  };
+  std::vector<PendingBody> bodies;
+  std::vector<Level> levels;
+  std::vector<PendingBody> found;  // the child bodies of the body being read, in document order
+
+  const auto read_content = [&](const pugi::xml_node& node, std::size_t body, std::size_t cls) {
+    found.clear();
+    levels.push_back({node.first_child(), cls, SE3::Identity(), false, false});
+    while (!levels.empty()) {
+      Level& at = levels.back();
+      if (!at.next) {
+        if (at.included) include_stack_.pop_back();
+        levels.pop_back();
+        continue;
+      }
+      const pugi::xml_node c = at.next;
+      at.next = c.next_sibling();
+      if (c.type() != pugi::node_element) continue;
+      const std::size_t level_class = at.cls;
+      const SE3 level_frame = at.frame;
+      const bool in_frame = at.in_frame;
+      if (named(c, "include")) {
+        const Source& inc = include(c);
+        include_stack_.push_back(inc.filename);
+        levels.push_back({inc.doc.document_element().first_child(), level_class, level_frame, in_frame, true});
+      } else if (named(c, "frame")) {
+        const SE3 here = compose(level_frame, pose(element(c, level_class)));
+        levels.push_back({c.first_child(), child_class(c, level_class), here, true, false});
+      } else if (named(c, "body")) {
+        found.push_back({c, body, level_class, level_frame});
+      } else {
+        if (in_frame && (named(c, "joint") || named(c, "freejoint") || named(c, "inertial")))
+          fail(c, "a <frame> cannot hold joints or an <inertial>");
+        read_element(c, body, level_class, level_frame);
+      }
+    }
+    const Body& b = out_.bodies[body];
+    for (const Joint& j : b.joints)
+      if (j.kind == JointKind::Free && b.joints.size() > 1)
+        fail(node, "a free joint must be the body's only joint");
+    bodies.insert(bodies.end(), found.rbegin(), found.rend());
+  };
+
+  for (const pugi::xml_node& w : worldbodies) read_content(w, 0, 0);
+  while (!bodies.empty()) {
+    const PendingBody p = bodies.back();
+    bodies.pop_back();
+    Body b;
+    b.parent = p.parent;
+    b.line = line(p.node);
+    if (const pugi::xml_attribute name = p.node.attribute("name")) b.name = name.value();
+    b.placement = compose(p.frame, pose(Element{p.node, nullptr}));
+    out_.bodies.push_back(std::move(b));
+    read_content(p.node, out_.bodies.size() - 1, child_class(p.node, p.cls));
+  }
 }
 
 void Reader::read_equality(const pugi::xml_node& node) {
@@ -758,7 +811,7 @@ Document Reader::read(std::string_view text) {
   world.name = "world";
   world.line = worldbodies.empty() ? 0 : line(worldbodies.front());
   out_.bodies.push_back(std::move(world));
-  for (const pugi::xml_node& w : worldbodies) read_body(w, 0, 0, SE3::Identity());
+  read_tree(worldbodies);
   for (const pugi::xml_node& q : equalities) read_equality(q);
 
   if (gravity_disabled_) out_.gravity.setZero();  // <option><flag gravity="disable"/>

@@ -167,11 +167,15 @@ TEST(MjcfReader, FailuresNameTheElementAndLine) {
     EXPECT_EQ(message, "Failed to parse MJCF from string");
     EXPECT_EQ(cause, c.cause);
   }
-  std::string deep;
-  for (int k = 0; k < 1001; ++k) deep += "<body>";
-  for (int k = 0; k < 1001; ++k) deep += "</body>";
-  EXPECT_EQ(failure([&] { parse_mjcf_from_string("<mujoco><worldbody>" + deep + "</worldbody></mujoco>"); }).second,
-            "<body> at line 1: nested deeper than 1000 levels");  // the world body is the first level
+  // Bodies nest as deep as the text goes (read without recursion); default classes up to 100 levels.
+  std::string deep, classes;
+  for (int k = 0; k < 20000; ++k) deep += "<body><joint/>";
+  for (int k = 0; k < 20000; ++k) deep += "</body>";
+  EXPECT_EQ(parse_mjcf_from_string("<mujoco><worldbody>" + deep + "</worldbody></mujoco>").nq, 20000u);
+  for (int k = 0; k < 100; ++k) classes += cat("<default class='c", k, "'>");
+  for (int k = 0; k < 100; ++k) classes += "</default>";
+  EXPECT_EQ(failure([&] { parse_mjcf_from_string("<mujoco><default>" + classes + "</default></mujoco>"); }).second,
+            "<default> at line 1: nested deeper than 100 levels");
   EXPECT_EQ(failure([] { parse_mjcf_from_string("<robot/>"); }).second,
             "<robot> at line 1: the root element must be <mujoco>");
   EXPECT_EQ(failure([] { parse_mjcf_file("/nonexistent/m.xml"); }),
