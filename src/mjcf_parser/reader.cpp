@@ -233,6 +233,14 @@ class Reader {
     return v;
   }
 
+  // An integer of at most 10⁹ in magnitude.
+  int integer(const Element& e, const char* name, int fallback) const {
+    const double x = scalar(e, name, fallback);
+    if (x != std::floor(x) || std::abs(x) > 1e9)
+      fail(e.node, cat("attribute '", name, "': expected an integer, got '", e.get(name), "'"));
+    return static_cast<int>(x);
+  }
+
   bool flag(const Element& e, const char* name, bool fallback) const {
     const char* text = e.get(name);
     if (text == nullptr) return fallback;
@@ -259,7 +267,8 @@ class Reader {
   Geom read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& frame);
   Inertial read_inertial(const pugi::xml_node& node) const;
   GeomType geom_type(const Element& e) const;
-  // The placement `fromto` gives (its midpoint, z along it) and its half-length; false without it.
+  // The placement `fromto` gives (its midpoint, z from the second point to the first) and its
+  // half-length; false without it.
   bool from_to(const Element& e, SE3& placement, double& half_length) const;
   static bool elongated(GeomType t) {
     return t == GeomType::Capsule || t == GeomType::Cylinder || t == GeomType::Box || t == GeomType::Ellipsoid;
@@ -447,6 +456,9 @@ void Reader::read_compiler(const pugi::xml_node& node) {
   }
   double range[2] = {static_cast<double>(out_.compiler.group_low), static_cast<double>(out_.compiler.group_high)};
   numbers(e, "inertiagrouprange", range, 2, 2);
+  for (const double x : range)
+    if (x != std::floor(x) || std::abs(x) > 1e9)
+      fail(node, cat("attribute 'inertiagrouprange': expected two integers, got '", e.get("inertiagrouprange"), "'"));
   out_.compiler.group_low = static_cast<int>(range[0]);
   out_.compiler.group_high = static_cast<int>(range[1]);
   out_.compiler.boundmass = scalar(e, "boundmass", out_.compiler.boundmass);
@@ -632,8 +644,9 @@ Geom Reader::read_geom(const pugi::xml_node& node, std::size_t cls, const SE3& f
   g.placement = compose(frame, g.placement);
   if (e.get("mass") != nullptr) g.mass = scalar(e, "mass", 0.0);
   g.density = scalar(e, "density", 1000.0);
+  if (g.mass.value_or(0.0) < 0.0 || g.density < 0.0) fail(node, "negative mass or density");
   g.shell = flag(e, "shellinertia", false);
-  g.group = static_cast<int>(scalar(e, "group", 0.0));
+  g.group = integer(e, "group", 0);
   return g;
 }
 
