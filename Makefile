@@ -88,7 +88,8 @@ sanitize: setup
 # functions (unpinned: they are timed on one and on two threads) beside the
 # C++ medians and MuJoCo's Batch, and value and gradient of rnea and aba
 # through lumo_dynamic.torch and .jax against adam-robotics and MJX
-# (unpinned, two threads; the JAX peers compile for minutes on a first run).
+# (unpinned, two threads; the JAX peers compile for minutes on a first run),
+# and the MJCF import of a humanoid against MuJoCo's compiler.
 PIN ?= $(shell command -v taskset >/dev/null && [ $$(nproc) -gt 1 ] && echo taskset -c 1)
 bench: SETUP_EXTRAS += bench
 bench: install
@@ -102,6 +103,7 @@ bench: install
 	$(PIN) $(PYTHON) benchmarks/constraints_peers.py
 	$(PYTHON) benchmarks/batch_bench.py build/bench/core.json
 	$(PYTHON) benchmarks/autograd_peers.py
+	$(PIN) $(PYTHON) benchmarks/mjcf_import.py
 
 # libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer, built by
 # CMake with clang (LUMO_BUILD_FUZZERS) in $(FUZZ_BUILD). New inputs go to

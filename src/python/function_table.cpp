@@ -93,6 +93,7 @@ const char* python_type(Kind kind) {
     case Kind::frame_indexes: return "Sequence[int]";
     case Kind::reference_frame: return "ReferenceFrame";
     case Kind::text: return "str";
+    case Kind::optional_text: return "str | None";
     case Kind::forces:
     case Kind::weights: return "NDArray[np.float64] | None";
     case Kind::target: return "SE3 | NDArray[np.float64]";

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,7 @@ enum class Kind : std::uint8_t {
   frame_indexes,    // a sequence of indexes below nframes (batch forms only)
   reference_frame,  // a ReferenceFrame
   text,             // a str; an optional one defaults to its text_fallback
+  optional_text,    // None or a str (an optional parameter defaulting to None)
   forces,           // None or a float64 (njoints, 6) array; (N, njoints, 6) in a batch
   target,           // an SE3, or a 3-element float64 array (a position); (N, 4, 4) or (N, 3) in a batch
   weights,          // None or a 6-element float64 array (the same for every row of a batch)
@@ -131,12 +133,18 @@ struct Call {
   long long count;
   bool flag;
   nb::object owned;          // a C-ordered copy of an array given in another layout
+  const char* optional_text = nullptr;  // null: None
+  std::size_t optional_text_size = 0;
 
   Eigen::Map<const Eigen::VectorXd> vector(int k) const { return vectors[k].map(); }
   bool has_forces() const { return forces.ptr != nullptr; }
   Eigen::Map<const Matrix6X> fext() const { return {forces.ptr, 6, forces.size / 6}; }
   std::size_t index(int k) const { return indexes[k]; }
   std::string_view str() const { return {text, text_size}; }
+  std::optional<std::string> optional_str() const {
+    if (optional_text == nullptr) return std::nullopt;
+    return std::string(optional_text, optional_text_size);
+  }
 };
 
 // The shape of one row of a batched result.
@@ -302,6 +310,14 @@ inline bool convert_type(PyObject* obj, Call& call) {
     if (obj != nullptr && !as_text(obj, p.name, text)) return false;
     call.text = text.data();
     call.text_size = text.size();
+    return true;
+  } else if constexpr (p.kind == Kind::optional_text) {
+    call.optional_text = nullptr;
+    if (obj == nullptr || obj == Py_None) return true;
+    std::string_view text;
+    if (!as_text(obj, p.name, text)) return false;
+    call.optional_text = text.data();
+    call.optional_text_size = text.size();
     return true;
   } else if constexpr (p.kind == Kind::forces) {
     return forces_type(obj, p, call);

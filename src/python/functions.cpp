@@ -825,6 +825,44 @@ constexpr Function kAppendModel{
              "# Returns\n"
              "Model"}};
 
+// ------------------------------------------------------------- MJCF import
+
+constexpr Function kParseMjcfFile{
+    "parse_mjcf_file", {{"filename", Kind::text}},
+    object<[](Call& c) { return model_from_mjcf_file(c.str()); }>("Model"),
+    {.page = "mjcf",
+     .text = "A new Model from an MJCF file: each hinge, slide, ball and free joint becomes a\n"
+             "revolute (nq = 1), prismatic, spherical or floating joint in MuJoCo's qpos order,\n"
+             "a body without joints a fixed joint; inertias from <inertial> or from the geoms.\n"
+             "Includes and meshes are found relative to the file's folder. What is not dynamics\n"
+             "is listed in one MjcfWarning.\n\n"
+             "# Returns\n"
+             "Model"}};
+
+constexpr Function kParseMjcfFromString{
+    "parse_mjcf_from_string",
+    {{"mjcf_string", Kind::text}, {"directory", Kind::optional_text, Count::none, nullptr, Pass::optional}},
+    object<[](Call& c) { return model_from_mjcf_string(c.str(), c.optional_str()); }>("Model"),
+    {.page = "mjcf",
+     .text = "A new Model from MJCF text, as parse_mjcf_file reads a file. `directory` is where\n"
+             "<include> files and meshes are found; without it an <include> is an error and\n"
+             "meshes are looked for relative to the current directory.\n\n"
+             "# Returns\n"
+             "Model"}};
+
+constexpr Function kCouplingsFromMjcf{
+    "couplingsFromMjcf", {kModel, {"filename_or_string", Kind::text}},
+    object<[](Call& c) { return couplings_from_mjcf(*c.model, c.str()); }>("list[JointCoupling]"),
+    {.page = "constraints",
+     .text = "The couplings that the <equality><joint> elements of an MJCF declare among the\n"
+             "model's joints (found by name): for joint1 = c0 + c1·joint2 between hinge or slide\n"
+             "joints, measured from their ref positions, a JointCoupling(joint1, joint2, c1,\n"
+             "c0 + ref1 − c1·ref2), in document order. filename_or_string is MJCF text when its\n"
+             "first non-space character is '<', else a file name. An equality that cannot be a\n"
+             "coupling is left out, with one MjcfWarning naming each.\n\n"
+             "# Returns\n"
+             "list of JointCoupling"}};
+
 }  // namespace
 
 // The module's order (that of __all__ and lumo_dynamic.batch.__all__).
@@ -890,6 +928,9 @@ const Declared declarations[] = {
     declare<kConfigurationGradient>(),
     declare<kRneaVJP>(),
     declare<kAbaVJP>(),
+    declare<kParseMjcfFile>(),
+    declare<kParseMjcfFromString>(),
+    declare<kCouplingsFromMjcf>(),
 };
 const std::size_t declaration_count = std::size(declarations);
 

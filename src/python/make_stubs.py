@@ -78,6 +78,7 @@ PAGES = {
     "derivatives": "Derivatives of the dynamics and of frame motion",
     "urdf": "URDF import",
     "models": "Reduced and combined models",
+    "mjcf": "MJCF import",
     "ik": "Inverse kinematics",
     "constraints": "Constraints",
     "batch": "Batch evaluation (lumo_dynamic.batch)",

@@ -39,6 +39,10 @@ NB_MODULE(lumo_dynamic, m) {
   if (urdf_warning == nullptr) throw nb::python_error();
   m.attr("UrdfWarning") = nb::handle(urdf_warning);
   all.append("UrdfWarning");
+  PyObject* mjcf_warning = make_mjcf_warning();
+  if (mjcf_warning == nullptr) throw nb::python_error();
+  m.attr("MjcfWarning") = nb::handle(mjcf_warning);
+  all.append("MjcfWarning");
   m.attr("__all__") = all;
   m.attr("PanicException") = nb::handle(state.panic_exception);
   state.solution = make_solution_type();

@@ -17,8 +17,9 @@ def test_version_and_all():
     assert present[:3] == functions[:3]
     head = ["SE3", "Model", "Data", "ReferenceFrame", "RigidConstraint", "JointCoupling", "ConstraintSet", *present]
     assert ld.__all__[:len(head)] == head  # newer functions follow the existing ones
-    assert ld.__all__[-2:] == ["__version__", "UrdfWarning"]
-    assert issubclass(ld.UrdfWarning, UserWarning) and ld.UrdfWarning.__module__ == "lumo_dynamic"
+    assert ld.__all__[-3:] == ["__version__", "UrdfWarning", "MjcfWarning"]
+    for warning in [ld.UrdfWarning, ld.MjcfWarning]:
+        assert issubclass(warning, UserWarning) and warning.__module__ == "lumo_dynamic"
 
 
 @pytest.mark.parametrize("obj, text_signature", [
