@@ -172,21 +172,18 @@ class Reader {
     }
   };
 
-  std::size_t class_index(const pugi::xml_node& node, std::size_t inherited) const {
-    const pugi::xml_attribute a = node.attribute("class");
+  // The class named by the node's `attribute` ("class", or "childclass":
+  // the class a body or frame gives its elements), else the inherited one.
+  std::size_t class_index(const pugi::xml_node& node, std::size_t inherited, const char* attribute = "class") const {
+    const pugi::xml_attribute a = node.attribute(attribute);
     if (!a) return inherited;
     const auto it = class_by_name_.find(a.value());
     if (it == class_by_name_.end()) fail(node, cat("unknown default class '", a.value(), "'"));
     return it->second;
   }
 
-  // The class a body or frame gives its elements: its childclass, else the inherited one.
   std::size_t child_class(const pugi::xml_node& node, std::size_t inherited) const {
-    const pugi::xml_attribute a = node.attribute("childclass");
-    if (!a) return inherited;
-    const auto it = class_by_name_.find(a.value());
-    if (it == class_by_name_.end()) fail(node, cat("unknown default class '", a.value(), "'"));
-    return it->second;
+    return class_index(node, inherited, "childclass");
   }
 
   Element element(const pugi::xml_node& node, std::size_t inherited) const {

@@ -12,6 +12,7 @@
 
 #include "bindings.hpp"
 #include "convert.hpp"
+#include "algorithms/constraints.hpp"
 #include "urdf_parser/reader.hpp"
 
 namespace lumo::python {
@@ -77,6 +78,31 @@ PyObject* new_model_from(PyObject* warning, const char* format, const char* what
         cat(format, " import ignored ", what, notes.size(), notes.size() == 1 ? " item:" : " items:");
     if (!warn_notes(warning, notes, heading)) return nullptr;
     return result.release().ptr();
+  });
+}
+
+// The couplings read(is_text) finds (a list of JointCoupling), read from
+// text or a file as is_markup tells; the notes about relations that are not
+// couplings become one `warning` headed "{format} {relations} that are not
+// couplings of the model (n):". A Failure is raised as new_model_from
+// raises it.
+template <typename Failure, typename Read>
+PyObject* couplings_from(PyObject* warning, const char* format, const char* relations,
+                         std::string_view filename_or_string, Read&& read) {
+  const bool is_text = is_markup(filename_or_string);
+  return guarded([&]() -> PyObject* {
+    decltype(read(is_text)) found;
+    try {
+      found = read(is_text);
+    } catch (const Failure& e) {
+      throw Failure(cat("Failed to parse ", format, ": ", e.what()), e.cause());
+    }
+    nb::list list;
+    for (const JointCoupling& c : found.couplings) list.append(nb::cast(c));
+    const std::string heading =
+        cat(format, " ", relations, " that are not couplings of the model (", found.warnings.size(), "):");
+    if (!warn_notes(warning, found.warnings, heading)) return nullptr;
+    return list.release().ptr();
   });
 }
 

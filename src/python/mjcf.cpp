@@ -20,9 +20,6 @@ namespace {
 
 PyObject* mjcf_warning = nullptr;
 
-// The message a reading or building failure is raised with.
-MjcfError python_failure(const MjcfError& e) { return MjcfError(cat("Failed to parse MJCF: ", e.what()), e.cause()); }
-
 }  // namespace
 
 PyObject* make_mjcf_warning() {
@@ -51,21 +48,9 @@ PyObject* model_from_mjcf_string(std::string_view text, const std::optional<std:
 }
 
 PyObject* couplings_from_mjcf(const Model& model, std::string_view filename_or_string) {
-  const bool is_text = is_markup(filename_or_string);
-  return guarded([&]() -> PyObject* {
-    EqualityCouplings found;
-    try {
-      found = is_text ? couplings_from_mjcf_string(model, filename_or_string)
-                      : couplings_from_mjcf_file(model, std::string(filename_or_string));
-    } catch (const MjcfError& e) {
-      throw python_failure(e);
-    }
-    nb::list list;
-    for (const JointCoupling& c : found.couplings) list.append(nb::cast(c));
-    const std::string heading =
-        cat("MJCF joint equalities that are not couplings of the model (", found.warnings.size(), "):");
-    if (!warn_notes(mjcf_warning, found.warnings, heading)) return nullptr;
-    return list.release().ptr();
+  return couplings_from<MjcfError>(mjcf_warning, "MJCF", "joint equalities", filename_or_string, [&](bool is_text) {
+    return is_text ? couplings_from_mjcf_string(model, filename_or_string)
+                   : couplings_from_mjcf_file(model, std::string(filename_or_string));
   });
 }
 

@@ -43,20 +43,9 @@ PyObject* model_from_urdf_file(std::string_view filename) {
 }
 
 PyObject* couplings_from_urdf(const Model& model, std::string_view filename_or_string) {
-  const bool is_text = is_markup(filename_or_string);
-  return guarded([&]() -> PyObject* {
-    MimicCouplings found;
-    try {
-      found = is_text ? couplings_from_urdf_string(model, filename_or_string)
-                      : couplings_from_urdf_file(model, std::string(filename_or_string));
-    } catch (const UrdfError& e) {
-      throw UrdfError(cat("Failed to parse URDF: ", e.what()), e.cause());
-    }
-    nb::list list;
-    for (const JointCoupling& c : found.couplings) list.append(nb::cast(c));
-    const std::string heading = cat("URDF mimics that are not couplings of the model (", found.warnings.size(), "):");
-    if (!warn_notes(urdf_warning, found.warnings, heading)) return nullptr;
-    return list.release().ptr();
+  return couplings_from<UrdfError>(urdf_warning, "URDF", "mimics", filename_or_string, [&](bool is_text) {
+    return is_text ? couplings_from_urdf_string(model, filename_or_string)
+                   : couplings_from_urdf_file(model, std::string(filename_or_string));
   });
 }
 
