@@ -326,8 +326,11 @@ const Source& Reader::parse(std::string text, std::string filename) {
   }
   const pugi::xml_node root = s->doc.document_element();
   if (!root) throw failure("no root element");
+  const bool included = !s->filename.empty();
   sources_.push_back(std::move(s));
-  if (!named(root, "mujoco")) fail(root, "the root element must be <mujoco>");
+  // An included file may have the older <mujocoinclude> for its root.
+  if (!named(root, "mujoco") && !(included && named(root, "mujocoinclude")))
+    fail(root, included ? "the root element must be <mujoco> or <mujocoinclude>" : "the root element must be <mujoco>");
   return *sources_.back();
 }
 
@@ -732,7 +735,15 @@ void Reader::read_tree(const std::vector<pugi::xml_node>& worldbodies) {
     bodies.insert(bodies.end(), found.rbegin(), found.rend());
   };
 
-  for (const pugi::xml_node& w : worldbodies) read_content(w, 0, 0);
+  // Several <worldbody> sections (included ones among them) hold the
+  // world's children in document order: the first section's are read first.
+  std::vector<PendingBody> world_children;
+  for (const pugi::xml_node& w : worldbodies) {
+    read_content(w, 0, 0);
+    world_children.insert(world_children.begin(), bodies.begin(), bodies.end());
+    bodies.clear();
+  }
+  bodies = std::move(world_children);
   while (!bodies.empty()) {
     const PendingBody p = bodies.back();
     bodies.pop_back();

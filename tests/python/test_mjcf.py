@@ -185,14 +185,19 @@ def test_features_against_mujoco(tmp_path):
     np.testing.assert_allclose(model.lowerPositionLimit[[6, 7, 8, 9]], [-np.inf, -np.pi / 6, -np.inf, -0.5])
     np.testing.assert_allclose(model.upperPositionLimit[[6, 7, 8, 9]], [np.inf, np.pi / 3, np.inf, 0.5])
 
-    # Poses, joints and explicit inertias, whatever the geoms weigh; then the same split into an
-    # included file, read from a file and from text with its directory.
+    # Poses, joints and explicit inertias, whatever the geoms weigh; then the same split into
+    # included files, read from a file and from text with its directory. The second one, of the
+    # older <mujocoinclude> root, adds a <worldbody> section whose bodies come first.
     text = with_inertials(FEATURES)
     assert_same_dynamics(mujoco.MjModel.from_xml_string(text), quiet(ld.parse_mjcf_from_string, text))
     (tmp_path / "parts").mkdir()
     (tmp_path / "parts" / "defaults.xml").write_text(
         "<mujoco>" + text[text.index("<default>"):text.index("<worldbody>")] + "</mujoco>")
-    main = text[:text.index("<default>")] + '<include file="parts/defaults.xml"/>' + text[text.index("<worldbody>"):]
+    (tmp_path / "parts" / "scene.xml").write_text(
+        '<mujocoinclude><worldbody><body name="door" pos="1 0 0" euler="0 0 30"><joint axis="0 1 1"/>'
+        '<inertial pos="0.1 0 0" mass="2" diaginertia="0.1 0.2 0.3"/></body></worldbody></mujocoinclude>')
+    main = (text[:text.index("<default>")] + '<include file="parts/defaults.xml"/><include file="parts/scene.xml"/>'
+            + text[text.index("<worldbody>"):])
     (tmp_path / "main.xml").write_text(main)
     for model in [quiet(ld.parse_mjcf_file, str(tmp_path / "main.xml")),
                   quiet(ld.parse_mjcf_from_string, main, str(tmp_path))]:

@@ -107,9 +107,11 @@ TEST(MjcfBuilder, JointChainsRefDefaultsAndIncludes) {
   std::filesystem::create_directories(dir / "parts");
   std::ofstream(dir / "parts" / "arm.xml") << arm;
   std::ofstream(dir / "main.xml") << "<mujoco model='inc'><include file='parts/arm.xml'/></mujoco>";
+  // Older included files have <mujocoinclude> for their root.
+  std::ofstream(dir / "parts" / "old_arm.xml") << "<mujocoinclude" << arm.substr(7, arm.size() - 16) << "</mujocoinclude>";
   const Model direct = parse_mjcf_from_string(arm);
   const Model from_file = parse_mjcf_file((dir / "main.xml").string());
-  const Model from_text = parse_mjcf_from_string("<mujoco model='inc'><include file='parts/arm.xml'/></mujoco>",
+  const Model from_text = parse_mjcf_from_string("<mujoco model='inc'><include file='parts/old_arm.xml'/></mujoco>",
                                                  dir.string());
   EXPECT_EQ(from_file.name, "inc");
   EXPECT_EQ(direct.gravity_linear(), Vector3(0, 0, -9.81));
