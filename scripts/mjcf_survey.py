@@ -5,8 +5,8 @@ For each *.xml file under the given packages (found without importing them:
 default dm_control, gymnasium, gymnasium_robotics, metaworld, each skipped
 when absent), loads it with mujoco.MjModel.from_xml_path and with
 lumo_dynamic.parse_mjcf_file, and compares mass matrix, bias forces and body
-and site poses at random states as tests/python/test_mjcf.py does (1e-9
-relative). Files MuJoCo refuses are not models (included fragments, asset
+and site poses at random states as tests/python/test_mjcf.py does (to 1e-9
+of the largest entry). Files MuJoCo refuses are not models (included fragments, asset
 lists, schemas) and are only counted. Prints the counts, then each file that
 failed or disagreed, with the tolerance (relative to the largest entry) it
 meets.
