@@ -158,6 +158,8 @@ cpp-package: setup
 	  -DCMAKE_PREFIX_PATH=$(abspath $(PKG_BUILD)/prefix) > /dev/null
 	cmake --build $(PKG_BUILD)/consumer
 	./$(PKG_BUILD)/consumer/rnea_crba models/arm7.urdf
+	@# A file that cannot be read: a message and exit status 1.
+	./$(PKG_BUILD)/consumer/rnea_crba no_such_robot.urdf; test $$? -eq 1
 
 docs: install
 	$(PYTHON) -m sphinx -E -W --keep-going -q -b html docs build/docs/html

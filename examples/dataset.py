@@ -1,7 +1,8 @@
 """A dynamics dataset on a Dask cluster: τ, M and an end-effector Jacobian for N random states.
 
     pip install .[cluster]          # dask and distributed
-    python examples/dataset.py                              # local cluster, humanoid, 1,000,000 states
+    python examples/dataset.py                              # local cluster, humanoid, 20,000 states
+    python examples/dataset.py --n 1000000 --yes            # 13 GB: above 1 GB the size must be confirmed
     python examples/dataset.py --n 20000 --chunk 5000 --out /tmp/ds
     python examples/dataset.py --scheduler tcp://host:8786  # an existing cluster
 
@@ -59,11 +60,16 @@ def compute_chunk(model: ld.Model, index: int, count: int, seed: int, frame_id: 
     return name, count, time.perf_counter() - start
 
 
+def dataset_bytes(model: ld.Model, count: int) -> int:
+    """The size of `count` states on disk: q, v, a, tau, M and J in float64."""
+    return 8 * count * (model.nq + 3 * model.nv + model.nv * model.nv + 6 * model.nv)
+
+
 def main(argv: list[str] | None = None) -> None:
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     p.add_argument("--model", default=str(REPO / "models" / "humanoid.urdf"), help="URDF file")
     p.add_argument("--frame", help="end-effector frame name (default: the last frame)")
-    p.add_argument("--n", type=int, default=1_000_000, help="number of states")
+    p.add_argument("--n", type=int, default=20_000, help="number of states")
     p.add_argument("--chunk", type=int, default=50_000, help="states per task and per output file")
     p.add_argument("--seed", type=int, default=0)
     p.add_argument("--out", default="dataset", help="output directory")
@@ -71,6 +77,7 @@ def main(argv: list[str] | None = None) -> None:
     p.add_argument("--workers", type=int, default=len(os.sched_getaffinity(0)),
                    help="worker processes of the local cluster")
     p.add_argument("--threads", type=int, default=1, help="batch threads per task")
+    p.add_argument("--yes", action="store_true", help="write the dataset even when it exceeds 1 GB")
     args = p.parse_args(argv)
 
     from distributed import Client, LocalCluster, progress
@@ -79,6 +86,10 @@ def main(argv: list[str] | None = None) -> None:
     frame_id = model.nframes - 1 if args.frame is None else model.getFrameId(args.frame)
     if frame_id is None:
         p.error(f"no frame named {args.frame!r} in {args.model}")
+    size = dataset_bytes(model, args.n)
+    if size > 1e9 and not args.yes:
+        p.error(f"{args.n:,} states of {model.name} make about {size / 1e9:.1f} GB in {args.out}: "
+                "add --yes to write them, or ask for fewer with --n")
     out_dir = Path(args.out).resolve()
     out_dir.mkdir(parents=True, exist_ok=True)
 

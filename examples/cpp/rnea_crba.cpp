@@ -1,5 +1,6 @@
 // Loads a URDF, then prints the joint torques of a motion and the mass matrix.
 //   rnea_crba robot.urdf
+#include <exception>
 #include <iostream>
 
 #include "algorithms/configuration.hpp"
@@ -12,7 +13,20 @@ int main(int argc, char** argv) {
     std::cerr << "usage: " << argv[0] << " robot.urdf\n";
     return 2;
   }
-  const lumo::Model model = lumo::parse_urdf_file(argv[1]);
+  lumo::Model model;
+  try {
+    model = lumo::parse_urdf_file(argv[1]);
+  } catch (const lumo::UrdfError& e) {
+    // The message names the file; its cause says what failed there.
+    std::cerr << "error: " << e.what();
+    try {
+      if (e.cause()) std::rethrow_exception(e.cause());
+    } catch (const std::exception& cause) {
+      std::cerr << ": " << cause.what();
+    }
+    std::cerr << "\n";
+    return 1;
+  }
   lumo::Data data(model);
   const auto nv = static_cast<Eigen::Index>(model.nv);
   const Eigen::VectorXd q =

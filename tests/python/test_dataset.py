@@ -33,3 +33,11 @@ def test_dataset_on_a_local_cluster(tmp_path):
             ld.computeJointJacobians(model, data, q)
             assert ld.getFrameJacobian(model, data, frame, rf).tobytes() == J.tobytes()
     assert rows == 250
+
+
+def test_a_dataset_above_a_gigabyte_needs_yes(tmp_path):
+    # 100,000 humanoid states: 38 + 3·37 + 37² + 6·37 doubles each, 1.4 GB; nothing is started or written
+    done = subprocess.run([sys.executable, str(REPO / "examples" / "dataset.py"), "--n", "100000",
+                           "--out", str(tmp_path / "ds")], timeout=60, capture_output=True, text=True)
+    assert done.returncode == 2 and "about 1.4 GB" in done.stderr and "--yes" in done.stderr
+    assert not (tmp_path / "ds").exists()
