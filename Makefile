@@ -4,6 +4,7 @@
 # make sanitize  the C++ tests, the Python tests and the demo under ASan and UBSan
 # make fuzz   fuzzes the URDF import and every algorithm for FUZZ_SECONDS (clang installed if missing)
 # make fuzz-record  fuzzes the model record reader (pickled models) the same way
+# make fuzz-mjcf    fuzzes the MJCF import the same way
 # make docs   the documentation site in build/docs/html (warnings are errors)
 # make dist   sdist and wheel in dist/ (python -m build), the wheel retagged by auditwheel
 SHELL := /bin/bash
@@ -18,7 +19,7 @@ PIP_INSTALL = $(PYTHON) -m pip install -q --disable-pip-version-check --no-build
 export CMAKE_CXX_COMPILER_LAUNCHER = $(shell command -v ccache)
 export CCACHE_BASEDIR = $(CURDIR)
 
-.PHONY: setup install demo test check-layers test-cpp test-python sanitize bench fuzz fuzz-build fuzz-record clean
+.PHONY: setup install demo test check-layers test-cpp test-python sanitize bench fuzz fuzz-build fuzz-record fuzz-mjcf clean
 
 # Everything installs here: scripts/setup.sh, with the extras a target asks
 # for (bench: the peers; fuzz: clang with libFuzzer).
@@ -116,12 +117,20 @@ fuzz-build: SETUP_EXTRAS += fuzz
 fuzz-build: setup
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DLUMO_BUILD_FUZZERS=ON
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target urdf_fuzzer model_record_fuzzer
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target urdf_fuzzer mjcf_fuzzer model_record_fuzzer
 
 fuzz: fuzz-build
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(FUZZ_BUILD)/urdf_fuzzer $(FUZZ_BUILD)/corpus \
 	  models $$(ls -d ../shared/robots ../shared/robots/quirks 2>/dev/null) \
 	  -- -dict=fuzz/urdf.dict -max_len=8192 -timeout=10 -artifact_prefix=$(FUZZ_BUILD)/
+
+# The MJCF import the same way; seeds: fuzz/mjcf_seeds and, when installed,
+# gymnasium's MuJoCo models.
+fuzz-mjcf: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(FUZZ_BUILD)/mjcf_fuzzer $(FUZZ_BUILD)/mjcf_corpus \
+	  fuzz/mjcf_seeds $$($(PYTHON) -c 'import importlib.util as u, pathlib as p; s = u.find_spec("gymnasium"); \
+	  print(p.Path(s.submodule_search_locations[0], "envs", "mujoco", "assets") if s else "")' 2>/dev/null) \
+	  -- -max_len=16384 -timeout=10 -artifact_prefix=$(FUZZ_BUILD)/mjcf-
 
 # Seeds: the records of the sample models and, when present, the real robots.
 fuzz-record: fuzz-build install
