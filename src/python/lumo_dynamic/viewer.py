@@ -246,7 +246,7 @@ class Viewer:
         self._server.initial_camera.look_at = tuple(self._home[1])
         self._server.on_client_connect(self._welcome)
         scene.add_grid("/ground", width=3 * extent, height=3 * extent, cell_size=extent / 5,
-                       section_size=extent, position=(centre[0], centre[1], 0.0))
+                       section_size=extent, position=(centre[0], centre[1], min(0.0, float(points[:, 2].min()))))
 
         # Scene nodes posed in the world by display(): one per link drawn
         # (its BODY frame) or one per joint for the joint tree, and one per
