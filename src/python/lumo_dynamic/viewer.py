@@ -223,7 +223,7 @@ class Viewer:
         visuals = {name: v for name, v in visuals.items() if name in bodies}
 
         # The size of the robot in its neutral configuration sets the
-        # thickness of the joint tree, the axes and the first camera.
+        # thickness of the joint tree, the axes, the ground and the camera.
         q0 = ld.neutral(model)
         ld.forwardKinematics(model, self._data, q0)
         ld.updateFramePlacements(model, self._data)
@@ -233,6 +233,9 @@ class Viewer:
                              for f in range(model.nframes)]])
         centre = 0.5 * (points.min(axis=0) + points.max(axis=0))
         extent = max(float(np.max(np.linalg.norm(points - centre, axis=1))), 0.1)
+        # A robot reaching below the ground z = 0 (a floating base at the
+        # origin) is looked at as it would stand on it.
+        centre[2] += max(0.0, -float(points[:, 2].min()))
 
         self._server = viser.ViserServer(host=host, port=port, verbose=False)
         scene = self._server.scene
@@ -246,7 +249,7 @@ class Viewer:
         self._server.initial_camera.look_at = tuple(self._home[1])
         self._server.on_client_connect(self._welcome)
         scene.add_grid("/ground", width=3 * extent, height=3 * extent, cell_size=extent / 5,
-                       section_size=extent, position=(centre[0], centre[1], min(0.0, float(points[:, 2].min()))))
+                       section_size=extent, position=(centre[0], centre[1], 0.0))
 
         # Scene nodes posed in the world by display(): one per link drawn
         # (its BODY frame) or one per joint for the joint tree, and one per
