@@ -52,6 +52,22 @@ class _Visual:
     size: tuple[float, ...] = ()  # box: x y z; cylinder: radius length; sphere: radius; mesh: scale
     path: Optional[Path] = None  # mesh file
     color: Optional[tuple[int, int, int]] = None
+    mesh: Any = None  # the mesh read from path (a trimesh.Trimesh), scaled
+
+    def corners(self) -> np.ndarray:
+        """The corners of the shape's bounding box, in the link's frame (8x3)."""
+        if self.kind == "mesh":
+            low, high = self.mesh.bounds
+        else:
+            if self.kind == "box":
+                high = 0.5 * np.array(self.size)
+            elif self.kind == "cylinder":
+                high = np.array([self.size[0], self.size[0], 0.5 * self.size[1]])
+            else:
+                high = np.full(3, self.size[0])
+            low = -high
+        box = np.array([[(low, high)[(k >> j) & 1][j] for j in range(3)] for k in range(8)])
+        return box @ self.origin[:3, :3].T + self.origin[:3, 3]
 
 
 @dataclass
@@ -120,14 +136,14 @@ def _mesh_file(filename: str, urdf_dir: Path) -> Optional[Path]:
     if not filename.startswith("package://"):
         path = Path(filename)
         path = path if path.is_absolute() else urdf_dir / path
-        return path if path.is_file() else None
+        return path.resolve() if path.is_file() else None
     package, _, rest = filename[len("package://"):].partition("/")
     roots = [urdf_dir, *urdf_dir.parents]
     candidates = [root / rest for root in roots if root.name == package]
     candidates += [root / package / rest for root in roots]
     candidates += [Path(p) / package / rest for p in os.environ.get("ROS_PACKAGE_PATH", "").split(os.pathsep) if p]
     candidates += [root / rest for root in roots]
-    return next((c for c in candidates if c.is_file()), None)
+    return next((c.resolve() for c in candidates if c.is_file()), None)
 
 
 def _read_visuals(urdf_path: Path) -> dict[str, list[_Visual]]:
@@ -165,6 +181,27 @@ def _read_visuals(urdf_path: Path) -> dict[str, list[_Visual]]:
                 continue
             visuals.setdefault(name, []).append(visual)
     return visuals
+
+
+def _read_meshes(visuals: dict[str, list[_Visual]]) -> dict[str, list[_Visual]]:
+    """The visuals with their meshes read (and scaled); a mesh that trimesh
+    cannot read, or that has no triangle, is left out with a warning."""
+    import trimesh
+
+    kept: dict[str, list[_Visual]] = {}
+    for name, shapes in visuals.items():
+        for v in shapes:
+            if v.kind == "mesh":
+                try:
+                    v.mesh = trimesh.load(v.path, force="mesh")
+                    if len(v.mesh.faces) == 0:
+                        raise ValueError("no triangles")
+                except Exception as error:  # whatever the reader raises: the visual is skipped
+                    warnings.warn(f"link {name!r}: cannot read {v.path}: {error}", stacklevel=4)
+                    continue
+                v.mesh.apply_scale(v.size)
+            kept.setdefault(name, []).append(v)
+    return kept
 
 
 # ---------------------------------------------------------------- poses
@@ -221,6 +258,8 @@ class Viewer:
         if missing:
             warnings.warn(f"links without a BODY frame in model {model.name!r}, not drawn: {missing}", stacklevel=2)
         visuals = {name: v for name, v in visuals.items() if name in bodies}
+        if any(v.kind == "mesh" for shapes in visuals.values() for v in shapes):
+            visuals = _read_meshes(visuals)
 
         # The size of the robot in its neutral configuration sets the
         # thickness of the joint tree, the axes, the ground and the camera.
@@ -228,9 +267,10 @@ class Viewer:
         ld.forwardKinematics(model, self._data, q0)
         ld.updateFramePlacements(model, self._data)
         joints = np.array([self._data.get_joint_placement(i).homogeneous for i in range(model.njoints)])
-        points = np.vstack([joints[:, :3, 3],
-                            [ld.getFramePlacement(model, self._data, f).homogeneous[:3, 3]
-                             for f in range(model.nframes)]])
+        frames_at = [ld.getFramePlacement(model, self._data, f).homogeneous for f in range(model.nframes)]
+        points = np.vstack([joints[:, :3, 3], [T[:3, 3] for T in frames_at]] +
+                           [v.corners() @ frames_at[bodies[name]][:3, :3].T + frames_at[bodies[name]][:3, 3]
+                            for name, shapes in visuals.items() for v in shapes])
         centre = 0.5 * (points.min(axis=0) + points.max(axis=0))
         extent = max(float(np.max(np.linalg.norm(points - centre, axis=1))), 0.1)
         # A robot reaching below the ground z = 0 (a floating base at the
@@ -268,8 +308,6 @@ class Viewer:
         self.display(q0)
 
     def _add_visuals(self, scene: Any, visuals: dict[str, list[_Visual]], bodies: dict[str, int]) -> None:
-        import trimesh
-
         for name, shapes in visuals.items():
             frame = bodies[name]
             node = f"/robot/body_{frame}"
@@ -284,17 +322,10 @@ class Viewer:
                     scene.add_cylinder(child, radius=v.size[0], height=v.size[1], color=color, **pose)
                 elif v.kind == "sphere":
                     scene.add_icosphere(child, radius=v.size[0], color=color, **pose)
+                elif v.color is not None:
+                    scene.add_mesh_simple(child, v.mesh.vertices, v.mesh.faces, color=color, **pose)
                 else:
-                    try:
-                        mesh = trimesh.load(v.path, force="mesh")
-                    except Exception as error:  # any reader failure: the visual is skipped
-                        warnings.warn(f"link {name!r}: cannot read {v.path}: {error}", stacklevel=3)
-                        continue
-                    mesh.apply_scale(v.size)
-                    if v.color is not None:
-                        scene.add_mesh_simple(child, mesh.vertices, mesh.faces, color=color, **pose)
-                    else:
-                        scene.add_mesh_trimesh(child, mesh, **pose)
+                    scene.add_mesh_trimesh(child, v.mesh, **pose)
 
     def _add_joint_tree(self, scene: Any, tree: _Tree, joints: np.ndarray, extent: float) -> None:
         """A sphere at every joint and a rod from each joint to its children:
