@@ -278,6 +278,7 @@ class Viewer:
         centre[2] += max(0.0, -float(points[:, 2].min()))
 
         self._server = viser.ViserServer(host=host, port=port, verbose=False)
+        self._closed = False
         scene = self._server.scene
         # The camera a browser starts from, looking at the robot. A snapshot
         # waits for the browser to report it (a page just opened first
@@ -301,7 +302,7 @@ class Viewer:
             else:
                 self._add_joint_tree(scene, tree, joints, extent)
             if frames:
-                for f, (name, _, _) in enumerate(tree.frames):
+                for f in range(model.nframes):
                     handle = scene.add_frame(f"/frames/{f}", axes_length=0.12 * extent,
                                              axes_radius=0.006 * extent)
                     self._nodes.append(("frame", f, handle))
@@ -422,8 +423,10 @@ class Viewer:
         return path
 
     def close(self) -> None:
-        """Stops the server."""
-        self._server.stop()
+        """Stops the server (once; later calls do nothing)."""
+        if not self._closed:
+            self._closed = True
+            self._server.stop()
 
     def __enter__(self) -> Viewer:
         return self
