@@ -31,8 +31,8 @@ URDF = """<robot name="two">
     <visual><origin xyz="0 0 0.2" rpy="1.5707963267948966 0 0"/>
       <geometry><cylinder radius="0.03" length="0.4"/></geometry></visual>
     <visual><geometry><sphere radius="0.05"/></geometry><material name="red"><color rgba="1 0 0 1"/></material></visual>
-    <visual><geometry><mesh filename="package://pkg/meshes/part.obj" scale="2 2 2"/></geometry></visual>
-    <visual><geometry><mesh filename="../meshes/part.obj"/></geometry></visual>
+    <visual><geometry><mesh filename="package://pkg/meshes/ring.obj" scale="2 2 2"/></geometry></visual>
+    <visual><geometry><mesh filename="../meshes/ring.obj"/></geometry></visual>
     <visual><geometry><mesh filename="package://pkg/meshes/missing.dae"/></geometry></visual>
   </link>
   <joint name="j1" type="revolute"><parent link="base"/><child link="arm"/><axis xyz="0 1 0"/>
@@ -41,7 +41,7 @@ URDF = """<robot name="two">
 
 
 def test_urdf_visuals(tmp_path):
-    mesh = tmp_path / "pkg" / "meshes" / "part.obj"
+    mesh = tmp_path / "pkg" / "meshes" / "ring.obj"
     mesh.parent.mkdir(parents=True)
     mesh.write_text("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
     urdf = tmp_path / "pkg" / "urdf" / "two.urdf"
