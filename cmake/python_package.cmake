@@ -1,7 +1,7 @@
 # The pure-Python submodules (lumo_dynamic.torch, lumo_dynamic.jax and the
-# kernels they share), copied beside the built module, whose __path__ names
-# the folder, and installed there.
-set(LUMO_PY_SOURCES _autodiff.py torch.py jax.py)
+# kernels they share, lumo_dynamic.viewer), copied beside the built module,
+# whose __path__ names the folder, and installed there.
+set(LUMO_PY_SOURCES _autodiff.py torch.py jax.py viewer.py)
 set(LUMO_PY_OUTPUTS)
 foreach(file IN LISTS LUMO_PY_SOURCES)
   add_custom_command(
@@ -31,10 +31,12 @@ if(NOT LUMO_SANITIZE)
     COMMAND "${Python_EXECUTABLE}" ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
             ${LUMO_STUBS_DIR} --path $<TARGET_FILE_DIR:lumo_dynamic>
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/torch.pyi
-            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.pyi ${LUMO_STUBS_DIR}
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.pyi
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/viewer.pyi ${LUMO_STUBS_DIR}
     DEPENDS lumo_dynamic ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/torch.pyi
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.pyi
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/viewer.pyi
     COMMENT "Writing the type stubs of lumo_dynamic"
     VERBATIM)
   add_custom_target(lumo_dynamic_stubs ALL DEPENDS ${LUMO_STUBS_DIR}/__init__.pyi)

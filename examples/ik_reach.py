@@ -2,9 +2,11 @@
 point of the circle the placement (the tool's orientation held) is solved
 from the previous solution. Prints the solve times (median, 90th
 percentile) and the largest error, and saves a picture of the tool's path
-against the circle and of the joint angles along it.
+against the circle and of the joint angles along it; with --view, plays the
+motion in lumo_dynamic.viewer as well (open the address it prints).
 
     python examples/ik_reach.py [--model URDF] [--frame NAME] [--radius 0.15] [--points 200] [--output ik_reach.png]
+                                [--view]
 """
 from __future__ import annotations
 
@@ -16,6 +18,7 @@ from typing import Any
 import numpy as np
 
 import lumo_dynamic as ld
+from simulate import view_motion
 
 ROOT = Path(__file__).resolve().parent.parent
 
@@ -49,6 +52,7 @@ def main() -> None:
     parser.add_argument("--radius", type=float, default=0.15, help="circle radius in metres")
     parser.add_argument("--points", type=int, default=200, help="points along the circle")
     parser.add_argument("--output", default="ik_reach.png", help="where to save the picture")
+    parser.add_argument("--view", action="store_true", help="play the motion in the viewer (needs viser)")
     args = parser.parse_args()
 
     model = ld.parse_urdf_file(args.model)
@@ -67,7 +71,7 @@ def main() -> None:
     angles = np.linspace(0.0, 2.0 * np.pi, args.points + 1)
     circle = centre + args.radius * np.stack([np.zeros_like(angles), np.cos(angles), np.sin(angles)], axis=1)
 
-    times, errors, reached, joints = [], [], [], []
+    times, errors, reached, joints, configurations = [], [], [], [], []
     failures = 0
     for point in circle:
         target = ld.SE3(rotation, np.ascontiguousarray(point))
@@ -76,6 +80,7 @@ def main() -> None:
         times.append(time.perf_counter() - t0)
         failures += not solution.converged
         q = solution.q
+        configurations.append(q)
         ld.forwardKinematics(model, data, q)
         reached.append(ld.getFramePlacement(model, data, frame).homogeneous[:3, 3])
         errors.append(solution.error)
@@ -109,6 +114,8 @@ def main() -> None:
     right.set_ylabel("joint coordinate (rad or m)")
     right.set_title("joint angles along the path")
     save_figure(fig, args.output)
+    if args.view:
+        view_motion(model, args.model, np.array(configurations), 4.0 / len(circle))  # the circle in 4 s
 
 
 if __name__ == "__main__":

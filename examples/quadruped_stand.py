@@ -6,9 +6,10 @@ impulseDynamics, so that the feet stay where they stand, and the robot
 settles. Prints the final height error of the trunk, the largest drift of
 the feet, the contact forces against the weight at rest and the wall time
 per step, and saves a picture of the trunk's height and the vertical contact
-forces over time.
+forces over time; with --view, plays the motion in lumo_dynamic.viewer as
+well (open the address it prints).
 
-    python examples/quadruped_stand.py [--seconds 2] [--push 6] [--output quadruped_stand.png]
+    python examples/quadruped_stand.py [--seconds 2] [--push 6] [--output quadruped_stand.png] [--view]
 """
 from __future__ import annotations
 
@@ -21,7 +22,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 import lumo_dynamic as ld
-from simulate import save_figure
+from simulate import save_figure, view_motion
 
 ROOT = Path(__file__).resolve().parent.parent
 Vector = NDArray[np.float64]
@@ -92,6 +93,7 @@ def main() -> None:
     parser.add_argument("--corrector", type=float, nargs=2, default=(100.0, 20.0), metavar=("KP", "KD"),
                         help="contact corrector gains (1/s², 1/s)")
     parser.add_argument("--output", default="quadruped_stand.png", help="where to save the picture")
+    parser.add_argument("--view", action="store_true", help="play the motion in the viewer (needs viser)")
     args = parser.parse_args()
 
     model = ld.parse_urdf_file(args.model)
@@ -135,6 +137,7 @@ def main() -> None:
     push_step = int(round(0.5 / args.dt))
     times = np.arange(steps + 1) * args.dt
     height = np.empty(steps + 1)
+    configurations = np.empty((steps + 1, model.nq))
     vertical = np.empty((steps + 1, len(FEET)))
     drift = 0.0  # largest distance of a foot from where it stood at the start
     ld.forwardKinematics(model, data, q0)
@@ -143,6 +146,7 @@ def main() -> None:
     elapsed = 0.0
     for k in range(steps + 1):
         height[k] = q[2]
+        configurations[k] = q
         vertical[k] = ld.constrainedDynamics(model, data, contacts, q, v, torques(q, v))[1][2::3]
         ld.forwardKinematics(model, data, q)
         for frame_id, point in zip(foot_ids, ground):
@@ -191,6 +195,8 @@ def main() -> None:
     bottom.set_ylabel("vertical contact force (N)")
     bottom.legend(ncol=3, fontsize="small")
     save_figure(fig, args.output)
+    if args.view:
+        view_motion(model, args.model, configurations, args.dt)
 
 
 if __name__ == "__main__":

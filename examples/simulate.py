@@ -1,9 +1,10 @@
 """Simulates a robot falling under gravity with a little joint damping: the
 forward dynamics (aba) stepped by fourth-order Runge-Kutta over integrate.
 Prints the wall time per step and the energy balance, and saves a picture of
-the joint angles and the total energy over time.
+the joint angles and the total energy over time; with --view, plays the
+motion in lumo_dynamic.viewer as well (open the address it prints).
 
-    python examples/simulate.py [--model URDF] [--seconds 3] [--damping 0.05] [--output simulate.png]
+    python examples/simulate.py [--model URDF] [--seconds 3] [--damping 0.05] [--output simulate.png] [--view]
 """
 from __future__ import annotations
 
@@ -51,6 +52,22 @@ def save_figure(fig: Any, output: str) -> None:
     print(f"picture saved to {Path(output).resolve()}")
 
 
+def view_motion(model: ld.Model, urdf: str, Q: Vector, dt: float) -> None:
+    """Plays the configurations Q (rows dt seconds apart, thinned to about 30
+    a second) in lumo_dynamic.viewer, over and over until Ctrl-C."""
+    from lumo_dynamic.viewer import Viewer
+
+    stride = max(1, int(round(1.0 / (30.0 * dt))))
+    with Viewer(model, urdf) as view:
+        print(f"viewer at {view.url}: open it in a browser (Ctrl-C to stop)")
+        try:
+            while True:
+                view.play(Q[::stride], stride * dt)
+                time.sleep(1.0)
+        except KeyboardInterrupt:
+            pass
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--model", default=str(ROOT / "models" / "arm7.urdf"), help="URDF file")
@@ -58,6 +75,7 @@ def main() -> None:
     parser.add_argument("--dt", type=float, default=1e-3, help="time step in seconds")
     parser.add_argument("--damping", type=float, default=0.05, help="joint damping in N·m·s/rad")
     parser.add_argument("--output", default="simulate.png", help="where to save the picture")
+    parser.add_argument("--view", action="store_true", help="play the motion in the viewer (needs viser)")
     args = parser.parse_args()
 
     model = ld.parse_urdf_file(args.model)
@@ -68,6 +86,8 @@ def main() -> None:
 
     times = np.arange(steps + 1) * args.dt
     angles = np.empty((steps + 1, model.nv))
+    configurations = np.empty((steps + 1, model.nq))
+    configurations[0] = q
     energies = np.empty(steps + 1)
     dissipated = 0.0  # work done by the damping torques, by the trapezoidal rule
     angles[0], energies[0] = ld.difference(model, ld.neutral(model), q), energy(model, data, q, v)
@@ -76,6 +96,7 @@ def main() -> None:
         q_next, v_next = rk4_step(model, data, q, v, args.dt, lambda _, vk: -args.damping * vk)
         dissipated += 0.5 * args.dt * args.damping * (v @ v + v_next @ v_next)
         q, v = q_next, v_next
+        configurations[k + 1] = q
         angles[k + 1] = ld.difference(model, ld.neutral(model), q)
         energies[k + 1] = energy(model, data, q, v)
     elapsed = time.perf_counter() - start
@@ -102,6 +123,8 @@ def main() -> None:
     bottom.set_ylabel("energy (J)")
     bottom.legend()
     save_figure(fig, args.output)
+    if args.view:
+        view_motion(model, args.model, configurations, args.dt)
 
 
 if __name__ == "__main__":

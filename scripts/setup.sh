@@ -8,6 +8,8 @@
 #          jax and numpy already installed); each optional (its columns are
 #          skipped when it cannot be installed)
 #   fuzz   clang with libFuzzer, for make fuzz and make fuzz-record
+#   viewer viser and trimesh for lumo_dynamic.viewer, and Debian's Chromium,
+#          which tests/python/test_viewer.py drives headless (skipped without)
 # The Python packages are those of pyproject.toml's extras test, examples,
 # cluster, docs, typing, torch and jax, and the packaging tools.
 set -euo pipefail
@@ -40,6 +42,9 @@ apt_install() {
 apt_install "${APT_PACKAGES[@]}"
 if [[ $EXTRAS == *" bench "* ]]; then
   apt_install libmujoco-dev || echo "libmujoco-dev not installed (the C++ MuJoCo columns are skipped)"
+fi
+if [[ $EXTRAS == *" viewer "* ]] && ! command -v chromium >/dev/null; then
+  apt_install chromium
 fi
 if [[ $EXTRAS == *" fuzz "* ]] && ! { command -v clang++ >/dev/null &&
      clang++ -fsanitize=fuzzer -x c++ /dev/null -o /dev/null 2>/dev/null; }; then
@@ -78,6 +83,10 @@ fi
 if ! "$PYTHON" -c "import jax" 2>/dev/null; then
   echo "Installing JAX"
   "$PYTHON" -m pip install -q --disable-pip-version-check "jax>=0.4.35"
+fi
+if [[ $EXTRAS == *" viewer "* ]] && ! "$PYTHON" -c "import viser, trimesh" 2>/dev/null; then
+  echo "Installing viser and trimesh"
+  "$PYTHON" -m pip install -q --disable-pip-version-check "viser>=1.0" trimesh
 fi
 if [[ $EXTRAS == *" bench "* ]] && ! "$PYTHON" -c "import mujoco, mujoco.batch, pybullet" 2>/dev/null; then
   "$PYTHON" -m pip install -q --disable-pip-version-check "mujoco>=4.0" pybullet ||
