@@ -196,7 +196,8 @@ constexpr Function kComputeGravity{
 
 constexpr Function kCrba{
     "crba", {kModel, kData, kQ},
-    upper_triangle<[](Call& c) -> decltype(auto) { return crba(*c.model, *c.data, c.vector(0)); }>(),
+    upper_triangle<[](Call& c) -> decltype(auto) { return crba(*c.model, *c.data, c.vector(0)); },
+                   [](Call& c, Eigen::Ref<Eigen::MatrixXd> M) { crba(*c.model, *c.data, c.vector(0), M); }>(),
     {.page = "dynamics",
      .rows = "Mass matrices, full and symmetric (as Data.M shows them), (N, nv, nv)."}};
 
@@ -430,6 +431,11 @@ constexpr Function kComputeRNEADerivatives{
       else
         computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
       return Matrices3{d.dtau_dq, d.dtau_dv, d.dtau_da};
+    }, [](Call& c, MatrixXView dq, MatrixXView dv, MatrixXView da) {
+      if (c.has_forces())
+        computeRNEADerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext(), dq, dv, da);
+      else
+        computeRNEADerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), dq, dv, da);
     }>(),
     {.page = "derivatives",
      .text = "Derivatives of the inverse dynamics tau = rnea(q, v, a), or\n"
