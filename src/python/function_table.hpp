@@ -486,15 +486,22 @@ inline constexpr const char* kArray = "NDArray[np.float64]";
 // F(call): the single call converts what it gives into a new object, the
 // batch kernel copies it into the row.
 
-// F gives a vector: a new 1-D array; the row is a copy.
-template <auto F>
+// F gives a vector: a new 1-D array; the row is a copy, or, with
+// Into(call, x) writing the same vector into the view x (for rows of
+// Shape::nv), written by Into in place.
+template <auto F, auto Into = nullptr>
 constexpr Result vector(Shape row) {
-  return {[](Call& c) -> PyObject* { return new_vector(F(c)); },
-          [](Call& c, double* const* out) {
-            const auto& x = F(c);
-            std::copy(x.data(), x.data() + x.size(), out[0]);
-          },
-          {row}, 1, kArray};
+  Kernel rows;
+  if constexpr (std::is_same_v<decltype(Into), std::nullptr_t>)
+    rows = [](Call& c, double* const* out) {
+      const auto& x = F(c);
+      std::copy(x.data(), x.data() + x.size(), out[0]);
+    };
+  else
+    rows = [](Call& c, double* const* out) {
+      Into(c, Eigen::Map<Eigen::VectorXd>(out[0], static_cast<Eigen::Index>(c.model->nv)));
+    };
+  return {[](Call& c) -> PyObject* { return new_vector(F(c)); }, rows, {row}, 1, kArray};
 }
 
 // F(call, out) writes a vector of Shape `row` into out.

@@ -178,6 +178,8 @@ constexpr Function kRnea{
     "rnea", {kModel, kData, kQ, kV, kA},
     vector<[](Call& c) -> decltype(auto) {
       return rnea(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+    }, [](Call& c, Eigen::Ref<Eigen::VectorXd> tau) {
+      rnea(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), tau);
     }>(Shape::nv),
     {.page = "dynamics", .rows = "Joint torques, (N, nv)."}};
 
@@ -205,6 +207,8 @@ constexpr Function kAba{
     "aba", {kModel, kData, kQ, kV, kTau},
     vector<[](Call& c) -> decltype(auto) {
       return aba(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+    }, [](Call& c, Eigen::Ref<Eigen::VectorXd> ddq) {
+      aba(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), ddq);
     }>(Shape::nv),
     {.page = "dynamics",
      .text = "Forward dynamics: the joint accelerations under the torques tau, gravity and the\n"
