@@ -21,7 +21,9 @@ per function, in ns per row:
 framePlacements is compared with forwardKinematics + getFramePlacement of the
 last frame, computeFrameJacobian with computeJointJacobians +
 getFrameJacobian (WORLD) of the last frame; the C++ column adds the two
-medians. Every figure is the median of 7 samples after one warm-up.
+medians. Every figure is the least of 7 samples after one warm-up: on a
+machine shared with other work the least sample is the least disturbed one
+(--median for the median instead).
 """
 import argparse
 import statistics
@@ -38,14 +40,18 @@ MODELS = Path(__file__).resolve().parent.parent / "models"
 SAMPLES = 7
 
 
-def median_time(f, clock=time.perf_counter):
+STATISTIC = min
+
+
+def sample_time(f, clock=time.perf_counter):
+    """The least (or median) time of SAMPLES calls of f after one warm-up."""
     f()
     times = []
     for _ in range(SAMPLES):
         t = clock()
         f()
         times.append(clock() - t)
-    return statistics.median(times)
+    return STATISTIC(times)
 
 
 def draw(model, n, seed=0):
@@ -94,7 +100,10 @@ def main():
     parser.add_argument("--n", type=int, default=10_000)
     parser.add_argument("--threads", default="1,2")
     parser.add_argument("--only", default="")
+    parser.add_argument("--median", action="store_true")
     args = parser.parse_args()
+    global STATISTIC
+    STATISTIC = statistics.median if args.median else min
     cpp = cpp_medians(args.core)
     threads = [int(t) for t in args.threads.split(",")]
     n = args.n
@@ -111,12 +120,12 @@ def main():
             per_thread = []
             for t in threads:
                 if t == 1:
-                    per_thread.append(median_time(lambda: batch(1), clock=time.thread_time) / n * 1e9)
+                    per_thread.append(sample_time(lambda: batch(1), clock=time.thread_time) / n * 1e9)
                 else:
-                    per_thread.append(median_time(lambda: batch(t)) / n * 1e9)
-                    per_thread.append(median_time(lambda: batch(t), clock=time.process_time) / n * 1e9)
-            writes = median_time(lambda: [np.full((n,) + s, 1.0) for s in shapes], clock=time.thread_time) / n * 1e9
-            looped = median_time(loop, clock=time.thread_time) / n * 1e9
+                    per_thread.append(sample_time(lambda: batch(t)) / n * 1e9)
+                    per_thread.append(sample_time(lambda: batch(t), clock=time.process_time) / n * 1e9)
+            writes = sample_time(lambda: [np.full((n,) + s, 1.0) for s in shapes], clock=time.thread_time) / n * 1e9
+            looped = sample_time(loop, clock=time.thread_time) / n * 1e9
             c = sum(cpp.get(f"{b}/{name}", float("nan")) for b in cpp_names) if cpp else float("nan")
             print(f"{fn:<24}{name:<10}" + "".join(f"{t:>10.0f}" for t in per_thread) +
                   f"{writes:>9.0f}{looped:>9.0f}{c:>9.0f}{per_thread[0] / c:>10.2f}", flush=True)
