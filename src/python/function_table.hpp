@@ -484,7 +484,8 @@ inline constexpr const char* kArray = "NDArray[np.float64]";
 
 // The adapters below make a Result from one expression of the algorithm,
 // F(call): the single call converts what it gives into a new object, the
-// batch kernel copies it into the row.
+// batch kernel copies it into the row; or, given the algorithm's form that
+// writes into a view (Into), the batch kernel has it write the row itself.
 
 // F gives a vector: a new 1-D array; the row is a copy, or, with
 // Into(call, x) writing the same vector into the view x (for rows of

@@ -1,7 +1,9 @@
 // The module's free functions, one declaration each: the parameters (whose
 // checks the drivers in function_table.hpp and batch.cpp run), the result,
 // made from one expression of the algorithm (the single call converts it,
-// the batch kernel copies it into its row), and where it is documented. The
+// the batch kernel copies it into its row) or, where the algorithm has a
+// form that writes into the caller's memory, from that form too (the batch
+// row is then written once, in place), and where it is documented. The
 // list at the end gives the module's order.
 #include <algorithm>
 #include <limits>
