@@ -63,7 +63,7 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
   // Every column of momentum_matrix and momentum_matrix_rate belongs to one
   // joint and is written whole, as is M's upper triangle (zero off the
   // paths to the root); its strict lower triangle is zero.
-  data.M.triangularView<Eigen::StrictlyLower>().setZero();
+  data.M.setZero();
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
