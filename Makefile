@@ -103,6 +103,7 @@ bench: install
 	$(PIN) $(PYTHON) benchmarks/python_peers.py
 	$(PIN) $(PYTHON) benchmarks/constraints_peers.py
 	$(PYTHON) benchmarks/batch_bench.py build/bench/core.json
+	$(PYTHON) benchmarks/batch_rows.py build/bench/core.json
 	$(PYTHON) benchmarks/autograd_peers.py
 	$(PIN) $(PYTHON) benchmarks/mjcf_import.py
 

@@ -254,9 +254,9 @@ void aba_inertia_step<0>(const Model& model, Data& data, JointIndex i, const dou
 }
 
 // Joint i on the way out again: a' = a_λ + c;  q̈ = D⁻¹ (u − Uᵀ a');
-// a = a' + S q̈.
+// a = a' + S q̈, q̈ into ddq (nv elements).
 template <int n>
-void aba_acceleration_step(const Model& model, Data& data, JointIndex i) {
+void aba_acceleration_step(const Model& model, Data& data, JointIndex i, double* ddq_out) {
   const std::size_t iv = model.idx_v[i];
   Vector6& a = data.aba_acceleration[i];
   a = data.aba_acceleration[model.parents[i]] + data.aba_velocity_product[i];
@@ -264,14 +264,15 @@ void aba_acceleration_step(const Model& model, Data& data, JointIndex i) {
   const double* S = column(data.j, iv);
   double r[6];
   for (int k = 0; k < n; ++k) r[k] = data.joint_torque_residual[static_cast<Eigen::Index>(iv + k)] - column6(U, k).dot(a);
-  double* ddq = data.ddq.data() + iv;
+  double* ddq = ddq_out + iv;
   apply_Dinv<n>(column(data.joint_inertia_inv, iv), r, ddq);
   for (int k = 0; k < n; ++k) a += column6(S, k) * ddq[k];
 }
 
-// The three passes of aba; a null fext stands for no external force.
+// The three passes of aba, q̈ into ddq (nv elements); a null fext stands
+// for no external force.
 void aba_pass(const Model& model, Data& data, const double* q, const double* v, const double* tau,
-              const Eigen::Ref<const Matrix6X>* fext) {
+              const Eigen::Ref<const Matrix6X>* fext, double* ddq) {
   start_forward_pass(model, data, q);
   data.ov[0] = Motion::Zero();
   data.aba_velocity[0].setZero();
@@ -285,7 +286,7 @@ void aba_pass(const Model& model, Data& data, const double* q, const double* v, 
   // Forward pass: accelerations, from the root's against gravity.
   data.aba_acceleration[0] = to_column(-model.gravity);
   for (JointIndex i = 1; i < model.njoints; ++i)
-    with_joint_size(model.joints[i], [&](auto n) { aba_acceleration_step<n>(model, data, i); });
+    with_joint_size(model.joints[i], [&](auto n) { aba_acceleration_step<n>(model, data, i, ddq); });
 }
 
 // -------------------------------------------------------- computeMinverse
@@ -539,8 +540,16 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau) {
   check_state(model, data, q.size(), v.size(), tau.size(), "tau");
-  aba_pass(model, data, q.data(), v.data(), tau.data(), nullptr);
+  aba_pass(model, data, q.data(), v.data(), tau.data(), nullptr, data.ddq.data());
   return data.ddq;
+}
+
+void aba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+         const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& tau,
+         Eigen::Ref<Eigen::VectorXd> ddq) {
+  check_state(model, data, q.size(), v.size(), tau.size(), "tau");
+  if (static_cast<std::size_t>(ddq.size()) != model.nv) throw InternalError("Vector index out of bounds.");
+  aba_pass(model, data, q.data(), v.data(), tau.data(), nullptr, ddq.data());
 }
 
 const Eigen::VectorXd& forwardDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -555,7 +564,7 @@ const Eigen::VectorXd& forwardDynamics(const Model& model, Data& data, const Eig
                                        const Eigen::Ref<const Matrix6X>& fext) {
   check_state(model, data, q.size(), v.size(), tau.size(), "tau");
   check_external_forces(model, fext.cols());
-  aba_pass(model, data, q.data(), v.data(), tau.data(), &fext);
+  aba_pass(model, data, q.data(), v.data(), tau.data(), &fext, data.ddq.data());
   return data.ddq;
 }
 

@@ -22,6 +22,12 @@ const Eigen::VectorXd& aba(const Model& model, Data& data, const Eigen::Ref<cons
                            const Eigen::Ref<const Eigen::VectorXd>& v,
                            const Eigen::Ref<const Eigen::VectorXd>& tau);
 
+// The same q̈ into ddq (nv elements) instead of data.ddq; writes the rest
+// of what aba writes. InternalError when ddq is not of nv elements.
+void aba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+         const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& tau,
+         Eigen::Ref<Eigen::VectorXd> ddq);
+
 // x = M(q)⁻¹ b (nv elements each) on the articulated-body factors that the
 // last aba or forwardDynamics call on data left for q: O(njoints), two
 // passes of 6-vectors. Overwrites data.articulated_bias and

@@ -61,14 +61,15 @@ void computeAllTerms(const Model& model, Data& data, const Eigen::Ref<const Eige
   // Backward pass: columns of M and of the momentum matrices from the
   // composite inertias; τ = Sᵀ f; then everything passes to the parent.
   // Every column of momentum_matrix and momentum_matrix_rate belongs to one
-  // joint and is written whole; M is written on the paths to the root only.
+  // joint and is written whole, as is M's upper triangle (zero off the
+  // paths to the root); its strict lower triangle is zero.
   data.M.setZero();
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
     const JointModel& joint = model.joints[i];
     const JointIndex p = model.parents[i];
     // Columns of M and momentum_matrix; Y_λ += Y_i about the origin, and
     // world_inertia[i] = Y_i about its centre of mass.
-    composite_step(model, data, i, &data.momentum_matrix, true);
+    composite_step(model, data, i, data.M, &data.momentum_matrix, true);
     // d/dt (Y·J_c) = Ẏ·J_c + Y·dJ_c, where Ẏ = [[0, S], [−S, B]] (top-left
     // block zero, as for each body) and Y·dJ_c is a body momentum.
     const Matrix6& Yd = data.world_inertia_rate[i];

@@ -15,4 +15,11 @@ namespace lumo {
 // precede their children, whatever the order of branches.
 const Eigen::MatrixXd& crba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q);
 
+// The same M(q) into the upper triangle and diagonal of M (nv×nv,
+// column-major) instead of data.M; M's strict lower triangle is not
+// written. Writes the rest of what crba writes. InternalError when M is not
+// nv×nv.
+void crba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+          Eigen::Ref<Eigen::MatrixXd> M);
+
 }  // namespace lumo

@@ -81,6 +81,24 @@ inline void world_columns(const JointModel& joint, const SE3& oMi, Column* cols)
   for (int k = 0; k < n; ++k) cols[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
 }
 
+// Where the derivative pass writes: ∂τ/∂q, ∂τ/∂v and M (the last two null
+// when not formed), dense nv×nv matrices with entry (r, c) at r·row + c·col
+// (row = 1, col = nv for the workspace's column-major matrices; row = nv,
+// col = 1 for C-ordered ones).
+struct DerivativeOutputs {
+  double* dq;
+  double* dv;
+  double* M;
+  std::size_t row, col;
+
+  std::size_t at(std::size_t r, std::size_t c) const { return r * row + c * col; }
+};
+
+DerivativeOutputs workspace_outputs(MatrixX& dq, MatrixX* dv, MatrixX* M) {
+  return {dq.data(), dv != nullptr ? dv->data() : nullptr, M != nullptr ? M->data() : nullptr, 1,
+          static_cast<std::size_t>(dq.rows())};
+}
+
 // The sizes of the results and the scratch, on first use.
 void size_outputs(Data& data, std::initializer_list<MatrixX*> outputs) {
   const auto n = static_cast<Eigen::Index>(data.nv);
@@ -184,15 +202,14 @@ void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<c
 // ancestor's columns (both ways); then Y, Ẏ, h and f are carried to the
 // parent.
 template <int n, bool kVelocity>
-void derivative_backward_step(const Model& model, Data& data, JointIndex i, MatrixX& dq, MatrixX* dv,
-                              MatrixX* M) {
+void derivative_backward_step(const Model& model, Data& data, JointIndex i, const DerivativeOutputs& out) {
   const JointIndex p = model.parents[i];
   const Body& Y = data.derivative_bodies[i];
   if constexpr (n > 0) {
-    const std::size_t ld = data.nv, iv = model.idx_v[i];
-    double* const DQ = dq.data();
-    double* const DV = kVelocity ? dv->data() : nullptr;
-    double* const MM = kVelocity ? M->data() : nullptr;
+    const std::size_t iv = model.idx_v[i];
+    double* const DQ = out.dq;
+    double* const DV = kVelocity ? out.dv : nullptr;
+    double* const MM = kVelocity ? out.M : nullptr;
     const Column* const cols = data.derivative_columns.data();
     const Column* c = cols + iv;
     // Per own column: [Q, P] = [Bᵀ S, Y S] and the ancestor-row forces.
@@ -215,14 +232,14 @@ void derivative_backward_step(const Model& model, Data& data, JointIndex i, Matr
     }
     // Own block: rows r and columns k both of joint i.
     for (int k = 0; k < n; ++k) {
-      const std::size_t ck = (iv + k) * ld;
       for (int r = 0; r < n; ++r) {
+        const std::size_t rk = out.at(iv + r, iv + k);
         if constexpr (kVelocity) {
-          DQ[ck + iv + r] = -dot<12>(raw(c[k].u), raw(rows[r].Q));
-          DV[ck + iv + r] = dot<12>(raw(c[k].S), raw(rows[r].Q));
-          if (r <= k) MM[ck + iv + r] = MM[(iv + r) * ld + iv + k] = dot<6>(raw(c[r].S), raw(rows[k].P));
+          DQ[rk] = -dot<12>(raw(c[k].u), raw(rows[r].Q));
+          DV[rk] = dot<12>(raw(c[k].S), raw(rows[r].Q));
+          if (r <= k) MM[rk] = MM[out.at(iv + k, iv + r)] = dot<6>(raw(c[r].S), raw(rows[k].P));
         } else {
-          DQ[ck + iv + r] = -dot<6>(raw(c[k].w), raw(rows[r].P));
+          DQ[rk] = -dot<6>(raw(c[k].w), raw(rows[r].P));
         }
       }
     }
@@ -233,17 +250,18 @@ void derivative_backward_step(const Model& model, Data& data, JointIndex i, Matr
         const Column& ca = cols[kk];
         for (int r = 0; r < n; ++r) {
           const std::size_t row = iv + r;
+          const std::size_t own_row = out.at(row, kk), own_col = out.at(kk, row);
           const RowForces& o = rows[r];
           const double* S = raw(ca.S);
           if constexpr (kVelocity) {
-            DQ[kk * ld + row] = -dot<12>(raw(ca.u), raw(o.Q));
-            DV[kk * ld + row] = dot<12>(S, raw(o.Q));
-            DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
-            DV[row * ld + kk] = dot<6>(S, raw(o.Phv));
-            MM[row * ld + kk] = MM[kk * ld + row] = dot<6>(S, raw(o.P));
+            DQ[own_row] = -dot<12>(raw(ca.u), raw(o.Q));
+            DV[own_row] = dot<12>(S, raw(o.Q));
+            DQ[own_col] = dot<6>(S, raw(o.Phq));
+            DV[own_col] = dot<6>(S, raw(o.Phv));
+            MM[own_col] = MM[own_row] = dot<6>(S, raw(o.P));
           } else {
-            DQ[kk * ld + row] = -dot<6>(raw(ca.w), raw(o.P));
-            DQ[row * ld + kk] = dot<6>(S, raw(o.Phq));
+            DQ[own_row] = -dot<6>(raw(ca.w), raw(o.P));
+            DQ[own_col] = dot<6>(S, raw(o.Phq));
           }
         }
       }
@@ -264,16 +282,16 @@ void derivative_backward_step(const Model& model, Data& data, JointIndex i, Matr
 }
 
 // The derivatives of τ = rnea(q, v, a) (less the external forces fext when
-// not null) with respect to q (into dq), v (dv) and a (M); null v and a
-// stand for zero, and then dv and M are not written.
+// not null) with respect to q (into out.dq), v (out.dv) and a (out.M); null
+// v and a stand for zero, and then out.dv and out.M are not written.
 template <bool kVelocity, bool kAfterAba = false>
 void rnea_derivatives(const Model& model, Data& data, const double* q, const double* v, const double* a,
-                      MatrixX& dq, MatrixX* dv, MatrixX* M,
-                      const Eigen::Ref<const Matrix6X>* fext = nullptr) {
-  dq.setZero();
+                      const DerivativeOutputs& out, const Eigen::Ref<const Matrix6X>* fext = nullptr) {
+  const std::size_t size = model.nv * model.nv;
+  std::fill_n(out.dq, size, 0.0);
   if constexpr (kVelocity) {
-    dv->setZero();
-    M->setZero();
+    std::fill_n(out.dv, size, 0.0);
+    std::fill_n(out.M, size, 0.0);
   }
   data.oMi[0] = SE3::Identity();
   data.limi[0] = SE3::Identity();
@@ -286,7 +304,7 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   if constexpr (kVelocity)  // (the gravity torques take no external force)
     if (fext != nullptr) subtract_external_forces(model, data, *fext);
   for (JointIndex i = model.njoints - 1; i >= 1; --i)
-    with_joint_size(model.joints[i], [&](auto n) { derivative_backward_step<n, kVelocity>(model, data, i, dq, dv, M); });
+    with_joint_size(model.joints[i], [&](auto n) { derivative_backward_step<n, kVelocity>(model, data, i, out); });
 }
 
 // ------------------------------------------- the stages of computeABADerivatives
@@ -385,8 +403,8 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
                             const Eigen::Ref<const Eigen::VectorXd>& a) {
   check_state(model, data, q.size(), v.size(), a.size(), "a");
   size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
-  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
-                         &data.dtau_da);
+  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(),
+                         workspace_outputs(data.dtau_dq, &data.dtau_dv, &data.dtau_da));
 }
 
 void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -396,8 +414,46 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
   check_state(model, data, q.size(), v.size(), a.size(), "a");
   check_external_forces(model, fext.cols());
   size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
-  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), data.dtau_dq, &data.dtau_dv,
-                         &data.dtau_da, &fext);
+  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(),
+                         workspace_outputs(data.dtau_dq, &data.dtau_dv, &data.dtau_da), &fext);
+}
+
+namespace {
+
+// The destination views of computeRNEADerivatives as DerivativeOutputs:
+// each nv×nv, dense and laid out as the others.
+DerivativeOutputs view_outputs(const Model& model, MatrixXView& dq, MatrixXView& dv, MatrixXView& M) {
+  const std::size_t nv = model.nv, row = static_cast<std::size_t>(dq.innerStride()),
+                    col = static_cast<std::size_t>(dq.outerStride());
+  const bool dense = nv <= 1 || (row == 1 && col == nv) || (row == nv && col == 1);
+  for (const MatrixXView* m : {&dq, &dv, &M})
+    if (static_cast<std::size_t>(m->rows()) != nv || static_cast<std::size_t>(m->cols()) != nv || !dense ||
+        static_cast<std::size_t>(m->innerStride()) != row || static_cast<std::size_t>(m->outerStride()) != col)
+      throw InternalError("Matrix index out of bounds.");
+  return {dq.data(), dv.data(), M.data(), row, col};
+}
+
+}  // namespace
+
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a, MatrixXView dtau_dq,
+                            MatrixXView dtau_dv, MatrixXView dtau_da) {
+  check_state(model, data, q.size(), v.size(), a.size(), "a");
+  size_outputs(data, {});
+  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), view_outputs(model, dtau_dq, dtau_dv, dtau_da));
+}
+
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a,
+                            const Eigen::Ref<const Matrix6X>& fext, MatrixXView dtau_dq, MatrixXView dtau_dv,
+                            MatrixXView dtau_da) {
+  check_state(model, data, q.size(), v.size(), a.size(), "a");
+  check_external_forces(model, fext.cols());
+  size_outputs(data, {});
+  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), view_outputs(model, dtau_dq, dtau_dv, dtau_da),
+                         &fext);
 }
 
 namespace {
@@ -416,8 +472,8 @@ void aba_derivatives(const Model& model, Data& data, const Eigen::Ref<const Eige
     forwardDynamics(model, data, q, v, tau, *fext);
   else
     aba(model, data, q, v, tau);
-  rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(), data.dtau_dq, &data.dtau_dv,
-                               &data.dtau_da, fext);
+  rnea_derivatives<true, true>(model, data, q.data(), v.data(), data.ddq.data(),
+                               workspace_outputs(data.dtau_dq, &data.dtau_dv, &data.dtau_da), fext);
   // L holds one entry per coordinate and ancestor. Where the ancestor paths
   // are long (beyond a third of the dense triangle: deep chains), the dense
   // M⁻¹ of computeMinverse and two matrix products cost less.
@@ -570,7 +626,7 @@ const Eigen::MatrixXd& computeGeneralizedGravityDerivatives(const Model& model, 
                                                             const Eigen::Ref<const Eigen::VectorXd>& q) {
   check_state(model, data, q.size());
   size_outputs(data, {&data.dg_dq});
-  rnea_derivatives<false>(model, data, q.data(), nullptr, nullptr, data.dg_dq, nullptr, nullptr);
+  rnea_derivatives<false>(model, data, q.data(), nullptr, nullptr, workspace_outputs(data.dg_dq, nullptr, nullptr));
   return data.dg_dq;
 }
 

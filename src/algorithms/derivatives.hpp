@@ -16,6 +16,10 @@
 
 namespace lumo {
 
+// A view of an nv×nv matrix in memory of any layout (column-major, or a
+// C-ordered array: inner stride nv, outer stride 1).
+using MatrixXView = Eigen::Ref<Eigen::MatrixXd, 0, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
+
 // ∂τ/∂q, ∂τ/∂v and ∂τ/∂a = M (full, symmetric) of τ = rnea(q, v, a), into
 // data.dtau_dq, data.dtau_dv and data.dtau_da (nv×nv each). Also writes
 // limi, oMi, the world velocities data.ov and the derivative_* scratch.
@@ -33,6 +37,19 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
                             const Eigen::Ref<const Eigen::VectorXd>& v,
                             const Eigen::Ref<const Eigen::VectorXd>& a,
                             const Eigen::Ref<const Matrix6X>& fext);
+
+// The same two into dtau_dq, dtau_dv and dtau_da instead of data.dtau_*
+// (which are not written): nv×nv each, dense (column-major or C-ordered)
+// and all three alike; InternalError otherwise.
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a, MatrixXView dtau_dq,
+                            MatrixXView dtau_dv, MatrixXView dtau_da);
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a,
+                            const Eigen::Ref<const Matrix6X>& fext, MatrixXView dtau_dq, MatrixXView dtau_dv,
+                            MatrixXView dtau_da);
 
 // ∂q̈/∂q, ∂q̈/∂v and ∂q̈/∂τ = M⁻¹ (full, symmetric) of q̈ = aba(q, v, τ),
 // into data.ddq_dq, data.ddq_dv and data.Minv; data.ddq holds q̈ and

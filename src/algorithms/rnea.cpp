@@ -1,5 +1,6 @@
 #include "rnea.hpp"
 
+#include "errors/errors.hpp"
 #include "internal/forward_pass.hpp"
 
 namespace lumo {
@@ -15,10 +16,10 @@ void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<c
   }
 }
 
-// The shared core; a null v or a stands for the zero vector, a null fext
-// for no external force.
+// The shared core, τ into tau (nv elements); a null v or a stands for the
+// zero vector, a null fext for no external force.
 void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-               const double* v, const double* a, const Eigen::Ref<const Matrix6X>* fext = nullptr) {
+               const double* v, const double* a, double* tau, const Eigen::Ref<const Matrix6X>* fext = nullptr) {
   data.v[0] = Motion::Zero();
   data.a[0] = -model.gravity;  // the root accelerates against gravity
   compute_joint_sincos(model, data, q.data());
@@ -45,7 +46,7 @@ void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::Vec
 
   // Backward pass: τ_i = Sᵀ f_i;  f_λ += limi·f_i.
   for (JointIndex i = model.njoints - 1; i >= 1; --i) {
-    joint_project(model.joints[i], data.f[i], data.tau.data() + model.idx_v[i]);
+    joint_project(model.joints[i], data.f[i], tau + model.idx_v[i]);
     const JointIndex p = model.parents[i];
     if (p != 0) data.f[p] += act_force(data.limi[i], data.f[i]);
   }
@@ -57,8 +58,16 @@ const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::Ref<con
                             const Eigen::Ref<const Eigen::VectorXd>& v,
                             const Eigen::Ref<const Eigen::VectorXd>& a) {
   check_state(model, data, q.size(), v.size(), a.size());
-  rnea_pass(model, data, q, v.data(), a.data());
+  rnea_pass(model, data, q, v.data(), a.data(), data.tau.data());
   return data.tau;
+}
+
+void rnea(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+          const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& a,
+          Eigen::Ref<Eigen::VectorXd> tau) {
+  check_state(model, data, q.size(), v.size(), a.size());
+  if (static_cast<std::size_t>(tau.size()) != model.nv) throw InternalError("Vector index out of bounds.");
+  rnea_pass(model, data, q, v.data(), a.data(), tau.data());
 }
 
 const Eigen::VectorXd& inverseDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -73,7 +82,7 @@ const Eigen::VectorXd& inverseDynamics(const Model& model, Data& data, const Eig
                                        const Eigen::Ref<const Matrix6X>& fext) {
   check_state(model, data, q.size(), v.size(), a.size());
   check_external_forces(model, fext.cols());
-  rnea_pass(model, data, q, v.data(), a.data(), &fext);
+  rnea_pass(model, data, q, v.data(), a.data(), data.tau.data(), &fext);
   return data.tau;
 }
 
@@ -81,7 +90,7 @@ const Eigen::VectorXd& non_linear_effects(const Model& model, Data& data,
                                           const Eigen::Ref<const Eigen::VectorXd>& q,
                                           const Eigen::Ref<const Eigen::VectorXd>& v) {
   check_state(model, data, q.size(), v.size(), v.size());
-  rnea_pass(model, data, q, v.data(), nullptr);
+  rnea_pass(model, data, q, v.data(), nullptr, data.tau.data());
   data.nle = data.tau;
   return data.nle;
 }
@@ -90,7 +99,7 @@ const Eigen::VectorXd& compute_gravity(const Model& model, Data& data,
                                        const Eigen::Ref<const Eigen::VectorXd>& q) {
   check_state(model, data, q.size(), static_cast<Eigen::Index>(model.nv),
                static_cast<Eigen::Index>(model.nv));
-  rnea_pass(model, data, q, nullptr, nullptr);
+  rnea_pass(model, data, q, nullptr, nullptr, data.tau.data());
   data.g = data.tau;
   return data.g;
 }

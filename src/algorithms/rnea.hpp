@@ -15,6 +15,12 @@ const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::Ref<con
                             const Eigen::Ref<const Eigen::VectorXd>& v,
                             const Eigen::Ref<const Eigen::VectorXd>& a);
 
+// The same τ into tau (nv elements) instead of data.tau; writes the rest of
+// what rnea writes. InternalError when tau is not of nv elements.
+void rnea(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+          const Eigen::Ref<const Eigen::VectorXd>& v, const Eigen::Ref<const Eigen::VectorXd>& a,
+          Eigen::Ref<Eigen::VectorXd> tau);
+
 // rnea under the name the external-force form shares.
 const Eigen::VectorXd& inverseDynamics(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                                        const Eigen::Ref<const Eigen::VectorXd>& v,

@@ -56,6 +56,12 @@ void symmetric_diagonal_tile(const double* in, Index ld, Index n, double* out, I
     for (Index j = i0; j < i0 + b; ++j) out[i * n + j] = upper_entry(in, ld, i, j);
 }
 
+// a[j·n + i] = a[i·n + j] for j < i, i from i0 on: the rows the tiles left.
+void mirror_edges(double* a, Index n, Index i0) {
+  for (Index i = i0; i < n; ++i)
+    for (Index j = 0; j < i; ++j) a[j * n + i] = a[i * n + j];
+}
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define LUMO_TILES_256 1
 
@@ -130,6 +136,31 @@ __attribute__((target("avx"))) void symmetric_avx(const double* in, Index ld, In
     for (Index j = t; j < n; ++j) out[i * n + j] = out[j * n + i] = in[j * ld + i];
 }
 
+// The upper triangle of the C-ordered a from its lower one, in 4×4 tiles of
+// [0, t)², t = n rounded down to 4: tile (i, j) below the diagonal (j + 4 ≤
+// i) is read along its rows and written transposed at (j, i); a diagonal
+// tile keeps its lower part and takes the mirror of it above. Rows from t
+// on are left to mirror_edges.
+__attribute__((target("avx"))) void mirror_avx(double* a, Index n) {
+  const Index t = n & ~Index{3};
+  for (Index i = 0; i < t; i += 4) {
+    for (Index j = 0; j + 4 <= i; j += 4) {
+      __m256d r[4];
+      tile4(a + i * n + j, n, r);
+      for (int h = 0; h < 4; ++h) _mm256_storeu_pd(a + (j + h) * n + i, r[h]);
+    }
+    // Row h of the diagonal tile: its own entries up to the diagonal (k ≤ h),
+    // entry (p + k, p + h) of the tile's lower part beyond.
+    double* d = a + i * n + i;
+    __m256d r[4];
+    tile4(d, n, r);
+    _mm256_storeu_pd(d, _mm256_blend_pd(r[0], _mm256_loadu_pd(d), 0x1));
+    _mm256_storeu_pd(d + n, _mm256_blend_pd(r[1], _mm256_loadu_pd(d + n), 0x3));
+    _mm256_storeu_pd(d + 2 * n, _mm256_blend_pd(r[2], _mm256_loadu_pd(d + 2 * n), 0x7));
+  }
+  mirror_edges(a, n, t);
+}
+
 // LUMO_BASELINE=1 in the environment keeps the baseline copies on any CPU.
 bool has_avx() {
   static const bool yes = [] {
@@ -163,6 +194,24 @@ void transpose_baseline(const double* in, Index ld, Index rows, Index cols, doub
   transpose_edges(in, ld, rows, cols, out, ldo, i0, j0);
 #else
   transpose_edges(in, ld, rows, cols, out, ldo, 0, 0);
+#endif
+}
+
+void mirror_baseline(double* a, Index n) {
+#if defined(__SSE2__)
+  const Index t = n & ~Index{1};
+  for (Index i = 0; i < t; i += 2) {
+    for (Index j = 0; j < i; j += 2) {
+      __m128d r0, r1;
+      tile2(a + i * n + j, n, r0, r1);
+      _mm_storeu_pd(a + j * n + i, r0);
+      _mm_storeu_pd(a + (j + 1) * n + i, r1);
+    }
+    a[i * n + i + 1] = a[(i + 1) * n + i];
+  }
+  mirror_edges(a, n, t);
+#else
+  mirror_edges(a, n, 0);
 #endif
 }
 
@@ -203,6 +252,14 @@ void symmetric_copy(const double* in, Index ld, Index n, double* out) {
   if (n >= 4 && has_avx()) return symmetric_avx(in, ld, n, out);
 #endif
   symmetric_baseline(in, ld, n, out);
+}
+
+// a[j·n + i] = a[i·n + j] for j < i.
+void mirror_lower(double* a, Index n) {
+#ifdef LUMO_TILES_256
+  if (n >= 4 && has_avx()) return mirror_avx(a, n);
+#endif
+  mirror_baseline(a, n);
 }
 
 }  // namespace lumo::python

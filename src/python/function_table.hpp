@@ -27,6 +27,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -483,17 +484,25 @@ inline constexpr const char* kArray = "NDArray[np.float64]";
 
 // The adapters below make a Result from one expression of the algorithm,
 // F(call): the single call converts what it gives into a new object, the
-// batch kernel copies it into the row.
+// batch kernel copies it into the row; or, given the algorithm's form that
+// writes into a view (Into), the batch kernel has it write the row itself.
 
-// F gives a vector: a new 1-D array; the row is a copy.
-template <auto F>
+// F gives a vector: a new 1-D array; the row is a copy, or, with
+// Into(call, x) writing the same vector into the view x (for rows of
+// Shape::nv), written by Into in place.
+template <auto F, auto Into = nullptr>
 constexpr Result vector(Shape row) {
-  return {[](Call& c) -> PyObject* { return new_vector(F(c)); },
-          [](Call& c, double* const* out) {
-            const auto& x = F(c);
-            std::copy(x.data(), x.data() + x.size(), out[0]);
-          },
-          {row}, 1, kArray};
+  Kernel rows;
+  if constexpr (std::is_same_v<decltype(Into), std::nullptr_t>)
+    rows = [](Call& c, double* const* out) {
+      const auto& x = F(c);
+      std::copy(x.data(), x.data() + x.size(), out[0]);
+    };
+  else
+    rows = [](Call& c, double* const* out) {
+      Into(c, Eigen::Map<Eigen::VectorXd>(out[0], static_cast<Eigen::Index>(c.model->nv)));
+    };
+  return {[](Call& c) -> PyObject* { return new_vector(F(c)); }, rows, {row}, 1, kArray};
 }
 
 // F(call, out) writes a vector of Shape `row` into out.
@@ -531,15 +540,19 @@ constexpr Result symmetric() {
           {Shape::nv_nv}, 1, kArray};
 }
 
-// F gives a square matrix of which only the upper triangle is computed: the
-// single call returns it as stored, each row of a batch the full symmetric
-// matrix (as Data.M shows it).
-template <auto F>
+// F gives a square nv×nv matrix of which only the upper triangle is
+// computed, and Into(call, M) writes the same triangle into a column-major
+// view M: the single call returns F's matrix as stored, each row of a batch
+// the full symmetric matrix (as Data.M shows it). The row is written once:
+// the view of its C-ordered storage as column-major is its transpose, whose
+// upper triangle Into fills (the row's lower one), mirrored in place.
+template <auto F, auto Into>
 constexpr Result upper_triangle() {
   return {[](Call& c) -> PyObject* { return new_matrix(F(c)); },
           [](Call& c, double* const* out) {
-            const Eigen::MatrixXd& m = F(c);
-            if (m.size() > 0) symmetric_copy(m.data(), m.outerStride(), m.rows(), out[0]);
+            const auto n = static_cast<Eigen::Index>(c.model->nv);
+            Into(c, Eigen::Map<Eigen::MatrixXd>(out[0], n, n));
+            mirror_lower(out[0], n);
           },
           {Shape::nv_nv}, 1, kArray};
 }
@@ -718,17 +731,24 @@ struct Matrices3 {
 };
 PyObject* new_matrix_triple(const Matrices3& m);
 
-template <auto F>
+// With Into(call, A, B, C), which writes the same three into views of
+// C-ordered storage, each row of a batch is written by Into in place;
+// without it, the row is a copy of F's.
+template <auto F, auto Into = nullptr>
 constexpr Result matrix_triple() {
-  return {[](Call& c) -> PyObject* { return new_matrix_triple(F(c)); },
-          [](Call& c, double* const* out) {
-            const Matrices3 m = F(c);
-            const Eigen::Index n = m.first.rows();
-            if (n == 0) return;
-            transpose_copy(m.first.data(), n, n, n, out[0], n);
-            transpose_copy(m.second.data(), n, n, n, out[1], n);
-            std::memcpy(out[2], m.symmetric.data(), sizeof(double) * static_cast<std::size_t>(n * n));
-          },
+  Kernel rows;
+  if constexpr (std::is_same_v<decltype(Into), std::nullptr_t>)
+    rows = [](Call& c, double* const* out) {
+      const Matrices3 m = F(c);
+      const Eigen::Index n = m.first.rows();
+      if (n == 0) return;
+      transpose_copy(m.first.data(), n, n, n, out[0], n);
+      transpose_copy(m.second.data(), n, n, n, out[1], n);
+      std::memcpy(out[2], m.symmetric.data(), sizeof(double) * static_cast<std::size_t>(n * n));
+    };
+  else
+    rows = write_matrices<Into, 3, Shape::nv_nv>;
+  return {[](Call& c) -> PyObject* { return new_matrix_triple(F(c)); }, rows,
           {Shape::nv_nv, Shape::nv_nv, Shape::nv_nv}, 3,
           "tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]"};
 }

@@ -1,7 +1,9 @@
 // The module's free functions, one declaration each: the parameters (whose
 // checks the drivers in function_table.hpp and batch.cpp run), the result,
 // made from one expression of the algorithm (the single call converts it,
-// the batch kernel copies it into its row), and where it is documented. The
+// the batch kernel copies it into its row) or, where the algorithm has a
+// form that writes into the caller's memory, from that form too (the batch
+// row is then written once, in place), and where it is documented. The
 // list at the end gives the module's order.
 #include <algorithm>
 #include <limits>
@@ -178,6 +180,8 @@ constexpr Function kRnea{
     "rnea", {kModel, kData, kQ, kV, kA},
     vector<[](Call& c) -> decltype(auto) {
       return rnea(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+    }, [](Call& c, Eigen::Ref<Eigen::VectorXd> tau) {
+      rnea(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), tau);
     }>(Shape::nv),
     {.page = "dynamics", .rows = "Joint torques, (N, nv)."}};
 
@@ -196,7 +200,8 @@ constexpr Function kComputeGravity{
 
 constexpr Function kCrba{
     "crba", {kModel, kData, kQ},
-    upper_triangle<[](Call& c) -> decltype(auto) { return crba(*c.model, *c.data, c.vector(0)); }>(),
+    upper_triangle<[](Call& c) -> decltype(auto) { return crba(*c.model, *c.data, c.vector(0)); },
+                   [](Call& c, Eigen::Ref<Eigen::MatrixXd> M) { crba(*c.model, *c.data, c.vector(0), M); }>(),
     {.page = "dynamics",
      .rows = "Mass matrices, full and symmetric (as Data.M shows them), (N, nv, nv)."}};
 
@@ -204,6 +209,8 @@ constexpr Function kAba{
     "aba", {kModel, kData, kQ, kV, kTau},
     vector<[](Call& c) -> decltype(auto) {
       return aba(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
+    }, [](Call& c, Eigen::Ref<Eigen::VectorXd> ddq) {
+      aba(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), ddq);
     }>(Shape::nv),
     {.page = "dynamics",
      .text = "Forward dynamics: the joint accelerations under the torques tau, gravity and the\n"
@@ -430,6 +437,11 @@ constexpr Function kComputeRNEADerivatives{
       else
         computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2));
       return Matrices3{d.dtau_dq, d.dtau_dv, d.dtau_da};
+    }, [](Call& c, MatrixXView dq, MatrixXView dv, MatrixXView da) {
+      if (c.has_forces())
+        computeRNEADerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext(), dq, dv, da);
+      else
+        computeRNEADerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), dq, dv, da);
     }>(),
     {.page = "derivatives",
      .text = "Derivatives of the inverse dynamics tau = rnea(q, v, a), or\n"

@@ -79,6 +79,9 @@ def test_rows_equal_single_calls_bit_for_bit(name, model):
         "crba": ((q,), lambda i: (ld.crba(model, data, q[i]), data.M)[1]),
         "integrate": ((q, v), lambda i: ld.integrate(model, q[i], v[i])),
     }
+    F = np.random.default_rng(1).uniform(-1, 1, (N, model.njoints, 6))
+    single[("computeRNEADerivatives", "fext")] = ((q, v, a, F), lambda i: ld.computeRNEADerivatives(
+        model, data, q[i], v[i], a[i], F[i]))
     for rf in (ld.ReferenceFrame.WORLD, ld.ReferenceFrame.LOCAL, ld.ReferenceFrame.LOCAL_WORLD_ALIGNED):
         single[("computeFrameJacobian", rf)] = ((q, last, rf), lambda i, rf=rf: (
             ld.computeJointJacobians(model, data, q[i]), ld.getFrameJacobian(model, data, last, rf))[1])

@@ -1,5 +1,7 @@
 #include "composite_inertia.hpp"
 
+#include <algorithm>
+
 namespace lumo {
 namespace {
 
@@ -51,11 +53,11 @@ void mass_matrix_forward_step(const Model& model, Data& data, JointIndex i) {
 }
 
 void mass_matrix_columns(const Model& model, Data& data, JointIndex i, const OriginInertia& Y,
-                         Matrix6X* momentum) {
+                         Eigen::Ref<Eigen::MatrixXd> mass_matrix, Matrix6X* momentum) {
   const std::size_t iv = model.idx_v[i], nvi = model.nv_joint[i];
-  const auto ld = static_cast<std::size_t>(data.M.rows());
-  const auto nv = static_cast<std::size_t>(data.M.cols());
-  double* const M = data.M.data();
+  const auto ld = static_cast<std::size_t>(mass_matrix.outerStride());
+  const auto nv = static_cast<std::size_t>(data.j.cols());
+  double* const M = mass_matrix.data();
   const double* const J = data.j.data();
   const double* const T = data.j_transposed.data();
   const Data::RowRun* const runs = data.ancestor_runs.data();
@@ -70,16 +72,23 @@ void mass_matrix_columns(const Model& model, Data& data, JointIndex i, const Ori
     double* col = M + c * ld;
     // M[r, c] = J_rᵀ·(Y·J_c): the joint's own rows up to the diagonal with
     // the adjacent ancestor rows before them, then the other runs of
-    // ancestor rows.
+    // ancestor rows, each run below the one before; the rows between runs
+    // and above the first (other branches) are zero.
     project_rows(T, nv, fn, fn + 3, runs[i].lo, c + 1, col);
-    for (long a = runs[i].rest; a >= 0; a = runs[a].rest)
+    std::size_t lo = runs[i].lo;
+    for (long a = runs[i].rest; a >= 0; a = runs[a].rest) {
+      std::fill(col + runs[a].hi, col + lo, 0.0);
       project_rows(T, nv, fn, fn + 3, runs[a].lo, runs[a].hi, col);
+      lo = runs[a].lo;
+    }
+    std::fill(col, col + lo, 0.0);
   }
 }
 
-void composite_step(const Model& model, Data& data, JointIndex i, Matrix6X* momentum, bool into_root) {
+void composite_step(const Model& model, Data& data, JointIndex i, Eigen::Ref<Eigen::MatrixXd> mass_matrix,
+                    Matrix6X* momentum, bool into_root) {
   const OriginInertia& Y = data.origin_composite[i];
-  mass_matrix_columns(model, data, i, Y, momentum);
+  mass_matrix_columns(model, data, i, Y, mass_matrix, momentum);
   const JointIndex p = model.parents[i];
   if (p != 0 || into_root) data.origin_composite[p] += Y;  // Y_λ += Y_i
   data.world_inertia[i] = centre_form(Y);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "algorithms/aba.hpp"
 #include "algorithms/all_terms.hpp"
@@ -100,6 +101,12 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
   Matrix6X J(6, nv), J2(6, nv), J3(6, nv);
   VectorXd out(static_cast<Eigen::Index>(model.nq)), dv(nv), dv2(nv);
   Eigen::MatrixXd square(nv, nv), square2(nv, nv), tangent(static_cast<Eigen::Index>(model.nq), nv);
+  // C-ordered nv×nv storage seen as matrices, as a batch row's
+  std::vector<double> rows(static_cast<std::size_t>(3 * nv * nv));
+  using Stride = Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>;
+  const auto row_view = [&](int k) {
+    return Eigen::Map<Eigen::MatrixXd, 0, Stride>(rows.data() + k * nv * nv, nv, nv, Stride(1, nv));
+  };
   std::vector<VectorXd> q, v, a;
   for (int k = 0; k < 4; ++k) {
     q.push_back(test::random_configuration(model, rng));
@@ -145,6 +152,11 @@ TEST(Allocations, NoAlgorithmAllocatesPerCall) {
       {"non_linear_effects", [&](int k) { non_linear_effects(model, data, q[k], v[k]); }},
       {"compute_gravity", [&](int k) { compute_gravity(model, data, q[k]); }},
       {"crba", [&](int k) { crba(model, data, q[k]); }},
+      {"crba into M", [&](int k) { crba(model, data, q[k], square); }},
+      {"rnea into tau", [&](int k) { rnea(model, data, q[k], v[k], a[k], dv); }},
+      {"aba into ddq", [&](int k) { aba(model, data, q[k], v[k], a[k], dv); }},
+      {"computeRNEADerivatives into C-ordered matrices",
+       [&](int k) { computeRNEADerivatives(model, data, q[k], v[k], a[k], fext, row_view(0), row_view(1), row_view(2)); }},
       {"computeJointJacobians", [&](int k) { computeJointJacobians(model, data, q[k]); }},
       {"computeJointJacobian", [&](int k) { computeJointJacobian(model, data, q[k], last_joint, J); }},
       {"getFrameJacobian",

@@ -2,8 +2,11 @@
 // differences along integrate on random trees with every joint kind and on
 // the real robots, without and with external forces, identities with the
 // mass matrix, and closed forms.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <filesystem>
 #include <map>
 
@@ -281,6 +284,62 @@ TEST(Derivatives, SizedOnFirstUseAndCheckedInputs) {
   computeRNEADerivatives(model, data, q, v, v);
   EXPECT_EQ(data.dtau_dq.rows(), static_cast<Eigen::Index>(model.nv));
   EXPECT_EQ(data.dg_dq.size(), 0);
+}
+
+// The forms that write into the caller's memory (as the batch rows do)
+// give, bit for bit, what the workspace forms leave in data, and write
+// nothing else: crba the upper triangle of its M only.
+TEST(Derivatives, DestinationFormsWriteWhatTheWorkspaceHolds) {
+  using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+  for (const test::NamedModel& c : test::random_tree_cases()) {
+    SCOPED_TRACE(c.name);
+    const Model& model = c.model;
+    const auto nv = static_cast<Eigen::Index>(model.nv);
+    std::mt19937 rng(5);
+    Data data(model), into(model);
+    const VectorXd q = test::random_configuration(model, rng), v = test::random_velocity(model, rng),
+                   a = test::random_velocity(model, rng);
+    const Matrix6X fext = test::random_external_forces(model, rng);
+    const auto same = [](const auto& x, const auto& y) {
+      return x.rows() == y.rows() && x.cols() == y.cols() &&
+             std::memcmp(MatrixXd(x).data(), MatrixXd(y).data(), sizeof(double) * x.size()) == 0;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    MatrixXd M = MatrixXd::Constant(nv, nv, nan);
+    crba(model, into, q, M);
+    crba(model, data, q);
+    EXPECT_TRUE(same(MatrixXd(M.triangularView<Eigen::Upper>()), data.M));
+    EXPECT_TRUE(M.triangularView<Eigen::StrictlyLower>().toDenseMatrix().array().isNaN().count() ==
+                nv * (nv - 1) / 2);
+    VectorXd x(nv);
+    rnea(model, into, q, v, a, x);
+    EXPECT_TRUE(same(x, rnea(model, data, q, v, a)));
+    aba(model, into, q, v, a, x);
+    EXPECT_TRUE(same(x, aba(model, data, q, v, a)));
+    // C-ordered storage, as a NumPy array's
+    RowMajor dq(nv, nv), dv(nv, nv), da(nv, nv);
+    const auto view = [nv](RowMajor& m) {
+      using Stride = Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>;
+      return Eigen::Map<MatrixXd, 0, Stride>(m.data(), nv, nv, Stride(1, std::max<Eigen::Index>(nv, 1)));
+    };
+    for (const bool forces : {false, true}) {
+      if (forces) {
+        computeRNEADerivatives(model, into, q, v, a, fext, view(dq), view(dv), view(da));
+        computeRNEADerivatives(model, data, q, v, a, fext);
+      } else {
+        computeRNEADerivatives(model, into, q, v, a, view(dq), view(dv), view(da));
+        computeRNEADerivatives(model, data, q, v, a);
+      }
+      EXPECT_TRUE(same(dq, data.dtau_dq) && same(dv, data.dtau_dv) && same(da, data.dtau_da)) << forces;
+    }
+    EXPECT_EQ(into.dtau_dq.size(), 0);
+    if (nv > 1) {
+      MatrixXd short_M(nv - 1, nv);
+      EXPECT_THROW(crba(model, into, q, short_M), InternalError);
+      EXPECT_THROW(computeRNEADerivatives(model, into, q, v, a, view(dq), view(dv), short_M), InternalError);
+      EXPECT_THROW(computeRNEADerivatives(model, into, q, v, a, view(dq), view(dv), M), InternalError);  // layouts
+    }
+  }
 }
 
 // The vector-Jacobian products against the derivative matrices: the adjoint
