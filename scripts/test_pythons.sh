@@ -57,7 +57,7 @@ for v in $PYTHON_VERSIONS; do
   rm -rf "$dir/dist"
   if "${pip[@]}" install "${BUILD_DEPS[@]}" "${TEST_DEPS[@]}" &&
      PATH="$PWD/$venv/bin:$PATH" CMAKE_BUILD_PARALLEL_LEVEL=$JOBS \
-       "${pip[@]}" wheel --no-build-isolation --no-deps -C build-dir="$dir/build" -w "$dir/dist" . &&
+       "${pip[@]}" wheel --no-build-isolation --no-deps --config-settings=build-dir="$dir/build" -w "$dir/dist" . &&
      "${pip[@]}" install --no-deps --force-reinstall "$dir"/dist/lumo_dynamic-*.whl &&
      "$venv/bin/python" -m pytest tests/python -q -p no:cacheprovider; then
     passed+=("$v")
