@@ -121,12 +121,10 @@ bool parse_init_arguments(const Signature& sig, PyObject* args, PyObject* kwargs
 
 PyObject* type_qualname(PyObject* obj) {
   PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
-  if (name != nullptr && !PyUnicode_Check(name)) {
-    Py_DECREF(name);
-    PyErr_SetString(PyExc_TypeError, "a type's __qualname__ is not a str");
-    return nullptr;
-  }
-  return name;
+  if (name == nullptr || PyUnicode_Check(name)) return name;
+  // A metaclass made it something else: the name the type was created with.
+  Py_DECREF(name);
+  return PyUnicode_FromString(Py_TYPE(obj)->tp_name);
 }
 
 void raise_conversion_error(const char* name, PyObject* obj, const char* target) {
