@@ -76,11 +76,14 @@ then
 fi
 # The autograd faces' frameworks, for their tests and examples: PyTorch's CPU
 # build (a plain `torch` would pull a CUDA build of several GB) and JAX.
-if ! "$PYTHON" -c "import torch" 2>/dev/null; then
+# Looked up, not imported: importing both takes seconds, which every make
+# install would pay.
+has_module() { "$PYTHON" -c "import importlib.util, sys; sys.exit(importlib.util.find_spec('$1') is None)"; }
+if ! has_module torch; then
   echo "Installing PyTorch (CPU)"
   "$PYTHON" -m pip install -q --disable-pip-version-check "torch==2.13.0"
 fi
-if ! "$PYTHON" -c "import jax" 2>/dev/null; then
+if ! has_module jax; then
   echo "Installing JAX"
   "$PYTHON" -m pip install -q --disable-pip-version-check "jax>=0.4.35"
 fi

@@ -113,7 +113,7 @@ bool as_constraint_list(PyObject* obj, const char* name, std::vector<Constraint>
     } else if (PyObject_TypeCheck(item, state.joint_coupling) && nb::inst_ready(item)) {
       out.emplace_back(*nb::inst_ptr<JointCoupling>(item));
     } else {
-      PyObject* type_name = PyType_GetQualName(Py_TYPE(item));
+      PyObject* type_name = type_qualname(item);
       if (type_name == nullptr) return false;
       PyErr_Format(PyExc_TypeError,
                    "argument '%s': item %zd is a '%U' object, not a RigidConstraint or JointCoupling", name, k,

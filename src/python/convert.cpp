@@ -119,8 +119,16 @@ bool parse_init_arguments(const Signature& sig, PyObject* args, PyObject* kwargs
 
 // -------------------------------------------------------------- conversions
 
+PyObject* type_qualname(PyObject* obj) {
+  PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
+  if (name == nullptr || PyUnicode_Check(name)) return name;
+  // A metaclass made it something else: the name the type was created with.
+  Py_DECREF(name);
+  return PyUnicode_FromString(Py_TYPE(obj)->tp_name);
+}
+
 void raise_conversion_error(const char* name, PyObject* obj, const char* target) {
-  PyObject* type_name = PyType_GetQualName(Py_TYPE(obj));
+  PyObject* type_name = type_qualname(obj);
   if (type_name == nullptr) return;
   PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", name,
                type_name, target);

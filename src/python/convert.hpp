@@ -105,6 +105,12 @@ int emplace(PyObject* self, T&& value) {
 
 // -------------------------------------------------------------- conversions
 
+// New reference to the qualified name of obj's type (its __qualname__; the
+// type's tp_name when a metaclass makes that anything but a str), or nullptr
+// with the Python error set. For error messages; the C-API's
+// PyType_GetQualName is 3.11 and later.
+PyObject* type_qualname(PyObject* obj);
+
 // TypeError "argument '{name}': '{type}' object cannot be converted to '{target}'".
 void raise_conversion_error(const char* name, PyObject* obj, const char* target);
 

@@ -18,6 +18,19 @@ def conv(name, type_name, target="PyArray<T, D>"):
     return f"argument '{name}': '{type_name}' object cannot be converted to '{target}'"
 
 
+class Holder:
+    class Inner:  # named by its qualified name, Holder.Inner
+        pass
+
+
+class OddMeta(type):  # makes __qualname__ an int: messages fall back to the type's own name
+    def __getattribute__(cls, name):
+        return 5 if name == "__qualname__" else super().__getattribute__(name)
+
+
+Odd = OddMeta("Odd", (), {})
+
+
 BAD_CALLS = [  # (call on the 7-joint arm and a Data for it, exception, message or its start)
     (lambda m, d: fk(m, d, list(Q7)), TypeError, conv("q", "list")),
     (lambda m, d: fk(m, d, tuple(Q7)), TypeError, conv("q", "tuple")),
@@ -30,6 +43,8 @@ BAD_CALLS = [  # (call on the 7-joint arm and a Data for it, exception, message 
     (lambda m, d: fk(d, d, Q7), TypeError, conv("model", "Data", "Model")),
     (lambda m, d: fk(m, m, Q7), TypeError, conv("data", "Model", "Data")),
     (lambda m, d: ld.neutral(None), TypeError, conv("model", "NoneType", "Model")),
+    (lambda m, d: ld.neutral(Holder.Inner()), TypeError, conv("model", "Holder.Inner", "Model")),
+    (lambda m, d: ld.neutral(Odd()), TypeError, conv("model", "Odd", "Model")),
     (lambda m, d: integrate(m, Q7[:6], Q7[:5]), ValueError, "Configuration vector size mismatch: expected 7, got 6"),
     (lambda m, d: integrate(m, Q7, np.r_[Q7, 0]), ValueError, "Velocity vector size mismatch: expected 7, got 8"),
     # types of all arguments first, then contiguity, then sizes

@@ -333,8 +333,10 @@ def test_interrupt_stops_a_batch_without_result_and_threads_are_capped():
     assert seen["threads"] <= before + 1 + len(os.sched_getaffinity(0))
 
 
-# (JAX, when another test imported it, warns of its own threads at any fork)
+# Forking while a thread runs is the point: Python 3.12 and later warn of it,
+# and JAX, when another test imported it, warns of its own threads at any fork.
 @pytest.mark.filterwarnings("ignore:os.fork:RuntimeWarning")
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_a_forked_child_forgets_the_parents_batches():
     import os
     model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
