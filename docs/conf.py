@@ -34,6 +34,11 @@ exclude_patterns = ["_build"]
 autodoc_default_options = {"members": True, "undoc-members": True}
 autodoc_member_order = "bysource"
 default_role = "code"
+# Text as typed: "--n" stays two hyphens (an en dash breaks a copied command).
+smartquotes = False
+# Long lines scroll inside their code block instead of running off the page.
+html_static_path = ["_static"]
+html_css_files = ["code.css"]
 
 
 # ---------------------------------------------------------------- Markdown
@@ -143,6 +148,19 @@ def api_pages() -> list[str]:
     return ["api/classes"] + names
 
 
+def docstring_rst(doc: str) -> str:
+    """An example's docstring: its paragraphs as text, its indented blocks
+    (the command lines, the output files) as literal blocks, copied as typed."""
+    out = []
+    for block in re.split(r"\n\s*\n", doc.strip("\n")):
+        lines = block.splitlines()
+        if all(line.startswith(" ") for line in lines if line.strip()):
+            out.append(".. code-block:: text\n\n" + "\n".join("   " + line.strip("\n") for line in lines))
+        else:
+            out.append(inline(" ".join(block.split())))
+    return "\n\n".join(out) + "\n\n"
+
+
 def examples_page() -> None:
     """Every example with its description and source; the pictures of an
     example that draws (an option with a .png default), from a run in a
@@ -155,7 +173,7 @@ def examples_page() -> None:
         heading = f"``examples/{script.name}``"
         text += f"{heading}\n{'-' * len(heading)}\n\n"
         if m:
-            text += inline(" ".join(m.group(1).split())) + "\n\n"
+            text += docstring_rst(m.group(1))
         # An example that draws takes an option whose default is a .png file.
         if re.search(r'default="[^"]*\.png"', source) and not os.environ.get("LUMO_DOCS_SKIP_EXAMPLES"):
             run_dir = GENERATED / "examples" / script.stem
@@ -165,7 +183,10 @@ def examples_page() -> None:
             for png in sorted(run_dir.glob("*.png")) + sorted((ROOT / "examples").glob(
                     f"{script.stem}*.png")):
                 text += f".. image:: /{Path(os.path.relpath(png, DOCS)).as_posix()}\n   :width: 90%\n\n"
-        text += f".. literalinclude:: /../examples/{script.name}\n   :language: python\n\n"
+        # The whole source one click away, folded.
+        text += (".. raw:: html\n\n   <details><summary>Full source</summary>\n\n"
+                 f".. literalinclude:: /../examples/{script.name}\n   :language: python\n\n"
+                 ".. raw:: html\n\n   </details>\n\n")
     cpp = ROOT / "examples" / "cpp"
     if cpp.is_dir():
         heading = "``examples/cpp/``: the C++ package"
@@ -180,7 +201,8 @@ def examples_page() -> None:
 
 def benchmark_page() -> None:
     readme = (ROOT / "README.md").read_text(encoding="utf-8")
-    write("benchmarks.rst", title("Speed") + markdown_to_rst(section(readme, "## Speed"), 3))
+    # The README's "###" sections become sections of the one page, below its title.
+    write("benchmarks.rst", title("Speed") + markdown_to_rst(section(readme, "## Speed"), 2))
 
 
 def changelog_page() -> None:
