@@ -398,26 +398,6 @@ void tree_solve_products(Data& data) {
 }
 }  // namespace
 
-void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-                            const Eigen::Ref<const Eigen::VectorXd>& v,
-                            const Eigen::Ref<const Eigen::VectorXd>& a) {
-  check_state(model, data, q.size(), v.size(), a.size(), "a");
-  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
-  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(),
-                         workspace_outputs(data.dtau_dq, &data.dtau_dv, &data.dtau_da));
-}
-
-void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
-                            const Eigen::Ref<const Eigen::VectorXd>& v,
-                            const Eigen::Ref<const Eigen::VectorXd>& a,
-                            const Eigen::Ref<const Matrix6X>& fext) {
-  check_state(model, data, q.size(), v.size(), a.size(), "a");
-  check_external_forces(model, fext.cols());
-  size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
-  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(),
-                         workspace_outputs(data.dtau_dq, &data.dtau_dv, &data.dtau_da), &fext);
-}
-
 namespace {
 
 // The destination views of computeRNEADerivatives as DerivativeOutputs:
@@ -433,15 +413,47 @@ DerivativeOutputs view_outputs(const Model& model, MatrixXView& dq, MatrixXView&
   return {dq.data(), dv.data(), M.data(), row, col};
 }
 
+// Every form of computeRNEADerivatives: the checks, then the pass into the
+// destination that `outputs()` gives once they passed (a null fext: none).
+template <typename Outputs>
+void rnea_derivatives_checked(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                              const Eigen::Ref<const Eigen::VectorXd>& v,
+                              const Eigen::Ref<const Eigen::VectorXd>& a,
+                              const Eigen::Ref<const Matrix6X>* fext, Outputs&& outputs) {
+  check_state(model, data, q.size(), v.size(), a.size(), "a");
+  if (fext != nullptr) check_external_forces(model, fext->cols());
+  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), outputs(), fext);
+}
+
 }  // namespace
+
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a) {
+  rnea_derivatives_checked(model, data, q, v, a, nullptr, [&] {
+    size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
+    return workspace_outputs(data.dtau_dq, &data.dtau_dv, &data.dtau_da);
+  });
+}
+
+void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
+                            const Eigen::Ref<const Eigen::VectorXd>& v,
+                            const Eigen::Ref<const Eigen::VectorXd>& a,
+                            const Eigen::Ref<const Matrix6X>& fext) {
+  rnea_derivatives_checked(model, data, q, v, a, &fext, [&] {
+    size_outputs(data, {&data.dtau_dq, &data.dtau_dv, &data.dtau_da});
+    return workspace_outputs(data.dtau_dq, &data.dtau_dv, &data.dtau_da);
+  });
+}
 
 void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                             const Eigen::Ref<const Eigen::VectorXd>& v,
                             const Eigen::Ref<const Eigen::VectorXd>& a, MatrixXView dtau_dq,
                             MatrixXView dtau_dv, MatrixXView dtau_da) {
-  check_state(model, data, q.size(), v.size(), a.size(), "a");
-  size_outputs(data, {});
-  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), view_outputs(model, dtau_dq, dtau_dv, dtau_da));
+  rnea_derivatives_checked(model, data, q, v, a, nullptr, [&] {
+    size_outputs(data, {});  // the scratch only
+    return view_outputs(model, dtau_dq, dtau_dv, dtau_da);
+  });
 }
 
 void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -449,11 +461,10 @@ void computeRNEADerivatives(const Model& model, Data& data, const Eigen::Ref<con
                             const Eigen::Ref<const Eigen::VectorXd>& a,
                             const Eigen::Ref<const Matrix6X>& fext, MatrixXView dtau_dq, MatrixXView dtau_dv,
                             MatrixXView dtau_da) {
-  check_state(model, data, q.size(), v.size(), a.size(), "a");
-  check_external_forces(model, fext.cols());
-  size_outputs(data, {});
-  rnea_derivatives<true>(model, data, q.data(), v.data(), a.data(), view_outputs(model, dtau_dq, dtau_dv, dtau_da),
-                         &fext);
+  rnea_derivatives_checked(model, data, q, v, a, &fext, [&] {
+    size_outputs(data, {});
+    return view_outputs(model, dtau_dq, dtau_dv, dtau_da);
+  });
 }
 
 namespace {

@@ -409,6 +409,33 @@ std::vector<std::string_view> split(std::string_view line) {
   return tokens;
 }
 
+// f(line number, tokens) for each line of `text` that holds a token before
+// its `comment` character (none when 0).
+template <typename F>
+void for_each_line(std::string_view text, char comment, F&& f) {
+  std::size_t line_number = 0, start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    ++line_number;
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    if (comment != 0) line = line.substr(0, line.find(comment));
+    const auto tokens = split(line);
+    if (!tokens.empty()) f(line_number, tokens);
+  }
+}
+
+// The vertex x y z of tokens 1 to 3 ("vertex x y z", "v x y z [w]"),
+// failing with the line's number unless they are finite numbers.
+Vector3 vertex_of(const std::string& filename, std::size_t line_number, const std::vector<std::string_view>& tokens) {
+  Vector3 x;
+  if (tokens.size() < 4 || !parse_number(tokens[1], x.x()) || !parse_number(tokens[2], x.y()) ||
+      !parse_number(tokens[3], x.z()))
+    bad_file(filename, cat("line ", line_number, ": a vertex needs three finite numbers"));
+  return x;
+}
+
 // Collects vertices, merging exact repeats.
 class VertexPool {
  public:
@@ -449,26 +476,16 @@ TriangleMesh read_ascii_stl(const std::string& filename, const std::string& text
   VertexPool pool;
   TriangleMesh mesh;
   std::vector<std::uint32_t> loop;
-  std::size_t line_number = 0, start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    ++line_number;
-    const auto tokens = split(std::string_view(text).substr(start, end - start));
-    start = end + 1;
-    if (tokens.empty()) continue;
+  for_each_line(text, 0, [&](std::size_t line_number, const std::vector<std::string_view>& tokens) {
     if (tokens[0] == "vertex") {
-      Vector3 x;
-      if (tokens.size() != 4 || !parse_number(tokens[1], x.x()) || !parse_number(tokens[2], x.y()) ||
-          !parse_number(tokens[3], x.z()))
-        bad_file(filename, cat("line ", line_number, ": a vertex needs three finite numbers"));
-      loop.push_back(pool.add(x));
+      if (tokens.size() != 4) bad_file(filename, cat("line ", line_number, ": a vertex needs three finite numbers"));
+      loop.push_back(pool.add(vertex_of(filename, line_number, tokens)));
     } else if (tokens[0] == "endloop") {
       if (loop.size() < 3) bad_file(filename, cat("line ", line_number, ": a facet with fewer than three vertices"));
       for (std::size_t k = 1; k + 1 < loop.size(); ++k) mesh.faces.push_back({loop[0], loop[k], loop[k + 1]});
       loop.clear();
     }
-  }
+  });
   if (!loop.empty()) bad_file(filename, "the last facet is not closed (truncated file?)");
   mesh.vertices = std::move(pool.vertices);
   return mesh;
@@ -490,22 +507,9 @@ TriangleMesh read_stl(const std::string& filename, const std::string& bytes) {
 TriangleMesh read_obj(const std::string& filename, const std::string& text) {
   TriangleMesh mesh;
   std::vector<std::int64_t> polygon;
-  std::size_t line_number = 0, start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    ++line_number;
-    std::string_view line = std::string_view(text).substr(start, end - start);
-    start = end + 1;
-    line = line.substr(0, line.find('#'));
-    const auto tokens = split(line);
-    if (tokens.empty()) continue;
+  for_each_line(text, '#', [&](std::size_t line_number, const std::vector<std::string_view>& tokens) {
     if (tokens[0] == "v") {
-      Vector3 x;
-      if (tokens.size() < 4 || !parse_number(tokens[1], x.x()) || !parse_number(tokens[2], x.y()) ||
-          !parse_number(tokens[3], x.z()))
-        bad_file(filename, cat("line ", line_number, ": a vertex needs three finite numbers"));
-      mesh.vertices.push_back(x);
+      mesh.vertices.push_back(vertex_of(filename, line_number, tokens));
     } else if (tokens[0] == "f") {
       if (tokens.size() < 4) bad_file(filename, cat("line ", line_number, ": a face needs at least three vertices"));
       polygon.clear();
@@ -525,7 +529,7 @@ TriangleMesh read_obj(const std::string& filename, const std::string& text) {
                               static_cast<std::uint32_t>(std::min<std::int64_t>(polygon[k], UINT32_MAX)),
                               static_cast<std::uint32_t>(std::min<std::int64_t>(polygon[k + 1], UINT32_MAX))});
     }
-  }
+  });
   for (const Face& f : mesh.faces)
     for (std::uint32_t i : f)
       if (i >= mesh.vertices.size())

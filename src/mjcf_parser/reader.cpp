@@ -10,6 +10,7 @@
 #include <memory>
 #include <pugixml.hpp>
 #include <unordered_map>
+#include <utility>
 
 #include "model/utf8.hpp"
 #include "urdf_parser/reader.hpp"
@@ -139,6 +140,16 @@ class Reader {
 
   [[noreturn]] void fail(const pugi::xml_node& node, const std::string& what) const {
     throw MjcfError(cat(where(node), ": ", what));
+  }
+
+  // The value that `text` names in `table`; failing at `node` with
+  // "{unknown} '{text}'" when it names none.
+  template <typename E, std::size_t N>
+  E keyword(const pugi::xml_node& node, std::string_view text, const std::pair<std::string_view, E> (&table)[N],
+            const std::string& unknown) const {
+    for (const auto& [name, value] : table)
+      if (name == text) return value;
+    fail(node, cat(unknown, " '", text, "'"));
   }
 
   // f(child) for each child element of `node`, the children of an
@@ -515,12 +526,10 @@ void Reader::read_asset(const pugi::xml_node& node) {
     }
     m.scale = vector3(e, "scale", Vector3::Ones());
     if (const char* how = e.get("inertia")) {
-      const std::string_view v = how;
-      if (v == "legacy") m.inertia = MeshInertia::Legacy;
-      else if (v == "convex") m.inertia = MeshInertia::Convex;
-      else if (v == "exact") m.inertia = MeshInertia::Exact;
-      else if (v == "shell") m.inertia = MeshInertia::Shell;
-      else fail(c, cat("attribute 'inertia': unknown mesh inertia '", v, "'"));
+      static constexpr std::pair<std::string_view, MeshInertia> kMethods[] = {
+          {"legacy", MeshInertia::Legacy}, {"convex", MeshInertia::Convex},
+          {"exact", MeshInertia::Exact},   {"shell", MeshInertia::Shell}};
+      m.inertia = keyword(c, how, kMethods, "attribute 'inertia': unknown mesh inertia");
     }
     out_.meshes.push_back(std::move(m));
   });
@@ -556,12 +565,9 @@ Joint Reader::read_joint(const pugi::xml_node& node, std::size_t cls, bool free)
   if (free) {
     j.kind = JointKind::Free;
   } else if (const char* type = e.get("type")) {
-    const std::string_view t = type;
-    if (t == "hinge") j.kind = JointKind::Hinge;
-    else if (t == "slide") j.kind = JointKind::Slide;
-    else if (t == "ball") j.kind = JointKind::Ball;
-    else if (t == "free") j.kind = JointKind::Free;
-    else fail(node, cat("unknown joint type '", t, "'"));
+    static constexpr std::pair<std::string_view, JointKind> kKinds[] = {
+        {"hinge", JointKind::Hinge}, {"slide", JointKind::Slide}, {"ball", JointKind::Ball}, {"free", JointKind::Free}};
+    j.kind = keyword(node, type, kKinds, "unknown joint type");
   }
   if (free) return j;
   j.pos = vector3(e, "pos", Vector3::Zero());
@@ -595,19 +601,14 @@ Joint Reader::read_joint(const pugi::xml_node& node, std::size_t cls, bool free)
 // ------------------------------------------------------------ geoms and sites
 
 GeomType Reader::geom_type(const Element& e) const {
-  static constexpr struct {
-    const char* text;
-    GeomType type;
-  } kTypes[] = {{"plane", GeomType::Plane},       {"hfield", GeomType::Hfield},   {"sphere", GeomType::Sphere},
-                {"capsule", GeomType::Capsule},   {"ellipsoid", GeomType::Ellipsoid},
-                {"cylinder", GeomType::Cylinder}, {"box", GeomType::Box},         {"mesh", GeomType::Mesh},
-                {"sdf", GeomType::Sdf}};
+  static constexpr std::pair<std::string_view, GeomType> kTypes[] = {
+      {"plane", GeomType::Plane},       {"hfield", GeomType::Hfield},   {"sphere", GeomType::Sphere},
+      {"capsule", GeomType::Capsule},   {"ellipsoid", GeomType::Ellipsoid},
+      {"cylinder", GeomType::Cylinder}, {"box", GeomType::Box},         {"mesh", GeomType::Mesh},
+      {"sdf", GeomType::Sdf}};
   const char* type = e.get("type");
   if (type == nullptr) return GeomType::Sphere;
-  const auto* k = std::find_if(std::begin(kTypes), std::end(kTypes),
-                               [&](const auto& t) { return std::strcmp(type, t.text) == 0; });
-  if (k == std::end(kTypes)) fail(e.node, cat("unknown ", e.node.name(), " type '", type, "'"));
-  return k->type;
+  return keyword(e.node, type, kTypes, cat("unknown ", e.node.name(), " type"));
 }
 
 bool Reader::from_to(const Element& e, SE3& placement, double& half_length) const {
