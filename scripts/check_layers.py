@@ -6,7 +6,9 @@
 
 A file may include files of its own layer and of the layers below it; an
 #include "..." that reaches up a layer is reported with its line, and the
-check fails. Quoted includes resolve as the compiler resolves them (beside
+check fails. A header of the installed library (every layer but python)
+names the headers it includes by their path beside it ("../model/model.hpp"),
+so that the installed tree under include/lumo/ needs no search path of ours. Quoted includes resolve as the compiler resolves them (beside
 the including file, then under src/); <...> includes are not ours.
 Usage: check_layers.py [source root, default src]
 """
@@ -43,6 +45,9 @@ def main() -> int:
             if target is None or not target.is_relative_to(src):
                 continue  # generated or outside the sources
             there = LAYERS.index(layer(target, src))
+            if path.suffix == ".hpp" and here < LAYERS.index("python") and not (path.parent / match[1]).is_file():
+                violations.append(f"{path.relative_to(src.parent)}:{number}: includes {match[1]} "
+                                  "by a path under src/, not beside the header")
             if there > here:
                 violations.append(f"{path.relative_to(src.parent)}:{number}: includes {match[1]} "
                                   f"({LAYERS[there]} above {LAYERS[here]})")

@@ -3,10 +3,10 @@
 #include <exception>
 #include <iostream>
 
-#include "algorithms/configuration.hpp"
-#include "algorithms/crba.hpp"
-#include "algorithms/rnea.hpp"
-#include "urdf_parser/builder.hpp"
+#include <lumo/algorithms/configuration.hpp>
+#include <lumo/algorithms/crba.hpp>
+#include <lumo/algorithms/rnea.hpp>
+#include <lumo/urdf_parser/builder.hpp>
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "algorithms/spatial/spatial.hpp"
+#include "../algorithms/spatial/spatial.hpp"
 
 namespace lumo::mjcf {
 

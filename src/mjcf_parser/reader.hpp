@@ -26,8 +26,8 @@
 #include <string_view>
 #include <vector>
 
-#include "algorithms/errors/errors.hpp"
-#include "algorithms/spatial/spatial.hpp"
+#include "../algorithms/errors/errors.hpp"
+#include "../algorithms/spatial/spatial.hpp"
 #include "geom_inertia.hpp"
 
 namespace lumo::mjcf {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/model.hpp"
+#include "../model/model.hpp"
 #include "reader.hpp"
 
 namespace lumo {

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "algorithms/constraints.hpp"
-#include "model/model.hpp"
+#include "../algorithms/constraints.hpp"
+#include "../model/model.hpp"
 #include "reader.hpp"
 
 namespace lumo {

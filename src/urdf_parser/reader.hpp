@@ -17,9 +17,9 @@
 #include <system_error>
 #include <vector>
 
-#include "algorithms/errors/errors.hpp"
-#include "algorithms/joints/joints.hpp"
-#include "algorithms/spatial/spatial.hpp"
+#include "../algorithms/errors/errors.hpp"
+#include "../algorithms/joints/joints.hpp"
+#include "../algorithms/spatial/spatial.hpp"
 
 namespace lumo::urdf {
 
