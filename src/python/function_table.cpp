@@ -571,7 +571,7 @@ nb::dict api_description() {
     if (f.doc.former_batch_name != nullptr)
       api[cat("batch.", f.doc.former_batch_name).c_str()] = nb::make_tuple(
           "batch", returns, batch_params, f.batch_name(),
-          cat("Deprecated name of ``batch.", f.batch_name(), "``. ", reference));
+          cat("Deprecated name of ``batch.", f.batch_name(), "``.\n\n", reference));
   }
   return api;
 }

@@ -84,8 +84,8 @@ constexpr Function kNeutral{
     "neutral", {kModel},
     vector_into<[](Call& c, Eigen::Map<Eigen::VectorXd> q) { neutral(*c.model, q); }, Shape::nq>(),
     {.page = "configuration",
-     .reference = "The reference configuration of the model: zero angles and offsets, (cos, sin) = (1, 0), "
-                  "identity quaternions.\n\n"
+     .reference = "The reference configuration: zero angles and offsets, (cos, sin) = (1, 0), identity "
+                  "quaternions.\n\n"
                   ":param model: the model.\n"
                   ":returns: q, shape (nq,), :ref:`laid out per joint <conventions-configuration>`.\n\n"
                   "Example:\n\n"
@@ -140,8 +140,8 @@ constexpr Function kDIntegrate{
     {.page = "configuration",
      .text = "Derivatives of q1 = integrate(model, q, v) with respect to q and to v, in tangent space.\n\n"
              "``dq1_dq = ∂(q ⊕ v)/∂q``, ``dq1_dv = ∂(q ⊕ v)/∂v``, both taken in the tangent spaces that\n"
-             "integrate defines: column k is the motion of q (or v) along the k-th velocity coordinate, row k\n"
-             "that of q1 (:ref:`derivatives along integrate <conventions-derivatives>`).\n\n"
+             "integrate defines: column k is the motion of q (or v) along the k-th velocity coordinate,\n"
+             "row k that of q1 (:ref:`derivatives along integrate <conventions-derivatives>`).\n\n"
              P_MODEL
              P_Q
              P_V
@@ -159,13 +159,13 @@ constexpr Function kDDifference{
     {.page = "configuration",
      .text = "Derivatives of v = difference(model, q0, q1) with respect to q0 and to q1, in tangent space.\n\n"
              "``dv_dq0 = ∂(q1 ⊖ q0)/∂q0``, ``dv_dq1 = ∂(q1 ⊖ q0)/∂q1``, taken along integrate: column k is\n"
-             "the motion of the configuration along the k-th velocity coordinate\n"
-             "(:ref:`conventions-derivatives`).\n\n"
+             "the motion of the configuration along the k-th velocity coordinate (:ref:`derivatives along\n"
+             "integrate <conventions-derivatives>`).\n\n"
              P_MODEL
              ":param q0: start configuration, shape (nq,) (:ref:`conventions-configuration`).\n"
              ":param q1: end configuration, shape (nq,).\n"
-             ":returns: (dv_dq0, dv_dq1), two arrays of shape (nv, nv); −E and E for revolute and prismatic\n"
-             "   joints.\n\n"
+             ":returns: (dv_dq0, dv_dq1), two arrays of shape (nv, nv); −E and E for revolute and\n"
+             "   prismatic joints.\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\"); q = ld.neutral(m)\n"
              ">>> d0, d1 = ld.dDifference(m, q, q)",
@@ -177,12 +177,12 @@ constexpr Function kTangentMap{
     {.page = "configuration",
      .text = "The tangent map T(q): how each velocity coordinate moves the configuration coordinates.\n\n"
              "``T = ∂ integrate(model, q, dv)/∂dv`` at dv = 0, so that ``dq = T·dv`` to first order. Its\n"
-             "columns are orthogonal, so ``T / (column norms squared)`` maps a gradient taken along integrate\n"
-             "to one in configuration coordinates (see configurationGradient).\n\n"
+             "columns are orthogonal, so ``T / (column norms squared)`` maps a gradient taken along\n"
+             "integrate to one in configuration coordinates (see configurationGradient).\n\n"
              P_MODEL
              P_Q
-             ":returns: T, shape (nq, nv): row per configuration coordinate, column per velocity coordinate;\n"
-             "   the identity for revolute and prismatic joints.\n\n"
+             ":returns: T, shape (nq, nv): row per configuration coordinate, column per velocity\n"
+             "   coordinate; the identity for revolute and prismatic joints.\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\")\n"
              ">>> ld.tangentMap(m, ld.neutral(m)).shape\n"
@@ -232,11 +232,12 @@ constexpr Function kFramePlacements{
      .text = "Placements in the world of the frames frame_ids, as homogeneous matrices, for each "
              "configuration.\n\n"
              "``oMf = oMi[parent]·placement`` of each frame after forwardKinematics(model, data, q)\n"
-             "(:ref:`conventions-frames`); the matrix is ``[[R, p], [0, 1]]``, R the frame's axes and p its\n"
-             "origin in world coordinates.\n\n"
+             "(:ref:`conventions-frames`); the matrix is ``[[R, p], [0, 1]]``, R the frame's axes and p\n"
+             "its origin in world coordinates.\n\n"
              P_MODEL
              P_Q
-             ":param frame_ids: frames of the model (indexes below ``model.nframes``), in the order wanted.\n\n"
+             ":param frame_ids: frames of the model (indexes below ``model.nframes``), in the order\n"
+             "   wanted.\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\")\n"
              ">>> Q = np.zeros((100, m.nq))\n"
@@ -252,13 +253,13 @@ constexpr Function kGetFramePlacement{
     object<[](Call& c) { return new_se3(getFramePlacement(*c.model, *c.data, c.index(0))); }>("SE3"),
     {.page = "kinematics",
      .text = "Placement of frame frame_id in the world, from the joint placements in data.\n\n"
-             "``oMf = oMi[parent]·placement``: the frame's parent joint placement composed with the frame's\n"
-             "fixed placement on that joint (:ref:`conventions-frames`).\n\n"
+             "``oMf = oMi[parent]·placement``: the frame's parent joint placement composed with the\n"
+             "frame's fixed placement on that joint (:ref:`conventions-frames`).\n\n"
              P_MODEL
              P_DATA
              P_FRAME
-             ":returns: SE3 oMf: its rotation R holds the frame's axes in world axes, its translation p the\n"
-             "   frame's origin in world coordinates (m); ``.homogeneous`` is [[R, p], [0, 1]].\n"
+             ":returns: SE3 oMf: its rotation R holds the frame's axes in world axes, its translation p\n"
+             "   the frame's origin in world coordinates (m); ``.homogeneous`` is [[R, p], [0, 1]].\n"
              ":reads data: ``oMi``: run forwardKinematics (or any algorithm that writes it) first.\n"
              ":writes data: nothing.\n\n"
              "Example:\n\n"
@@ -315,9 +316,8 @@ constexpr Function kRnea{
                   P_Q
                   P_V
                   P_A
-                  ":returns: tau, shape (nv,): the joint torques (N·m) and forces (N) that produce ``a``, one "
-                  "per\n"
-                  "   velocity coordinate.\n"
+                  ":returns: tau, shape (nv,): the joint torques (N·m) and forces (N) that produce ``a``, one\n"
+                  "   per velocity coordinate.\n"
                   ":reads data: nothing.\n"
                   ":writes data: ``limi``, ``oMi``, per joint ``v``, ``a`` (with the gravity offset) and the\n"
                   "   transmitted force ``f``, in the joint frame; ``tau`` (:ref:`conventions-data`).\n\n"
@@ -341,8 +341,8 @@ constexpr Function kNonLinearEffects{
                   P_V
                   ":returns: shape (nv,), N·m and N, one per velocity coordinate.\n"
                   ":reads data: nothing.\n"
-                  ":writes data: as rnea with a = 0, the result into ``nle`` (and ``tau``) "
-                  "(:ref:`conventions-data`).\n\n"
+                  ":writes data: as rnea with a = 0, the result into ``nle`` (and ``tau``)\n"
+                  "   (:ref:`conventions-data`).\n\n"
                   "Example:\n\n"
                   EX
                   ">>> np.allclose(ld.non_linear_effects(m, d, q, v), ld.compute_gravity(m, d, q))\n"
@@ -375,9 +375,8 @@ constexpr Function kCrba{
                    [](Call& c, Eigen::Ref<Eigen::MatrixXd> M) { crba(*c.model, *c.data, c.vector(0), M); }>(),
     {.page = "dynamics",
      .reference = "Joint-space mass matrix M(q) (composite rigid body algorithm).\n\n"
-                  "``M(q)`` with ``tau = M(q)·a + C(q, v)·v + g(q)``, the kinetic energy ``½ vᵀ·M·v``: "
-                  "symmetric,\n"
-                  "positive definite when every moving joint carries mass.\n\n"
+                  "``M(q)`` with ``tau = M(q)·a + C(q, v)·v + g(q)``, the kinetic energy ``½ vᵀ·M·v``:\n"
+                  "symmetric, positive definite when every moving joint carries mass.\n\n"
                   P_MODEL
                   P_DATA
                   P_Q
@@ -385,9 +384,8 @@ constexpr Function kCrba{
                   "is\n"
                   "   zero (``data.M`` shows the full symmetric matrix; the batch form returns it full).\n"
                   ":reads data: nothing.\n"
-                  ":writes data: ``M`` (upper triangle), ``limi``, ``oMi``, ``j`` (as computeJointJacobians) "
-                  "and\n"
-                  "   the composite inertias of the subtrees in the world frame (:ref:`conventions-data`).\n\n"
+                  ":writes data: ``M`` (upper triangle), ``limi``, ``oMi``, ``j`` (as computeJointJacobians)\n"
+                  "   and the composite inertias of the subtrees in the world frame (:ref:`conventions-data`).\n\n"
                   "Example:\n\n"
                   EX
                   ">>> M = ld.crba(m, d, q)\n"
@@ -412,8 +410,8 @@ constexpr Function kAba{
              P_TAU
              ":returns: ddq, shape (nv,): rad/s² and m/s². ValueError when a moving joint carries no mass.\n"
              ":reads data: nothing.\n"
-             ":writes data: ``ddq``; ``limi``, ``oMi``, ``ov``, ``j`` and the articulated inertias and bias\n"
-             "   forces of the subtrees, world frame (:ref:`conventions-data`).\n\n"
+             ":writes data: ``ddq``; ``limi``, ``oMi``, ``ov``, ``j`` and the articulated inertias and\n"
+             "   bias forces of the subtrees, world frame (:ref:`conventions-data`).\n\n"
              "Example:\n\n"
              EX
              ">>> ddq = ld.aba(m, d, q, v, ld.compute_gravity(m, d, q))\n"
@@ -460,11 +458,10 @@ constexpr Function kComputeAllTerms{
                   "Placements, velocities, Jacobians and their time variation, bias accelerations, body "
                   "forces,\n"
                   "composite inertias, ``M`` (as crba), ``nle`` (as non_linear_effects), ``g`` (as\n"
-                  "compute_gravity) and the centroidal quantities (centre of mass, its Jacobian, centroidal "
-                  "map,\n"
-                  "momentum and its rate, centroidal inertia), in one pass. The root link's body (on joint 0, "
-                  "fixed\n"
-                  "to the world) is left out of the centroidal quantities.\n\n"
+                  "compute_gravity) and the centroidal quantities (centre of mass, its Jacobian, centroidal\n"
+                  "map, momentum and its rate, centroidal inertia), in one pass. The root link's body (on "
+                  "joint\n"
+                  "0, fixed to the world) is left out of the centroidal quantities.\n\n"
                   P_MODEL
                   P_DATA
                   P_Q
@@ -545,8 +542,9 @@ constexpr Function kComputeJointJacobian{
              "6×nv Jacobian matrix expressed in the local frame of the joint",
      .reference = "Jacobian of joint joint_id in its own frame for configuration q.\n\n"
                   "``ν_i = J·v``: column c is the spatial velocity of joint i's frame, [linear; angular] in "
-                  "its own\n"
-                  "axes about its origin, per unit velocity of coordinate c; columns of coordinates off the\n"
+                  "its\n"
+                  "own axes about its origin, per unit velocity of coordinate c; columns of coordinates off "
+                  "the\n"
                   "joint's support path are zero (:ref:`conventions-6-vectors`).\n\n"
                   P_MODEL
                   P_DATA
@@ -568,9 +566,10 @@ constexpr Function kGetFrameJacobian{
     {.page = "jacobians",
      .reference = "Jacobian of the joint carrying frame frame_id, in reference_frame, from the Jacobians in "
                   "data.\n\n"
-                  "``ν = J·v``; F is taken as the frame of the joint the frame is attached to: the frame's own\n"
-                  "placement on its joint is not applied (for a frame offset from its joint, LOCAL and\n"
-                  "LOCAL_WORLD_ALIGNED refer to the joint's origin). See :ref:`conventions-reference-frames`.\n\n"
+                  "``ν = J·v``, with F taken as the frame of the joint the frame is attached to: the frame's\n"
+                  "own placement on its joint is not applied (for a frame offset from its joint, LOCAL gives\n"
+                  "the joint's axes and origin, LOCAL_WORLD_ALIGNED the joint's origin). See\n"
+                  ":ref:`conventions-reference-frames`.\n\n"
                   P_MODEL
                   P_DATA
                   P_FRAME
@@ -602,7 +601,7 @@ constexpr Function kComputeFrameJacobian{
              P_Q
              P_FRAME
              P_RF
-             "\n"
+             "\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\")\n"
              ">>> ld.batch.computeFrameJacobian(m, np.zeros((100, m.nq)), m.getFrameId(\"tool0\"),\n"
@@ -626,10 +625,9 @@ constexpr Function kComputeJointJacobiansTimeVariation{
              "# Returns\n"
              "None; the result is stored in data.dJ",
      .reference = "Time derivative of the world Jacobians of every joint, into data.dJ, from q and v alone.\n\n"
-                  "``dJ = [ov]× * J``: column c is ``ov[i] × J_c``, ov[i] the world spatial velocity of the "
-                  "joint\n"
-                  "i owning c, as a motion cross product ([linear; angular], :ref:`conventions-6-vectors`).\n"
-                  "computeAllTerms need not be called first.\n\n"
+                  "``dJ = [ov]× * J``: column c is ``ov[i] × J_c``, ov[i] the world spatial velocity of the\n"
+                  "joint i owning c, as a motion cross product ([linear; angular],\n"
+                  ":ref:`conventions-6-vectors`). computeAllTerms need not be called first.\n\n"
                   P_MODEL
                   P_DATA
                   P_Q
@@ -678,10 +676,9 @@ constexpr Function kCenterOfMass{
         Shape::three),
     {.page = "centroidal",
      .text = "Centre of mass of the model's bodies in the world frame.\n\n"
-             "``c = Σᵢ m_i·c_i / Σᵢ m_i`` over the bodies of joints 1 … njoints − 1, c_i body i's centre of\n"
-             "mass in the world; zero when the total mass is at most 1e-10. The root link's body (on joint 0, "
-             "fixed to the world) is left out; bodies on fixed joints\n"
-             "count.\n\n"
+             "``c = Σᵢ m_i·c_i / Σᵢ m_i`` over the bodies of joints 1 … njoints − 1, c_i body i's centre\n"
+             "of mass in the world; zero when the total mass is at most 1e-10. The root link's body (on\n"
+             "joint 0, fixed to the world) is left out; bodies on fixed joints count.\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -701,10 +698,9 @@ constexpr Function kJacobianCenterOfMass{
     }>(Shape::three_nv),
     {.page = "centroidal",
      .text = "Jacobian of the centre of mass: its velocity per unit joint velocity, in the world frame.\n\n"
-             "``ċ = J_c·v``: column k is ``Σᵢ m_i·(S_k applied at c_i)`` over the bodies below coordinate k,\n"
-             "divided by the total mass; zero when the total mass is at most 1e-10. The root link's body (on "
-             "joint 0, fixed to the world) is left out; bodies on fixed joints\n"
-             "count.\n\n"
+             "``ċ = J_c·v``: column k is ``Σᵢ m_i·(S_k applied at c_i)`` over the bodies below coordinate\n"
+             "k, divided by the total mass; zero when the total mass is at most 1e-10. The root link's\n"
+             "body (on joint 0, fixed to the world) is left out; bodies on fixed joints count.\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -726,9 +722,8 @@ constexpr Function kComputeCentroidalMap{
     {.page = "centroidal",
      .text = "Centroidal momentum matrix A_G: the momentum about the centre of mass per unit joint velocity.\n\n"
              "``h_G = A_G·v``, h_G = [linear momentum; angular momentum about the centre of mass], world\n"
-             "axes (:ref:`conventions-centroidal`). The root link's body (on joint 0, fixed to the world) is "
-             "left out; bodies on fixed joints\n"
-             "count.\n\n"
+             "axes (:ref:`centroidal 6-vectors <conventions-centroidal>`). The root link's body (on joint\n"
+             "0, fixed to the world) is left out; bodies on fixed joints count.\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -748,10 +743,9 @@ constexpr Function kComputeCentroidalMomentum{
     }>(Shape::six),
     {.page = "centroidal",
      .text = "Centroidal momentum: linear momentum, and angular momentum about the centre of mass.\n\n"
-             "``h_G = [Σᵢ m_i·ċ_i; Σᵢ (I_i·ω_i + m_i·(c_i − c) × ċ_i)] = A_G·v``, world axes, from the body\n"
-             "velocities in O(n) (:ref:`conventions-centroidal`). The root link's body (on joint 0, fixed to "
-             "the world) is left out; bodies on fixed joints\n"
-             "count.\n\n"
+             "``h_G = [Σᵢ m_i·ċ_i; Σᵢ (I_i·ω_i + m_i·(c_i − c) × ċ_i)] = A_G·v``, world axes, from the\n"
+             "body velocities in O(n) (:ref:`centroidal 6-vectors <conventions-centroidal>`). The root\n"
+             "link's body (on joint 0, fixed to the world) is left out; bodies on fixed joints count.\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -770,10 +764,9 @@ constexpr Function kComputeKineticEnergy{
     scalar<[](Call& c) { return computeKineticEnergy(*c.model, *c.data, c.vector(0), c.vector(1)); }>(),
     {.page = "centroidal",
      .text = "Kinetic energy of the model's bodies.\n\n"
-             "``T = ½ vᵀ·M(q)·v = Σᵢ ½ v_iᵀ·Y_i·v_i``, v_i and Y_i the spatial velocity and inertia of body i\n"
-             "in its joint's frame. The root link's body (on joint 0, fixed to the world) is left out; bodies "
-             "on fixed joints\n"
-             "count.\n\n"
+             "``T = ½ vᵀ·M(q)·v = Σᵢ ½ v_iᵀ·Y_i·v_i``, v_i and Y_i the spatial velocity and inertia of\n"
+             "body i in its joint's frame. The root link's body (on joint 0, fixed to the world) is left\n"
+             "out; bodies on fixed joints count.\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -792,8 +785,8 @@ constexpr Function kComputePotentialEnergy{
     scalar<[](Call& c) { return computePotentialEnergy(*c.model, *c.data, c.vector(0)); }>(),
     {.page = "centroidal",
      .text = "Potential energy of the model's bodies in the model's gravity (zero at the world origin).\n\n"
-             "``U = −Σᵢ m_i·g·c_i``, g the model's linear gravity and c_i the world centre of mass of body i.\n"
-             "The root link's body (on joint 0, fixed to the world) is left out; bodies on fixed joints\n"
+             "``U = −Σᵢ m_i·g·c_i``, g the model's linear gravity and c_i the world centre of mass of body\n"
+             "i. The root link's body (on joint 0, fixed to the world) is left out; bodies on fixed joints\n"
              "count.\n\n"
              P_MODEL
              P_DATA
@@ -814,9 +807,8 @@ constexpr Function kComputeMechanicalEnergy{
     {.page = "centroidal",
      .text = "Mechanical energy: kinetic plus potential energy of the model's bodies.\n\n"
              "``E = ½ vᵀ·M(q)·v − Σᵢ m_i·g·c_i`` = computeKineticEnergy + computePotentialEnergy; constant\n"
-             "along an unforced motion. The root link's body (on joint 0, fixed to the world) is left out; "
-             "bodies on fixed joints\n"
-             "count.\n\n"
+             "along an unforced motion. The root link's body (on joint 0, fixed to the world) is left out;\n"
+             "bodies on fixed joints count.\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -840,8 +832,8 @@ constexpr Function kInverseDynamics{
     }>(Shape::nv),
     {.page = "dynamics",
      .text = "Joint torques for a motion under external forces on the bodies: rnea with fext.\n\n"
-             "``tau = M(q)·a + C(q, v)·v + g(q) − Σᵢ J_iᵀ·f_i``, J_i the Jacobian of joint i in its own frame\n"
-             "and f_i row i of fext; without fext, rnea's result.\n\n"
+             "``tau = M(q)·a + C(q, v)·v + g(q) − Σᵢ J_iᵀ·f_i``, J_i the Jacobian of joint i in its own\n"
+             "frame and f_i row i of fext; without fext, rnea's result.\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -850,8 +842,8 @@ constexpr Function kInverseDynamics{
              P_FEXT
              ":returns: tau, shape (nv,): N·m and N, one per velocity coordinate.\n"
              ":reads data: nothing.\n"
-             ":writes data: what rnea writes, ``f`` with the external forces taken off "
-             "(:ref:`conventions-data`).\n\n"
+             ":writes data: what rnea writes, ``f`` with the external forces taken off\n"
+             "   (:ref:`conventions-data`).\n\n"
              "Example:\n\n"
              EX
              ">>> fext = np.zeros((m.njoints, 6)); fext[-1, 2] = 10.0   # 10 N along the last body's z\n"
@@ -868,8 +860,8 @@ constexpr Function kForwardDynamics{
     }>(Shape::nv),
     {.page = "dynamics",
      .text = "Forward dynamics under external forces on the bodies: aba with fext.\n\n"
-             "``ddq = M(q)⁻¹·(tau + Σᵢ J_iᵀ·f_i − C(q, v)·v − g(q))``, so that\n"
-             "``inverseDynamics(q, v, ddq, fext) = tau``; without fext, aba's result.\n\n"
+             "``ddq = M(q)⁻¹·(tau + Σᵢ J_iᵀ·f_i − C(q, v)·v − g(q))``, so that ``inverseDynamics(q, v,\n"
+             "ddq, fext) = tau``; without fext, aba's result.\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -905,18 +897,18 @@ constexpr Function kComputeRNEADerivatives{
     }>(),
     {.page = "derivatives",
      .text = "Derivatives of the inverse dynamics tau = rnea(q, v, a), or inverseDynamics(q, v, a, fext).\n\n"
-             "``(∂tau/∂q, ∂tau/∂v, ∂tau/∂a)``, with ``∂tau/∂a = M(q)``. Derivatives with respect to q are "
-             "taken along integrate: column k is the derivative along the\n"
-             "k-th velocity coordinate (:ref:`conventions-derivatives`). The forces fext, given in their "
-             "bodies' frames, move with their bodies.\n\n"
+             "``(∂tau/∂q, ∂tau/∂v, ∂tau/∂a)``, with ``∂tau/∂a = M(q)``. Derivatives with respect to q are\n"
+             "taken along integrate: column k is the derivative along the k-th velocity coordinate\n"
+             "(:ref:`conventions <conventions-derivatives>`). The forces fext, given in their bodies'\n"
+             "frames, move with their bodies.\n\n"
              P_MODEL
              P_DATA
              P_Q
              P_V
              P_A
              P_FEXT
-             ":returns: (dtau_dq, dtau_dv, dtau_da), each shape (nv, nv): row per torque, column per velocity\n"
-             "   coordinate; dtau_da is M, full and symmetric.\n"
+             ":returns: (dtau_dq, dtau_dv, dtau_da), each shape (nv, nv): row per torque, column per\n"
+             "   velocity coordinate; dtau_da is M, full and symmetric.\n"
              ":reads data: nothing.\n"
              ":writes data: the three derivatives (sized on first use); ``limi``, ``oMi``, ``ov``\n"
              "   (:ref:`conventions-data`).\n\n"
@@ -939,21 +931,21 @@ constexpr Function kComputeABADerivatives{
     }>(),
     {.page = "derivatives",
      .text = "Derivatives of the forward dynamics ddq = aba(q, v, tau), or forwardDynamics(q, v, tau, fext).\n\n"
-             "``(∂ddq/∂q, ∂ddq/∂v, ∂ddq/∂tau)``, with ``∂ddq/∂tau = M(q)⁻¹``. Derivatives with respect to q "
-             "are taken along integrate: column k is the derivative along the\n"
-             "k-th velocity coordinate (:ref:`conventions-derivatives`). The forces fext, given in their "
-             "bodies' frames, move with their bodies.\n\n"
+             "``(∂ddq/∂q, ∂ddq/∂v, ∂ddq/∂tau)``, with ``∂ddq/∂tau = M(q)⁻¹``. Derivatives with respect to\n"
+             "q are taken along integrate: column k is the derivative along the k-th velocity coordinate\n"
+             "(:ref:`conventions <conventions-derivatives>`). The forces fext, given in their bodies'\n"
+             "frames, move with their bodies.\n\n"
              P_MODEL
              P_DATA
              P_Q
              P_V
              P_TAU
              P_FEXT
-             ":returns: (dddq_dq, dddq_dv, dddq_dtau), each shape (nv, nv): row per acceleration, column per\n"
-             "   velocity coordinate; dddq_dtau is M⁻¹, full and symmetric.\n"
+             ":returns: (dddq_dq, dddq_dv, dddq_dtau), each shape (nv, nv): row per acceleration, column\n"
+             "   per velocity coordinate; dddq_dtau is M⁻¹, full and symmetric.\n"
              ":reads data: nothing.\n"
-             ":writes data: the three derivatives, ``ddq``, and the inverse-dynamics derivatives at\n"
-             "   (q, v, ddq) (:ref:`conventions-data`).\n\n"
+             ":writes data: the three derivatives, ``ddq``, and the inverse-dynamics derivatives at (q, v,\n"
+             "   ddq) (:ref:`conventions-data`).\n\n"
              "Example:\n\n"
              EX
              ">>> dq, dv, dtau = ld.computeABADerivatives(m, d, q, v, v)\n"
@@ -980,10 +972,9 @@ constexpr Function kRneaVJP{
     {.page = "batch",
      .text = "Products of cotangents with the derivatives of rnea: (wᵀ·∂tau/∂q, wᵀ·∂tau/∂v, wᵀ·M).\n\n"
              "Each row's cotangent w times the derivatives of rnea at the row's state: the gradient of\n"
-             "``w·rnea(q, v, a)`` with respect to q, v and a, without forming the nv×nv matrices. The\n"
-             "q part is in q's coordinates (as configurationGradient gives it, "
-             ":ref:`conventions-derivatives`),\n"
-             "ready for an autograd framework (lumo_dynamic.torch, lumo_dynamic.jax).\n\n"
+             "``w·rnea(q, v, a)`` with respect to q, v and a, without forming the nv×nv matrices. The q\n"
+             "part is in q's coordinates (as configurationGradient gives it), ready for an autograd\n"
+             "framework (lumo_dynamic.torch, lumo_dynamic.jax).\n\n"
              P_MODEL
              P_Q
              P_V
@@ -1003,10 +994,9 @@ constexpr Function kAbaVJP{
     {.page = "batch",
      .text = "Products of cotangents with the derivatives of aba: (wᵀ·∂ddq/∂q, wᵀ·∂ddq/∂v, wᵀ·M⁻¹).\n\n"
              "Each row's cotangent w times the derivatives of aba at the row's state: the gradient of\n"
-             "``w·aba(q, v, tau)`` with respect to q, v and tau, without forming the nv×nv matrices. The\n"
-             "q part is in q's coordinates (as configurationGradient gives it, "
-             ":ref:`conventions-derivatives`),\n"
-             "ready for an autograd framework (lumo_dynamic.torch, lumo_dynamic.jax).\n\n"
+             "``w·aba(q, v, tau)`` with respect to q, v and tau, without forming the nv×nv matrices. The q\n"
+             "part is in q's coordinates (as configurationGradient gives it), ready for an autograd\n"
+             "framework (lumo_dynamic.torch, lumo_dynamic.jax).\n\n"
              P_MODEL
              P_Q
              P_V
@@ -1027,10 +1017,11 @@ constexpr Function kConfigurationGradient{
     }, Shape::nq>(),
     {.page = "configuration",
      .text = "The gradient in q's coordinates of a function whose gradient along integrate is g.\n\n"
-             "``grad = T·diag(1/(t_k·t_k))·g`` with ``T = tangentMap(model, q)`` and t_k its columns: the one\n"
-             "gradient in the span of T whose product with any motion ``T·dv`` is ``g·dv``. The ordinary\n"
-             "gradient for revolute and prismatic joints. It turns the derivatives of this library (taken\n"
-             "along integrate, :ref:`conventions-derivatives`) into gradients for q as an array.\n\n"
+             "``grad = T·diag(1/(t_k·t_k))·g`` with ``T = tangentMap(model, q)`` and t_k its columns: the\n"
+             "one gradient in the span of T whose product with any motion ``T·dv`` is ``g·dv``. The\n"
+             "ordinary gradient for revolute and prismatic joints. It turns the derivatives of this\n"
+             "library (taken along integrate, :ref:`conventions <conventions-derivatives>`) into gradients\n"
+             "for q as an array.\n\n"
              P_MODEL
              P_Q
              ":param g: gradient along integrate, shape (nv,): one element per velocity coordinate.\n"
@@ -1048,9 +1039,9 @@ constexpr Function kComputeGeneralizedGravityDerivatives{
     }>(Shape::nv_nv),
     {.page = "derivatives",
      .text = "Derivative of the gravity torques g(q) = compute_gravity(q) with respect to q.\n\n"
-             "``∂g/∂q``. Derivatives with respect to q are taken along integrate: column k is the derivative "
-             "along the\n"
-             "k-th velocity coordinate (:ref:`conventions-derivatives`).\n\n"
+             "``∂g/∂q``. Derivatives with respect to q are taken along integrate: column k is the\n"
+             "derivative along the k-th velocity coordinate (:ref:`conventions\n"
+             "<conventions-derivatives>`).\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -1081,8 +1072,8 @@ constexpr Function kComputeKinematicsDerivatives{
              P_A
              ":returns: None.\n"
              ":reads data: nothing.\n"
-             ":writes data: ``limi``, ``oMi``, ``j`` and the world velocities and accelerations of the joints\n"
-             "   (:ref:`conventions-data`).\n\n"
+             ":writes data: ``limi``, ``oMi``, ``j`` and the world velocities and accelerations of the\n"
+             "   joints (:ref:`conventions-data`).\n\n"
              "Example:\n\n"
              EX
              ">>> ld.computeKinematicsDerivatives(m, d, q, v, v)"}};
@@ -1095,16 +1086,15 @@ constexpr Function kGetFrameVelocityDerivatives{
     {.page = "derivatives",
      .text = "Derivatives of the spatial velocity of frame frame_id in reference_frame, from data.\n\n"
              "``(∂ν/∂q, ∂ν/∂v)`` with ``ν = J·v`` as getFrameVelocity gives it (the frame's placement\n"
-             "applied); ``∂ν/∂v = J``. Derivatives with respect to q are taken along integrate: column k is "
-             "the derivative along the\n"
-             "k-th velocity coordinate (:ref:`conventions-derivatives`). Columns of joints off the frame's "
-             "support path are zero.\n\n"
+             "applied); ``∂ν/∂v = J``. Derivatives with respect to q are taken along integrate: column k\n"
+             "is the derivative along the k-th velocity coordinate (:ref:`conventions\n"
+             "<conventions-derivatives>`). Columns of joints off the frame's support path are zero.\n\n"
              P_MODEL
              P_DATA
              P_FRAME
              P_RF
-             ":returns: (dv_dq, dv_dv), each shape (6, nv), rows [linear; angular] "
-             "(:ref:`conventions-6-vectors`).\n"
+             ":returns: (dv_dq, dv_dv), each shape (6, nv), rows [linear; angular]\n"
+             "   (:ref:`conventions-6-vectors`).\n"
              ":reads data: what computeKinematicsDerivatives(model, data, q, v, a) left.\n"
              ":writes data: nothing.\n\n"
              "Example:\n\n"
@@ -1120,11 +1110,10 @@ constexpr Function kGetFrameAccelerationDerivatives{
     }, 3>(),
     {.page = "derivatives",
      .text = "Derivatives of the spatial acceleration of frame frame_id in reference_frame, from data.\n\n"
-             "``(∂α/∂q, ∂α/∂v, ∂α/∂a)`` with ``α = J·a + J̇·v`` as getFrameAcceleration gives it;\n"
-             "``∂α/∂a = J``. Derivatives with respect to q are taken along integrate: column k is the "
-             "derivative along the\n"
-             "k-th velocity coordinate (:ref:`conventions-derivatives`). Columns of joints off the frame's "
-             "support path are zero.\n\n"
+             "``(∂α/∂q, ∂α/∂v, ∂α/∂a)`` with ``α = J·a + J̇·v`` as getFrameAcceleration gives it; ``∂α/∂a\n"
+             "= J``. Derivatives with respect to q are taken along integrate: column k is the derivative\n"
+             "along the k-th velocity coordinate (:ref:`conventions <conventions-derivatives>`). Columns\n"
+             "of joints off the frame's support path are zero.\n\n"
              P_MODEL
              P_DATA
              P_FRAME
@@ -1146,16 +1135,16 @@ constexpr Function kFrameVelocityDerivativesRows{
     }, 2>(),
     {.page = "batch",
      .text = "Derivatives of the spatial velocity of frame frame_id in reference_frame, for each state (q, v).\n\n"
-             "``(∂ν/∂q, ∂ν/∂v = J)``, as getFrameVelocityDerivatives after computeKinematicsDerivatives on the\n"
-             "row's state; rows [linear; angular] (:ref:`conventions-6-vectors`). Derivatives with respect to "
-             "q are taken along integrate: column k is the derivative along the\n"
-             "k-th velocity coordinate (:ref:`conventions-derivatives`).\n\n"
+             "``(∂ν/∂q, ∂ν/∂v = J)``, as getFrameVelocityDerivatives after computeKinematicsDerivatives on\n"
+             "the row's state; rows [linear; angular] (:ref:`conventions-6-vectors`). Derivatives with\n"
+             "respect to q are taken along integrate: column k is the derivative along the k-th velocity\n"
+             "coordinate (:ref:`conventions <conventions-derivatives>`).\n\n"
              P_MODEL
              P_Q
              P_V
              P_FRAME
              P_RF
-             "\n"
+             "\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\"); Z = np.zeros((10, m.nv))\n"
              ">>> dq, dv = ld.batch.getFrameVelocityDerivatives(m, Z, Z, 1, ld.ReferenceFrame.WORLD)",
@@ -1172,16 +1161,16 @@ constexpr Function kFrameAccelerationDerivativesRows{
      .text = "Derivatives of the spatial acceleration of frame frame_id in reference_frame, for each state.\n\n"
              "``(∂α/∂q, ∂α/∂v, ∂α/∂a = J)``, as getFrameAccelerationDerivatives after\n"
              "computeKinematicsDerivatives on the row's (q, v, a); rows [linear; angular]\n"
-             "(:ref:`conventions-6-vectors`). Derivatives with respect to q are taken along integrate: column "
-             "k is the derivative along the\n"
-             "k-th velocity coordinate (:ref:`conventions-derivatives`).\n\n"
+             "(:ref:`conventions-6-vectors`). Derivatives with respect to q are taken along integrate:\n"
+             "column k is the derivative along the k-th velocity coordinate (:ref:`conventions\n"
+             "<conventions-derivatives>`).\n\n"
              P_MODEL
              P_Q
              P_V
              P_A
              P_FRAME
              P_RF
-             "\n"
+             "\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\"); Z = np.zeros((10, m.nv))\n"
              ">>> dq, dv, da = ld.batch.getFrameAccelerationDerivatives(m, Z, Z, Z, 1, ld.ReferenceFrame.WORLD)",
@@ -1196,8 +1185,8 @@ constexpr Function kComputeKinematics{
     nothing<[](Call& c) { computeKinematics(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2)); }>(),
     {.page = "kinematics",
      .text = "Placements, spatial velocities and spatial accelerations of every joint for (q, v, a).\n\n"
-             "One forward pass without gravity: ``oMi``, and per joint the velocity and the acceleration that\n"
-             "v and a give it. The frame functions read it: getFrameVelocity, getFrameAcceleration,\n"
+             "One forward pass without gravity: ``oMi``, and per joint the velocity and the acceleration\n"
+             "that v and a give it. The frame functions read it: getFrameVelocity, getFrameAcceleration,\n"
              "getFrameClassicalAcceleration.\n\n"
              P_MODEL
              P_DATA
@@ -1220,15 +1209,15 @@ constexpr Function kGetFrameVelocity{
     {.page = "kinematics",
      .text = "Spatial velocity of frame frame_id in reference_frame, from the joint motion in data.\n\n"
              "``ν = J·v`` with J the frame's own Jacobian in reference_frame (the frame's placement on its\n"
-             "joint applied). In LOCAL_WORLD_ALIGNED it is ``[ṗ; ω]``: the velocity of the frame's origin and\n"
-             "the angular velocity, in world axes.\n\n"
+             "joint applied). In LOCAL_WORLD_ALIGNED it is ``[ṗ; ω]``: the velocity of the frame's origin\n"
+             "and the angular velocity, in world axes.\n\n"
              P_MODEL
              P_DATA
              P_FRAME
              P_RF
              ":returns: shape (6,), [linear (m/s); angular (rad/s)] (:ref:`conventions-6-vectors`).\n"
-             ":reads data: ``oMi`` and per joint ``v``, as forwardKinematics with a velocity or\n"
-             "   computeKinematics leaves them.\n"
+             ":reads data: ``oMi`` and per joint ``v``, as computeKinematics (or rnea, computeAllTerms)\n"
+             "   leaves them.\n"
              ":writes data: nothing.\n\n"
              "Example:\n\n"
              EX
@@ -1241,9 +1230,9 @@ constexpr Function kGetFrameAcceleration{
     vector<[](Call& c) { return getFrameAcceleration(*c.model, *c.data, c.index(0), c.frame); }>(Shape::six),
     {.page = "kinematics",
      .text = "Spatial acceleration of frame frame_id in reference_frame: the time derivative of its velocity.\n\n"
-             "``α = d/dt ν = J·a + J̇·v`` component by component in reference_frame; in LOCAL_WORLD_ALIGNED\n"
-             "``[p̈; ω̇]`` in world axes. Not the classical acceleration in LOCAL and WORLD (see\n"
-             "getFrameClassicalAcceleration).\n\n"
+             "``α = d/dt ν = J·a + J̇·v`` component by component in reference_frame; in\n"
+             "LOCAL_WORLD_ALIGNED ``[p̈; ω̇]`` in world axes. Not the classical acceleration in LOCAL and\n"
+             "WORLD (see getFrameClassicalAcceleration).\n\n"
              P_MODEL
              P_DATA
              P_FRAME
@@ -1252,7 +1241,7 @@ constexpr Function kGetFrameAcceleration{
              ":reads data: ``oMi``, per joint ``v`` and ``a``, as computeKinematics(model, data, q, v, a)\n"
              "   leaves them (not rnea's, whose accelerations carry gravity).\n"
              ":writes data: nothing.\n\n"
-             "Example:\n\n"
+             " Example:\n\n"
              EX
              ">>> ld.computeKinematics(m, d, q, np.ones(m.nv), v)\n"
              ">>> ld.getFrameAcceleration(m, d, m.getFrameId(\"tool0\"), ld.ReferenceFrame.WORLD).shape\n"
@@ -1265,9 +1254,9 @@ constexpr Function kGetFrameClassicalAcceleration{
     }>(Shape::six),
     {.page = "kinematics",
      .text = "Classical acceleration of frame frame_id: the second derivative of its origin, and ω̇.\n\n"
-             "Linear part ``p̈``, the second time derivative of the frame's origin in the world, expressed in\n"
-             "reference_frame's axes (the frame's for LOCAL, the world's otherwise); angular part that of\n"
-             "getFrameAcceleration.\n\n"
+             "Linear part ``p̈``, the second time derivative of the frame's origin in the world, expressed\n"
+             "in reference_frame's axes (the frame's for LOCAL, the world's otherwise); angular part that\n"
+             "of getFrameAcceleration.\n\n"
              P_MODEL
              P_DATA
              P_FRAME
@@ -1276,7 +1265,7 @@ constexpr Function kGetFrameClassicalAcceleration{
              ":reads data: ``oMi``, per joint ``v`` and ``a``, as computeKinematics(model, data, q, v, a)\n"
              "   leaves them (not rnea's, whose accelerations carry gravity).\n"
              ":writes data: nothing.\n\n"
-             "Example:\n\n"
+             " Example:\n\n"
              EX
              ">>> ld.computeKinematics(m, d, q, np.ones(m.nv), v)\n"
              ">>> ld.getFrameClassicalAcceleration(m, d, m.getFrameId(\"tool0\"), "
@@ -1292,15 +1281,15 @@ constexpr Function kFrameVelocityRows{
     }>(Shape::six),
     {.page = "batch",
      .text = "Spatial velocity of frame frame_id in reference_frame for each state (q, v).\n\n"
-             "``ν = J·v``, [linear; angular] (:ref:`conventions-6-vectors`). Each row runs forwardKinematics "
-             "with the velocity on the row's state, then reads the frame as the single\n"
+             "``ν = J·v``, [linear; angular] (:ref:`conventions-6-vectors`). Each row runs\n"
+             "forwardKinematics with the velocity on the row's state, then reads the frame as the single\n"
              "``getFrameVelocity`` does.\n\n"
              P_MODEL
              P_Q
              P_V
              P_FRAME
              P_RF
-             "\n"
+             "\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\"); Z = np.zeros((100, m.nv))\n"
              ">>> ld.batch.getFrameVelocity(m, Z, Z, m.getFrameId(\"tool0\"), ld.ReferenceFrame.WORLD).shape\n"
@@ -1316,7 +1305,7 @@ constexpr Function kFrameAccelerationRows{
     }>(Shape::six),
     {.page = "batch",
      .text = "Spatial acceleration of frame frame_id in reference_frame for each state (q, v, a).\n\n"
-             "``α = J·a + J̇·v``, [linear; angular] (:ref:`conventions-6-vectors`). Each row runs "
+             "``α = J·a + J̇·v``, [linear; angular] (:ref:`conventions-6-vectors`). Each row runs\n"
              "computeKinematics on the row's state, then reads the frame as the single\n"
              "``getFrameAcceleration`` does.\n\n"
              P_MODEL
@@ -1325,7 +1314,7 @@ constexpr Function kFrameAccelerationRows{
              P_A
              P_FRAME
              P_RF
-             "\n"
+             "\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\"); Z = np.zeros((100, m.nv))\n"
              ">>> ld.batch.getFrameAcceleration(m, Z, Z, Z, m.getFrameId(\"tool0\"), "
@@ -1342,17 +1331,16 @@ constexpr Function kFrameClassicalAccelerationRows{
     }>(Shape::six),
     {.page = "batch",
      .text = "Classical acceleration of frame frame_id in reference_frame for each state (q, v, a).\n\n"
-             "``[p̈; ω̇]``, p̈ the second derivative of the frame's origin in reference_frame's axes "
-             "(:ref:`conventions-6-vectors`). Each row runs computeKinematics on the row's state, then reads "
-             "the frame as the single\n"
-             "``getFrameClassicalAcceleration`` does.\n\n"
+             "``[p̈; ω̇]``, p̈ the second derivative of the frame's origin in reference_frame's axes\n"
+             "(:ref:`conventions-6-vectors`). Each row runs computeKinematics on the row's state, then\n"
+             "reads the frame as the single ``getFrameClassicalAcceleration`` does.\n\n"
              P_MODEL
              P_Q
              P_V
              P_A
              P_FRAME
              P_RF
-             "\n"
+             "\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\"); Z = np.zeros((100, m.nv))\n"
              ">>> ld.batch.getFrameClassicalAcceleration(m, Z, Z, Z, m.getFrameId(\"tool0\"), "
@@ -1386,20 +1374,21 @@ constexpr Function kInverseKinematics{
     {.page = "ik",
      .text = "Inverse kinematics: a configuration q that puts frame frame_id at target (placement or "
              "position).\n\n"
-             "Levenberg-Marquardt from q0 on the error ``e = log(oMf⁻¹·target)``, a twist in the frame's own\n"
-             "axes [linear; angular] (or ``target − p`` in world axes for a position), stepping through\n"
-             "integrate; it stops when the weighted norm of e is at most tolerance, or after max_iterations.\n\n"
+             "Levenberg-Marquardt from q0 on the error ``e = log(oMf⁻¹·target)``, a twist in the frame's\n"
+             "own axes [linear; angular] (or ``target − p`` in world axes for a position), stepping\n"
+             "through integrate; it stops when the weighted norm of e is at most tolerance, or after\n"
+             "max_iterations.\n\n"
              P_MODEL
              P_FRAME
-             ":param target: SE3 (a placement in the world), or shape (3,): a position (m) for the frame's "
-             "origin.\n"
+             ":param target: SE3 (a placement in the world), or shape (3,): a position (m) for the frame's\n"
+             "   origin.\n"
              ":param q0: starting configuration, shape (nq,) (:ref:`conventions-configuration`).\n"
-             ":param weights: None (ones), or shape (6,): weights of e's rows [linear; angular]; a position\n"
-             "   target uses the first three.\n"
+             ":param weights: None (ones), or shape (6,): weights of e's rows [linear; angular]; a\n"
+             "   position target uses the first three.\n"
              ":param tolerance: the weighted error norm to reach.\n"
              ":param max_iterations: the most steps taken.\n"
-             ":param respect_limits: keep revolute and prismatic coordinates within the model's position "
-             "limits.\n"
+             ":param respect_limits: keep revolute and prismatic coordinates within the model's position\n"
+             "   limits.\n"
              ":returns: InverseKinematicsResult(q, converged, iterations, error): q shape (nq,), the best\n"
              "   configuration found, and error its weighted error norm.\n\n"
              "Example:\n\n"
@@ -1426,8 +1415,9 @@ constexpr Function kConstrainedDynamics{
     {.page = "constraints",
      .text = "Forward dynamics under the constraints: the accelerations ddq and the constraint forces.\n\n"
              "``M·ddq + nle = tau + Σᵢ J_iᵀ·f_i + Jᵀ·λ``, ``J·ddq + γ = target``, with J and γ the set's\n"
-             "Jacobian and drift and target the corrector's (zero without one), solved through the Delassus\n"
-             "matrix ``J·M⁻¹·Jᵀ``; with the set's regularisation the least-norm λ of dependent rows.\n\n"
+             "Jacobian and drift and target the corrector's (zero without one), solved through the\n"
+             "Delassus matrix ``J·M⁻¹·Jᵀ``; with the set's regularisation the least-norm λ of dependent\n"
+             "rows.\n\n"
              P_MODEL
              P_DATA
              P_CONSTRAINTS
@@ -1435,11 +1425,13 @@ constexpr Function kConstrainedDynamics{
              P_V
              P_TAU
              P_FEXT
-             ":returns: (ddq, forces): shapes (nv,) and (constraints.size,), the forces λ in the rows of the\n"
-             "   set's constraints (:ref:`conventions-6-vectors`).\n"
+             ":returns: (ddq, forces): shapes (nv,) and (constraints.size,); λ has one element per row of\n"
+             "   the set: for a rigid constraint the force (a ``\"frame\"`` one: [force; torque]) of F2 or\n"
+             "   the world on F1 in the rows' axes, for a coupling the generalised force on the driven\n"
+             "   joint (:doc:`/constraints`).\n"
              ":reads data: nothing.\n"
-             ":writes data: ``ddq``, the constraint forces, Jacobian, drift and target, the factored Delassus\n"
-             "   matrix.\n\n"
+             ":writes data: ``ddq``, the constraint forces, Jacobian, drift and target, the factored\n"
+             "   Delassus matrix.\n\n"
              "Example:\n\n"
              EX
              ">>> cs = ld.ConstraintSet(m, [ld.JointCoupling(m, 2, 1)])\n"
@@ -1486,10 +1478,10 @@ constexpr Function kComputeConstrainedDynamicsDerivatives{
     }, Shape::nv_nv, Shape::nv_nv, Shape::nv_nv, Shape::size_nv, Shape::size_nv, Shape::size_nv>(),
     {.page = "constraints",
      .text = "Derivatives of constrainedDynamics: of ddq and of the constraint forces, by q, v and tau.\n\n"
-             "``(∂ddq/∂q, ∂ddq/∂v, ∂ddq/∂tau, ∂λ/∂q, ∂λ/∂v, ∂λ/∂tau)``. Derivatives with respect to q are "
-             "taken along integrate: column k is the derivative along the\n"
-             "k-th velocity coordinate (:ref:`conventions-derivatives`). The forces fext, given in their "
-             "bodies' frames, move with their bodies.\n\n"
+             "``(∂ddq/∂q, ∂ddq/∂v, ∂ddq/∂tau, ∂λ/∂q, ∂λ/∂v, ∂λ/∂tau)``. Derivatives with respect to q are\n"
+             "taken along integrate: column k is the derivative along the k-th velocity coordinate\n"
+             "(:ref:`conventions <conventions-derivatives>`). The forces fext, given in their bodies'\n"
+             "frames, move with their bodies.\n\n"
              P_MODEL
              P_DATA
              P_CONSTRAINTS
@@ -1517,9 +1509,9 @@ constexpr Function kComputeImpulseDynamicsDerivatives{
     }, Shape::nv_nv, Shape::nv_nv, Shape::size_nv, Shape::size_nv>(),
     {.page = "constraints",
      .text = "Derivatives of impulseDynamics: of v_after and of the impulses, by q and v_before.\n\n"
-             "``(∂v_after/∂q, ∂v_after/∂v_before, ∂p/∂q, ∂p/∂v_before)``. Derivatives with respect to q are "
-             "taken along integrate: column k is the derivative along the\n"
-             "k-th velocity coordinate (:ref:`conventions-derivatives`).\n\n"
+             "``(∂v_after/∂q, ∂v_after/∂v_before, ∂p/∂q, ∂p/∂v_before)``. Derivatives with respect to q\n"
+             "are taken along integrate: column k is the derivative along the k-th velocity coordinate\n"
+             "(:ref:`conventions <conventions-derivatives>`).\n\n"
              P_MODEL
              P_DATA
              P_CONSTRAINTS
@@ -1541,12 +1533,12 @@ constexpr Function kCouplingsFromUrdf{
     object<[](Call& c) { return couplings_from_urdf(*c.model, c.str()); }>("list[JointCoupling]"),
     {.page = "constraints",
      .text = "The joint couplings that the <mimic> elements of a URDF declare among the model's joints.\n\n"
-             "``joint = multiplier·leader + offset``: a JointCoupling(joint, leader, multiplier, offset) for\n"
-             "each mimic between revolute or prismatic joints (found by name), in document order. A mimic\n"
-             "that cannot be a coupling is left out, with one UrdfWarning naming each.\n\n"
+             "``joint = multiplier·leader + offset``: a JointCoupling(joint, leader, multiplier, offset)\n"
+             "for each mimic between revolute or prismatic joints (found by name), in document order. A\n"
+             "mimic that cannot be a coupling is left out, with one UrdfWarning naming each.\n\n"
              P_MODEL
-             ":param filename_or_string: URDF text when its first non-space character is '<', else a file "
-             "name.\n"
+             ":param filename_or_string: URDF text when its first non-space character is '<', else a file\n"
+             "   name.\n"
              ":returns: list of JointCoupling, for a ConstraintSet.\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\")\n"
@@ -1559,15 +1551,13 @@ constexpr Function kParseUrdfFile{
     "parse_urdf_file", {{"filename", Kind::text}},
     object<[](Call& c) { return model_from_urdf_file(c.str()); }>("Model"), {.page = "urdf",
      .reference = "A new Model from a URDF file.\n\n"
-                  "Each URDF joint becomes a joint of the model, its child link its body; the root link's body "
-                  "sits\n"
-                  "on joint 0 (the fixed world). Frames: \"universe\", the root link, then each joint and its "
-                  "child\n"
-                  "link. What is read and what is ignored: see the URDF import page.\n\n"
+                  "Each URDF joint becomes a joint of the model, its child link its body; the root link's body\n"
+                  "sits on joint 0 (the fixed world). Frames: \"universe\", the root link, then each joint and\n"
+                  "its child link. What is read and what is ignored: see the URDF import page.\n\n"
                   ":param filename: path of the URDF file.\n"
                   ":returns: Model. RuntimeError \"Failed to parse URDF: …\" when the file cannot be read or "
-                  "is no\n"
-                  "   robot; UrdfWarning for the parts left out.\n\n"
+                  "is\n"
+                  "   no robot; UrdfWarning for the parts left out.\n\n"
                   "Example:\n\n"
                   ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\")\n"
                   ">>> m.nq, m.nv\n"
@@ -1601,13 +1591,13 @@ constexpr Function kBuildReducedModel{
     {.page = "models",
      .text = "A new model with the joints joints_to_lock fixed at their configuration in q_reference.\n\n"
              "Each locked joint's body is merged into its nearest kept ancestor's, its children hang from\n"
-             "that ancestor at the placement the locked joints give them at q_reference, and every frame is\n"
-             "kept with its name (a locked joint's JOINT frame becomes a FIXED_JOINT frame). The other joints\n"
-             "keep their order, names, bodies and limits; the name and gravity are kept.\n\n"
+             "that ancestor at the placement the locked joints give them at q_reference, and every frame\n"
+             "is kept with its name (a locked joint's JOINT frame becomes a FIXED_JOINT frame). The other\n"
+             "joints keep their order, names, bodies and limits; the name and gravity are kept.\n\n"
              P_MODEL
              ":param joints_to_lock: distinct joint indexes in [1, njoints), in any order.\n"
-             ":param q_reference: configuration of the full model, shape (nq,) "
-             "(:ref:`conventions-configuration`).\n"
+             ":param q_reference: configuration of the full model, shape (nq,)\n"
+             "   (:ref:`conventions-configuration`).\n"
              ":returns: Model.\n\n"
              "Example:\n\n"
              ">>> m = ld.parse_urdf_file(\"models/arm7.urdf\")\n"
@@ -1621,10 +1611,10 @@ constexpr Function kAppendModel{
     }>("Model"),
     {.page = "models",
      .text = "A new model: model with other attached at its frame frame_id.\n\n"
-             "other's root sits at the frame's placement composed with placement; other's joints and frames\n"
-             "(but \"universe\") follow the model's, their names prefixed by prefix; other's root body is\n"
-             "merged into the body carrying the frame. The model's name and gravity are kept. A prefixed name\n"
-             "already among the model's joints or frames is a ValueError.\n\n"
+             "other's root sits at the frame's placement composed with placement; other's joints and\n"
+             "frames (but \"universe\") follow the model's, their names prefixed by prefix; other's root\n"
+             "body is merged into the body carrying the frame. The model's name and gravity are kept. A\n"
+             "prefixed name already among the model's joints or frames is a ValueError.\n\n"
              P_MODEL
              ":param other: the model to attach.\n"
              P_FRAME
@@ -1645,8 +1635,8 @@ constexpr Function kParseMjcfFile{
      .text = "A new Model from an MJCF file.\n\n"
              "Each hinge, slide, ball and free joint becomes a revolute (nq = 1), prismatic, spherical or\n"
              "floating joint, in MuJoCo's qpos order; a body without joints a fixed joint; inertias from\n"
-             "<inertial> or from the geoms. Includes and meshes are found relative to the file's folder. What\n"
-             "is not dynamics is listed in one MjcfWarning.\n\n"
+             "<inertial> or from the geoms. Includes and meshes are found relative to the file's folder.\n"
+             "What is not dynamics is listed in one MjcfWarning.\n\n"
              ":param filename: path of the MJCF file.\n"
              ":returns: Model.\n\n"
              "Example:\n\n"
@@ -1659,8 +1649,8 @@ constexpr Function kParseMjcfFromString{
     {.page = "mjcf",
      .text = "A new Model from MJCF text, as parse_mjcf_file reads a file.\n\n"
              ":param mjcf_string: the MJCF document.\n"
-             ":param directory: None, or where <include> files and meshes are found; without it an <include>\n"
-             "   is an error and meshes are looked for relative to the current directory.\n"
+             ":param directory: None, or where <include> files and meshes are found; without it an\n"
+             "   <include> is an error and meshes are looked for relative to the current directory.\n"
              ":returns: Model.\n\n"
              "Example:\n\n"
              ">>> xml = '<mujoco><worldbody><body><joint type=\"hinge\"/><geom "
@@ -1678,8 +1668,8 @@ constexpr Function kCouplingsFromMjcf{
              "their ref positions, a JointCoupling(joint1, joint2, c1, c0 + ref1 − c1·ref2), in document\n"
              "order. An equality that cannot be a coupling is left out, with one MjcfWarning naming each.\n\n"
              P_MODEL
-             ":param filename_or_string: MJCF text when its first non-space character is '<', else a file "
-             "name.\n"
+             ":param filename_or_string: MJCF text when its first non-space character is '<', else a file\n"
+             "   name.\n"
              ":returns: list of JointCoupling, for a ConstraintSet.\n\n"
              "Example:\n\n"
              ">>> xml = '<mujoco><worldbody><body><joint name=\"a\"/><geom size=\".1\"/><body><joint "
