@@ -166,7 +166,7 @@ def summary_page(pages: dict[str, list[str]]) -> None:
         text += ".. list-table::\n   :widths: 35 65\n\n"
         for f in functions:
             line = make_stubs.summary(api[f][4]) if f in api and api[f][4:] else ""
-            text += f"   * - :func:`~lumo_dynamic.{f}`\n     - {line or ' '}\n"
+            text += f"   * - :func:`{f} <lumo_dynamic.{f}>`\n     - {line or ' '}\n"
         text += "\n"
     write("api/summary.rst", text)
 

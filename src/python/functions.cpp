@@ -1535,7 +1535,8 @@ constexpr Function kCouplingsFromUrdf{
      .text = "The joint couplings that the <mimic> elements of a URDF declare among the model's joints.\n\n"
              "``joint = multiplier·leader + offset``: a JointCoupling(joint, leader, multiplier, offset)\n"
              "for each mimic between revolute or prismatic joints (found by name), in document order. A\n"
-             "mimic that cannot be a coupling is left out, with one UrdfWarning naming each.\n\n"
+             "mimic that cannot be a coupling is left out, with one UrdfWarning naming each. See\n"
+             ":doc:`/constraints`.\n\n"
              P_MODEL
              ":param filename_or_string: URDF text when its first non-space character is '<', else a file\n"
              "   name.\n"
@@ -1552,8 +1553,10 @@ constexpr Function kParseUrdfFile{
     object<[](Call& c) { return model_from_urdf_file(c.str()); }>("Model"), {.page = "urdf",
      .reference = "A new Model from a URDF file.\n\n"
                   "Each URDF joint becomes a joint of the model, its child link its body; the root link's body\n"
-                  "sits on joint 0 (the fixed world). Frames: \"universe\", the root link, then each joint and\n"
-                  "its child link. What is read and what is ignored: see the URDF import page.\n\n"
+                  "sits on joint 0, the fixed world (:ref:`conventions-frames`), and is left out of the centre\n"
+                  "of mass, momentum and energies. Frames: \"universe\", the root link, then each joint and "
+                  "its\n"
+                  "child link. What is read and what is ignored: :doc:`/urdf`.\n\n"
                   ":param filename: path of the URDF file.\n"
                   ":returns: Model. RuntimeError \"Failed to parse URDF: …\" when the file cannot be read or "
                   "is\n"
@@ -1567,7 +1570,7 @@ constexpr Function kParseUrdfFromString{
     "parse_urdf_from_string", {{"urdf_string", Kind::text}},
     object<[](Call& c) { return model_from_urdf_string(c.str()); }>("Model"), {.page = "urdf",
      .reference = "A new Model from URDF text, as parse_urdf_file reads a file.\n\n"
-                  "Meshes and other files are not read (the model holds dynamics only).\n\n"
+                  "Meshes and other files are not read (the model holds dynamics only); see :doc:`/urdf`.\n\n"
                   ":param urdf_string: the URDF document.\n"
                   ":returns: Model. RuntimeError \"Failed to parse URDF: …\" for text that is no robot.\n\n"
                   "Example:\n\n"
@@ -1614,11 +1617,12 @@ constexpr Function kAppendModel{
              "other's root sits at the frame's placement composed with placement; other's joints and\n"
              "frames (but \"universe\") follow the model's, their names prefixed by prefix; other's root\n"
              "body is merged into the body carrying the frame. The model's name and gravity are kept. A\n"
-             "prefixed name already among the model's joints or frames is a ValueError.\n\n"
+             "prefixed name already among the model's joints or frames is a ValueError. See\n"
+             ":doc:`/models`.\n\n"
              P_MODEL
              ":param other: the model to attach.\n"
              P_FRAME
-             ":param placement: SE3, other's root in the frame frame_id.\n"
+             ":param placement: SE3, other's root in the frame frame_id (:ref:`conventions-frames`).\n"
              ":param prefix: put before the names of other's joints and frames.\n"
              ":returns: Model.\n\n"
              "Example:\n\n"
@@ -1634,9 +1638,10 @@ constexpr Function kParseMjcfFile{
     {.page = "mjcf",
      .text = "A new Model from an MJCF file.\n\n"
              "Each hinge, slide, ball and free joint becomes a revolute (nq = 1), prismatic, spherical or\n"
-             "floating joint, in MuJoCo's qpos order; a body without joints a fixed joint; inertias from\n"
+             "floating joint, in MuJoCo's qpos order but quaternions (x, y, z, w)\n"
+             "(:ref:`conventions-configuration`); a body without joints a fixed joint; inertias from\n"
              "<inertial> or from the geoms. Includes and meshes are found relative to the file's folder.\n"
-             "What is not dynamics is listed in one MjcfWarning.\n\n"
+             "What is not dynamics is listed in one MjcfWarning. See :doc:`/mjcf`.\n\n"
              ":param filename: path of the MJCF file.\n"
              ":returns: Model.\n\n"
              "Example:\n\n"
@@ -1647,7 +1652,7 @@ constexpr Function kParseMjcfFromString{
     {{"mjcf_string", Kind::text}, {"directory", Kind::optional_text, Count::none, nullptr, Pass::optional}},
     object<[](Call& c) { return model_from_mjcf_string(c.str(), c.optional_str()); }>("Model"),
     {.page = "mjcf",
-     .text = "A new Model from MJCF text, as parse_mjcf_file reads a file.\n\n"
+     .text = "A new Model from MJCF text, as parse_mjcf_file reads a file (:doc:`/mjcf`).\n\n"
              ":param mjcf_string: the MJCF document.\n"
              ":param directory: None, or where <include> files and meshes are found; without it an\n"
              "   <include> is an error and meshes are looked for relative to the current directory.\n"
@@ -1666,7 +1671,9 @@ constexpr Function kCouplingsFromMjcf{
              "joints.\n\n"
              "For ``joint1 = c0 + c1·joint2`` between hinge or slide joints (found by name), measured from\n"
              "their ref positions, a JointCoupling(joint1, joint2, c1, c0 + ref1 − c1·ref2), in document\n"
-             "order. An equality that cannot be a coupling is left out, with one MjcfWarning naming each.\n\n"
+             "order. An equality that cannot be a coupling is left out, with one MjcfWarning naming each.\n"
+             "See\n"
+             ":doc:`/constraints`.\n\n"
              P_MODEL
              ":param filename_or_string: MJCF text when its first non-space character is '<', else a file\n"
              "   name.\n"
