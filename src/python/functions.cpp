@@ -159,8 +159,8 @@ constexpr Function kDDifference{
     {.page = "configuration",
      .text = "Derivatives of v = difference(model, q0, q1) with respect to q0 and to q1, in tangent space.\n\n"
              "``dv_dq0 = ∂(q1 ⊖ q0)/∂q0``, ``dv_dq1 = ∂(q1 ⊖ q0)/∂q1``, taken along integrate: column k is\n"
-             "the motion of the configuration along the k-th velocity coordinate (:ref:`derivatives along\n"
-             "integrate <conventions-derivatives>`).\n\n"
+             "the motion of the configuration along the k-th velocity coordinate\n"
+             "(:ref:`derivatives along integrate <conventions-derivatives>`).\n\n"
              P_MODEL
              ":param q0: start configuration, shape (nq,) (:ref:`conventions-configuration`).\n"
              ":param q1: end configuration, shape (nq,).\n"
@@ -1040,8 +1040,8 @@ constexpr Function kComputeGeneralizedGravityDerivatives{
     {.page = "derivatives",
      .text = "Derivative of the gravity torques g(q) = compute_gravity(q) with respect to q.\n\n"
              "``∂g/∂q``. Derivatives with respect to q are taken along integrate: column k is the\n"
-             "derivative along the k-th velocity coordinate (:ref:`conventions\n"
-             "<conventions-derivatives>`).\n\n"
+             "derivative along the k-th velocity coordinate\n"
+             "(:ref:`conventions <conventions-derivatives>`).\n\n"
              P_MODEL
              P_DATA
              P_Q
@@ -1087,8 +1087,9 @@ constexpr Function kGetFrameVelocityDerivatives{
      .text = "Derivatives of the spatial velocity of frame frame_id in reference_frame, from data.\n\n"
              "``(∂ν/∂q, ∂ν/∂v)`` with ``ν = J·v`` as getFrameVelocity gives it (the frame's placement\n"
              "applied); ``∂ν/∂v = J``. Derivatives with respect to q are taken along integrate: column k\n"
-             "is the derivative along the k-th velocity coordinate (:ref:`conventions\n"
-             "<conventions-derivatives>`). Columns of joints off the frame's support path are zero.\n\n"
+             "is the derivative along the k-th velocity coordinate\n"
+             "(:ref:`conventions <conventions-derivatives>`). Columns of joints off the frame's support\n"
+             "path are zero.\n\n"
              P_MODEL
              P_DATA
              P_FRAME
@@ -1110,10 +1111,11 @@ constexpr Function kGetFrameAccelerationDerivatives{
     }, 3>(),
     {.page = "derivatives",
      .text = "Derivatives of the spatial acceleration of frame frame_id in reference_frame, from data.\n\n"
-             "``(∂α/∂q, ∂α/∂v, ∂α/∂a)`` with ``α = J·a + J̇·v`` as getFrameAcceleration gives it; ``∂α/∂a\n"
-             "= J``. Derivatives with respect to q are taken along integrate: column k is the derivative\n"
-             "along the k-th velocity coordinate (:ref:`conventions <conventions-derivatives>`). Columns\n"
-             "of joints off the frame's support path are zero.\n\n"
+             "``(∂α/∂q, ∂α/∂v, ∂α/∂a)`` with ``α = J·a + J̇·v`` as getFrameAcceleration gives it;\n"
+             "``∂α/∂a = J``. Derivatives with respect to q are taken along integrate: column k is the\n"
+             "derivative along the k-th velocity coordinate\n"
+             "(:ref:`conventions <conventions-derivatives>`). Columns of joints off the frame's support\n"
+             "path are zero.\n\n"
              P_MODEL
              P_DATA
              P_FRAME
@@ -1162,8 +1164,8 @@ constexpr Function kFrameAccelerationDerivativesRows{
              "``(∂α/∂q, ∂α/∂v, ∂α/∂a = J)``, as getFrameAccelerationDerivatives after\n"
              "computeKinematicsDerivatives on the row's (q, v, a); rows [linear; angular]\n"
              "(:ref:`conventions-6-vectors`). Derivatives with respect to q are taken along integrate:\n"
-             "column k is the derivative along the k-th velocity coordinate (:ref:`conventions\n"
-             "<conventions-derivatives>`).\n\n"
+             "column k is the derivative along the k-th velocity coordinate\n"
+             "(:ref:`conventions <conventions-derivatives>`).\n\n"
              P_MODEL
              P_Q
              P_V
