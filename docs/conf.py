@@ -145,7 +145,30 @@ def api_pages() -> list[str]:
     text += "".join(f".. autoexception:: {e}\n   :no-members:\n\n" for e in exceptions)
     text += ".. autodata:: __version__\n   :annotation:\n\n"
     write("api/classes.rst", text)
-    return ["api/classes"] + names
+    summary_page(pages)
+    return ["api/summary", "api/classes"] + names
+
+
+def summary_page(pages: dict[str, list[str]]) -> None:
+    """Every function with the summary line of its description, by page: the
+    one table to search by what a function computes."""
+    api = make_stubs.api()
+    text = title("All functions") + (
+        "Each function with what it computes, in the groups of the reference; "
+        "the name links to its full description. Shapes, row orders and frames "
+        "follow :doc:`/conventions`. The examples of the descriptions import "
+        "``numpy as np`` and ``lumo_dynamic as ld`` and run from the top of the "
+        "repository (they read its sample models).\n\n")
+    for page, functions in pages.items():
+        if not functions:
+            continue
+        text += f".. rubric:: :doc:`{make_stubs.PAGES[page]} <{page}>`\n\n"
+        text += ".. list-table::\n   :widths: 35 65\n\n"
+        for f in functions:
+            line = make_stubs.summary(api[f][4]) if f in api and api[f][4:] else ""
+            text += f"   * - :func:`{f} <lumo_dynamic.{f}>`\n     - {line or ' '}\n"
+        text += "\n"
+    write("api/summary.rst", text)
 
 
 def docstring_rst(doc: str) -> str:
@@ -224,7 +247,12 @@ def generate(app, config) -> None:
 def docstring(app, what, name, obj, options, lines) -> None:
     """The module's docstrings mark sections with '# Heading' and start lists
     right after a line of text: headings become rubrics, lists get the blank
-    line reStructuredText needs."""
+    line reStructuredText needs. A free function is shown with its full
+    description (lumo_dynamic._api), which its __doc__ may abridge."""
+    declared = make_stubs.api().get(name[len("lumo_dynamic."):]) if what == "function" else None
+    if declared and declared[4:] and declared[4]:
+        lines[:] = declared[4].splitlines() + [""]
+        return
     out: list[str] = []
     for line in lines:
         if m := re.match(r"#+ (.*)", line):

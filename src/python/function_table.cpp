@@ -55,7 +55,8 @@ std::string default_text(const Param& p) {
 }
 
 // "name(p1, p2, …)\n--\n\n" and the description; a batch form lists the
-// parameters but `data`, then `*, threads=None`.
+// parameters but `data`, then `*, threads=None`, and its full description
+// (reference_text).
 const char* docstring(const Function& f, bool batch, const char* name) {
   std::string text = name;
   text += "(";
@@ -74,13 +75,87 @@ const char* docstring(const Function& f, bool batch, const char* name) {
   text += ")\n--\n\n";
   if (!batch) return keep(text + f.doc.text);
   if (name != f.batch_name()) text += cat("Deprecated name of ", f.batch_name(), " (", name, " is removed in the next release). ");
-  text += f.doc.rows;
-  text += f.single() ? "\n\nOne state per row; row i equals the single call on row i. Runs on `threads` "
-                      : "\n\nOne state per row. Runs on `threads` ";
-  text += "threads (None: every CPU the process may use; more than that, or than N, are not started) "
-          "with the interpreter lock released.";
-  return keep(std::move(text));
+  return keep(text + reference_text(f, true));
 }
+
+// The shape of a batch argument of kind `kind`, with its leading N axis.
+const char* batch_shape(const Param& p) {
+  switch (p.kind) {
+    case Kind::vector: return p.count == Count::nq ? "(N, nq)" : "(N, nv)";
+    case Kind::forces: return "(N, njoints, 6) or None";
+    case Kind::target: return "(N, 4, 4) or (N, 3)";
+    default: return nullptr;
+  }
+}
+
+bool starts_with(std::string_view line, std::string_view start) { return line.substr(0, start.size()) == start; }
+
+// Whether a line of a description opens the field of a workspace (`data`
+// as a parameter, or what the call reads from or writes to it) or of its
+// result: what a batch form leaves out.
+bool single_call_field(std::string_view line) {
+  for (std::string_view field : {":param data:", ":returns:", ":reads data:", ":writes data:"})
+    if (starts_with(line, field)) return true;
+  return false;
+}
+
+// A line of a single call's description for its batch form: the field of
+// an array parameter with the leading N axis in its shape.
+std::string batch_field(const Function& f, std::string_view line) {
+  std::string out(line);
+  if (!starts_with(line, ":param ")) return out;
+  for (int k = 0; k < f.count; ++k) {
+    const Param& p = f.params[k];
+    if ((p.kind != Kind::vector && p.kind != Kind::forces) || !starts_with(line.substr(7), cat(p.name, ":")))
+      continue;
+    for (auto [single, rows] : {std::pair{"(nq,)", "(N, nq)"}, {"(nv,)", "(N, nv)"}, {"(njoints, 6)", "(N, njoints, 6)"}})
+      if (const std::size_t at = out.find(single); at != std::string::npos) out.replace(at, std::strlen(single), rows);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string reference_text(const Function& f, bool batch) {
+  const std::string_view single = f.reference();
+  if (!batch) return std::string(single);
+  std::string text = cat(f.doc.rows, "\n\nRow n is computed from row n of each array argument (");
+  bool first = true;
+  for (int k = 0; k < f.count; ++k)
+    if (const char* shape = batch_shape(f.params[k])) {
+      text += cat(first ? "" : ", ", "``", f.params[k].name, "`` ", shape);
+      first = false;
+    }
+  text += ");\nthe other arguments are shared by every row. ";
+  text += f.single() ? cat("Row n equals ``", f.name, "`` on it, each worker\nwith a workspace of its own.\n\n")
+                     : std::string("Each worker has a workspace of its own.\n\n");
+  // The single call's description, less what belongs to the single call:
+  // a field left out goes with its indented continuation lines, and the
+  // example (the last paragraphs) is the single call's. A batch form of its
+  // own keeps its example, after the fields.
+  bool skipping = false;
+  std::string example;
+  for (std::size_t start = 0; start < single.size();) {
+    std::size_t end = single.find('\n', start);
+    if (end == std::string_view::npos) end = single.size();
+    const std::string_view line = single.substr(start, end - start);
+    start = end + 1;
+    if (starts_with(line, "Example")) {
+      if (!f.single()) example = single.substr(end - line.size());
+      break;
+    }
+    if (!line.empty() && line[0] == ' ' && skipping) continue;
+    skipping = single_call_field(line);
+    if (!skipping) text += cat(batch_field(f, line), "\n");
+  }
+  while (text.size() > 1 && text.back() == '\n') text.pop_back();
+  text += "\n:param threads: worker threads (None: every CPU the process may use; more than that, or than N,\n"
+          "   are not started); they run with the interpreter lock released.";
+  if (!example.empty()) text += cat("\n\n", example);
+  return text;
+}
+
+namespace {
 
 const char* python_type(Kind kind) {
   switch (kind) {
@@ -479,7 +554,8 @@ nb::dict api_description() {
       if (f.params[p].kind != Kind::data) batch_params[f.names[p]] = python_type(f.params[p].kind);
     }
     batch_params["threads"] = "int | None";
-    if (f.single()) api[f.name] = nb::make_tuple(f.doc.page, f.result.python_type, params, nb::none());
+    if (f.single())
+      api[f.name] = nb::make_tuple(f.doc.page, f.result.python_type, params, nb::none(), f.reference());
     if (!f.batched()) continue;
     std::string returns = kArray;
     if (f.result.batch_python_type != nullptr) {
@@ -489,10 +565,13 @@ nb::dict api_description() {
       for (int k = 0; k < f.result.noutputs; ++k) returns += cat(k ? ", " : "", kArray);
       returns += "]";
     }
-    api[cat("batch.", f.batch_name()).c_str()] = nb::make_tuple("batch", returns, batch_params, nb::none());
+    const std::string reference = reference_text(f, true);
+    api[cat("batch.", f.batch_name()).c_str()] =
+        nb::make_tuple("batch", returns, batch_params, nb::none(), reference);
     if (f.doc.former_batch_name != nullptr)
-      api[cat("batch.", f.doc.former_batch_name).c_str()] =
-          nb::make_tuple("batch", returns, batch_params, f.batch_name());
+      api[cat("batch.", f.doc.former_batch_name).c_str()] = nb::make_tuple(
+          "batch", returns, batch_params, f.batch_name(),
+          cat("Deprecated name of ``batch.", f.batch_name(), "``.\n\n", reference));
   }
   return api;
 }

@@ -188,6 +188,13 @@ struct Result {
 struct Doc {
   const char* page;                 // the documentation page (make_stubs.PAGES)
   const char* text = "";            // the single call's docstring after its signature
+  // The full description (the stubs' docstring and the documentation's):
+  // a summary line; the equation; :param:/:returns: fields with shapes,
+  // units and frames; what it reads from and writes to Data; an example.
+  // Null: `text` is that description (one string for __doc__ and the
+  // reference); set only where __doc__ keeps a fixed text of its own. The
+  // batch form's is derived from it (reference_text).
+  const char* reference = nullptr;
   const char* rows = nullptr;       // the batch form's: what the result holds, with its shape;
                                     // null: no batch form
   const char* batch_name = nullptr; // the batch form's name, when not the function's
@@ -222,6 +229,7 @@ struct Function {
   constexpr bool single() const { return !doc.batch_only; }
   constexpr bool batched() const { return doc.rows != nullptr && result.kernel != nullptr; }
   constexpr const char* batch_name() const { return doc.batch_name ? doc.batch_name : name; }
+  constexpr const char* reference() const { return doc.reference ? doc.reference : doc.text; }
 };
 
 // ------------------------------------------------------------- checks
@@ -450,11 +458,17 @@ extern const Declared declarations[];
 extern const std::size_t declaration_count;
 
 // The module's free functions (single calls), its batch functions, and
-// lumo_dynamic._api: each function's documentation page, result type and
-// parameter types, for make_stubs.py and the documentation.
+// lumo_dynamic._api: each function's documentation page, result type,
+// parameter types, replacing name and full description, for make_stubs.py
+// and the documentation.
 PyMethodDef* single_call_table();
 PyMethodDef* batch_call_table();
 nb::dict api_description();
+
+// The full description of f's single call, or of its batch form (the same
+// description for rows: its `rows` line, the leading N axis of the arrays,
+// `threads`, and the single call's fields but `data` and the example).
+std::string reference_text(const Function& f, bool batch);
 
 // ------------------------------------------------------------- results
 

@@ -5,9 +5,10 @@ __init__.pyi and one for each submodule. Names come from the module itself
 (dir() and __all__), parameter lists from each __text_signature__, the first
 sentence of each docstring from __doc__. The free functions, single and
 batched, describe themselves: lumo_dynamic._api gives, for each, its
-documentation page, its return type, the type of each parameter and, for a
-deprecated name, the name that replaces it (all from the function's one
-declaration in src/python/functions.cpp). The tables below type what the
+documentation page, its return type, the type of each parameter, for a
+deprecated name the name that replaces it, and its full description, the
+stub's docstring (all from the function's one declaration in
+src/python/functions.cpp). The tables below type what the
 module cannot say of itself: classes, methods, properties.
 
     python make_stubs.py OUT_DIR [--path DIR] [--strict]
@@ -184,6 +185,19 @@ def first_sentence(doc: str | None) -> str:
     return sentence.replace("\\", "\\\\").replace('"""', r"\"\"\"")
 
 
+def reference_doc(text: str, indent: str) -> list[str]:
+    """A function's full description as the lines of a docstring."""
+    lines = text.strip().replace("\\", "\\\\").replace('"""', r"\"\"\"").splitlines()
+    if len(lines) == 1 and not lines[0].endswith('"'):
+        return [f'{indent}"""{lines[0]}"""']
+    return [f'{indent}"""{lines[0]}'] + [f"{indent}{line}".rstrip() for line in lines[1:]] + [f'{indent}"""']
+
+
+def summary(text: str) -> str:
+    """The summary line of a full description."""
+    return text.strip().split("\n", 1)[0] if text else ""
+
+
 class Writer:
     def __init__(self, module: types.ModuleType, prefix: str):
         self.module = module
@@ -257,7 +271,9 @@ class Writer:
                                  types=declared[2] if declared else None)
         if declared and declared[3]:
             self.lines.append(f'{indent}@deprecated("use {self.prefix}{declared[3]}")')
-        self.def_line(f"{indent}def {name}({params}) -> {ret}:", self.doc(obj, indent + "    "))
+        doc = reference_doc(declared[4], indent + "    ") if declared and declared[4:] and declared[4] \
+            else self.doc(obj, indent + "    ")
+        self.def_line(f"{indent}def {name}({params}) -> {ret}:", doc)
 
     def def_line(self, head: str, doc: list[str]) -> None:
         """A definition with its docstring as body, or `...` on the same line."""
@@ -366,7 +382,7 @@ def generate(out_dir: Path) -> list[str]:
 
 def api() -> dict:
     """lumo_dynamic._api: qualified name -> (page, return type, {parameter: type}, the
-    name that replaces a deprecated one or None)."""
+    name that replaces a deprecated one or None, full description)."""
     return dict(getattr(sys.modules[MODULE], "_api", {}))
 
 

@@ -166,7 +166,7 @@ def test_workspace_of_another_model_is_refused_at_the_boundary(arm, planar):
     other = planar.createData()
     values = {"Model": arm, "Data": other, "int": 0, "float": 0.0, "ReferenceFrame": ld.ReferenceFrame.WORLD,
               "ConstraintSet": ld.ConstraintSet(arm, [ld.JointCoupling(arm, 2, 1)])}
-    for name, (_, _, params, _) in ld._api.items():
+    for name, (_, _, params, *_) in ld._api.items():
         if "." in name or "data" not in params:
             continue
         args = [None if t.endswith("| None") else Q7 if t.startswith("NDArray") else values[t]

@@ -64,3 +64,23 @@ def test_panic_exception_class():
             raise P("boom")
         except Exception:  # must not catch it
             pytest.fail("caught by except Exception")
+
+
+def test_every_function_has_its_full_description_in_api_and_stubs():
+    """Each free function, single and batched, has a description in _api (its summary line, its
+    fields) that the generated stubs give as the function's docstring."""
+    import ast
+    import sys
+    from pathlib import Path
+    sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "src" / "python"))
+    import make_stubs
+    stubs = {}
+    for module, prefix in ((ld, ""), (ld.batch, "batch.")):
+        for node in ast.parse(make_stubs.Writer(module, prefix).write()[0]).body:
+            if isinstance(node, ast.FunctionDef):
+                stubs[prefix + node.name] = ast.get_docstring(node)
+    for name, entry in ld._api.items():
+        text = entry[4]
+        summary = text.split("\n", 1)[0]
+        assert summary.endswith(".") and ":param " in text, name
+        assert stubs[name] == text, name
