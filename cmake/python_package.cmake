@@ -19,8 +19,8 @@ install(FILES ${LUMO_PY_OUTPUTS} DESTINATION lumo_dynamic)
 # written from the built module by src/python/make_stubs.py (names and
 # signatures from the module, the free functions' types from their
 # declarations through lumo_dynamic._api, the classes' from the script's
-# tables) and installed beside the module. Rewritten whenever the module or
-# the script changes.
+# tables, their descriptions from class_docs.py) and installed beside the
+# module. Rewritten whenever the module or the scripts change.
 # Not in a sanitized build: its module loads only with the sanitizer runtime
 # preloaded, and it is never installed.
 if(NOT LUMO_SANITIZE)
@@ -34,6 +34,7 @@ if(NOT LUMO_SANITIZE)
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.pyi
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/viewer.pyi ${LUMO_STUBS_DIR}
     DEPENDS lumo_dynamic ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/class_docs.py
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/torch.pyi
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.pyi
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/viewer.pyi

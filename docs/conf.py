@@ -20,6 +20,7 @@ DOCS = Path(__file__).resolve().parent
 ROOT = DOCS.parent
 GENERATED = DOCS / "_generated"
 sys.path.insert(0, str(ROOT / "src" / "python"))
+import class_docs  # noqa: E402  (the descriptions of the classes whose __doc__ is fixed)
 import make_stubs  # noqa: E402  (the function groups and their page titles)
 
 project = "lumo_dynamic"
@@ -136,7 +137,8 @@ def api_pages() -> list[str]:
         text += "".join(f".. autofunction:: lumo_dynamic.{f}\n\n" for f in functions)
         write(f"api/{page}.rst", text)
         names.append(f"api/{page}")
-    classes = [n for n in lumo_dynamic.__all__ if isinstance(getattr(lumo_dynamic, n), type)
+    public = list(dict.fromkeys(lumo_dynamic.__all__ + [n for n in dir(lumo_dynamic) if not n.startswith("_")]))
+    classes = [n for n in public if isinstance(getattr(lumo_dynamic, n), type)
                and not issubclass(getattr(lumo_dynamic, n), BaseException) and n not in class_pages]
     exceptions = sorted(n for n in dir(lumo_dynamic) if isinstance(getattr(lumo_dynamic, n), type)
                         and issubclass(getattr(lumo_dynamic, n), BaseException))
@@ -236,6 +238,14 @@ def docstring(app, what, name, obj, options, lines) -> None:
     lines[:] = out
 
 
+def class_description(app, what, name, obj, options, lines) -> None:
+    """A class or member whose __doc__ the module keeps fixed (or that cannot have
+    one, as ReferenceFrame.WORLD): the description class_docs.py holds, after it."""
+    extra = class_docs.DESCRIPTIONS.get(name.removeprefix("lumo_dynamic."))
+    if extra:
+        lines += ([""] if lines and lines[-1].strip() else []) + extra.splitlines() + [""]
+
+
 def signature(app, what, name, obj, options, sig, return_annotation):
     """Functions shown with the types of their stubs."""
     if what != "function" or not name.startswith("lumo_dynamic."):
@@ -254,5 +264,6 @@ def signature(app, what, name, obj, options, sig, return_annotation):
 
 def setup(app):
     app.connect("config-inited", generate)
+    app.connect("autodoc-process-docstring", class_description, priority=400)
     app.connect("autodoc-process-docstring", docstring)
     app.connect("autodoc-process-signature", signature)

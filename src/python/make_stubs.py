@@ -3,7 +3,9 @@
 The stub package lumo_dynamic-stubs (PEP 561) gets one .pyi file per module:
 __init__.pyi and one for each submodule. Names come from the module itself
 (dir() and __all__), parameter lists from each __text_signature__, the first
-sentence of each docstring from __doc__. The free functions, single and
+sentence of each free function's docstring from __doc__, and the whole
+description of each class, method and property: its __doc__ followed by what
+class_docs.py adds for the classes and members whose __doc__ is fixed. The free functions, single and
 batched, describe themselves: lumo_dynamic._api gives, for each, its
 documentation page, its return type, the type of each parameter and, for a
 deprecated name, the name that replaces it (all from the function's one
@@ -23,8 +25,12 @@ import argparse
 import inspect
 import re
 import sys
+import textwrap
 import types
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import class_docs  # noqa: E402  (the descriptions of the classes whose __doc__ is fixed)
 
 MODULE = "lumo_dynamic"
 ARRAY = "NDArray[np.float64]"
@@ -184,6 +190,30 @@ def first_sentence(doc: str | None) -> str:
     return sentence.replace("\\", "\\\\").replace('"""', r"\"\"\"")
 
 
+def docstring(text: str, indent: str) -> list[str]:
+    """A description as the lines of a docstring at `indent`, escaped."""
+    if not text:
+        return []
+    text = text.replace("\\", "\\\\").replace('"""', r'\"\"\"')
+    if text.endswith('"'):
+        text = text[:-1] + '\\"'
+    # Paragraphs of prose wrapped to the page; examples, lists and headings as written.
+    paragraphs = []
+    for block in text.split("\n\n"):
+        rows = block.splitlines()
+        prose = not any(re.match(r"\s|>>>|[-*#] |\.\. ", row) for row in rows)
+        width = 100 - len(indent)
+        if prose and max(map(len, rows)) > width:
+            block = textwrap.fill(" ".join(rows), width, break_on_hyphens=False, break_long_words=False)
+        paragraphs.append(block)
+    text = "\n\n".join(paragraphs)
+    lines = text.splitlines()
+    if len(lines) == 1:
+        return [f'{indent}"""{text}"""']
+    return [f'{indent}"""{lines[0]}'] + [f"{indent}{line}" if line else "" for line in lines[1:]] \
+        + [f'{indent}"""']
+
+
 class Writer:
     def __init__(self, module: types.ModuleType, prefix: str):
         self.module = module
@@ -230,9 +260,14 @@ class Writer:
             out.append("/")
         return ", ".join(out)
 
-    def doc(self, obj, indent: str) -> list[str]:
-        s = first_sentence(getattr(obj, "__doc__", None))
-        return [f'{indent}"""{s}"""'] if s else []
+    def doc(self, obj, indent: str, qualname: str | None = None) -> list[str]:
+        """The docstring of a definition: the first sentence for a free function, the
+        whole description (class_docs.describe) for a class, method or property."""
+        qualname = qualname or getattr(obj, "__qualname__", "")
+        if isinstance(getattr(obj, "__self__", None), types.ModuleType):  # a free function
+            s = first_sentence(getattr(obj, "__doc__", None))
+            return [f'{indent}"""{s}"""'] if s else []
+        return docstring(class_docs.describe(qualname, getattr(obj, "__doc__", None)), indent)
 
     def function(self, name: str, obj, indent: str = "", method_of: str | None = None,
                  static: bool = False) -> None:
@@ -267,7 +302,7 @@ class Writer:
         if issubclass(cls, BaseException):
             base = cls.__bases__[0]
             base_name = base.__name__ if base.__module__ == "builtins" else base.__qualname__
-            self.def_line(f"class {name}({base_name}):", self.doc(cls, "    "))
+            self.def_line(f"class {name}({base_name}):", self.doc(cls, "    ", name))
             return
         # The binding's classes: instances laid out in C (PEP 800's disjoint
         # bases) or closed to subclasses, and made by the binding's metaclass.
@@ -284,7 +319,7 @@ class Writer:
         else:
             self.lines.append(f"class {name}{f'(metaclass=_{meta.__name__})' if meta is not type else ''}:")
         start = len(self.lines)
-        self.lines += self.doc(cls, "    ")
+        self.lines += self.doc(cls, "    ", name)
         if name in TUPLES:
             self.lines.append(f"    __match_args__ = {tuple(getattr(cls, '__match_args__', ()))!r}")
         if getattr(cls, "__text_signature__", None) is not None:
@@ -301,14 +336,17 @@ class Writer:
             elif isinstance(value, (types.GetSetDescriptorType, types.MemberDescriptorType, property)):
                 self.lines.append("    @property")
                 kind = self.lookup(PROPERTIES, f"{name}.{member}", "property")
-                self.def_line(f"    def {member}(self) -> {kind}:", self.doc(value, "        "))
-            elif isinstance(value, cls):
+                self.def_line(f"    def {member}(self) -> {kind}:",
+                              self.doc(value, "        ", f"{name}.{member}"))
+            elif isinstance(value, cls):  # a class constant: described by class_docs only
                 self.lines.append(f"    {member}: ClassVar[{name}]")
+                self.lines += docstring(class_docs.describe(f"{name}.{member}", None), "    ")
             elif callable(value):
                 self.function(member, value, "    ", method_of=name)
             else:
                 self.lines.append(f"    {member}: ClassVar["
                                   f"{self.lookup(PROPERTIES, f'{name}.{member}', 'class attribute')}]")
+                self.lines += docstring(class_docs.describe(f"{name}.{member}", None), "    ")
         if len(self.lines) == start:
             self.lines.append("    ...")
 

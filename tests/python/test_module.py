@@ -64,3 +64,42 @@ def test_panic_exception_class():
             raise P("boom")
         except Exception:  # must not catch it
             pytest.fail("caught by except Exception")
+
+
+def test_stubs_describe_every_class_and_member(tmp_path, monkeypatch):
+    """Every public class, method, property and class constant of the stubs has a
+    description, and the examples in them run as written (from the repository's top)."""
+    import ast
+    import doctest
+    import sys
+    from pathlib import Path
+
+    import numpy as np
+
+    root = Path(__file__).resolve().parents[2]
+    monkeypatch.syspath_prepend(str(root / "src" / "python"))
+    monkeypatch.chdir(root)
+    import make_stubs
+
+    make_stubs.generate(tmp_path)
+    missing, docs = [], {}
+    for pyi in sorted(tmp_path.glob("*.pyi")):
+        for cls in ast.parse(pyi.read_text(encoding="utf-8")).body:
+            if not isinstance(cls, ast.ClassDef) or cls.name.startswith("_"):
+                continue
+            docs[cls.name] = ast.get_docstring(cls)
+            for k, item in enumerate(cls.body):
+                if isinstance(item, ast.FunctionDef) and not item.name.startswith("_"):
+                    docs[f"{cls.name}.{item.name}"] = ast.get_docstring(item)
+                elif isinstance(item, ast.AnnAssign) and "ClassVar" in ast.unparse(item.annotation):
+                    after = cls.body[k + 1] if k + 1 < len(cls.body) else None
+                    docs[f"{cls.name}.{ast.unparse(item.target)}"] = \
+                        after.value.value if isinstance(after, ast.Expr) else None
+    missing = [name for name, doc in docs.items() if not doc]
+    assert not missing, f"no description in the stubs: {missing}"
+    model = ld.parse_urdf_file("models/arm7.urdf")
+    runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
+    for name, doc in docs.items():
+        test = doctest.DocTestParser().get_doctest(doc, {"ld": ld, "np": np, "model": model}, name, None, 0)
+        runner.run(test, out=sys.stdout.write)
+    assert runner.summarize(verbose=False).failed == 0
