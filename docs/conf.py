@@ -143,11 +143,29 @@ def api_pages() -> list[str]:
     exceptions = sorted(n for n in dir(lumo_dynamic) if isinstance(getattr(lumo_dynamic, n), type)
                         and issubclass(getattr(lumo_dynamic, n), BaseException))
     text = title("Classes and exceptions") + ".. currentmodule:: lumo_dynamic\n\n"
-    text += "".join(f".. autoclass:: {c}\n\n" for c in classes)
+    text += "".join(class_entry(c) for c in classes)
     text += "".join(f".. autoexception:: {e}\n   :no-members:\n\n" for e in exceptions)
     text += ".. autodata:: __version__\n   :annotation:\n\n"
     write("api/classes.rst", text)
     return ["api/classes"] + names
+
+
+def class_entry(name: str) -> str:
+    """A class of the classes page. Its constants (ReferenceFrame.WORLD, ...), which
+    autodoc would show without a description, are written out with the one
+    class_docs.py holds."""
+    cls = getattr(lumo_dynamic, name)
+    constants = [m for m, v in vars(cls).items()
+                 if not m.startswith("_") and not callable(v) and not hasattr(v, "__get__")]
+    text = f".. autoclass:: {name}\n"
+    if constants:
+        text += f"   :exclude-members: {', '.join(constants)}\n"
+    text += "\n"
+    for m in constants:
+        description = class_docs.DESCRIPTIONS.get(f"{name}.{m}", "")
+        text += f"   .. attribute:: {m}\n      :value: {getattr(cls, m)!r}\n\n"
+        text += "".join(f"      {line}\n" if line else "\n" for line in description.splitlines()) + "\n"
+    return text
 
 
 def docstring_rst(doc: str) -> str:
@@ -239,8 +257,8 @@ def docstring(app, what, name, obj, options, lines) -> None:
 
 
 def class_description(app, what, name, obj, options, lines) -> None:
-    """A class or member whose __doc__ the module keeps fixed (or that cannot have
-    one, as ReferenceFrame.WORLD): the description class_docs.py holds, after it."""
+    """A class or member whose __doc__ the module keeps fixed: the description
+    class_docs.py holds, after it."""
     extra = class_docs.DESCRIPTIONS.get(name.removeprefix("lumo_dynamic."))
     if extra:
         lines += ([""] if lines and lines[-1].strip() else []) + extra.splitlines() + [""]

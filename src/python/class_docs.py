@@ -149,6 +149,13 @@ The frame's own axes, the linear part about its origin (body velocity).""",
 World axes, the linear part about the frame's origin (the velocity of its origin in the
 world, with the angular velocity in world axes).""",
 
+    # ----------------------------------------------------------- exceptions
+    "PanicException": """\
+Raised by a violated internal bound ("Matrix index out of bounds.", ...) that the argument
+checks did not catch: a fault of the library, to be reported with the call that raised it.
+`except Exception` does not catch it; `except ld.PanicException` does. The Data of the
+failed call may hold partial results; recompute before reading it.""",
+
     # ---------------------------------------------------- the solver result
     "InverseKinematicsResult": """\
 The named tuple `inverseKinematics` returns: `q` (a new float64 array of nq), `converged`,

@@ -5,7 +5,9 @@ __init__.pyi and one for each submodule. Names come from the module itself
 (dir() and __all__), parameter lists from each __text_signature__, the first
 sentence of each free function's docstring from __doc__, and the whole
 description of each class, method and property: its __doc__ followed by what
-class_docs.py adds for the classes and members whose __doc__ is fixed. The free functions, single and
+class_docs.py adds for the classes and members whose __doc__ is fixed. The
+pure-Python submodules (torch, jax, viewer) have hand-written stubs beside
+their sources; those are copied with the docstrings of the sources put in. The free functions, single and
 batched, describe themselves: lumo_dynamic._api gives, for each, its
 documentation page, its return type, the type of each parameter and, for a
 deprecated name, the name that replaces it (all from the function's one
@@ -22,6 +24,7 @@ does not have are ignored, so the tables may run ahead of the module.
 from __future__ import annotations
 
 import argparse
+import ast
 import inspect
 import re
 import sys
@@ -33,6 +36,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import class_docs  # noqa: E402  (the descriptions of the classes whose __doc__ is fixed)
 
 MODULE = "lumo_dynamic"
+PURE = Path(__file__).resolve().parent / MODULE  # the pure-Python submodules and their stubs
 ARRAY = "NDArray[np.float64]"
 ARRAYS3 = f"tuple[{ARRAY}, {ARRAY}, {ARRAY}]"
 
@@ -399,7 +403,46 @@ def generate(out_dir: Path) -> list[str]:
         (out_dir / filename).write_text(text, encoding="utf-8")
         unknown += writer.unknown
         todo += [(getattr(mod, s), f"{prefix}{s}.", f"{s}.pyi") for s in submodules]
+    for stub in sorted(PURE.glob("*.pyi")):
+        (out_dir / stub.name).write_text(pure_stub(stub), encoding="utf-8")
     return unknown
+
+
+def pure_stub(stub: Path) -> str:
+    """The hand-written stub of a pure-Python submodule (lumo_dynamic/torch.pyi, ...)
+    with the docstring of each class and function of its source (torch.py, ...),
+    read without importing it: the source is the one place of the text."""
+    source = ast.parse(stub.with_suffix(".py").read_text(encoding="utf-8"))
+    docs: dict[str, str] = {}
+
+    def collect(body: list, prefix: str) -> None:
+        for node in body:
+            if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+                docs[prefix + node.name] = ast.get_docstring(node) or ""
+                if isinstance(node, ast.ClassDef):
+                    collect(node.body, f"{node.name}.")
+
+    collect(source.body, "")
+    lines = stub.read_text(encoding="utf-8").splitlines()
+    edits = []  # (line index, definition) from the stub's own tree
+
+    def find(body: list, prefix: str) -> None:
+        for node in body:
+            if isinstance(node, (ast.ClassDef, ast.FunctionDef)) and docs.get(prefix + node.name):
+                edits.append((node, docs[prefix + node.name]))
+                if isinstance(node, ast.ClassDef):
+                    find(node.body, f"{node.name}.")
+
+    find(ast.parse("\n".join(lines)).body, "")
+    for node, text in sorted(edits, key=lambda e: -e[0].lineno):
+        indent = " " * (node.col_offset + 4)
+        if isinstance(node, ast.ClassDef):  # the docstring first in the body
+            at = node.body[0].lineno - 1
+            lines[at:at] = docstring(text, indent)
+        elif isinstance(node.body[0], ast.Expr) and lines[node.end_lineno - 1].endswith(": ..."):
+            at = node.end_lineno - 1
+            lines[at:at + 1] = [lines[at][:-len(" ...")]] + docstring(text, indent)
+    return "\n".join(lines) + "\n"
 
 
 def api() -> dict:

@@ -68,7 +68,8 @@ def test_panic_exception_class():
 
 def test_stubs_describe_every_class_and_member(tmp_path, monkeypatch):
     """Every public class, method, property and class constant of the stubs has a
-    description, and the examples in them run as written (from the repository's top)."""
+    description, and the examples of the module's own run as written (from the
+    repository's top; the viewer's would start a server)."""
     import ast
     import doctest
     import sys
@@ -100,6 +101,8 @@ def test_stubs_describe_every_class_and_member(tmp_path, monkeypatch):
     model = ld.parse_urdf_file("models/arm7.urdf")
     runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
     for name, doc in docs.items():
+        if not hasattr(ld, name.split(".")[0]):
+            continue
         test = doctest.DocTestParser().get_doctest(doc, {"ld": ld, "np": np, "model": model}, name, None, 0)
         runner.run(test, out=sys.stdout.write)
     assert runner.summarize(verbose=False).failed == 0
