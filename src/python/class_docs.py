@@ -160,7 +160,12 @@ failed call may hold partial results; recompute before reading it.""",
     "InverseKinematicsResult": """\
 The named tuple `inverseKinematics` returns: `q` (a new float64 array of nq), `converged`,
 `iterations` (int) and `error` (the weighted norm of the residual at q); unpacks as
-`q, converged, iterations, error = ...`.""",
+`q, converged, iterations, error = ...`.
+
+>>> arm = ld.parse_urdf_file("models/arm7.urdf")
+>>> result = ld.inverseKinematics(arm, arm.getFrameId("tool0"), np.array([0.3, 0.2, 0.6]), ld.neutral(arm))
+>>> result.converged, result.q.shape
+(True, (7,))""",
     "InverseKinematicsResult.n_fields": "The number of fields: 4.",
     "InverseKinematicsResult.n_sequence_fields": "The number of fields seen by indexing and unpacking: 4.",
     "InverseKinematicsResult.n_unnamed_fields": "The number of fields without a name: 0.",
