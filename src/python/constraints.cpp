@@ -632,7 +632,7 @@ void bind_constraints(nb::module_& m) {
       "relation of a URDF <mimic>.\n\n"
       "joint_id, leader_id: distinct joint indexes of model, each revolute or prismatic (one "
       "velocity); ratio and offset finite floats (offset in rad or m). ValueError otherwise. "
-      "couplingsFromUrdf and couplingsFromMjcf read them from a file. Used through a "
+      "couplingsFromUrdf and couplingsFromMjcf read them from a description. Used through a "
       "ConstraintSet, where its row of the Jacobian is e_joint - ratio e_leader.\n\n"
       ">>> arm = ld.parse_urdf_file(\"models/arm7.urdf\")\n"
       ">>> ld.JointCoupling(arm, 2, 1, ratio=-1.0)\n"
