@@ -363,7 +363,8 @@ class Writer:
         for name in names:
             obj = getattr(mod, name)
             if isinstance(obj, types.ModuleType):
-                submodules.append(name)
+                if not (PURE / f"{name}.pyi").exists():  # a pure-Python one, once imported, has its own
+                    submodules.append(name)
                 continue
             self.lines.append("")
             if isinstance(obj, type):
