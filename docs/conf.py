@@ -120,6 +120,24 @@ def title(text: str) -> str:
     return f"{text}\n{'=' * len(text)}\n\n"
 
 
+def class_entry(name: str) -> str:
+    """A class of the classes page. Its constants (ReferenceFrame.WORLD, ...), which
+    autodoc would show without a description, are written out with the one
+    class_docs.py holds."""
+    cls = getattr(lumo_dynamic, name)
+    constants = [m for m, v in vars(cls).items()
+                 if not m.startswith("_") and not callable(v) and not hasattr(v, "__get__")]
+    text = f".. autoclass:: {name}\n"
+    if constants:
+        text += f"   :exclude-members: {', '.join(constants)}\n"
+    text += "\n"
+    for m in constants:
+        description = class_docs.DESCRIPTIONS.get(f"{name}.{m}", "")
+        text += f"   .. attribute:: {m}\n      :value: {getattr(cls, m)!r}\n\n"
+        text += "".join(f"      {line}\n" if line else "\n" for line in description.splitlines()) + "\n"
+    return text
+
+
 def api_pages() -> list[str]:
     pages = make_stubs.functions_by_page(lumo_dynamic)
     unlisted = pages.pop("unlisted", [])
@@ -148,24 +166,6 @@ def api_pages() -> list[str]:
     text += ".. autodata:: __version__\n   :annotation:\n\n"
     write("api/classes.rst", text)
     return ["api/classes"] + names
-
-
-def class_entry(name: str) -> str:
-    """A class of the classes page. Its constants (ReferenceFrame.WORLD, ...), which
-    autodoc would show without a description, are written out with the one
-    class_docs.py holds."""
-    cls = getattr(lumo_dynamic, name)
-    constants = [m for m, v in vars(cls).items()
-                 if not m.startswith("_") and not callable(v) and not hasattr(v, "__get__")]
-    text = f".. autoclass:: {name}\n"
-    if constants:
-        text += f"   :exclude-members: {', '.join(constants)}\n"
-    text += "\n"
-    for m in constants:
-        description = class_docs.DESCRIPTIONS.get(f"{name}.{m}", "")
-        text += f"   .. attribute:: {m}\n      :value: {getattr(cls, m)!r}\n\n"
-        text += "".join(f"      {line}\n" if line else "\n" for line in description.splitlines()) + "\n"
-    return text
 
 
 def docstring_rst(doc: str) -> str:

@@ -46,7 +46,7 @@ the order they were added, every parent before its children; a configuration q h
 entries and a velocity `nv`, each joint owning a contiguous slice of both
 (:ref:`conventions-configuration`). Algorithms only read the model: their results go to a
 `Data` made for it (`createData()`). Pickles as its versioned binary record. Placements and
-frames: :ref:`conventions-placements`.
+frames: :ref:`conventions-frames`.
 
 >>> import lumo_dynamic as ld
 >>> model = ld.parse_urdf_file("models/arm7.urdf")
@@ -111,7 +111,7 @@ The generalised gravity torques g(q), in velocity order: filled by `compute_grav
 `computeAllTerms`. Zero on a new Data.""",
     "Data.oMi": """\
 A new list of njoints new SE3, index 0 the root: joint i's placement in the world
-(:ref:`conventions-placements`), written by `forwardKinematics` and by every algorithm that
+(:ref:`conventions-frames`), written by `forwardKinematics` and by every algorithm that
 runs a forward pass (`rnea`, `crba`, `computeJointJacobians`, `computeAllTerms`, ...).
 Identities on a new Data.""",
     "Data.get_joint_placement": """\

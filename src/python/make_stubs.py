@@ -194,30 +194,6 @@ def first_sentence(doc: str | None) -> str:
     return sentence.replace("\\", "\\\\").replace('"""', r"\"\"\"")
 
 
-def docstring(text: str, indent: str) -> list[str]:
-    """A description as the lines of a docstring at `indent`, escaped."""
-    if not text:
-        return []
-    text = text.replace("\\", "\\\\").replace('"""', r'\"\"\"')
-    if text.endswith('"'):
-        text = text[:-1] + '\\"'
-    # Paragraphs of prose wrapped to the page; examples, lists and headings as written.
-    paragraphs = []
-    for block in text.split("\n\n"):
-        rows = block.splitlines()
-        prose = not any(re.match(r"\s|>>>|[-*#] |\.\. ", row) for row in rows)
-        width = 100 - len(indent)
-        if prose and max(map(len, rows)) > width:
-            block = textwrap.fill(" ".join(rows), width, break_on_hyphens=False, break_long_words=False)
-        paragraphs.append(block)
-    text = "\n\n".join(paragraphs)
-    lines = text.splitlines()
-    if len(lines) == 1:
-        return [f'{indent}"""{text}"""']
-    return [f'{indent}"""{lines[0]}'] + [f"{indent}{line}" if line else "" for line in lines[1:]] \
-        + [f'{indent}"""']
-
-
 class Writer:
     def __init__(self, module: types.ModuleType, prefix: str):
         self.module = module
@@ -407,6 +383,30 @@ def generate(out_dir: Path) -> list[str]:
     for stub in sorted(PURE.glob("*.pyi")):
         (out_dir / stub.name).write_text(pure_stub(stub), encoding="utf-8")
     return unknown
+
+
+def docstring(text: str, indent: str) -> list[str]:
+    """A description as the lines of a docstring at `indent`, escaped."""
+    if not text:
+        return []
+    text = text.replace("\\", "\\\\").replace('"""', r'\"\"\"')
+    if text.endswith('"'):
+        text = text[:-1] + '\\"'
+    # Paragraphs of prose wrapped to the page; examples, lists and headings as written.
+    paragraphs = []
+    for block in text.split("\n\n"):
+        rows = block.splitlines()
+        prose = not any(re.match(r"\s|>>>|[-*#] |\.\. ", row) for row in rows)
+        width = 100 - len(indent)
+        if prose and max(map(len, rows)) > width:
+            block = textwrap.fill(" ".join(rows), width, break_on_hyphens=False, break_long_words=False)
+        paragraphs.append(block)
+    text = "\n\n".join(paragraphs)
+    lines = text.splitlines()
+    if len(lines) == 1:
+        return [f'{indent}"""{text}"""']
+    return [f'{indent}"""{lines[0]}'] + [f"{indent}{line}" if line else "" for line in lines[1:]] \
+        + [f'{indent}"""']
 
 
 def pure_stub(stub: Path) -> str:

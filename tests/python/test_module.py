@@ -55,17 +55,6 @@ def test_docstrings():
     assert M.gravity.__doc__ == "Get gravity vector (linear part) [x, y, z] in m/s²"
 
 
-def test_panic_exception_class():
-    P = ld.PanicException
-    assert (P.__name__, P.__module__, P.__bases__) == ("PanicException", "pyo3_runtime", (BaseException,))
-    assert "PanicException" not in ld.__all__ and "BaseException" in P.__doc__
-    with pytest.raises(P):
-        try:
-            raise P("boom")
-        except Exception:  # must not catch it
-            pytest.fail("caught by except Exception")
-
-
 def test_stubs_describe_every_class_and_member(tmp_path, monkeypatch):
     """Every public class, method, property and class constant of the stubs has a
     description, and the examples of the module's own run as written (from the
@@ -106,3 +95,14 @@ def test_stubs_describe_every_class_and_member(tmp_path, monkeypatch):
         test = doctest.DocTestParser().get_doctest(doc, {"ld": ld, "np": np, "model": model}, name, None, 0)
         runner.run(test, out=sys.stdout.write)
     assert runner.summarize(verbose=False).failed == 0
+
+
+def test_panic_exception_class():
+    P = ld.PanicException
+    assert (P.__name__, P.__module__, P.__bases__) == ("PanicException", "pyo3_runtime", (BaseException,))
+    assert "PanicException" not in ld.__all__ and "BaseException" in P.__doc__
+    with pytest.raises(P):
+        try:
+            raise P("boom")
+        except Exception:  # must not catch it
+            pytest.fail("caught by except Exception")
