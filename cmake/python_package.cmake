@@ -19,8 +19,9 @@ install(FILES ${LUMO_PY_OUTPUTS} DESTINATION lumo_dynamic)
 # written from the built module by src/python/make_stubs.py (names and
 # signatures from the module, the free functions' types from their
 # declarations through lumo_dynamic._api, the classes' from the script's
-# tables) and installed beside the module. Rewritten whenever the module or
-# the script changes.
+# tables, their descriptions from class_docs.py; the hand-written stubs of
+# the pure-Python submodules given the docstrings of their sources) and
+# installed beside the module. Rewritten whenever one of them changes.
 # Not in a sanitized build: its module loads only with the sanitizer runtime
 # preloaded, and it is never installed.
 if(NOT LUMO_SANITIZE)
@@ -30,13 +31,14 @@ if(NOT LUMO_SANITIZE)
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${LUMO_STUBS_DIR}
     COMMAND "${Python_EXECUTABLE}" ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
             ${LUMO_STUBS_DIR} --path $<TARGET_FILE_DIR:lumo_dynamic>
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/torch.pyi
-            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.pyi
-            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/viewer.pyi ${LUMO_STUBS_DIR}
     DEPENDS lumo_dynamic ${CMAKE_CURRENT_SOURCE_DIR}/src/python/make_stubs.py
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/class_docs.py
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/torch.pyi
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.pyi
             ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/viewer.pyi
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/torch.py
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/jax.py
+            ${CMAKE_CURRENT_SOURCE_DIR}/src/python/lumo_dynamic/viewer.py
     COMMENT "Writing the type stubs of lumo_dynamic"
     VERBATIM)
   add_custom_target(lumo_dynamic_stubs ALL DEPENDS ${LUMO_STUBS_DIR}/__init__.pyi)

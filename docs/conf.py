@@ -20,6 +20,7 @@ DOCS = Path(__file__).resolve().parent
 ROOT = DOCS.parent
 GENERATED = DOCS / "_generated"
 sys.path.insert(0, str(ROOT / "src" / "python"))
+import class_docs  # noqa: E402  (the descriptions of the classes whose __doc__ is fixed)
 import make_stubs  # noqa: E402  (the function groups and their page titles)
 
 project = "lumo_dynamic"
@@ -119,6 +120,24 @@ def title(text: str) -> str:
     return f"{text}\n{'=' * len(text)}\n\n"
 
 
+def class_entry(name: str) -> str:
+    """A class of the classes page. Its constants (ReferenceFrame.WORLD, ...), which
+    autodoc would show without a description, are written out with the one
+    class_docs.py holds."""
+    cls = getattr(lumo_dynamic, name)
+    constants = [m for m, v in vars(cls).items()
+                 if not m.startswith("_") and not callable(v) and not hasattr(v, "__get__")]
+    text = f".. autoclass:: {name}\n"
+    if constants:
+        text += f"   :exclude-members: {', '.join(constants)}\n"
+    text += "\n"
+    for m in constants:
+        description = class_docs.DESCRIPTIONS.get(f"{name}.{m}", "")
+        text += f"   .. attribute:: {m}\n      :value: {getattr(cls, m)!r}\n\n"
+        text += "".join(f"      {line}\n" if line else "\n" for line in description.splitlines()) + "\n"
+    return text
+
+
 def api_pages() -> list[str]:
     pages = make_stubs.functions_by_page(lumo_dynamic)
     unlisted = pages.pop("unlisted", [])
@@ -136,12 +155,13 @@ def api_pages() -> list[str]:
         text += "".join(f".. autofunction:: lumo_dynamic.{f}\n\n" for f in functions)
         write(f"api/{page}.rst", text)
         names.append(f"api/{page}")
-    classes = [n for n in lumo_dynamic.__all__ if isinstance(getattr(lumo_dynamic, n), type)
+    public = list(dict.fromkeys(lumo_dynamic.__all__ + [n for n in dir(lumo_dynamic) if not n.startswith("_")]))
+    classes = [n for n in public if isinstance(getattr(lumo_dynamic, n), type)
                and not issubclass(getattr(lumo_dynamic, n), BaseException) and n not in class_pages]
     exceptions = sorted(n for n in dir(lumo_dynamic) if isinstance(getattr(lumo_dynamic, n), type)
                         and issubclass(getattr(lumo_dynamic, n), BaseException))
     text = title("Classes and exceptions") + ".. currentmodule:: lumo_dynamic\n\n"
-    text += "".join(f".. autoclass:: {c}\n\n" for c in classes)
+    text += "".join(class_entry(c) for c in classes)
     text += "".join(f".. autoexception:: {e}\n   :no-members:\n\n" for e in exceptions)
     text += ".. autodata:: __version__\n   :annotation:\n\n"
     write("api/classes.rst", text)
@@ -264,6 +284,14 @@ def docstring(app, what, name, obj, options, lines) -> None:
     lines[:] = out
 
 
+def class_description(app, what, name, obj, options, lines) -> None:
+    """A class or member whose __doc__ the module keeps fixed: the description
+    class_docs.py holds, after it."""
+    extra = class_docs.DESCRIPTIONS.get(name.removeprefix("lumo_dynamic."))
+    if extra:
+        lines += ([""] if lines and lines[-1].strip() else []) + extra.splitlines() + [""]
+
+
 def signature(app, what, name, obj, options, sig, return_annotation):
     """Functions shown with the types of their stubs."""
     if what != "function" or not name.startswith("lumo_dynamic."):
@@ -282,5 +310,6 @@ def signature(app, what, name, obj, options, sig, return_annotation):
 
 def setup(app):
     app.connect("config-inited", generate)
+    app.connect("autodoc-process-docstring", class_description, priority=400)
     app.connect("autodoc-process-docstring", docstring)
     app.connect("autodoc-process-signature", signature)

@@ -283,17 +283,18 @@ PyType_Slot rigid_slots[] = {{Py_tp_new, reinterpret_cast<void*>(rigid_new)},
                              {0, nullptr}};
 
 PyGetSetDef rigid_properties[] = {
-    {"kind", rigid_kind, nullptr, "\"point\" (3 rows) or \"frame\" (6 rows)", nullptr},
-    {"frame_id", rigid_frame, nullptr, "The constrained frame", nullptr},
-    {"frame2", rigid_frame2, nullptr, "The frame it is held to, or None for the world", nullptr},
+    {"kind", rigid_kind, nullptr, "\"point\" (3 rows: the origin held) or \"frame\" (6 rows [linear; angular]: the whole placement held), a str", nullptr},
+    {"frame_id", rigid_frame, nullptr, "The constrained frame: an int frame index of the model it was made for", nullptr},
+    {"frame2", rigid_frame2, nullptr, "The frame it is held to (an int frame index), or None for the world", nullptr},
     {"reference_frame", rigid_reference_frame, nullptr,
      "The axes of the rows: ReferenceFrame.LOCAL (frame_id's) or ReferenceFrame.LOCAL_WORLD_ALIGNED (the world's)",
      nullptr},
-    {"corrector", rigid_corrector, nullptr, "The corrector's gains (kp, kd)", nullptr},
+    {"corrector", rigid_corrector, nullptr, "The corrector's gains (kp, kd): a tuple of two floats, in 1/s^2 and 1/s; (0.0, 0.0) for none", nullptr},
     {"reference", rigid_reference, nullptr,
-     "The placement of frame_id in frame2 (or in the world) at which the placement error is zero, a copy",
+     "The placement of frame_id in frame2 (or in the world) at which the placement error is zero, a copy "
+     "(a new SE3; the identity until set_reference)",
      nullptr},
-    {"size", rigid_size, nullptr, "The number of rows: 3 or 6", nullptr},
+    {"size", rigid_size, nullptr, "The number of rows: 3 or 6 (an int)", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -301,7 +302,10 @@ PyMethodDef rigid_methods[] = {
     {"set_reference", LUMO_FASTCALL(rigid_set_reference), METH_FASTCALL | METH_KEYWORDS,
      "set_reference($self, model, data, q)\n--\n\n"
      "Record the placement of frame_id in frame2 (or in the world) at q as the one the corrector\n"
-     "holds: the placement error is zero there. Runs forwardKinematics on data."},
+     "holds: the placement error is zero there. Runs forwardKinematics on data.\n\n"
+     "model: a Model with the constraint's frames; data: a Data of model (its placements oMi "
+     "are overwritten); q: a float64 array of nq. Changes this constraint only: a ConstraintSet "
+     "made before holds its own copy."},
     {"__reduce__", LUMO_NOARGS("RigidConstraint.__reduce__", rigid_reduce),
      "__reduce__($self)\n--\n\nPickle as RigidConstraint._from_state(state), the state of plain values"},
     {nullptr, nullptr, 0, nullptr},
@@ -379,11 +383,11 @@ PyType_Slot coupling_slots[] = {{Py_tp_new, reinterpret_cast<void*>(coupling_new
                                 {0, nullptr}};
 
 PyGetSetDef coupling_properties[] = {
-    {"joint_id", coupling_joint, nullptr, "The joint that follows", nullptr},
-    {"leader_id", coupling_leader, nullptr, "The joint it follows", nullptr},
+    {"joint_id", coupling_joint, nullptr, "The joint that follows: an int joint index", nullptr},
+    {"leader_id", coupling_leader, nullptr, "The joint it follows: an int joint index", nullptr},
     {"ratio", coupling_ratio, nullptr, "The ratio in q_joint = ratio * q_leader + offset", nullptr},
     {"offset", coupling_offset, nullptr, "The offset in q_joint = ratio * q_leader + offset", nullptr},
-    {"size", coupling_size, nullptr, "The number of rows: 1", nullptr},
+    {"size", coupling_size, nullptr, "The number of rows: 1 (an int)", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -540,10 +544,10 @@ PyType_Slot set_slots[] = {{Py_tp_new, reinterpret_cast<void*>(set_new)},
                            {0, nullptr}};
 
 PyGetSetDef set_properties[] = {
-    {"size", set_size, nullptr, "The number of rows: the sum of the constraints' sizes", nullptr},
+    {"size", set_size, nullptr, "The number of rows (an int): the sum of the constraints' sizes, the length of drift and of lambda", nullptr},
     {"regularisation", set_regularisation, nullptr,
      "The solver's proximal weight mu: 0 for the exact solve, > 0 for the least-norm forces", nullptr},
-    {"constraints", set_constraints, nullptr, "The constraints, in row order: a tuple of copies", nullptr},
+    {"constraints", set_constraints, nullptr, "The constraints, in row order: a tuple of copies (RigidConstraint and JointCoupling)", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -551,11 +555,17 @@ PyMethodDef set_methods[] = {
     {"jacobian", LUMO_FASTCALL(set_jacobian), METH_FASTCALL | METH_KEYWORDS,
      "jacobian($self, model, data, q)\n--\n\n"
      "The constraint Jacobian J at q, a new size x nv array: the rows' velocities are J v, and\n"
-     "J = d(constrained position)/dq along integrate"},
+     "J = d(constrained position)/dq along integrate\n\n"
+     "model: the Model of the set; data: a Data of model (its kinematics are overwritten); q: a "
+     "float64 array of nq. Rows in the set's order, each constraint's rows in its reference_frame "
+     "([linear; angular] for a frame); columns in velocity order "
+     "(:ref:`conventions-reference-frames`)."},
     {"drift", LUMO_FASTCALL(set_drift), METH_FASTCALL | METH_KEYWORDS,
      "drift($self, model, data, q, v)\n--\n\n"
      "The drift gamma at (q, v), a new array of size rows: the constrained accelerations are\n"
-     "J ddq + gamma"},
+     "J ddq + gamma\n\n"
+     "model, data, q as for jacobian; v: a float64 array of nv. gamma is the constrained "
+     "acceleration at ddq = 0, in the rows of jacobian; data's kinematics are overwritten."},
     {"__len__", LUMO_NOARGS("ConstraintSet.__len__", set_len),
      "__len__($self)\n--\n\nThe number of constraints (not of rows: see size)"},
     {"__reduce__", LUMO_NOARGS("ConstraintSet.__reduce__", set_reduce),
@@ -593,7 +603,15 @@ void bind_constraints(nb::module_& m) {
       "corrector=(kp, kd) sets the target of the constrained acceleration to\n"
       "-kd (velocity error) - kp (placement error), the placement error measured from the\n"
       "reference placement (set_reference; until then the two frames coincide, or frame_id sits\n"
-      "at the world origin). The forces J^T lambda on the robot are positive along the rows.",
+      "at the world origin). The forces J^T lambda on the robot are positive along the rows.\n\n"
+      "model: the Model whose frames frame_id and frame2 (ints from getFrameId) are checked; "
+      "corrector gains kp (1/s^2) and kd (1/s), finite and non-negative. ValueError for a bad "
+      "kind, frame, reference_frame (WORLD is refused) or gain. Used through a ConstraintSet; "
+      "rows and frames: :ref:`conventions-reference-frames`, :ref:`conventions-6-vectors`.\n\n"
+      ">>> model = ld.parse_urdf_file(\"models/quadruped.urdf\")\n"
+      ">>> foot = ld.RigidConstraint(model, \"point\", model.getFrameId(\"FL_foot\"))\n"
+      ">>> foot.size, foot.reference_frame\n"
+      "(3, ReferenceFrame.LOCAL_WORLD_ALIGNED)",
       nb::type_slots(rigid_slots));
   rigid.def("__repr__", [](const RigidConstraint& c) {
     return cat("RigidConstraint(kind='", constraint_kind_text(c.kind), "', frame_id=", c.frame,
@@ -611,7 +629,14 @@ void bind_constraints(nb::module_& m) {
       "JointCoupling(model, joint_id, leader_id, ratio=1.0, offset=0.0)\n--\n\n"
       "One joint following another: q_joint = ratio * q_leader + offset (1 row, joint_id's\n"
       "acceleration less ratio times leader_id's), for revolute and prismatic joints; the\n"
-      "relation of a URDF <mimic>.",
+      "relation of a URDF <mimic>.\n\n"
+      "joint_id, leader_id: distinct joint indexes of model, each revolute or prismatic (one "
+      "velocity); ratio and offset finite floats (offset in rad or m). ValueError otherwise. "
+      "couplingsFromUrdf and couplingsFromMjcf read them from a description. Used through a "
+      "ConstraintSet, where its row of the Jacobian is e_joint - ratio e_leader.\n\n"
+      ">>> arm = ld.parse_urdf_file(\"models/arm7.urdf\")\n"
+      ">>> ld.JointCoupling(arm, 2, 1, ratio=-1.0)\n"
+      "JointCoupling(joint_id=2, leader_id=1, ratio=-1.0, offset=0.0)",
       nb::type_slots(coupling_slots));
   coupling.def("__repr__", [](const JointCoupling& c) {
     return cat("JointCoupling(joint_id=", c.joint, ", leader_id=", c.leader, ", ratio=", real_text(c.ratio),
@@ -629,7 +654,16 @@ void bind_constraints(nb::module_& m) {
       "and JointCoupling, copied): size rows, J = jacobian(...) and gamma = drift(...) with the\n"
       "constrained accelerations J ddq + gamma. Immutable. regularisation mu = 0 solves the\n"
       "dynamics exactly (linearly dependent rows raise ValueError); mu > 0 iterates towards the\n"
-      "least-norm forces.",
+      "least-norm forces.\n\n"
+      "model: the Model every constraint is checked against (its record is kept for pickling); "
+      "constraints: a sequence of RigidConstraint and JointCoupling; regularisation: a float >= 0. "
+      "Pass it to constrainedDynamics, impulseDynamics and their derivatives, which return the "
+      "forces lambda in this row order. Shared safely across the threads of a batch.\n\n"
+      ">>> model = ld.parse_urdf_file(\"models/quadruped.urdf\")\n"
+      ">>> feet = [ld.RigidConstraint(model, \"point\", model.getFrameId(f + \"_foot\")) for f in (\"FL\", \"FR\", \"HL\", \"HR\")]\n"
+      ">>> cs = ld.ConstraintSet(model, feet)\n"
+      ">>> cs.size, cs.jacobian(model, model.createData(), ld.neutral(model)).shape\n"
+      "(12, (12, 18))",
       nb::type_slots(set_slots));
   set.def("__repr__",
           [](const ConstraintSetValue& s) {

@@ -135,7 +135,9 @@ PyGetSetDef properties[] = {
 };
 
 PyMethodDef methods[] = {
-    {"reset", LUMO_NOARGS("Data.reset", reset), "reset($self)\n--\n\nReset every result to its initial value"},
+    {"reset", LUMO_NOARGS("Data.reset", reset), "reset($self)\n--\n\nReset every result to its initial value\n\n"
+     "Every matrix and vector back to zero and every placement (oMi, limi) to the identity, as "
+     "on a new Data; the sizes stay. No algorithm needs it: each writes what it reads."},
     {"get_joint_placement", LUMO_FASTCALL(get_joint_placement), METH_FASTCALL | METH_KEYWORDS,
      "get_joint_placement($self, joint_id)\n--\n\nGet joint placement in world frame (oMi)"},
     {"get_joint_translation", LUMO_FASTCALL(get_joint_translation), METH_FASTCALL | METH_KEYWORDS,

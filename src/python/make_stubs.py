@@ -3,7 +3,11 @@
 The stub package lumo_dynamic-stubs (PEP 561) gets one .pyi file per module:
 __init__.pyi and one for each submodule. Names come from the module itself
 (dir() and __all__), parameter lists from each __text_signature__, the first
-sentence of each docstring from __doc__. The free functions, single and
+sentence of each free function's docstring from __doc__, and the whole
+description of each class, method and property: its __doc__ followed by what
+class_docs.py adds for the classes and members whose __doc__ is fixed. The
+pure-Python submodules (torch, jax, viewer) have hand-written stubs beside
+their sources; those are copied with the docstrings of the sources put in. The free functions, single and
 batched, describe themselves: lumo_dynamic._api gives, for each, its
 documentation page, its return type, the type of each parameter, for a
 deprecated name the name that replaces it, and its full description, the
@@ -21,13 +25,19 @@ does not have are ignored, so the tables may run ahead of the module.
 from __future__ import annotations
 
 import argparse
+import ast
 import inspect
 import re
 import sys
+import textwrap
 import types
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import class_docs  # noqa: E402  (the descriptions of the classes whose __doc__ is fixed)
+
 MODULE = "lumo_dynamic"
+PURE = Path(__file__).resolve().parent / MODULE  # the pure-Python submodules and their stubs
 ARRAY = "NDArray[np.float64]"
 ARRAYS3 = f"tuple[{ARRAY}, {ARRAY}, {ARRAY}]"
 
@@ -244,9 +254,14 @@ class Writer:
             out.append("/")
         return ", ".join(out)
 
-    def doc(self, obj, indent: str) -> list[str]:
-        s = first_sentence(getattr(obj, "__doc__", None))
-        return [f'{indent}"""{s}"""'] if s else []
+    def doc(self, obj, indent: str, qualname: str | None = None) -> list[str]:
+        """The docstring of a definition: the first sentence for a free function, the
+        whole description (class_docs.describe) for a class, method or property."""
+        qualname = qualname or getattr(obj, "__qualname__", "")
+        if isinstance(getattr(obj, "__self__", None), types.ModuleType):  # a free function
+            s = first_sentence(getattr(obj, "__doc__", None))
+            return [f'{indent}"""{s}"""'] if s else []
+        return docstring(class_docs.describe(qualname, getattr(obj, "__doc__", None)), indent)
 
     def function(self, name: str, obj, indent: str = "", method_of: str | None = None,
                  static: bool = False) -> None:
@@ -283,7 +298,7 @@ class Writer:
         if issubclass(cls, BaseException):
             base = cls.__bases__[0]
             base_name = base.__name__ if base.__module__ == "builtins" else base.__qualname__
-            self.def_line(f"class {name}({base_name}):", self.doc(cls, "    "))
+            self.def_line(f"class {name}({base_name}):", self.doc(cls, "    ", name))
             return
         # The binding's classes: instances laid out in C (PEP 800's disjoint
         # bases) or closed to subclasses, and made by the binding's metaclass.
@@ -300,7 +315,7 @@ class Writer:
         else:
             self.lines.append(f"class {name}{f'(metaclass=_{meta.__name__})' if meta is not type else ''}:")
         start = len(self.lines)
-        self.lines += self.doc(cls, "    ")
+        self.lines += self.doc(cls, "    ", name)
         if name in TUPLES:
             self.lines.append(f"    __match_args__ = {tuple(getattr(cls, '__match_args__', ()))!r}")
         if getattr(cls, "__text_signature__", None) is not None:
@@ -317,14 +332,17 @@ class Writer:
             elif isinstance(value, (types.GetSetDescriptorType, types.MemberDescriptorType, property)):
                 self.lines.append("    @property")
                 kind = self.lookup(PROPERTIES, f"{name}.{member}", "property")
-                self.def_line(f"    def {member}(self) -> {kind}:", self.doc(value, "        "))
-            elif isinstance(value, cls):
+                self.def_line(f"    def {member}(self) -> {kind}:",
+                              self.doc(value, "        ", f"{name}.{member}"))
+            elif isinstance(value, cls):  # a class constant: described by class_docs only
                 self.lines.append(f"    {member}: ClassVar[{name}]")
+                self.lines += docstring(class_docs.describe(f"{name}.{member}", None), "    ")
             elif callable(value):
                 self.function(member, value, "    ", method_of=name)
             else:
                 self.lines.append(f"    {member}: ClassVar["
                                   f"{self.lookup(PROPERTIES, f'{name}.{member}', 'class attribute')}]")
+                self.lines += docstring(class_docs.describe(f"{name}.{member}", None), "    ")
         if len(self.lines) == start:
             self.lines.append("    ...")
 
@@ -337,7 +355,8 @@ class Writer:
         for name in names:
             obj = getattr(mod, name)
             if isinstance(obj, types.ModuleType):
-                submodules.append(name)
+                if not (PURE / f"{name}.pyi").exists():  # a pure-Python one, once imported, has its own
+                    submodules.append(name)
                 continue
             self.lines.append("")
             if isinstance(obj, type):
@@ -377,7 +396,70 @@ def generate(out_dir: Path) -> list[str]:
         (out_dir / filename).write_text(text, encoding="utf-8")
         unknown += writer.unknown
         todo += [(getattr(mod, s), f"{prefix}{s}.", f"{s}.pyi") for s in submodules]
+    for stub in sorted(PURE.glob("*.pyi")):
+        (out_dir / stub.name).write_text(pure_stub(stub), encoding="utf-8")
     return unknown
+
+
+def docstring(text: str, indent: str) -> list[str]:
+    """A description as the lines of a docstring at `indent`, escaped."""
+    if not text:
+        return []
+    text = text.replace("\\", "\\\\").replace('"""', r'\"\"\"')
+    if text.endswith('"'):
+        text = text[:-1] + '\\"'
+    # Paragraphs of prose wrapped to the page; examples, lists and headings as written.
+    paragraphs = []
+    for block in text.split("\n\n"):
+        rows = block.splitlines()
+        prose = not any(re.match(r"\s|>>>|[-*#] |\.\. ", row) for row in rows)
+        width = 100 - len(indent)
+        if prose and max(map(len, rows)) > width:
+            block = textwrap.fill(" ".join(rows), width, break_on_hyphens=False, break_long_words=False)
+        paragraphs.append(block)
+    text = "\n\n".join(paragraphs)
+    lines = text.splitlines()
+    if len(lines) == 1:
+        return [f'{indent}"""{text}"""']
+    return [f'{indent}"""{lines[0]}'] + [f"{indent}{line}" if line else "" for line in lines[1:]] \
+        + [f'{indent}"""']
+
+
+def pure_stub(stub: Path) -> str:
+    """The hand-written stub of a pure-Python submodule (lumo_dynamic/torch.pyi, ...)
+    with the docstring of each class and function of its source (torch.py, ...),
+    read without importing it: the source is the one place of the text."""
+    source = ast.parse(stub.with_suffix(".py").read_text(encoding="utf-8"))
+    docs: dict[str, str] = {}
+
+    def collect(body: list, prefix: str) -> None:
+        for node in body:
+            if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+                docs[prefix + node.name] = ast.get_docstring(node) or ""
+                if isinstance(node, ast.ClassDef):
+                    collect(node.body, f"{node.name}.")
+
+    collect(source.body, "")
+    lines = stub.read_text(encoding="utf-8").splitlines()
+    edits = []  # (line index, definition) from the stub's own tree
+
+    def find(body: list, prefix: str) -> None:
+        for node in body:
+            if isinstance(node, (ast.ClassDef, ast.FunctionDef)) and docs.get(prefix + node.name):
+                edits.append((node, docs[prefix + node.name]))
+                if isinstance(node, ast.ClassDef):
+                    find(node.body, f"{node.name}.")
+
+    find(ast.parse("\n".join(lines)).body, "")
+    for node, text in sorted(edits, key=lambda e: -e[0].lineno):
+        indent = " " * (node.col_offset + 4)
+        if isinstance(node, ast.ClassDef):  # the docstring first in the body
+            at = node.body[0].lineno - 1
+            lines[at:at] = docstring(text, indent)
+        elif isinstance(node.body[0], ast.Expr) and lines[node.end_lineno - 1].endswith(": ..."):
+            at = node.end_lineno - 1
+            lines[at:at + 1] = [lines[at][:-len(" ...")]] + docstring(text, indent)
+    return "\n".join(lines) + "\n"
 
 
 def api() -> dict:

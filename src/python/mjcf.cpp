@@ -28,7 +28,13 @@ PyObject* make_mjcf_warning() {
       "Issued once per MJCF import that ignored part of the description: one line per kind of "
       "element that is not dynamics (actuators, sensors, tendons, contacts, cameras, lights, "
       "textures, materials, geoms' contact and visual parameters, ...), joint armature, damping, "
-      "stiffness and friction, meshes that cannot be read, and equalities that are not joint couplings.",
+      "stiffness and friction, meshes that cannot be read, and equalities that are not joint couplings. "
+      "Also issued by couplingsFromMjcf for the joint equalities that are not couplings. A "
+      "UserWarning: filter it with the warnings module.\n\n"
+      ">>> import warnings\n"
+      ">>> with warnings.catch_warnings():\n"
+      "...     warnings.simplefilter(\"ignore\", ld.MjcfWarning)  # imports stay quiet\n"
+      "...     model = ld.parse_mjcf_from_string(\"<mujoco/>\")",
       PyExc_UserWarning, nullptr);
   return mjcf_warning;
 }

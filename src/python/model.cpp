@@ -276,15 +276,39 @@ int model_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyType_Slot slots[] = {{Py_tp_init, reinterpret_cast<void*>(model_init)}, {0, nullptr}};
 
 PyGetSetDef properties[] = {
-    {"nq", get_nq, nullptr, "Configuration vector size", nullptr},
-    {"nv", get_nv, nullptr, "Velocity vector size", nullptr},
-    {"njoints", get_njoints, nullptr, "Number of joints, including the universe joint 0", nullptr},
-    {"nframes", get_nframes, nullptr, "Number of frames", nullptr},
-    {"names", get_names, nullptr, "Joint names, in joint order", nullptr},
-    {"name", get_name, nullptr, "Model name", nullptr},
-    {"lowerPositionLimit", get_lower, nullptr, "Lower position limits, indexed like velocities",
+    {"nq", get_nq, nullptr,
+     "Configuration vector size: the length of every q (an int, the sum of the joints' nq; a "
+     "floating joint counts 7, its quaternion included; :ref:`conventions-configuration`)",
      nullptr},
-    {"upperPositionLimit", get_upper, nullptr, "Upper position limits, indexed like velocities",
+    {"nv", get_nv, nullptr,
+     "Velocity vector size: the length of every v, a, tau and the size of M (an int, the sum of "
+     "the joints' nv; :ref:`conventions-configuration`)",
+     nullptr},
+    {"njoints", get_njoints, nullptr,
+     "Number of joints, including the universe joint 0 (an int); joint indexes run 0 to "
+     "njoints - 1, a parent before its children",
+     nullptr},
+    {"nframes", get_nframes, nullptr,
+     "Number of frames (an int): frame 0, and from an import one per link and one per joint; "
+     "add_joint adds none. Frame indexes come from getFrameId",
+     nullptr},
+    {"names", get_names, nullptr,
+     "Joint names, in joint order: a new list of njoints str, \"universe\" first", nullptr},
+    {"name", get_name, nullptr,
+     "Model name (a str): the URDF robot's or MJCF model's name, \"\" for Model(); set with "
+     "set_name",
+     nullptr},
+    {"lowerPositionLimit", get_lower, nullptr,
+     "Lower position limits, indexed like velocities: a new float64 array (rad or m). A URDF "
+     "joint's <limit> fills each of its velocity entries (0 where the file gives none), an "
+     "unlimited MJCF joint -inf; add_joint sets none, so the array ends at the last joint "
+     "that has limits",
+     nullptr},
+    {"upperPositionLimit", get_upper, nullptr,
+     "Upper position limits, indexed like velocities: a new float64 array (rad or m). A URDF "
+     "joint's <limit> fills each of its velocity entries (0 where the file gives none), an "
+     "unlimited MJCF joint inf; add_joint sets none, so the array ends at the last joint "
+     "that has limits",
      nullptr},
     {"gravity", get_gravity, nullptr, "Get gravity vector (linear part) [x, y, z] in m/s²",
      nullptr},
@@ -309,13 +333,29 @@ PyMethodDef methods[] = {
     {"add_joint", LUMO_FASTCALL(add_joint), METH_FASTCALL | METH_KEYWORDS,
      "add_joint($self, parent, joint_type, axis, placement, name)\n--\n\n"
      "Add a joint (\"fixed\", \"revolute\", \"prismatic\" or \"floating\") under `parent` and "
-     "return its index"},
+     "return its index\n\n"
+     "parent: an existing joint index; joint_type: one of the four names, lower case; axis: a "
+     "contiguous float64 array, 3 elements (any non-zero length, finite) for \"revolute\" and "
+     "\"prismatic\", ignored otherwise; placement: the SE3 of the new joint in its parent's frame "
+     "when its own q is neutral; name: a str. The joint gets the next index, slices of q and v "
+     "at the end (nq and nv grow by 0, 1 or 7 and 6) and a massless body; no frame is added. "
+     "ValueError for an unknown type, a bad axis or a parent out of range, and the model is "
+     "unchanged. See :ref:`conventions-configuration`.\n\n"
+     ">>> m = ld.Model()\n"
+     ">>> m.add_joint(0, \"revolute\", np.array([0.0, 0.0, 1.0]), ld.SE3.identity(), \"shoulder\")\n"
+     "1"},
     {"get_joint_id", LUMO_FASTCALL(get_joint_id), METH_FASTCALL | METH_KEYWORDS,
-     "get_joint_id($self, name)\n--\n\nIndex of the first joint with this name, or None"},
+     "get_joint_id($self, name)\n--\n\nIndex of the first joint with this name, or None\n\n"
+     "name: a str, matched exactly (case-sensitive, whole string). Returns an int index into "
+     "names and Data.oMi, or None when no joint has that name (never raises)."},
     {"getFrameId", LUMO_FASTCALL(get_frame_id), METH_FASTCALL | METH_KEYWORDS,
-     "getFrameId($self, name)\n--\n\nIndex of the first frame with this name, or None"},
+     "getFrameId($self, name)\n--\n\nIndex of the first frame with this name, or None\n\n"
+     "name: a str, matched exactly; a URDF import names one frame after each link and one after "
+     "each joint. Returns the int frame_id the frame functions take (getFrameJacobian, "
+     "getFramePlacement, ...), or None when no frame has that name."},
     {"set_name", LUMO_FASTCALL(set_name), METH_FASTCALL | METH_KEYWORDS,
-     "set_name($self, name)\n--\n\nSet the model name"},
+     "set_name($self, name)\n--\n\nSet the model name\n\nname: a str, stored as given; read back "
+     "through name and shown by repr and to_string_info."},
     {"createData", LUMO_NOARGS("Model.createData", create_data),
      "createData($self)\n--\n\nCreate a Data object for this model"},
     {"to_string_info", LUMO_NOARGS("Model.to_string_info", to_string_info),

@@ -131,29 +131,50 @@ PyObject* se3_log_jacobian(PyObject* self, PyObject*) {
   return me ? new_matrix(me->log_jacobian()) : nullptr;
 }
 
-PyMethodDef identity_def = {"identity", LUMO_NOARGS("SE3.identity", se3_identity), "identity()\n--\n\n"};
+PyMethodDef identity_def = {"identity", LUMO_NOARGS("SE3.identity", se3_identity),
+                            "identity()\n--\n\nA new identity transform: R = I, t = 0."};
 PyMethodDef static_defs[] = {
     {"exp", LUMO_FASTCALL(se3_exp), METH_FASTCALL | METH_KEYWORDS,
      "exp(xi)\n--\n\nThe transform reached from the identity moving with the twist xi = [linear; angular] "
-     "(6, in its own frame) for unit time."},
+     "(6, in its own frame) for unit time.\n\n"
+     "xi: a contiguous float64 array of 6, [rho; phi] (m and rad per unit time); ValueError for another "
+     "size. Returns a new SE3 (exp [phi]x, V(phi) rho), V the left Jacobian of SO(3). The inverse of "
+     "`log`; see :ref:`conventions-se3`.\n\n"
+     ">>> ld.SE3.exp(np.array([1.0, 0, 0, 0, 0, 0])).homogeneous[:3, 3]  # linear first\n"
+     "array([1., 0., 0.])"},
     {"exp_jacobian", LUMO_FASTCALL(se3_exp_jacobian), METH_FASTCALL | METH_KEYWORDS,
      "exp_jacobian(xi)\n--\n\nThe right Jacobian of exp at xi (6x6): exp(xi + d) = exp(xi) * exp(J d) "
-     "to first order."},
+     "to first order.\n\n"
+     "xi: a float64 array of 6, [linear; angular]. Returns a new 6x6 array, rows and columns "
+     "[linear; angular]; the identity at xi = 0. See :ref:`conventions-se3`."},
     {"interpolate", LUMO_FASTCALL(se3_interpolate), METH_FASTCALL | METH_KEYWORDS,
-     "interpolate(a, b, t)\n--\n\nThe transform a * exp(t * log(a^-1 * b)): a at t = 0, b at t = 1."},
+     "interpolate(a, b, t)\n--\n\nThe transform a * exp(t * log(a^-1 * b)): a at t = 0, b at t = 1.\n\n"
+     "a, b: SE3; t: a float (any real, extrapolating outside [0, 1]). Returns a new SE3 on the "
+     "constant-twist path from a to b, the twist taken in a's moving frame (:ref:`conventions-se3`)."},
 };
 
 PyMethodDef methods[] = {
     {"compose", LUMO_FASTCALL(se3_compose),
-     METH_FASTCALL | METH_KEYWORDS, "compose($self, other)\n--\n\n"},
-    {"inverse", LUMO_NOARGS("SE3.inverse", se3_inverse), "inverse($self)\n--\n\n"},
-    {"to_homogeneous", LUMO_NOARGS("SE3.to_homogeneous", se3_to_homogeneous), "to_homogeneous($self)\n--\n\n"},
+     METH_FASTCALL | METH_KEYWORDS,
+     "compose($self, other)\n--\n\nThe product self * other, a new SE3: R = R1 R2, t = R1 t2 + t1.\n\n"
+     "With self = aMb and other = bMc the result is aMc: first other's motion, then self's "
+     "(:ref:`conventions-se3`). TypeError if other is not an SE3."},
+    {"inverse", LUMO_NOARGS("SE3.inverse", se3_inverse),
+     "inverse($self)\n--\n\nThe inverse transform, a new SE3 (R^T, -R^T t): aMb.inverse() is bMa. "
+     "Exact only for an orthonormal R (:ref:`conventions-se3`)."},
+    {"to_homogeneous", LUMO_NOARGS("SE3.to_homogeneous", se3_to_homogeneous),
+     "to_homogeneous($self)\n--\n\nThe 4x4 homogeneous matrix, a new float64 array: rows 0-2 are "
+     "[R[i, 0], R[i, 1], R[i, 2], t[i]], row 3 is [0, 0, 0, 1]. Applied to [x; 1] it maps a point x "
+     "of the child frame into the parent (:ref:`conventions-se3`)."},
     {"log", LUMO_NOARGS("SE3.log", se3_log),
      "log($self)\n--\n\nThe twist xi = [linear; angular] (a new array of 6) with exp(xi) equal to this "
-     "transform; rotation angle in [0, pi]."},
+     "transform; rotation angle in [0, pi].\n\n"
+     "The angular part phi is the rotation vector of R; the linear part rho = V(phi)^-1 t "
+     "(:ref:`conventions-se3`)."},
     {"log_jacobian", LUMO_NOARGS("SE3.log_jacobian", se3_log_jacobian),
      "log_jacobian($self)\n--\n\nd log(T * exp(d)) / dd at d = 0 (a new 6x6 array), the inverse of "
-     "exp_jacobian(T.log())."},
+     "exp_jacobian(T.log()).\n\nRows and columns [linear; angular]; d is a twist in T's own frame "
+     "(:ref:`conventions-se3`)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

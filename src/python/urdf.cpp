@@ -29,7 +29,12 @@ PyObject* make_urdf_warning() {
       "and joints, a second root, a joint whose child link is missing, a repeated link name) "
       "or found it doubtful (a repeated joint name, an inertia tensor that is not positive "
       "semi-definite, a moving joint whose subtree has no mass); the message lists each with its "
-      "line.",
+      "line. Also issued by couplingsFromUrdf for the <mimic> elements it cannot turn into "
+      "couplings. A UserWarning: filter it with the warnings module.\n\n"
+      ">>> import warnings\n"
+      ">>> with warnings.catch_warnings():\n"
+      "...     warnings.simplefilter(\"error\", ld.UrdfWarning)  # a doubtful file now raises\n"
+      "...     model = ld.parse_urdf_file(\"models/arm7.urdf\")",
       PyExc_UserWarning, nullptr);
   return urdf_warning;
 }

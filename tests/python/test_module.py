@@ -55,6 +55,48 @@ def test_docstrings():
     assert M.gravity.__doc__ == "Get gravity vector (linear part) [x, y, z] in m/s²"
 
 
+def test_stubs_describe_every_class_and_member(tmp_path, monkeypatch):
+    """Every public class, method, property and class constant of the stubs has a
+    description, and the examples of the module's own run as written (from the
+    repository's top; the viewer's would start a server)."""
+    import ast
+    import doctest
+    import sys
+    from pathlib import Path
+
+    import numpy as np
+
+    root = Path(__file__).resolve().parents[2]
+    monkeypatch.syspath_prepend(str(root / "src" / "python"))
+    monkeypatch.chdir(root)
+    import make_stubs
+
+    make_stubs.generate(tmp_path)
+    missing, docs = [], {}
+    for pyi in sorted(tmp_path.glob("*.pyi")):
+        for cls in ast.parse(pyi.read_text(encoding="utf-8")).body:
+            if not isinstance(cls, ast.ClassDef) or cls.name.startswith("_"):
+                continue
+            docs[cls.name] = ast.get_docstring(cls)
+            for k, item in enumerate(cls.body):
+                if isinstance(item, ast.FunctionDef) and not item.name.startswith("_"):
+                    docs[f"{cls.name}.{item.name}"] = ast.get_docstring(item)
+                elif isinstance(item, ast.AnnAssign) and "ClassVar" in ast.unparse(item.annotation):
+                    after = cls.body[k + 1] if k + 1 < len(cls.body) else None
+                    docs[f"{cls.name}.{ast.unparse(item.target)}"] = \
+                        after.value.value if isinstance(after, ast.Expr) else None
+    missing = [name for name, doc in docs.items() if not doc]
+    assert not missing, f"no description in the stubs: {missing}"
+    model = ld.parse_urdf_file("models/arm7.urdf")
+    runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
+    for name, doc in docs.items():
+        if not hasattr(ld, name.split(".")[0]):
+            continue
+        test = doctest.DocTestParser().get_doctest(doc, {"ld": ld, "np": np, "model": model}, name, None, 0)
+        runner.run(test, out=sys.stdout.write)
+    assert runner.summarize(verbose=False).failed == 0
+
+
 def test_panic_exception_class():
     P = ld.PanicException
     assert (P.__name__, P.__module__, P.__bases__) == ("PanicException", "pyo3_runtime", (BaseException,))

@@ -97,52 +97,97 @@ def _apply(name: str, model: Any, static: tuple, **arrays: Any) -> Any:
 
 
 def rnea(model: Any, q: ArrayLike, v: ArrayLike, a: ArrayLike) -> jax.Array:
-    """Joint torques of the inverse dynamics, (..., nv)."""
+    """Joint torques of the inverse dynamics, (..., nv).
+
+    tau = M(q) a + C(q, v) v + g(q) with the model's gravity: q (..., nq), v and a (...,
+    nv), broadcast against each other; tau in N m or N per velocity entry. Differentiable in
+    q, v and a.
+    """
     return _apply("rnea", model, (), q=q, v=v, a=a)  # type: ignore[no-any-return]
 
 
 def aba(model: Any, q: ArrayLike, v: ArrayLike, tau: ArrayLike) -> jax.Array:
-    """Joint accelerations of the forward dynamics, (..., nv)."""
+    """Joint accelerations of the forward dynamics, (..., nv).
+
+    ddq = M(q)^-1 (tau - C(q, v) v - g(q)): q (..., nq), v and tau (..., nv), broadcast
+    against each other. Differentiable in q, v and tau.
+    """
     return _apply("aba", model, (), q=q, v=v, tau=tau)  # type: ignore[no-any-return]
 
 
 def crba(model: Any, q: ArrayLike) -> jax.Array:
-    """The joint-space mass matrix, full and symmetric, (..., nv, nv)."""
+    """The joint-space mass matrix, full and symmetric, (..., nv, nv).
+
+    M(q) for q (..., nq), rows and columns in velocity order; the kinetic energy is v^T M v
+    / 2. Differentiable in q.
+    """
     return _apply("crba", model, (), q=q)  # type: ignore[no-any-return]
 
 
 def framePlacement(model: Any, q: ArrayLike, frame_id: int) -> jax.Array:
-    """The world placement of frame frame_id as a homogeneous matrix, (..., 4, 4)."""
+    """The world placement of frame frame_id as a homogeneous matrix, (..., 4, 4).
+
+    oMf(q) for q (..., nq): [[R, p], [0, 0, 0, 1]], R the frame's axes and p its origin in
+    world coordinates (m); frame_id an int from Model.getFrameId. See
+    :ref:`conventions-se3`.
+    """
     return _apply("framePlacement", model, (frame_id,), q=q)  # type: ignore[no-any-return]
 
 
 def frameVelocity(model: Any, q: ArrayLike, v: ArrayLike, frame_id: int,
                   reference_frame: ReferenceFrame = ReferenceFrame.LOCAL) -> jax.Array:
-    """The spatial velocity [linear; angular] of frame frame_id in reference_frame, (..., 6)."""
+    """The spatial velocity [linear; angular] of frame frame_id in reference_frame, (..., 6).
+
+    q (..., nq), v (..., nv); linear part in m/s, angular in rad/s, expressed as
+    reference_frame says (LOCAL by default; :ref:`conventions-reference-frames`). Equals
+    frameJacobian(q) v.
+    """
     return _apply("frameVelocity", model, (frame_id, reference_frame), q=q, v=v)  # type: ignore[no-any-return]
 
 
 def frameJacobian(model: Any, q: ArrayLike, frame_id: int,
                   reference_frame: ReferenceFrame = ReferenceFrame.LOCAL) -> jax.Array:
-    """The Jacobian [linear; angular] of frame frame_id in reference_frame, (..., 6, nv)."""
+    """The Jacobian [linear; angular] of frame frame_id in reference_frame, (..., 6, nv).
+
+    q (..., nq); column c is the frame's velocity for a unit velocity of coordinate c, rows
+    [linear; angular] in reference_frame (LOCAL by default;
+    :ref:`conventions-reference-frames`).
+    """
     return _apply("frameJacobian", model, (frame_id, reference_frame), q=q)  # type: ignore[no-any-return]
 
 
 def integrate(model: Any, q: ArrayLike, v: ArrayLike) -> jax.Array:
-    """Configurations q moved along v for unit time, (..., nq)."""
+    """Configurations q moved along v for unit time, (..., nq).
+
+    q (..., nq), v (..., nv) (scale v by the time step): angles add, quaternions compose in
+    the joint's own frame (:ref:`conventions-configuration`). Differentiable in q and v.
+    """
     return _apply("integrate", model, (), q=q, v=v)  # type: ignore[no-any-return]
 
 
 def difference(model: Any, q0: ArrayLike, q1: ArrayLike) -> jax.Array:
-    """The velocities v with integrate(q0, v) = q1, (..., nv)."""
+    """The velocities v with integrate(q0, v) = q1, (..., nv).
+
+    q0, q1 (..., nq), broadcast against each other (:ref:`conventions-configuration`).
+    Differentiable in q0 and q1.
+    """
     return _apply("difference", model, (), q0=q0, q1=q1)  # type: ignore[no-any-return]
 
 
 def centerOfMass(model: Any, q: ArrayLike) -> jax.Array:
-    """The centre of mass in the world, (..., 3)."""
+    """The centre of mass in the world, (..., 3).
+
+    The mass-weighted mean of the bodies' centres of mass at q (..., nq), in world
+    coordinates (m). Differentiable in q.
+    """
     return _apply("centerOfMass", model, (), q=q)  # type: ignore[no-any-return]
 
 
 def constrainedDynamics(model: Any, constraints: Any, q: ArrayLike, v: ArrayLike, tau: ArrayLike) -> tuple[jax.Array, jax.Array]:
-    """Accelerations (..., nv) and constraint forces (..., constraints.size) under the constraints."""
+    """Accelerations (..., nv) and constraint forces (..., constraints.size) under the constraints.
+
+    M ddq + nle = tau + J^T lambda with J ddq + gamma = the corrector's target, J and gamma
+    those of the ConstraintSet `constraints` (rows in its order): q (..., nq), v and tau
+    (..., nv). Returns (ddq, lambda); differentiable in q, v and tau.
+    """
     return _apply("constrainedDynamics", model, (constraints,), q=q, v=v, tau=tau)  # type: ignore[no-any-return]

@@ -238,7 +238,20 @@ def _z_onto(d: np.ndarray) -> np.ndarray:
 
 
 class Viewer:
-    """A robot in a viser scene, posed by display(q); see the module's text."""
+    """A robot in a viser scene, posed by display(q); see the module's text.
+
+    model: the Model to pose (its own Data is kept inside); urdf_path: the URDF
+    whose <visual> elements are drawn, each on the BODY frame of its link
+    (None: the joint tree); port, host: where the page is served (127.0.0.1:8080,
+    see url); frames: axes at every frame of the model. The scene starts at
+    neutral(model), the ground at z = 0 in world coordinates. Needs viser and
+    trimesh (ImportError otherwise); a context manager that closes the server
+    on exit.
+
+    >>> from lumo_dynamic.viewer import Viewer
+    >>> with Viewer(ld.parse_urdf_file("models/arm7.urdf"), "models/arm7.urdf") as view:
+    ...     view.display(np.full(7, 0.3))   # open view.url in a browser
+    """
 
     def __init__(self, model: ld.Model, urdf_path: Union[str, os.PathLike[str], None] = None, *,
                  port: int = 8080, frames: bool = False, host: str = "127.0.0.1") -> None:
@@ -366,7 +379,12 @@ class Viewer:
         return f"http://{host}:{self._server.get_port()}"
 
     def display(self, q: Any) -> None:
-        """Poses every link at configuration q (nq numbers)."""
+        """Poses every link at configuration q (nq numbers).
+
+        q: any array-like of nq floats (a quaternion of a floating base, [x, y,
+        z, w], need not be normalised); ValueError for another shape. Runs
+        forwardKinematics and updateFramePlacements on the viewer's Data and
+        moves the scene nodes; returns at once."""
         q = np.ascontiguousarray(q, dtype=np.float64)
         if q.shape != (self._model.nq,):
             raise ValueError(f"q has shape {q.shape}; expected ({self._model.nq},)")
@@ -382,7 +400,10 @@ class Viewer:
 
     def play(self, Q: Any, dt: float) -> None:
         """Displays the rows of Q (configurations) one every dt seconds of
-        wall time, the k-th at k·dt after the first; returns after the last."""
+        wall time, the k-th at k·dt after the first; returns after the last.
+
+        Q: an array-like of shape (n, nq), one configuration a row; dt: seconds,
+        > 0. ValueError otherwise."""
         Q = np.asarray(Q, dtype=np.float64)
         if Q.ndim != 2 or Q.shape[1] != self._model.nq:
             raise ValueError(f"Q has shape {Q.shape}; expected (n, {self._model.nq}), one configuration a row")
