@@ -44,6 +44,24 @@ def rk4_step(model: ld.Model, data: ld.Data, q: Vector, v: Vector, dt: float,
     return q_next, v_next
 
 
+def coordinate_names(model: ld.Model) -> list[str]:
+    """The joint each velocity coordinate belongs to, for the legend: the
+    first joint (in tree order) that moves when the coordinate alone moves;
+    a joint with several coordinates gets them numbered."""
+    data, q0 = model.createData(), ld.neutral(model)
+    ld.forwardKinematics(model, data, q0)
+    still = [p.homogeneous for p in data.oMi]
+    owners = []
+    for k in range(model.nv):
+        step = np.zeros(model.nv)
+        step[k] = 0.1
+        ld.forwardKinematics(model, data, ld.integrate(model, q0, step))
+        moved = [j for j, p in enumerate(data.oMi) if not np.allclose(p.homogeneous, still[j])]
+        owners.append(moved[0] if moved else 0)
+    return [model.names[j] if owners.count(j) == 1 else f"{model.names[j]}[{owners[:k].count(j)}]"
+            for k, j in enumerate(owners)]
+
+
 def save_figure(fig: Any, output: str) -> None:
     """Writes the figure to `output` (folders made as needed) and says where."""
     fig.tight_layout()
@@ -114,7 +132,9 @@ def main() -> None:
     import matplotlib.pyplot as plt
 
     fig, (top, bottom) = plt.subplots(2, 1, figsize=(8, 6), sharex=True)
-    top.plot(times, angles)
+    top.plot(times, angles, label=coordinate_names(model))
+    if model.nv <= 12:  # beyond that the legend would hide the curves
+        top.legend(ncol=4, fontsize="small")
     top.set_ylabel("joint coordinate (rad or m)")
     top.set_title(f"{model.name} falling under gravity, damping {args.damping:g} N·m·s/rad")
     bottom.plot(times, energies, label="kinetic + potential")
