@@ -178,24 +178,25 @@ constexpr Function kUpdateFramePlacements{
 
 constexpr Function kRnea{
     "rnea", {kModel, kData, kQ, kV, kA},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       return rnea(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
     }, [](Call& c, Eigen::Ref<Eigen::VectorXd> tau) {
       rnea(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), tau);
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::rnea),
     {.page = "dynamics", .rows = "Joint torques, (N, nv)."}};
 
 constexpr Function kNonLinearEffects{
     "non_linear_effects", {kModel, kData, kQ, kV},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       return non_linear_effects(*c.model, *c.data, c.vector(0), c.vector(1));
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::non_linear_effects),
     {.page = "dynamics", .rows = "Coriolis, centrifugal and gravity torques, (N, nv)."}};
 
 constexpr Function kComputeGravity{
     "compute_gravity", {kModel, kData, kQ},
-    vector<[](Call& c) -> decltype(auto) { return compute_gravity(*c.model, *c.data, c.vector(0)); }>(
-        Shape::nv),
+    in_lock_step(vector<[](Call& c) -> decltype(auto) { return compute_gravity(*c.model, *c.data, c.vector(0)); }>(
+                     Shape::nv),
+                 lockstep::Kernel::gravity),
     {.page = "dynamics", .rows = "Gravity torques, (N, nv)."}};
 
 constexpr Function kCrba{
@@ -399,11 +400,11 @@ constexpr Function kComputeMechanicalEnergy{
 
 constexpr Function kInverseDynamics{
     "inverseDynamics", {kModel, kData, kQ, kV, kA, kForces},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       const Model& m = *c.model;
       return c.has_forces() ? inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
                             : inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::rnea),  // (the rows without fext)
     {.page = "dynamics",
      .text = "Inverse dynamics under external forces: rnea(q, v, a) − Σᵢ Jᵢᵀ fᵢ\n\n" FEXT_ARGUMENT
              "; without it, the result is rnea's.\n\n"

@@ -108,13 +108,9 @@ SE3 joint_transform(const JointModel& j, const double* q) {
   return T;
 }
 
-namespace detail {
-
 void joint_placement_general(const JointModel& j, const SE3& P, const double* q, SE3& out) {
   out = compose(P, joint_transform(j, q));
 }
-
-}  // namespace detail
 
 void joint_placement_in_world(const JointModel& j, const SE3& P, const double* q, double sn, double cs,
                               const SE3* oMp, SE3& limi, SE3& oMi) {
