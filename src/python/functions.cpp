@@ -201,8 +201,11 @@ constexpr Function kComputeGravity{
 
 constexpr Function kCrba{
     "crba", {kModel, kData, kQ},
-    upper_triangle<[](Call& c) -> decltype(auto) { return crba(*c.model, *c.data, c.vector(0)); },
-                   [](Call& c, Eigen::Ref<Eigen::MatrixXd> M) { crba(*c.model, *c.data, c.vector(0), M); }>(),
+    in_lock_step(upper_triangle<[](Call& c) -> decltype(auto) { return crba(*c.model, *c.data, c.vector(0)); },
+                                [](Call& c, Eigen::Ref<Eigen::MatrixXd> M) {
+                                  crba(*c.model, *c.data, c.vector(0), M);
+                                }>(),
+                 lockstep::Kernel::crba),
     {.page = "dynamics",
      .rows = "Mass matrices, full and symmetric (as Data.M shows them), (N, nv, nv)."}};
 

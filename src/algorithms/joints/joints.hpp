@@ -136,22 +136,24 @@ namespace detail {
 // columns mix in the plane of the others, so each entry of P·R is the sum of
 // at most two products; the result equals P·rotation_about_unit_axis(unit,
 // angle) entry for entry (the terms left out are exact zeros).
-template <class S>
-inline void rotate_about_coordinate_axis(const Matrix3& P, int k, double sign, S sn, S c, Matrix3T<S>& out) {
+template <class S, class Derived>
+inline void rotate_about_coordinate_axis(const Eigen::MatrixBase<Derived>& P, int k, double sign, S sn, S c,
+                                        Matrix3T<S>& out) {
   const S s = sign * sn;
   const int a = k == 2 ? 0 : k + 1, b = k == 0 ? 2 : k - 1;  // R(a,a) = R(b,b) = c, R(b,a) = s, R(a,b) = −s
-  const Vector3 pa = P.col(a), pb = P.col(b);
+  const Vector3T<typename Derived::Scalar> pa = P.col(a), pb = P.col(b);
   out.col(k) = lift<S>(P.col(k));
   out.col(a) = lift<S>(pa) * c + lift<S>(pb) * s;
   out.col(b) = lift<S>(pa) * -s + lift<S>(pb) * c;
 }
 
 // R itself: e_k kept, c and ±s in the plane of the other two axes.
-inline void coordinate_axis_rotation(int k, double sign, double sn, double c, Matrix3& R) {
-  const double s = sign * sn;
+template <class S>
+inline void coordinate_axis_rotation(int k, double sign, S sn, S c, Matrix3T<S>& R) {
+  const S s = sign * sn;
   const int a = k == 2 ? 0 : k + 1, b = k == 0 ? 2 : k - 1;
   R.setZero();
-  R(k, k) = 1.0;
+  R(k, k) = S(1.0);
   R(a, a) = c;
   R(b, b) = c;
   R(b, a) = s;
@@ -175,8 +177,9 @@ inline bool turns_about_placement_axis(const JointModel& j, const SE3& placement
 // a shorter way to the same numbers: limi's rotation is then the joint's
 // own, which keeps column k of oMp's and mixes the other two. Out of line:
 // one call per joint of a pass.
-void joint_placement_in_world(const JointModel& j, const SE3& placement, const double* q, double sn,
-                              double cs, const SE3* oMp, SE3& limi, SE3& oMi);
+template <class S>
+void joint_placement_in_world(const JointModel& j, const SE3& placement, const S* q, S sn, S cs,
+                              const SE3T<S>* oMp, SE3T<S>& limi, SE3T<S>& oMi);
 
 // v += S q̇ for the joint's velocity slice qd.
 inline void add_joint_velocity(const JointModel& j, const double* qd, Motion& v);
@@ -205,29 +208,30 @@ inline S revolute_angle(const JointModel& j, const S* q) {
 // The joint's motion subspace carried to the world by oMi, column by column
 // into out[6k .. 6k + 6) ([linear; angular]): act_column(oMi,
 // subspace_column(joint, k)) without the products by zero.
-inline void world_subspace_columns(const JointModel& j, const SE3& oMi, double* out) {
+template <class S>
+inline void world_subspace_columns(const JointModel& j, const SE3T<S>& oMi, S* out) {
   switch (j.type) {
     case JointType::Fixed:
       return;
     case JointType::Revolute:
     case JointType::Continuous: {
-      Eigen::Map<Vector3> l(out), w(out + 3);
+      Eigen::Map<Vector3T<S>> l(out), w(out + 3);
       if (j.coordinate_axis >= 0)  // R·(±e_k), the products by zero left out
         w = j.axis_sign * oMi.rotation.col(j.coordinate_axis);
       else
-        w.noalias() = oMi.rotation * j.unit;
+        w.noalias() = times(oMi.rotation, j.unit);
       l = oMi.translation.cross(w);
       return;
     }
     case JointType::Prismatic: {
-      Eigen::Map<Vector3> l(out), w(out + 3);
-      l.noalias() = oMi.rotation * j.unit;
+      Eigen::Map<Vector3T<S>> l(out), w(out + 3);
+      l.noalias() = times(oMi.rotation, j.unit);
       w.setZero();
       return;
     }
     default:
       for (std::size_t k = 0; k < j.nv; ++k)
-        Eigen::Map<Vector6>(out + 6 * k) = act_column(oMi, subspace_column(j, k));
+        Eigen::Map<Eigen::Matrix<S, 6, 1>>(out + 6 * k) = act_column(oMi, subspace_column(j, k));
       return;
   }
 }
@@ -387,5 +391,35 @@ inline Vector6 subspace_column(const JointModel& j, std::size_t k) {
   }
   return c;
 }
+
+template <class S>
+void joint_placement_in_world(const JointModel& j, const SE3& P, const S* q, S sn, S cs, const SE3T<S>* oMp,
+                              SE3T<S>& limi, SE3T<S>& oMi) {
+  if (oMp != nullptr && detail::turns_about_placement_axis(j, P)) {
+    limi.translation = lift<S>(P.translation);
+    oMi.translation.noalias() = times(oMp->rotation, P.translation);
+    oMi.translation += oMp->translation;
+    if (j.type == JointType::Fixed || exactly_zero(q[0])) {
+      limi.rotation.setIdentity();
+      oMi.rotation = oMp->rotation;
+      return;
+    }
+    detail::coordinate_axis_rotation(j.coordinate_axis, j.axis_sign, sn, cs, limi.rotation);
+    detail::rotate_about_coordinate_axis(oMp->rotation, j.coordinate_axis, j.axis_sign, sn, cs, oMi.rotation);
+    return;
+  }
+  joint_placement(j, P, q, sn, cs, limi);
+  if (oMp == nullptr) {
+    oMi = limi;
+    return;
+  }
+  oMi.rotation.noalias() = times(oMp->rotation, limi.rotation);  // compose(oMp, limi), written in place
+  oMi.translation.noalias() = times(oMp->rotation, limi.translation);
+  oMi.translation += oMp->translation;
+}
+
+// (built once for double, in joints.cpp: one call per joint of a pass)
+extern template void joint_placement_in_world<double>(const JointModel&, const SE3&, const double*, double, double,
+                                                     const SE3*, SE3&, SE3&);
 
 }  // namespace lumo

@@ -29,6 +29,7 @@ enum class Kernel : std::uint8_t {
   rnea,                // (q: nq, v: nv, a: nv) → τ: nv
   non_linear_effects,  // (q, v) → nle: nv
   gravity,             // (q) → g: nv
+  crba,                // (q) → M: nv×nv, full and symmetric
 };
 
 // One instruction set's kernels.

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "../internal/mass_matrix_pass.hpp"
 #include "../internal/rnea_pass.hpp"
 #include "lockstep.hpp"
 #include "lockstep_pack.hpp"
@@ -16,17 +17,24 @@ namespace lumo::lockstep::LUMO_LOCKSTEP_ISA {
 // states' inputs and outputs lane by lane.
 struct Work {
   explicit Work(const Model& model)
-      : v(model.njoints), a(model.njoints), f(model.njoints), limi(model.njoints),
+      : v(model.njoints), a(model.njoints), f(model.njoints), limi(model.njoints), oMi(model.njoints),
         joint_sin(model.njoints), joint_cos(model.njoints),
         angle(kWidth * model.njoints), sin(kWidth * model.njoints), cos(kWidth * model.njoints),
-        q(model.nq), qd(model.nv), qdd(model.nv), tau(model.nv) {}
+        j(6 * model.nv), j_transposed(6 * model.nv), ancestor_runs(model.njoints),
+        origin_composite(model.njoints), q(model.nq), qd(model.nv), qdd(model.nv), tau(model.nv),
+        M(model.nv * model.nv) {}
 
+  bool world = false;  // forward passes place the joints in the world too (oMi)
   std::vector<MotionT<Pack>> v, a;
   std::vector<ForceT<Pack>> f;
-  std::vector<SE3T<Pack>> limi;
+  std::vector<SE3T<Pack>> limi, oMi;
   std::vector<Pack> joint_sin, joint_cos;
   std::vector<double> angle, sin, cos;  // joint by joint, W lanes each
+  std::vector<Pack> j, j_transposed;    // 6×nv column by column, nv×6 column by column
+  std::vector<Data::RowRun> ancestor_runs;
+  std::vector<OriginInertiaT<Pack>> origin_composite;
   std::vector<Pack> q, qd, qdd, tau;
+  std::vector<Pack> M;  // nv×nv, column-major
 };
 
 // x[k] lane l = rows[l·width + k] for k < width: W consecutive rows, and back.
@@ -72,10 +80,30 @@ inline void joint_placement_general(const JointModel& j, const SE3& P, const Pac
   out = compose(lift<Pack>(P), joint_transform(j, q));
 }
 
-// limi of joint i (only limi: the passes run here read no world placement).
+// limi of joint i, and oMi when the pass reads it.
 inline void forward_step(const Model& model, Work& w, JointIndex i, const Pack* q) {
-  joint_placement(model.joints[i], model.jointPlacements[i], q + model.idx_q[i], w.joint_sin[i], w.joint_cos[i],
-                  w.limi[i]);
+  const JointModel& j = model.joints[i];
+  const std::size_t iq = model.idx_q[i];
+  if (!w.world) {
+    joint_placement(j, model.jointPlacements[i], q + iq, w.joint_sin[i], w.joint_cos[i], w.limi[i]);
+    return;
+  }
+  const JointIndex p = model.parents[i];
+  joint_placement_in_world(j, model.jointPlacements[i], q + iq, w.joint_sin[i], w.joint_cos[i],
+                           p == 0 ? nullptr : &w.oMi[p], w.limi[i], w.oMi[i]);
+}
+
+// (the composite inertias about their centres of mass are not kept)
+inline void keep_world_inertia(Work&, JointIndex, const OriginInertiaT<Pack>&) {}
+
+// The upper triangle of the column-major M into W full symmetric rows.
+inline void store_symmetric_rows(const Pack* M, std::size_t n, double* rows) {
+  for (std::size_t c = 0; c < n; ++c)
+    for (std::size_t r = 0; r <= c; ++r)
+      for (int l = 0; l < kWidth; ++l) {
+        double* row = rows + l * n * n;
+        row[r * n + c] = row[c * n + r] = M[c * n + r].v[l];
+      }
 }
 
 // True when the W consecutive rows of the given width hold only finite numbers.
@@ -92,6 +120,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const double
   // operation passes on depends on the order of its operands, which the
   // compiler picks differently for vectors and for doubles.
   const int ninputs = kernel == Kernel::rnea ? 3 : kernel == Kernel::non_linear_effects ? 2 : 1;
+  w.world = kernel == Kernel::crba;
   for (int k = 0; k < ninputs; ++k)
     if (!finite_rows(in[k], k == 0 ? nq : nv)) return false;
   switch (kernel) {
@@ -114,6 +143,11 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const double
       store_rows(w.tau.data(), nv, out[0]);
       return true;
     }
+    case Kernel::crba:
+      load_rows(in[0], nq, w.q.data());
+      mass_matrix_pass<Pack>(model, w, w.q.data(), w.M.data(), nv);
+      store_symmetric_rows(w.M.data(), nv, out[0]);
+      return true;
     case Kernel::none:
       break;
   }

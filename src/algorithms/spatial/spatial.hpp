@@ -176,31 +176,35 @@ inline SE3T<S> lift(const SE3& M) {
 
 // Inertia of one rigid body in some frame: mass, centre of mass `lever`, and
 // the rotational inertia about the centre of mass in that frame's axes.
-struct BodyInertia {
-  double mass = 0.0;
-  Vector3 lever = Vector3::Zero();
-  std::array<double, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz
+template <class S>
+struct BodyInertiaT {
+  S mass = S(0.0);
+  Vector3T<S> lever = Vector3T<S>::Zero();
+  std::array<S, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz
 
-  static BodyInertia Zero() { return BodyInertia{}; }
+  static BodyInertiaT Zero() { return BodyInertiaT{}; }
 };
+using BodyInertia = BodyInertiaT<double>;
 
 // The same inertia about the origin of its frame: mass m, first moment
 // h = m·c and the rotational inertia about the origin,
 // I_o = I_c + m (|c|² E − c cᵀ), packed as in BodyInertia. Inertias in one
 // frame add up in this form by plain sums (the composite inertias of crba).
-struct OriginInertia {
-  double mass = 0.0;
-  Vector3 first_moment = Vector3::Zero();
-  std::array<double, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz about the origin
+template <class S>
+struct OriginInertiaT {
+  S mass = S(0.0);
+  Vector3T<S> first_moment = Vector3T<S>::Zero();
+  std::array<S, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz about the origin
 
-  static OriginInertia Zero() { return OriginInertia{}; }
-  OriginInertia& operator+=(const OriginInertia& o) {
+  static OriginInertiaT Zero() { return OriginInertiaT{}; }
+  OriginInertiaT& operator+=(const OriginInertiaT& o) {
     mass += o.mass;
     first_moment += o.first_moment;
     for (int k = 0; k < 6; ++k) inertia[k] += o.inertia[k];
     return *this;
   }
 };
+using OriginInertia = OriginInertiaT<double>;
 
 // [a]× such that [a]×·b = a × b.
 inline Matrix3 skew(const Vector3& a) {
@@ -231,7 +235,10 @@ inline SE3 inverse(const SE3& M) {
   return out;
 }
 
-inline Vector3 act_point(const SE3& M, const Vector3& x) { return M.rotation * x + M.translation; }
+template <class S>
+inline Vector3T<S> act_point(const SE3T<S>& M, const Vector3& x) {
+  return times(M.rotation, x) + M.translation;
+}
 
 inline Matrix4 to_homogeneous(const SE3& M) {
   Matrix4 H = Matrix4::Identity();
@@ -303,13 +310,15 @@ inline Vector6 to_column(const Motion& m) {
 inline Motion from_column(const Vector6& c) { return {c.tail<3>(), c.head<3>()}; }
 
 // M·(l, w) = (R l + p × R w, R w) for a [linear; angular] column.
-inline Vector6 act_column(const SE3& M, const Vector6& c) {
-  Vector6 out;
-  out.tail<3>().noalias() = M.rotation * c.tail<3>();
-  out.head<3>().noalias() = M.rotation * c.head<3>();
-  out.head<3>() += M.translation.cross(Vector3(out.tail<3>()));
+template <class S>
+inline Eigen::Matrix<S, 6, 1> act_column(const SE3T<S>& M, const Vector6& c) {
+  Eigen::Matrix<S, 6, 1> out;
+  out.template tail<3>().noalias() = times(M.rotation, c.tail<3>());
+  out.template head<3>().noalias() = times(M.rotation, c.head<3>());
+  out.template head<3>() += M.translation.cross(Vector3T<S>(out.template tail<3>()));
   return out;
 }
+inline Vector6 act_column(const SE3& M, const Vector6& c) { return act_column<double>(M, c); }
 
 // M⁻¹·(l, w) = (Rᵀ (l − p × w), Rᵀ w).
 inline Vector6 act_inv_column(const SE3& M, const Vector6& c) {
@@ -426,15 +435,16 @@ inline void set_inertia_tensor(BodyInertia& Y, const Matrix3& T) {
 // mass kept, lever R c + p, rotational inertia R I Rᵀ (about the centre of mass).
 // Only the six packed entries of (R I) Rᵀ are formed, each summed as the 3×3
 // product sums it: rows x and y as (a + b) + c, row z as a + (b + c).
-inline BodyInertia inertia_transform(const SE3& M, const BodyInertia& Y) {
-  BodyInertia out;
+template <class S>
+inline BodyInertiaT<S> inertia_transform(const SE3T<S>& M, const BodyInertia& Y) {
+  BodyInertiaT<S> out;
   out.mass = Y.mass;
   out.lever = act_point(M, Y.lever);
-  const Matrix3& R = M.rotation;
-  Matrix3 T;
-  T.noalias() = R * inertia_tensor(Y);
+  const Matrix3T<S>& R = M.rotation;
+  Matrix3T<S> T;
+  T.noalias() = times(R, inertia_tensor(Y));
   auto entry = [&](int i, int j) {
-    const double p0 = T(i, 0) * R(j, 0), p1 = T(i, 1) * R(j, 1), p2 = T(i, 2) * R(j, 2);
+    const S p0 = T(i, 0) * R(j, 0), p1 = T(i, 1) * R(j, 1), p2 = T(i, 2) * R(j, 2);
     return i < 2 ? (p0 + p1) + p2 : p0 + (p1 + p2);
   };
   out.inertia = {entry(0, 0), entry(1, 0), entry(1, 1), entry(2, 0), entry(2, 1), entry(2, 2)};
@@ -483,9 +493,10 @@ inline void composite_merge(BodyInertia& Ya, const BodyInertia& Yb) {
 }
 
 // Y about the origin of its frame: I_o = I_c + m (|c|² E − c cᵀ), h = m c.
-inline OriginInertia origin_form(const BodyInertia& Y) {
-  const Vector3 c = Y.lever, h = Y.mass * c;
-  OriginInertia out;
+template <class S>
+inline OriginInertiaT<S> origin_form(const BodyInertiaT<S>& Y) {
+  const Vector3T<S> c = Y.lever, h = Y.mass * c;
+  OriginInertiaT<S> out;
   out.mass = Y.mass;
   auto& I = out.inertia;
   I = Y.inertia;

@@ -11,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "algorithms/crba.hpp"
 #include "algorithms/rnea.hpp"
 #include "data/data.hpp"
 #include "support/models.hpp"
@@ -71,6 +72,20 @@ TEST(Lockstep, EveryLaneIsTheSingleCallBitForBit) {
           EXPECT_EQ(std::memcmp(want.data(), out.data() + l * nv, nv * sizeof(double)), 0)
               << "kernel " << int(kernel) << ", state " << l;
         }
+      }
+      // The mass matrix: each lane's row full and symmetric, from the single
+      // call's upper triangle.
+      std::vector<double> mass(w * nv * nv);
+      double* mass_out[] = {mass.data()};
+      ASSERT_TRUE(packs.run(K::crba, in, mass_out));
+      for (std::size_t l = 0; l < w; ++l) {
+        const Eigen::MatrixXd& M = crba(model, data, row(s.q, l, nq));
+        for (std::size_t c = 0; c < nv; ++c)
+          for (std::size_t r = 0; r <= c; ++r) {
+            const double* lane = mass.data() + l * nv * nv;
+            EXPECT_EQ(std::memcmp(&M(r, c), lane + r * nv + c, sizeof(double)), 0) << "M, state " << l;
+            EXPECT_EQ(std::memcmp(&M(r, c), lane + c * nv + r, sizeof(double)), 0) << "M, state " << l;
+          }
       }
       // A state that is not finite is left to the single calls.
       if (nq > 0) {
