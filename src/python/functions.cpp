@@ -211,11 +211,11 @@ constexpr Function kCrba{
 
 constexpr Function kAba{
     "aba", {kModel, kData, kQ, kV, kTau},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       return aba(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
     }, [](Call& c, Eigen::Ref<Eigen::VectorXd> ddq) {
       aba(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), ddq);
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::aba),
     {.page = "dynamics",
      .text = "Forward dynamics: the joint accelerations under the torques tau, gravity and the\n"
              "model's bodies, by the articulated-body algorithm\n\n"
@@ -417,11 +417,11 @@ constexpr Function kInverseDynamics{
 
 constexpr Function kForwardDynamics{
     "forwardDynamics", {kModel, kData, kQ, kV, kTau, kForces},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       const Model& m = *c.model;
       return c.has_forces() ? forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
                             : forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::aba),  // (the rows without fext)
     {.page = "dynamics",
      .text = "Forward dynamics under external forces: the joint accelerations for which\n"
              "inverseDynamics(q, v, ddq, fext) = tau\n\n" FEXT_ARGUMENT

@@ -136,6 +136,8 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
         "non_linear_effects": ((q, v), lambda i: ld.non_linear_effects(model, data, q[i], v[i])),
         "compute_gravity": ((q,), lambda i: ld.compute_gravity(model, data, q[i])),
         "crba": ((q,), lambda i: (ld.crba(model, data, q[i]), data.M)[1]),
+        "aba": ((q, v, a), lambda i: ld.aba(model, data, q[i], v[i], a[i])),
+        "forwardDynamics": ((q, v, a), lambda i: ld.forwardDynamics(model, data, q[i], v[i], a[i])),
     }
     for fn, (args, call) in single.items():
         want = np.array([call(i) for i in range(N)])

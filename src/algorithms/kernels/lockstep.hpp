@@ -30,6 +30,7 @@ enum class Kernel : std::uint8_t {
   non_linear_effects,  // (q, v) → nle: nv
   gravity,             // (q) → g: nv
   crba,                // (q) → M: nv×nv, full and symmetric
+  aba,                 // (q, v, τ) → q̈: nv
 };
 
 // One instruction set's kernels.
@@ -67,7 +68,8 @@ class Workspace {
 
   // Rows 0 .. width() of each input in[k] (consecutive rows of the kernel's
   // input widths) to those of each output out[k]; false, with nothing
-  // written, when an input is not finite (the single calls then do those rows).
+  // written, when an input is not finite or a single call would raise (the
+// single calls then do those rows).
   bool run(Kernel kernel, const double* const* in, double* const* out) {
     return isa_.run(buffers_, model_, kernel, in, out);
   }

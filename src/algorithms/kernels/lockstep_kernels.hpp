@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "../internal/aba_pass.hpp"
 #include "../internal/mass_matrix_pass.hpp"
 #include "../internal/rnea_pass.hpp"
 #include "lockstep.hpp"
@@ -22,7 +23,10 @@ struct Work {
         angle(kWidth * model.njoints), sin(kWidth * model.njoints), cos(kWidth * model.njoints),
         j(6 * model.nv), j_transposed(6 * model.nv), ancestor_runs(model.njoints),
         origin_composite(model.njoints), q(model.nq), qd(model.nv), qdd(model.nv), tau(model.nv),
-        M(model.nv * model.nv) {}
+        M(model.nv * model.nv), ov(model.njoints), articulated_inertia(model.njoints),
+        ia_times_s(6 * model.nv), joint_inertia_inv(6 * model.nv), joint_torque_residual(model.nv),
+        aba_velocity(model.njoints), aba_velocity_product(model.njoints), articulated_bias(model.njoints),
+        aba_acceleration(model.njoints) {}
 
   bool world = false;  // forward passes place the joints in the world too (oMi)
   std::vector<MotionT<Pack>> v, a;
@@ -35,6 +39,11 @@ struct Work {
   std::vector<OriginInertiaT<Pack>> origin_composite;
   std::vector<Pack> q, qd, qdd, tau;
   std::vector<Pack> M;  // nv×nv, column-major
+  // the articulated-body algorithm's (as Data's)
+  std::vector<MotionT<Pack>> ov;
+  std::vector<Eigen::Matrix<Pack, 6, 6>> articulated_inertia;
+  std::vector<Pack> ia_times_s, joint_inertia_inv, joint_torque_residual;
+  std::vector<Eigen::Matrix<Pack, 6, 1>> aba_velocity, aba_velocity_product, articulated_bias, aba_acceleration;
 };
 
 // x[k] lane l = rows[l·width + k] for k < width: W consecutive rows, and back.
@@ -119,8 +128,10 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const double
   // A NaN or an infinity is left to the single calls: which of two NaNs an
   // operation passes on depends on the order of its operands, which the
   // compiler picks differently for vectors and for doubles.
-  const int ninputs = kernel == Kernel::rnea ? 3 : kernel == Kernel::non_linear_effects ? 2 : 1;
-  w.world = kernel == Kernel::crba;
+  const int ninputs = kernel == Kernel::rnea || kernel == Kernel::aba ? 3
+                      : kernel == Kernel::non_linear_effects ? 2
+                                                             : 1;
+  w.world = kernel == Kernel::crba || kernel == Kernel::aba;
   for (int k = 0; k < ninputs; ++k)
     if (!finite_rows(in[k], k == 0 ? nq : nv)) return false;
   switch (kernel) {
@@ -147,6 +158,18 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const double
       load_rows(in[0], nq, w.q.data());
       mass_matrix_pass<Pack>(model, w, w.q.data(), w.M.data(), nv);
       store_symmetric_rows(w.M.data(), nv, out[0]);
+      return true;
+    case Kernel::aba:
+      load_rows(in[0], nq, w.q.data());
+      load_rows(in[1], nv, w.qd.data());
+      load_rows(in[2], nv, w.tau.data());
+      try {
+        aba_steps::aba_velocities<Pack>(model, w, w.q.data(), w.qd.data());
+        aba_steps::aba_accelerations<Pack>(model, w, w.tau.data(), w.qdd.data());
+      } catch (...) {  // a joint that moves no mass in some state: the single call says which
+        return false;
+      }
+      store_rows(w.qdd.data(), nv, out[0]);
       return true;
     case Kernel::none:
       break;

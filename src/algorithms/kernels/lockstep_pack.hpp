@@ -69,6 +69,13 @@ inline bool exactly_zero(Pack x) {
   return true;
 }
 
+// True when some lane is exactly zero: a single call would stop there.
+inline bool has_zero(Pack x) {
+  bool zero = false;
+  for (int l = 0; l < kWidth; ++l) zero |= x.v[l] == 0.0;
+  return zero;
+}
+
 inline Pack sqrt(Pack x) {
   for (int l = 0; l < kWidth; ++l) x.v[l] = __builtin_sqrt(x.v[l]);
   return x;

@@ -41,14 +41,16 @@ inline decltype(auto) lift(const Eigen::MatrixBase<Derived>& x) {
     return x.template cast<S>();
 }
 
-// A·X for A 3×3 and X 3×n, Aᵀ·x and u·x (x, u 3-vectors), each operand double
-// or the scalar of the other. For double these are Eigen's products (an
-// expression, evaluated where it is assigned). For another scalar, whose
-// products Eigen computes with plain loops summing in another order, the
-// sums are written out and grouped as Eigen groups them for double on the
-// baseline x86-64 build (SSE2: rows x and y of A·X two at a time, as
-// (a + b) + c, row z alone as a + (b + c); Aᵀ·x and u·x as (a + b) + c), so
-// that each lane of a lock-step scalar gets the numbers of the single call.
+// A·X for A 3×3 or 6×6 and X 3×n or 6×n, Aᵀ·x for A 3×3, and u·x (x, u 3-
+// or 6-vectors), each operand double or the scalar of the other. For double
+// these are Eigen's products (an expression, evaluated where it is
+// assigned). For another scalar, whose products Eigen computes with plain
+// loops summing in another order, the sums are written out and grouped as
+// Eigen groups them for double on the baseline x86-64 build (SSE2, two rows
+// at a time): rows of A·X in pairs, each summed along k in order (a + b) + c
+// ..., a last odd row as a + (b + c); Aᵀ·x as (a + b) + c; u·x as
+// (a + b) + c for 3 entries and (p0 + (p2 + p4)) + (p1 + (p3 + p5)) for 6. So
+// each lane of a lock-step scalar gets the numbers of the single call.
 namespace detail {
 template <class A, class X>
 using ProductScalar =
@@ -61,11 +63,16 @@ inline auto times(const Eigen::MatrixBase<A>& a, const Eigen::MatrixBase<X>& x) 
   if constexpr (std::is_same_v<S, double>) {
     return a.derived() * x.derived();
   } else {
-    constexpr int n = X::ColsAtCompileTime;
-    Eigen::Matrix<S, 3, n> out;
+    constexpr int m = A::RowsAtCompileTime, d = A::ColsAtCompileTime, n = X::ColsAtCompileTime;
+    static_assert((m == 3 || m == 6) && d == m, "3×3 or 6×6");
+    Eigen::Matrix<S, m, n> out;
     for (int j = 0; j < n; ++j) {
-      for (int r = 0; r < 2; ++r) out(r, j) = (a(r, 0) * x(0, j) + a(r, 1) * x(1, j)) + a(r, 2) * x(2, j);
-      out(2, j) = a(2, 0) * x(0, j) + (a(2, 1) * x(1, j) + a(2, 2) * x(2, j));
+      for (int r = 0; r < m - m % 2; ++r) {
+        S sum = a(r, 0) * x(0, j);
+        for (int k = 1; k < d; ++k) sum = sum + a(r, k) * x(k, j);
+        out(r, j) = sum;
+      }
+      if constexpr (m == 3) out(2, j) = a(2, 0) * x(0, j) + (a(2, 1) * x(1, j) + a(2, 2) * x(2, j));
     }
     return out;
   }
@@ -86,10 +93,16 @@ inline auto transpose_times(const Eigen::MatrixBase<A>& a, const Eigen::MatrixBa
 template <class U, class X>
 inline auto dot(const Eigen::MatrixBase<U>& u, const Eigen::MatrixBase<X>& x) {
   using S = detail::ProductScalar<U, X>;
-  if constexpr (std::is_same_v<S, double>)
+  if constexpr (std::is_same_v<S, double>) {
     return u.dot(x);
-  else
+  } else if constexpr (U::SizeAtCompileTime == 3) {
     return S((u[0] * x[0] + u[1] * x[1]) + u[2] * x[2]);
+  } else {
+    static_assert(U::SizeAtCompileTime == 6, "3 or 6 entries");
+    const S p0 = u[0] * x[0], p1 = u[1] * x[1], p2 = u[2] * x[2], p3 = u[3] * x[3], p4 = u[4] * x[4],
+            p5 = u[5] * x[5];
+    return S((p0 + (p2 + p4)) + (p1 + (p3 + p5)));
+  }
 }
 
 // Rigid transform aMb: x_a = rotation · x_b + translation.
@@ -346,6 +359,8 @@ inline Vector3 unit_axis(const Vector3& axis) {
 // True when R is exactly the identity (most joint origins carry no rotation).
 // True when x is exactly zero (for a lock-step scalar: in every state).
 inline bool exactly_zero(double x) { return x == 0.0; }
+// True when x is exactly zero (for a lock-step scalar: in some state).
+inline bool has_zero(double x) { return x == 0.0; }
 
 inline bool is_identity_rotation(const Matrix3& R) {
   const double* r = R.data();

@@ -11,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "algorithms/aba.hpp"
 #include "algorithms/crba.hpp"
 #include "algorithms/rnea.hpp"
 #include "data/data.hpp"
@@ -62,13 +63,14 @@ TEST(Lockstep, EveryLaneIsTheSingleCallBitForBit) {
       const double* in[] = {s.q.data(), s.v.data(), s.a.data()};
       double* outs[] = {out.data()};
       using K = lockstep::Kernel;
-      for (K kernel : {K::rnea, K::non_linear_effects, K::gravity}) {
+      for (K kernel : {K::rnea, K::non_linear_effects, K::gravity, K::aba}) {  // (aba: a as τ)
         ASSERT_TRUE(packs.run(kernel, in, outs));
         for (std::size_t l = 0; l < w; ++l) {
           const auto q = row(s.q, l, nq), v = row(s.v, l, nv), a = row(s.a, l, nv);
           const Eigen::VectorXd want = kernel == K::rnea                 ? rnea(model, data, q, v, a)
                                        : kernel == K::non_linear_effects ? non_linear_effects(model, data, q, v)
-                                                                         : compute_gravity(model, data, q);
+                                       : kernel == K::gravity            ? compute_gravity(model, data, q)
+                                                                         : aba(model, data, q, v, a);
           EXPECT_EQ(std::memcmp(want.data(), out.data() + l * nv, nv * sizeof(double)), 0)
               << "kernel " << int(kernel) << ", state " << l;
         }
