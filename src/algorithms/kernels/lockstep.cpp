@@ -4,14 +4,22 @@
 
 namespace lumo::lockstep {
 
-#ifdef LUMO_LOCKSTEP_X86
+// The kernels sum as Eigen sums for double on the baseline CPU (two rows at
+// a time, no fused multiply-adds: spatial.hpp, times); a library whose
+// double code is built for a wider instruction set (LUMO_NATIVE) sums
+// otherwise, and keeps to the single calls.
+#if defined(LUMO_LOCKSTEP_X86) && !defined(__AVX__) && !defined(__FMA__)
+#define LUMO_LOCKSTEP_ENABLED 1
+#endif
+
+#ifdef LUMO_LOCKSTEP_ENABLED
 // Defined in the translation units built for each instruction set.
 const InstructionSet& avx2_kernels();
 const InstructionSet& avx512_kernels();
 #endif
 
 const InstructionSet* instruction_set(std::string_view name) {
-#ifdef LUMO_LOCKSTEP_X86
+#ifdef LUMO_LOCKSTEP_ENABLED
   __builtin_cpu_init();
   if (name == "avx512" && __builtin_cpu_supports("avx512f")) return &avx512_kernels();
   if (name == "avx2" && __builtin_cpu_supports("avx2")) return &avx2_kernels();
