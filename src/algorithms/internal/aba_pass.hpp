@@ -21,6 +21,15 @@
 
 namespace lumo::aba_steps {
 
+// A joint whose subtree shows no inertia along its motion (no mass beyond
+// it): D is zero, so M is singular and q̈ undefined (ValueError).
+[[noreturn, gnu::cold]] void throw_moves_no_mass(const Model& model, JointIndex i);
+
+// The steps are local to each file that runs them (aba.cpp, the lock-step
+// kernels), so that the compiler folds each into its pass as it would a
+// file's own static functions.
+namespace {
+
 // The motion m as a [linear; angular] column in the scalar S.
 template <class S>
 inline Eigen::Matrix<S, 6, 1> lift_column(const Motion& m) {
@@ -45,9 +54,6 @@ inline Eigen::Map<const Vector6T<S>> column6(const S* p, std::size_t k) {
   return Eigen::Map<const Vector6T<S>>(p + 6 * k);
 }
 
-// A joint whose subtree shows no inertia along its motion (no mass beyond
-// it): D is zero, so M is singular and q̈ undefined (ValueError).
-[[noreturn, gnu::cold]] void throw_moves_no_mass(const Model& model, JointIndex i);
 
 // U = Ia·S and D⁻¹ = (Sᵀ Ia S)⁻¹ for joint i, into data.ia_times_s and
 // data.joint_inertia_inv. A zero pivot of D is a joint that moves no mass
@@ -159,7 +165,7 @@ inline void world_step(const Model& model, Work& data, JointIndex i, const S* q)
 // Joint i on the way out: v_i = v_λ + S q̇_i,  c_i = v_i × S q̇_i,
 // Ia_i = Y_i,  pa_i = v_i ×* (Y_i v_i).
 template <class T, class Work>
-void aba_velocity_step(const Model& model, Work& data, JointIndex i, const T* q, const T* qd) {
+inline void aba_velocity_step(const Model& model, Work& data, JointIndex i, const T* q, const T* qd) {
   world_step(model, data, i, q);
   const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
   Vector6T<T> vJ = Vector6T<T>::Zero();
@@ -289,4 +295,5 @@ void aba_accelerations(const Model& model, Work& data, const T* tau, T* ddq) {
     with_joint_size(model.joints[i], [&](auto n) { aba_acceleration_step<n>(model, data, i, ddq); });
 }
 
+}  // namespace
 }  // namespace lumo::aba_steps
