@@ -13,7 +13,6 @@
 #endif
 
 #include <Eigen/Core>
-#include <cmath>
 #include <cstring>
 
 namespace lumo::lockstep::LUMO_LOCKSTEP_ISA {
@@ -74,11 +73,6 @@ inline bool has_zero(Pack x) {
   bool zero = false;
   for (int l = 0; l < kWidth; ++l) zero |= x.v[l] == 0.0;
   return zero;
-}
-
-inline Pack sqrt(Pack x) {
-  for (int l = 0; l < kWidth; ++l) x.v[l] = __builtin_sqrt(x.v[l]);
-  return x;
 }
 
 }  // namespace lumo::lockstep::LUMO_LOCKSTEP_ISA
