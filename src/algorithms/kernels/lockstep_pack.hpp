@@ -78,6 +78,20 @@ inline bool has_zero(Pack x) {
 }  // namespace lumo::lockstep::LUMO_LOCKSTEP_ISA
 
 namespace Eigen {
+namespace internal {
+// Fixed-size matrices of packs ask for no alignment of their own: a pack is
+// aligned to its whole width by its type already, beyond the 16 bytes the
+// library's other Eigen objects keep to.
+template <int Size>
+struct compute_default_alignment<lumo::lockstep::LUMO_LOCKSTEP_ISA::Pack, Size> {
+  enum { value = 0 };
+};
+template <>
+struct compute_default_alignment<lumo::lockstep::LUMO_LOCKSTEP_ISA::Pack, Dynamic> {
+  enum { value = 0 };
+};
+}  // namespace internal
+
 template <>
 struct NumTraits<lumo::lockstep::LUMO_LOCKSTEP_ISA::Pack> : NumTraits<double> {
   using Pack = lumo::lockstep::LUMO_LOCKSTEP_ISA::Pack;
