@@ -4,164 +4,22 @@
 
 #include "configuration.hpp"
 #include "errors/errors.hpp"
-#include "internal/forward_pass.hpp"
-#include "joints/joints.hpp"
+#include "internal/aba_pass.hpp"
 
-// Both algorithms work in the world frame about its origin, with 6-vectors
-// and 6×6 matrices in [linear; angular] order. For joint i with parent λ, its
-// n world subspace columns S (data.j), the articulated inertia Ia of its
-// subtree and
-//   U = Ia S,   D = Sᵀ U,
-// the subtree shows λ the inertia Ia − U D⁻¹ Uᵀ. The per-joint steps take n
-// as a compile-time constant (with_joint_size); a joint of one coordinate
-// has scalar steps of its own, a fixed joint passes its subtree on.
+// aba and computeMinverse: the steps of internal/aba_pass.hpp.
 
 namespace lumo {
-namespace {
 
-// The 6×n block of a 6×nv matrix holding joint columns iv .. iv + n.
-inline Eigen::Map<Matrix6X> joint_columns(Matrix6X& m, std::size_t iv, std::size_t n) {
-  return {m.data() + 6 * iv, 6, static_cast<Eigen::Index>(n)};
-}
-inline double* column(Matrix6X& m, std::size_t iv) { return m.data() + 6 * iv; }
-inline const Eigen::Map<const Vector6> column6(const double* p, std::size_t k) {
-  return Eigen::Map<const Vector6>(p + 6 * k);
-}
-
-// A joint whose subtree shows no inertia along its motion (no mass beyond
-// it): D is zero, so M is singular and q̈ undefined.
-[[noreturn, gnu::cold]] void throw_moves_no_mass(const Model& model, JointIndex i) {
+namespace aba_steps {
+void throw_moves_no_mass(const Model& model, JointIndex i) {
   throw ValueError(cat("Joint '", model.names[i], "' (", i, ") moves no mass: its subtree has no inertia "
                        "along its motion, so the mass matrix is singular and forward dynamics is undefined"));
 }
+}  // namespace aba_steps
 
-// U = Ia·S and D⁻¹ = (Sᵀ Ia S)⁻¹ for joint i, into data.ia_times_s and
-// data.joint_inertia_inv. A zero pivot of D is a joint that moves no mass
-// (ValueError); a D made non-finite by the input gives non-finite entries.
-template <int n>
-void joint_inertia_factors(const Model& model, Data& data, JointIndex i) {
-  const std::size_t iv = model.idx_v[i];
-  const Matrix6& Ia = data.articulated_inertia[i];
-  auto S = joint_columns(data.j, iv, n);
-  auto U = joint_columns(data.ia_times_s, iv, n);
-  for (int k = 0; k < n; ++k) U.col(k).noalias() = Ia * Vector6(S.col(k));
-  double* Dinv = column(data.joint_inertia_inv, iv);  // column k of D⁻¹ at Dinv + 6k
-  if constexpr (n == 1) {
-    const double D = S.col(0).dot(U.col(0));
-    if (D == 0.0) throw_moves_no_mass(model, i);
-    Dinv[0] = 1.0 / D;
-  } else {
-    // D = Sᵀ U (symmetric positive definite for a body with mass), inverted
-    // by Gauss–Jordan elimination without pivoting; a zero pivot gives
-    // non-finite entries.
-    double A[36];
-    for (int r = 0; r < n; ++r)
-      for (int c = 0; c < n; ++c) A[6 * c + r] = S.col(r).dot(U.col(c));
-    for (int p = 0; p < n; ++p) {
-      if (A[6 * p + p] == 0.0) throw_moves_no_mass(model, i);
-      const double inv = 1.0 / A[6 * p + p];
-      for (int c = 0; c < n; ++c) A[6 * c + p] *= inv;
-      A[6 * p + p] = inv;
-      for (int r = 0; r < n; ++r) {
-        if (r == p) continue;
-        const double f = A[6 * p + r];
-        for (int c = 0; c < n; ++c) A[6 * c + r] -= f * A[6 * c + p];
-        A[6 * p + r] = -f * inv;
-      }
-    }
-    for (int c = 0; c < n; ++c)
-      for (int r = 0; r < n; ++r) Dinv[6 * c + r] = A[6 * c + r];
-  }
-}
+namespace {
 
-// y = D⁻¹ x for one joint (n ≤ 6 entries).
-template <int n>
-inline void apply_Dinv(const double* Dinv, const double* x, double* y) {
-  if constexpr (n == 1) {
-    y[0] = Dinv[0] * x[0];
-  } else {
-    for (int r = 0; r < n; ++r) {
-      double s = 0.0;
-      for (int c = 0; c < n; ++c) s += Dinv[6 * c + r] * x[c];
-      y[r] = s;
-    }
-  }
-}
-
-// Ia ← Ia − U D⁻¹ Uᵀ: the inertia the subtree of a joint shows its parent.
-template <int n>
-inline void articulated_inertia_for_parent(const double* U, const double* Dinv, Matrix6& Ia) {
-  for (int c = 0; c < n; ++c) {
-    Vector6 UD = Vector6::Zero();  // column c of U D⁻¹
-    for (int k = 0; k < n; ++k) UD += column6(U, k) * Dinv[6 * c + k];
-    Ia.noalias() -= UD * column6(U, c).transpose();
-  }
-}
-
-// The 6×6 matrix, [linear; angular], of the body inertia Y (mass m, centre
-// of mass c, rotational inertia I_c in the body frame) carried to the world
-// by M = (R, p): with c_w = R c + p and I_w = R I_c Rᵀ,
-//   [[m E, −m [c_w]×], [m [c_w]×, I_w + m (|c_w|² E − c_w c_wᵀ)]],
-// written entry by entry.
-inline void world_inertia_matrix(const SE3& M, const BodyInertia& Y, Matrix6& out) {
-  const Matrix3& R = M.rotation;
-  const double* I = Y.inertia.data();
-  Matrix3 Ic;
-  Ic(0, 0) = I[0], Ic(1, 0) = Ic(0, 1) = I[1], Ic(1, 1) = I[2];
-  Ic(2, 0) = Ic(0, 2) = I[3], Ic(2, 1) = Ic(1, 2) = I[4], Ic(2, 2) = I[5];
-  Matrix3 T;
-  T.noalias() = R * Ic;
-  Matrix3 W;  // R I_c Rᵀ (symmetric: the lower triangle is formed)
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c <= r; ++c) W(r, c) = T(r, 0) * R(c, 0) + T(r, 1) * R(c, 1) + T(r, 2) * R(c, 2);
-  const Vector3 cw = R * Y.lever + M.translation;
-  const double m = Y.mass;
-  const double x = cw.x(), y = cw.y(), z = cw.z();
-  const double mx = m * x, my = m * y, mz = m * z;
-  out(0, 0) = m, out(1, 0) = 0.0, out(2, 0) = 0.0, out(3, 0) = 0.0, out(4, 0) = mz, out(5, 0) = -my;
-  out(0, 1) = 0.0, out(1, 1) = m, out(2, 1) = 0.0, out(3, 1) = -mz, out(4, 1) = 0.0, out(5, 1) = mx;
-  out(0, 2) = 0.0, out(1, 2) = 0.0, out(2, 2) = m, out(3, 2) = my, out(4, 2) = -mx, out(5, 2) = 0.0;
-  const double a = W(0, 0) + my * y + mz * z, b = W(1, 1) + mx * x + mz * z, e = W(2, 2) + mx * x + my * y;
-  const double yx = W(1, 0) - mx * y, zx = W(2, 0) - mx * z, zy = W(2, 1) - my * z;
-  out(0, 3) = 0.0, out(1, 3) = -mz, out(2, 3) = my, out(3, 3) = a, out(4, 3) = yx, out(5, 3) = zx;
-  out(0, 4) = mz, out(1, 4) = 0.0, out(2, 4) = -mx, out(3, 4) = yx, out(4, 4) = b, out(5, 4) = zy;
-  out(0, 5) = -my, out(1, 5) = mx, out(2, 5) = 0.0, out(3, 5) = zx, out(4, 5) = zy, out(5, 5) = e;
-}
-
-// The forward pass shared by aba and computeMinverse, joint i (parent done):
-// limi, oMi, the world subspace columns S in data.j and Ia_i = the body
-// inertia in the world frame as a 6×6 matrix.
-inline void world_step(const Model& model, Data& data, JointIndex i, const double* q) {
-  forward_step(model, data, i, q);
-  world_subspace_columns(model.joints[i], data.oMi[i], column(data.j, model.idx_v[i]));
-  world_inertia_matrix(data.oMi[i], model.inertias[i], data.articulated_inertia[i]);
-}
-
-// ------------------------------------------------------------------- aba
-
-// Joint i on the way out: v_i = v_λ + S q̇_i,  c_i = v_i × S q̇_i,
-// Ia_i = Y_i,  pa_i = v_i ×* (Y_i v_i).
-void aba_velocity_step(const Model& model, Data& data, JointIndex i, const double* q, const double* qd) {
-  world_step(model, data, i, q);
-  const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
-  Vector6 vJ = Vector6::Zero();
-  const double* S = column(data.j, iv);
-  for (std::size_t k = 0; k < n; ++k) vJ += column6(S, k) * qd[iv + k];
-  Vector6& ov = data.aba_velocity[i];
-  ov = data.aba_velocity[model.parents[i]] + vJ;
-  const Vector3 l = ov.head<3>(), w = ov.tail<3>();
-  const Vector3 lJ = vJ.head<3>(), wJ = vJ.tail<3>();
-  Vector6& c = data.aba_velocity_product[i];
-  c.head<3>() = w.cross(lJ) + l.cross(wJ);
-  c.tail<3>() = w.cross(wJ);
-  const Vector6 h = data.articulated_inertia[i] * ov;  // [linear momentum; angular momentum about the origin]
-  const Vector3 hf = h.head<3>(), hn = h.tail<3>();
-  Vector6& pa = data.articulated_bias[i];
-  pa.head<3>() = w.cross(hf);
-  pa.tail<3>() = w.cross(hn) + l.cross(hf);
-  data.ov[i].linear = l;
-  data.ov[i].angular = w;
-}
+using namespace aba_steps;
 
 // The external forces on the bodies: pa_i −= oMi·f_ext,i, the [force;
 // torque] column i of fext (joint frame, about its origin) carried to the
@@ -179,114 +37,13 @@ void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<c
   }
 }
 
-// Joint i on the way in: U = Ia S, D = Sᵀ U, u = τ − Sᵀ pa; the parent takes
-//   Ia_λ += Ia − U D⁻¹ Uᵀ,   pa_λ += pa + (Ia − U D⁻¹ Uᵀ) c + U D⁻¹ u,
-// in one sweep over the columns of Ia: column j of Ia − U D⁻¹ Uᵀ goes to
-// Ia_λ and, times c_j, to the bias force.
-template <int n>
-void aba_inertia_step(const Model& model, Data& data, JointIndex i, const double* tau) {
-  const std::size_t iv = model.idx_v[i];
-  const JointIndex p = model.parents[i];
-  Matrix6& Ia = data.articulated_inertia[i];
-  Vector6& pa = data.articulated_bias[i];
-  const double* U = column(data.ia_times_s, iv);
-  const double* Dinv = column(data.joint_inertia_inv, iv);
-  joint_inertia_factors<n>(model, data, i);
-  const double* S = column(data.j, iv);
-  double* u = data.joint_torque_residual.data() + iv;
-  for (int k = 0; k < n; ++k) u[k] = tau[iv + k] - column6(S, k).dot(pa);
-  double Du[6];
-  apply_Dinv<n>(Dinv, u, Du);
-  if (p == 0) return;
-  Vector6 UD[6];  // columns of U D⁻¹
-  for (int k = 0; k < n; ++k) {
-    UD[k].setZero();
-    for (int l = 0; l < n; ++l) UD[k] += column6(U, l) * Dinv[6 * k + l];
-    pa += column6(U, k) * Du[k];
-  }
-  const Vector6& c = data.aba_velocity_product[i];
-  Matrix6& Ip = data.articulated_inertia[p];
-  for (int j = 0; j < 6; ++j) {
-    Vector6 col = Ia.col(j);
-    for (int k = 0; k < n; ++k) col -= UD[k] * U[6 * k + j];
-    Ip.col(j) += col;
-    pa += col * c[j];
-  }
-  data.articulated_bias[p] += pa;
-}
-
-// One coordinate: the same step with scalars, Ia S and Ia c in one sweep
-// over Ia, and pa_λ += pa + U D⁻¹ (u − Uᵀ c) + Ia c.
-template <>
-void aba_inertia_step<1>(const Model& model, Data& data, JointIndex i, const double* tau) {
-  const std::size_t iv = model.idx_v[i];
-  const JointIndex p = model.parents[i];
-  Matrix6& Ia = data.articulated_inertia[i];
-  Vector6& pa = data.articulated_bias[i];
-  const Eigen::Map<const Vector6> s(column(data.j, iv));
-  Eigen::Map<Vector6> U(column(data.ia_times_s, iv));
-  Eigen::Matrix<double, 6, 2> sc;
-  sc << s, data.aba_velocity_product[i];
-  const Eigen::Matrix<double, 6, 2> Isc = Ia * sc;
-  U = Isc.col(0);
-  const double D = s.dot(U);
-  if (D == 0.0) throw_moves_no_mass(model, i);
-  const double Dinv = 1.0 / D;
-  *column(data.joint_inertia_inv, iv) = Dinv;
-  const double u = tau[iv] - s.dot(pa);
-  data.joint_torque_residual[static_cast<Eigen::Index>(iv)] = u;
-  if (p == 0) return;
-  const Vector6 UD = U * Dinv;
-  pa += UD * (u - U.dot(sc.col(1)));
-  pa += Isc.col(1);
-  data.articulated_bias[p] += pa;
-  Matrix6& Ip = data.articulated_inertia[p];
-  for (int j = 0; j < 6; ++j) Ip.col(j) += Ia.col(j) - UD * U[j];
-}
-
-// No coordinate: S q̇ = 0, so c = 0 and the subtree passes on as it is.
-template <>
-void aba_inertia_step<0>(const Model& model, Data& data, JointIndex i, const double*) {
-  const JointIndex p = model.parents[i];
-  if (p == 0) return;
-  data.articulated_inertia[p] += data.articulated_inertia[i];
-  data.articulated_bias[p] += data.articulated_bias[i];
-}
-
-// Joint i on the way out again: a' = a_λ + c;  q̈ = D⁻¹ (u − Uᵀ a');
-// a = a' + S q̈, q̈ into ddq (nv elements).
-template <int n>
-void aba_acceleration_step(const Model& model, Data& data, JointIndex i, double* ddq_out) {
-  const std::size_t iv = model.idx_v[i];
-  Vector6& a = data.aba_acceleration[i];
-  a = data.aba_acceleration[model.parents[i]] + data.aba_velocity_product[i];
-  const double* U = column(data.ia_times_s, iv);
-  const double* S = column(data.j, iv);
-  double r[6];
-  for (int k = 0; k < n; ++k) r[k] = data.joint_torque_residual[static_cast<Eigen::Index>(iv + k)] - column6(U, k).dot(a);
-  double* ddq = ddq_out + iv;
-  apply_Dinv<n>(column(data.joint_inertia_inv, iv), r, ddq);
-  for (int k = 0; k < n; ++k) a += column6(S, k) * ddq[k];
-}
-
 // The three passes of aba, q̈ into ddq (nv elements); a null fext stands
 // for no external force.
 void aba_pass(const Model& model, Data& data, const double* q, const double* v, const double* tau,
               const Eigen::Ref<const Matrix6X>* fext, double* ddq) {
-  start_forward_pass(model, data, q);
-  data.ov[0] = Motion::Zero();
-  data.aba_velocity[0].setZero();
-  // Forward pass: velocities, velocity-product accelerations, body inertias
-  // and bias forces.
-  for (JointIndex i = 1; i < model.njoints; ++i) aba_velocity_step(model, data, i, q, v);
+  aba_velocities(model, data, q, v);
   if (fext != nullptr) subtract_external_forces(model, data, *fext);
-  // Backward pass: articulated inertias and bias forces.
-  for (JointIndex i = model.njoints - 1; i >= 1; --i)
-    with_joint_size(model.joints[i], [&](auto n) { aba_inertia_step<n>(model, data, i, tau); });
-  // Forward pass: accelerations, from the root's against gravity.
-  data.aba_acceleration[0] = to_column(-model.gravity);
-  for (JointIndex i = 1; i < model.njoints; ++i)
-    with_joint_size(model.joints[i], [&](auto n) { aba_acceleration_step<n>(model, data, i, ddq); });
+  aba_accelerations(model, data, tau, ddq);
 }
 
 // -------------------------------------------------------- computeMinverse

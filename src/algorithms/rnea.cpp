@@ -1,7 +1,7 @@
 #include "rnea.hpp"
 
 #include "errors/errors.hpp"
-#include "internal/forward_pass.hpp"
+#include "internal/rnea_pass.hpp"
 
 namespace lumo {
 namespace {
@@ -20,36 +20,9 @@ void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<c
 // zero vector, a null fext for no external force.
 void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                const double* v, const double* a, double* tau, const Eigen::Ref<const Matrix6X>* fext = nullptr) {
-  data.v[0] = Motion::Zero();
-  data.a[0] = -model.gravity;  // the root accelerates against gravity
-  compute_joint_sincos(model, data, q.data());
-
-  // Forward pass: placements, velocities, accelerations and body forces
-  //   v_i = limi⁻¹·v_λ + S q̇_i
-  //   a_i = limi⁻¹·a_λ + S q̈_i + v_i × S q̇_i
-  //   f_i = Y_i·a_i + v_i ×* (Y_i·v_i)
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const JointIndex p = model.parents[i];
-    const std::size_t iv = model.idx_v[i];
-    forward_step(model, data, i, q.data());
-    Motion& vi = data.v[i];
-    Motion& ai = data.a[i];
-    vi = act_inv_motion(data.limi[i], data.v[p]);
-    ai = act_inv_motion(data.limi[i], data.a[p]);
-    add_joint_velocity_acceleration(model.joints[i], v != nullptr ? v + iv : nullptr,
-                                    a != nullptr ? a + iv : nullptr, vi, ai);
-    const BodyInertia& Y = model.inertias[i];
-    data.f[i] = inertia_apply(Y, ai);
-    if (v != nullptr) data.f[i] += motion_cross_force(vi, inertia_apply(Y, vi));
-  }
+  rnea_forward(model, data, q.data(), v, a);
   if (fext != nullptr) subtract_external_forces(model, data, *fext);
-
-  // Backward pass: τ_i = Sᵀ f_i;  f_λ += limi·f_i.
-  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
-    joint_project(model.joints[i], data.f[i], tau + model.idx_v[i]);
-    const JointIndex p = model.parents[i];
-    if (p != 0) data.f[p] += act_force(data.limi[i], data.f[i]);
-  }
+  rnea_backward(model, data, tau);
 }
 
 }  // namespace

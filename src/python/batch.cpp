@@ -19,6 +19,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -189,11 +190,23 @@ void read_target(const Rows& rows, std::size_t i, Call& call) {
 
 // Rows [begin, end) with one workspace. A worker stops at its first failure,
 // once a lower row has failed elsewhere, or when poll() says to (an interrupt).
+// A function with a lock-step kernel has the chunk's whole packs of rows
+// computed by it, a pack at a time, and the rest (the rows after the last
+// pack, and a pack the kernel leaves) by its row kernel.
 template <typename Poll>
 void run_chunk(const Function& f, const Rows& rows, std::size_t begin, std::size_t end,
                Failure& failure, Poll&& poll) noexcept {
   if (begin >= end) return;
   try {
+    const lockstep::InstructionSet* isa = lockstep::chosen();
+    std::size_t packed_end = begin;  // rows [begin, packed_end) in packs
+    if (f.result.lockstep != lockstep::Kernel::none && isa != nullptr && rows.forces == nullptr &&
+        rows.target == nullptr)
+      packed_end = begin + (end - begin) / isa->width * isa->width;
+    std::optional<lockstep::Workspace> packs;
+    if (packed_end > begin) packs.emplace(*rows.call.model, *isa);
+    std::array<const double*, kMaxVectors> pack_in{};
+    std::array<double*, kMaxOutputs> pack_out{};
     Data data(*rows.call.model);
     Call call = {rows.call.model, &data, {}, {rows.call.indexes[0], rows.call.indexes[1]},
                  rows.call.frame, nullptr, 0, rows.call.frame_ids, rows.call.nframe_ids};
@@ -209,8 +222,18 @@ void run_chunk(const Function& f, const Rows& rows, std::size_t begin, std::size
     call.count = rows.call.count;
     call.flag = rows.call.flag;
     std::array<double*, kMaxOutputs> row_out{};
+    const std::size_t width = packs ? isa->width : 1;
     for (std::size_t i = begin; i < end; ++i) {
       if (failure.stops(i) || !poll()) return;
+      if (i < packed_end && (i - begin) % width == 0) {
+        for (int k = 0; k < rows.ninputs; ++k) pack_in[k] = rows.in[k] + i * rows.in_width[k];
+        for (int k = 0; k < rows.noutputs; ++k)
+          pack_out[k] = reinterpret_cast<double*>(rows.out[k] + i * rows.out_bytes[k]);
+        if (packs->run(f.result.lockstep, pack_in.data(), pack_out.data())) {
+          i += width - 1;
+          continue;
+        }
+      }
       for (int k = 0; k < rows.ninputs; ++k) {
         call.vectors[k].ptr = rows.in[k] + i * rows.in_width[k];
         call.vectors[k].size = static_cast<Py_ssize_t>(rows.in_width[k]);

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "algorithms/jacobians.hpp"
+#include "algorithms/kernels/lockstep.hpp"
 #include "convert.hpp"
 #include "copy_kernels.hpp"
 
@@ -182,7 +183,17 @@ struct Result {
   const char* python_type = "None";  // the single call's, for the stubs
   std::array<Element, kMaxOutputs> elements{};
   const char* batch_python_type = nullptr;  // null: arrays, one or a tuple of noutputs
+  // The lock-step kernel computing the same rows several at a time (the
+  // batch's whole packs of rows; kernel does the rest), or none.
+  lockstep::Kernel lockstep = lockstep::Kernel::none;
 };
+
+// r with its rows also computed in lock step by `kernel`, whose inputs are
+// the function's vector parameters in order and whose output is its row.
+constexpr Result in_lock_step(Result r, lockstep::Kernel kernel) {
+  r.lockstep = kernel;
+  return r;
+}
 
 // Where and how a function is shown.
 struct Doc {

@@ -303,11 +303,11 @@ constexpr Function kUpdateFramePlacements{
 
 constexpr Function kRnea{
     "rnea", {kModel, kData, kQ, kV, kA},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       return rnea(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
     }, [](Call& c, Eigen::Ref<Eigen::VectorXd> tau) {
       rnea(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), tau);
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::rnea),
     {.page = "dynamics",
      .reference = "Joint torques for a motion: inverse dynamics by the recursive Newton-Euler algorithm.\n\n"
                   "``tau = M(q)·a + C(q, v)·v + g(q)``, under the model's gravity.\n\n"
@@ -329,9 +329,9 @@ constexpr Function kRnea{
 
 constexpr Function kNonLinearEffects{
     "non_linear_effects", {kModel, kData, kQ, kV},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       return non_linear_effects(*c.model, *c.data, c.vector(0), c.vector(1));
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::non_linear_effects),
     {.page = "dynamics",
      .reference = "Coriolis, centrifugal and gravity torques: the inverse dynamics at zero acceleration.\n\n"
                   "``nle = C(q, v)·v + g(q) = rnea(q, v, 0)``.\n\n"
@@ -351,8 +351,9 @@ constexpr Function kNonLinearEffects{
 
 constexpr Function kComputeGravity{
     "compute_gravity", {kModel, kData, kQ},
-    vector<[](Call& c) -> decltype(auto) { return compute_gravity(*c.model, *c.data, c.vector(0)); }>(
-        Shape::nv),
+    in_lock_step(vector<[](Call& c) -> decltype(auto) { return compute_gravity(*c.model, *c.data, c.vector(0)); }>(
+                     Shape::nv),
+                 lockstep::Kernel::gravity),
     {.page = "dynamics",
      .reference = "Gravity torques g(q): the joint torques that hold the model still under its gravity.\n\n"
                   "``g = rnea(q, 0, 0)``, the gradient of the potential energy.\n\n"
@@ -371,8 +372,11 @@ constexpr Function kComputeGravity{
 
 constexpr Function kCrba{
     "crba", {kModel, kData, kQ},
-    upper_triangle<[](Call& c) -> decltype(auto) { return crba(*c.model, *c.data, c.vector(0)); },
-                   [](Call& c, Eigen::Ref<Eigen::MatrixXd> M) { crba(*c.model, *c.data, c.vector(0), M); }>(),
+    in_lock_step(upper_triangle<[](Call& c) -> decltype(auto) { return crba(*c.model, *c.data, c.vector(0)); },
+                                [](Call& c, Eigen::Ref<Eigen::MatrixXd> M) {
+                                  crba(*c.model, *c.data, c.vector(0), M);
+                                }>(),
+                 lockstep::Kernel::crba),
     {.page = "dynamics",
      .reference = "Joint-space mass matrix M(q) (composite rigid body algorithm).\n\n"
                   "``M(q)`` with ``tau = M(q)·a + C(q, v)·v + g(q)``, the kinetic energy ``½ vᵀ·M·v``:\n"
@@ -395,11 +399,11 @@ constexpr Function kCrba{
 
 constexpr Function kAba{
     "aba", {kModel, kData, kQ, kV, kTau},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       return aba(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2));
     }, [](Call& c, Eigen::Ref<Eigen::VectorXd> ddq) {
       aba(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), ddq);
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::aba),
     {.page = "dynamics",
      .text = "Forward dynamics: the joint accelerations under torques tau (articulated-body algorithm).\n\n"
              "``ddq = M(q)⁻¹·(tau − C(q, v)·v − g(q))``, in O(n) without forming M.\n\n"
@@ -825,11 +829,11 @@ constexpr Function kComputeMechanicalEnergy{
 
 constexpr Function kInverseDynamics{
     "inverseDynamics", {kModel, kData, kQ, kV, kA, kForces},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       const Model& m = *c.model;
       return c.has_forces() ? inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
                             : inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::rnea),  // (the rows without fext)
     {.page = "dynamics",
      .text = "Joint torques for a motion under external forces on the bodies: rnea with fext.\n\n"
              "``tau = M(q)·a + C(q, v)·v + g(q) − Σᵢ J_iᵀ·f_i``, J_i the Jacobian of joint i in its own\n"
@@ -853,11 +857,11 @@ constexpr Function kInverseDynamics{
 
 constexpr Function kForwardDynamics{
     "forwardDynamics", {kModel, kData, kQ, kV, kTau, kForces},
-    vector<[](Call& c) -> decltype(auto) {
+    in_lock_step(vector<[](Call& c) -> decltype(auto) {
       const Model& m = *c.model;
       return c.has_forces() ? forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
                             : forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
-    }>(Shape::nv),
+    }>(Shape::nv), lockstep::Kernel::aba),  // (the rows without fext)
     {.page = "dynamics",
      .text = "Forward dynamics under external forces on the bodies: aba with fext.\n\n"
              "``ddq = M(q)⁻¹·(tau + Σᵢ J_iᵀ·f_i − C(q, v)·v − g(q))``, so that ``inverseDynamics(q, v,\n"

@@ -117,6 +117,34 @@ def test_rows_equal_single_calls_bit_for_bit(name, model):
             np.testing.assert_array_equal(H[i, k], want)
 
 
+LOCK_STEP = [m for m in MODELS if m[0].startswith("tree") or m[0] in ("humanoid", "h1")]
+
+
+@pytest.mark.parametrize("name, model", LOCK_STEP, ids=[n for n, _ in LOCK_STEP])
+def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
+    """The functions computed several rows at a time (8 with AVX-512, 4 with AVX2): whole packs
+    in each thread's chunk, the rows after them one by one, a pack with a NaN row one by one."""
+    N = 29  # 3 packs of 8 (7 of 4) and the rest, in one chunk or two
+    q, v, a = states(model, N)
+    q[0, 0] = 0.0
+    if model.nq:
+        q[17, -1] = np.nan
+    data = model.createData()
+    single = {
+        "rnea": ((q, v, a), lambda i: ld.rnea(model, data, q[i], v[i], a[i])),
+        "inverseDynamics": ((q, v, a), lambda i: ld.inverseDynamics(model, data, q[i], v[i], a[i])),
+        "non_linear_effects": ((q, v), lambda i: ld.non_linear_effects(model, data, q[i], v[i])),
+        "compute_gravity": ((q,), lambda i: ld.compute_gravity(model, data, q[i])),
+        "crba": ((q,), lambda i: (ld.crba(model, data, q[i]), data.M)[1]),
+        "aba": ((q, v, a), lambda i: ld.aba(model, data, q[i], v[i], a[i])),
+        "forwardDynamics": ((q, v, a), lambda i: ld.forwardDynamics(model, data, q[i], v[i], a[i])),
+    }
+    for fn, (args, call) in single.items():
+        want = np.array([call(i) for i in range(N)])
+        for threads in (1, 2):
+            assert bits(getattr(lb, fn)(model, *args, threads=threads)) == bits(want), (fn, threads)
+
+
 @pytest.mark.parametrize("name, model", MODELS[:4], ids=[n for n, _ in MODELS[:4]])
 def test_dynamics_rows_satisfy_their_identities(name, model):
     """The batch functions of forward dynamics, centre of mass and derivatives against the others."""

@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 import lumo_dynamic as ld
+import lumo_dynamic.batch as lb
 
 MODELS = Path(__file__).resolve().parents[2] / "models"
 W = ld.ReferenceFrame.WORLD
@@ -157,6 +158,7 @@ def test_a_joint_that_moves_no_mass_is_named():
         model = ld.parse_urdf_from_string(text)
     data, z = model.createData(), np.zeros(2)
     for call in (lambda: ld.aba(model, data, z, z, z), lambda: ld.computeMinverse(model, data, z),
-                 lambda: ld.computeABADerivatives(model, data, z, z, z)):
+                 lambda: ld.computeABADerivatives(model, data, z, z, z),
+                 lambda: lb.aba(model, np.zeros((9, 2)), np.zeros((9, 2)), np.zeros((9, 2)))):  # (in lock step)
         with pytest.raises(ValueError, match=r"^Joint 'wrist' \(2\) moves no mass"):
             call()

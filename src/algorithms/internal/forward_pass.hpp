@@ -16,10 +16,11 @@ void compute_joint_sincos(const Model& model, Data& data, const double* q);
 
 // The root of every forward pass: joint 0 at the world origin, at rest, and
 // the sines and cosines of the joint angles of q.
-inline void start_forward_pass(const Model& model, Data& data, const double* q) {
-  data.oMi[0] = SE3::Identity();
-  data.limi[0] = SE3::Identity();
-  data.v[0] = Motion::Zero();
+template <class S, class Work>
+inline void start_forward_pass(const Model& model, Work& data, const S* q) {
+  data.oMi[0] = SE3T<S>::Identity();
+  data.limi[0] = SE3T<S>::Identity();
+  data.v[0] = MotionT<S>::Zero();
   compute_joint_sincos(model, data, q);
 }
 

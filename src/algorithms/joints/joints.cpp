@@ -108,38 +108,12 @@ SE3 joint_transform(const JointModel& j, const double* q) {
   return T;
 }
 
-namespace detail {
-
 void joint_placement_general(const JointModel& j, const SE3& P, const double* q, SE3& out) {
   out = compose(P, joint_transform(j, q));
 }
 
-}  // namespace detail
-
-void joint_placement_in_world(const JointModel& j, const SE3& P, const double* q, double sn, double cs,
-                              const SE3* oMp, SE3& limi, SE3& oMi) {
-  if (oMp != nullptr && detail::turns_about_placement_axis(j, P)) {
-    limi.translation = P.translation;
-    oMi.translation.noalias() = oMp->rotation * P.translation;
-    oMi.translation += oMp->translation;
-    if (j.type == JointType::Fixed || q[0] == 0.0) {
-      limi.rotation.setIdentity();
-      oMi.rotation = oMp->rotation;
-      return;
-    }
-    detail::coordinate_axis_rotation(j.coordinate_axis, j.axis_sign, sn, cs, limi.rotation);
-    detail::rotate_about_coordinate_axis(oMp->rotation, j.coordinate_axis, j.axis_sign, sn, cs, oMi.rotation);
-    return;
-  }
-  joint_placement(j, P, q, sn, cs, limi);
-  if (oMp == nullptr) {
-    oMi = limi;
-    return;
-  }
-  oMi.rotation.noalias() = oMp->rotation * limi.rotation;  // compose(oMp, limi), written in place
-  oMi.translation.noalias() = oMp->rotation * limi.translation;
-  oMi.translation += oMp->translation;
-}
+template void joint_placement_in_world<double>(const JointModel&, const SE3&, const double*, double, double,
+                                              const SE3*, SE3&, SE3&);
 
 SubspaceMatrix motion_subspace(const JointModel& j) {
   SubspaceMatrix S(6, static_cast<Eigen::Index>(j.nv));

@@ -100,16 +100,21 @@ SE3 joint_transform(const JointModel& joint, const double* q);
 inline void joint_placement(const JointModel& joint, const SE3& placement, const double* q, SE3& out);
 
 // The same with (sn, cs) = (sin q[0], cos q[0]) given, which only revolute
-// joints read (forward passes take them for all joints at once).
-inline void joint_placement(const JointModel& joint, const SE3& placement, const double* q, double sn,
-                            double cs, SE3& out);
+// joints read (forward passes take them for all joints at once). The steps
+// from here on are written over the scalar S of the state (see spatial.hpp);
+// the model's joints and placements stay double.
+template <class S>
+inline void joint_placement(const JointModel& joint, const SE3& placement, const S* q, S sn, S cs,
+                            SE3T<S>& out);
 
 // S·x for the velocity slice x[0 .. nv), in Motion (angular-first) order.
-Motion joint_motion(const JointModel& joint, const double* x);
+template <class S>
+MotionT<S> joint_motion(const JointModel& joint, const S* x);
 
 // Sᵀ·f: the power of the force f on each velocity coordinate, written to
 // out[0 .. nv).
-void joint_project(const JointModel& joint, const Force& f, double* out);
+template <class S>
+void joint_project(const JointModel& joint, const ForceT<S>& f, S* out);
 
 // Column k < nv of the motion subspace, [linear; angular].
 Vector6 subspace_column(const JointModel& joint, std::size_t k);
@@ -120,31 +125,35 @@ SubspaceMatrix motion_subspace(const JointModel& joint);
 
 // ---------------------------------------------------------------- inline
 
-namespace detail {
-// The joints other than revolute and prismatic ones (out of line).
+// The joints other than revolute and prismatic ones (out of line):
+// placement · joint_transform(joint, q).
 void joint_placement_general(const JointModel& joint, const SE3& placement, const double* q, SE3& out);
+
+namespace detail {
 
 // P·R for R the rotation by the angle of sine sn and cosine c about the coordinate axis k (unit[k] = ±1,
 // the other two components exactly 0). Column k of R is e_k and the other two
 // columns mix in the plane of the others, so each entry of P·R is the sum of
 // at most two products; the result equals P·rotation_about_unit_axis(unit,
 // angle) entry for entry (the terms left out are exact zeros).
-inline void rotate_about_coordinate_axis(const Matrix3& P, int k, double sign, double sn, double c,
-                                        Matrix3& out) {
-  const double s = sign * sn;
+template <class S, class Derived>
+inline void rotate_about_coordinate_axis(const Eigen::MatrixBase<Derived>& P, int k, double sign, S sn, S c,
+                                        Matrix3T<S>& out) {
+  const S s = sign * sn;
   const int a = k == 2 ? 0 : k + 1, b = k == 0 ? 2 : k - 1;  // R(a,a) = R(b,b) = c, R(b,a) = s, R(a,b) = −s
-  const Vector3 pa = P.col(a), pb = P.col(b);
-  out.col(k) = P.col(k);
-  out.col(a) = pa * c + pb * s;
-  out.col(b) = pa * -s + pb * c;
+  const Vector3T<typename Derived::Scalar> pa = P.col(a), pb = P.col(b);
+  out.col(k) = lift<S>(P.col(k));
+  out.col(a) = lift<S>(pa) * c + lift<S>(pb) * s;
+  out.col(b) = lift<S>(pa) * -s + lift<S>(pb) * c;
 }
 
 // R itself: e_k kept, c and ±s in the plane of the other two axes.
-inline void coordinate_axis_rotation(int k, double sign, double sn, double c, Matrix3& R) {
-  const double s = sign * sn;
+template <class S>
+inline void coordinate_axis_rotation(int k, double sign, S sn, S c, Matrix3T<S>& R) {
+  const S s = sign * sn;
   const int a = k == 2 ? 0 : k + 1, b = k == 0 ? 2 : k - 1;
   R.setZero();
-  R(k, k) = 1.0;
+  R(k, k) = S(1.0);
   R(a, a) = c;
   R(b, b) = c;
   R(b, a) = s;
@@ -168,8 +177,9 @@ inline bool turns_about_placement_axis(const JointModel& j, const SE3& placement
 // a shorter way to the same numbers: limi's rotation is then the joint's
 // own, which keeps column k of oMp's and mixes the other two. Out of line:
 // one call per joint of a pass.
-void joint_placement_in_world(const JointModel& j, const SE3& placement, const double* q, double sn,
-                              double cs, const SE3* oMp, SE3& limi, SE3& oMi);
+template <class S>
+void joint_placement_in_world(const JointModel& j, const SE3& placement, const S* q, S sn, S cs,
+                              const SE3T<S>* oMp, SE3T<S>& limi, SE3T<S>& oMi);
 
 // v += S q̇ for the joint's velocity slice qd.
 inline void add_joint_velocity(const JointModel& j, const double* qd, Motion& v);
@@ -177,8 +187,9 @@ inline void add_joint_velocity(const JointModel& j, const double* qd, Motion& v)
 // v += S q̇ and a += S q̈ + v × S q̇ (v with S q̇ added) for the joint's
 // velocity and acceleration slices qd and qdd; a null slice stands for
 // zeros.
-inline void add_joint_velocity_acceleration(const JointModel& j, const double* qd, const double* qdd, Motion& v,
-                                            Motion& a);
+template <class S>
+inline void add_joint_velocity_acceleration(const JointModel& j, const S* qd, const S* qdd, MotionT<S>& v,
+                                            MotionT<S>& a);
 
 // v × S q̇, the acceleration the joint's own motion gives its body when the
 // body moves with v (S q̇ included); zero for a fixed joint.
@@ -189,36 +200,38 @@ inline bool joint_moves(const JointModel& j) { return j.type != JointType::Fixed
 
 // The angle of a revolute joint, whose sine and cosine its steps read;
 // 0 for the other kinds.
-inline double revolute_angle(const JointModel& j, const double* q) {
-  return j.type == JointType::Revolute ? q[0] : 0.0;
+template <class S>
+inline S revolute_angle(const JointModel& j, const S* q) {
+  return j.type == JointType::Revolute ? q[0] : S(0.0);
 }
 
 // The joint's motion subspace carried to the world by oMi, column by column
 // into out[6k .. 6k + 6) ([linear; angular]): act_column(oMi,
 // subspace_column(joint, k)) without the products by zero.
-inline void world_subspace_columns(const JointModel& j, const SE3& oMi, double* out) {
+template <class S>
+inline void world_subspace_columns(const JointModel& j, const SE3T<S>& oMi, S* out) {
   switch (j.type) {
     case JointType::Fixed:
       return;
     case JointType::Revolute:
     case JointType::Continuous: {
-      Eigen::Map<Vector3> l(out), w(out + 3);
+      Eigen::Map<Vector3T<S>> l(out), w(out + 3);
       if (j.coordinate_axis >= 0)  // R·(±e_k), the products by zero left out
         w = j.axis_sign * oMi.rotation.col(j.coordinate_axis);
       else
-        w.noalias() = oMi.rotation * j.unit;
+        w.noalias() = times(oMi.rotation, j.unit);
       l = oMi.translation.cross(w);
       return;
     }
     case JointType::Prismatic: {
-      Eigen::Map<Vector3> l(out), w(out + 3);
-      l.noalias() = oMi.rotation * j.unit;
+      Eigen::Map<Vector3T<S>> l(out), w(out + 3);
+      l.noalias() = times(oMi.rotation, j.unit);
       w.setZero();
       return;
     }
     default:
       for (std::size_t k = 0; k < j.nv; ++k)
-        Eigen::Map<Vector6>(out + 6 * k) = act_column(oMi, subspace_column(j, k));
+        Eigen::Map<Eigen::Matrix<S, 6, 1>>(out + 6 * k) = act_column(oMi, subspace_column(j, k));
       return;
   }
 }
@@ -229,58 +242,59 @@ inline void joint_placement(const JointModel& j, const SE3& P, const double* q, 
   joint_placement(j, P, q, sn, cs, out);
 }
 
-inline void joint_placement(const JointModel& j, const SE3& P, const double* q, double sn, double cs,
-                            SE3& out) {
+template <class S>
+inline void joint_placement(const JointModel& j, const SE3& P, const S* q, S sn, S cs, SE3T<S>& out) {
   switch (j.type) {
     case JointType::Fixed:
-      out = P;
+      out = lift<S>(P);
       return;
     case JointType::Revolute: {
-      if (q[0] == 0.0) {  // exact identity joint transform
-        out = P;
+      if (exactly_zero(q[0])) {  // exact identity joint transform
+        out = lift<S>(P);
         return;
       }
       if (j.coordinate_axis >= 0) {
         detail::rotate_about_coordinate_axis(P.rotation, j.coordinate_axis, j.axis_sign, sn, cs, out.rotation);
       } else {
-        out.rotation.noalias() = P.rotation * rotation_about_unit_axis(j.unit, sn, cs);
+        out.rotation.noalias() = times(P.rotation, rotation_about_unit_axis(j.unit, sn, cs));
       }
-      out.translation = P.translation;
+      out.translation = lift<S>(P.translation);
       return;
     }
     case JointType::Prismatic:
-      out.rotation = P.rotation;
-      out.translation.noalias() = P.rotation * (j.unit * q[0]);
-      out.translation += P.translation;
+      out.rotation = lift<S>(P.rotation);
+      out.translation.noalias() = times(P.rotation, lift<S>(j.unit) * q[0]);
+      out.translation += lift<S>(P.translation);
       return;
     default:
-      detail::joint_placement_general(j, P, q, out);
+      joint_placement_general(j, P, q, out);
       return;
   }
 }
 
-inline Motion joint_motion(const JointModel& j, const double* x) {
-  Motion m;
+template <class S>
+inline MotionT<S> joint_motion(const JointModel& j, const S* x) {
+  MotionT<S> m;
   switch (j.type) {
     case JointType::Fixed:
       break;
     case JointType::Revolute:
     case JointType::Continuous:
-      m.angular = j.unit * x[0];
+      m.angular = lift<S>(j.unit) * x[0];
       break;
     case JointType::Prismatic:
-      m.linear = j.unit * x[0];
+      m.linear = lift<S>(j.unit) * x[0];
       break;
     case JointType::Planar:
-      m.angular = Vector3(0.0, 0.0, x[2]);
-      m.linear = Vector3(x[0], x[1], 0.0);
+      m.angular = Vector3T<S>(S(0.0), S(0.0), x[2]);
+      m.linear = Vector3T<S>(x[0], x[1], S(0.0));
       break;
     case JointType::Floating:
-      m.angular = Vector3(x[3], x[4], x[5]);
-      m.linear = Vector3(x[0], x[1], x[2]);
+      m.angular = Vector3T<S>(x[3], x[4], x[5]);
+      m.linear = Vector3T<S>(x[0], x[1], x[2]);
       break;
     case JointType::Spherical:
-      m.angular = Vector3(x[0], x[1], x[2]);
+      m.angular = Vector3T<S>(x[0], x[1], x[2]);
       break;
   }
   return m;
@@ -290,17 +304,18 @@ inline void add_joint_velocity(const JointModel& j, const double* qd, Motion& v)
   if (j.type != JointType::Fixed) v += joint_motion(j, qd);
 }
 
-inline void add_joint_velocity_acceleration(const JointModel& j, const double* qd, const double* qdd, Motion& v,
-                                            Motion& a) {
+template <class S>
+inline void add_joint_velocity_acceleration(const JointModel& j, const S* qd, const S* qdd, MotionT<S>& v,
+                                            MotionT<S>& a) {
   switch (j.type) {
     case JointType::Fixed:
       return;
     case JointType::Revolute:
     case JointType::Continuous: {
       // S q̇ = (u q̇, 0): the same sums without the zero linear part
-      if (qdd != nullptr) a.angular += j.unit * qdd[0];
+      if (qdd != nullptr) a.angular += lift<S>(j.unit) * qdd[0];
       if (qd != nullptr) {
-        const Vector3 wJ = j.unit * qd[0];
+        const Vector3T<S> wJ = lift<S>(j.unit) * qd[0];
         v.angular += wJ;
         a.angular += v.angular.cross(wJ);
         a.linear += v.linear.cross(wJ);
@@ -308,7 +323,7 @@ inline void add_joint_velocity_acceleration(const JointModel& j, const double* q
       return;
     }
     default: {
-      Motion vJ;
+      MotionT<S> vJ;
       if (qd != nullptr) {
         vJ = joint_motion(j, qd);
         v += vJ;
@@ -325,16 +340,17 @@ inline Motion joint_velocity_product(const JointModel& j, const Motion& v, const
   return motion_cross(v, joint_motion(j, qd));
 }
 
-inline void joint_project(const JointModel& j, const Force& f, double* out) {
+template <class S>
+inline void joint_project(const JointModel& j, const ForceT<S>& f, S* out) {
   switch (j.type) {
     case JointType::Fixed:
       break;
     case JointType::Revolute:
     case JointType::Continuous:
-      out[0] = j.unit.dot(f.moment);
+      out[0] = dot(j.unit, f.moment);
       break;
     case JointType::Prismatic:
-      out[0] = j.unit.dot(f.force);
+      out[0] = dot(j.unit, f.force);
       break;
     case JointType::Planar:
       out[0] = f.force.x();
@@ -375,5 +391,35 @@ inline Vector6 subspace_column(const JointModel& j, std::size_t k) {
   }
   return c;
 }
+
+template <class S>
+void joint_placement_in_world(const JointModel& j, const SE3& P, const S* q, S sn, S cs, const SE3T<S>* oMp,
+                              SE3T<S>& limi, SE3T<S>& oMi) {
+  if (oMp != nullptr && detail::turns_about_placement_axis(j, P)) {
+    limi.translation = lift<S>(P.translation);
+    oMi.translation.noalias() = times(oMp->rotation, P.translation);
+    oMi.translation += oMp->translation;
+    if (j.type == JointType::Fixed || exactly_zero(q[0])) {
+      limi.rotation.setIdentity();
+      oMi.rotation = oMp->rotation;
+      return;
+    }
+    detail::coordinate_axis_rotation(j.coordinate_axis, j.axis_sign, sn, cs, limi.rotation);
+    detail::rotate_about_coordinate_axis(oMp->rotation, j.coordinate_axis, j.axis_sign, sn, cs, oMi.rotation);
+    return;
+  }
+  joint_placement(j, P, q, sn, cs, limi);
+  if (oMp == nullptr) {
+    oMi = limi;
+    return;
+  }
+  oMi.rotation.noalias() = times(oMp->rotation, limi.rotation);  // compose(oMp, limi), written in place
+  oMi.translation.noalias() = times(oMp->rotation, limi.translation);
+  oMi.translation += oMp->translation;
+}
+
+// (built once for double, in joints.cpp: one call per joint of a pass)
+extern template void joint_placement_in_world<double>(const JointModel&, const SE3&, const double*, double, double,
+                                                     const SE3*, SE3&, SE3&);
 
 }  // namespace lumo

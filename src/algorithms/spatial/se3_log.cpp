@@ -104,6 +104,7 @@ Vector3 rotation_log(const Matrix3& R, double& theta) {
 
 }  // namespace
 
+template <>
 SE3 SE3::exp(const Vector6& xi) {
   const Vector3 rho = xi.head<3>(), phi = xi.tail<3>();
   const Coefficients k = coefficients(phi.norm());
@@ -113,6 +114,7 @@ SE3 SE3::exp(const Vector6& xi) {
   return out;
 }
 
+template <>
 Vector6 SE3::log() const {
   double theta = 0.0;
   const Vector3 phi = rotation_log(rotation, theta);
@@ -123,6 +125,7 @@ Vector6 SE3::log() const {
   return xi;
 }
 
+template <>
 Matrix6 SE3::exp_jacobian(const Vector6& xi) {
   const Vector3 rho = xi.head<3>(), phi = xi.tail<3>();
   const Coefficients k = coefficients(phi.norm());
@@ -135,6 +138,7 @@ Matrix6 SE3::exp_jacobian(const Vector6& xi) {
   return J;
 }
 
+template <>
 Matrix6 SE3::log_jacobian() const {
   const Vector6 xi = log();
   const Vector3 rho = xi.head<3>(), phi = xi.tail<3>();
@@ -149,6 +153,7 @@ Matrix6 SE3::log_jacobian() const {
   return L;
 }
 
+template <>
 SE3 SE3::interpolate(const SE3& a, const SE3& b, double t) {
   const Vector6 xi = compose(inverse(a), b).log();
   return compose(a, exp(t * xi));

@@ -12,6 +12,7 @@
 #include <Eigen/Geometry>
 #include <array>
 #include <cmath>
+#include <type_traits>
 
 #include "sincos.hpp"
 
@@ -23,17 +24,99 @@ using Matrix4 = Eigen::Matrix4d;
 using Vector6 = Eigen::Matrix<double, 6, 1>;  // [linear; angular]
 using Matrix6 = Eigen::Matrix<double, 6, 6>;  // [linear; angular] rows and columns
 
-// Rigid transform aMb: x_a = rotation · x_b + translation.
-struct SE3 {
-  Matrix3 rotation = Matrix3::Identity();
-  Vector3 translation = Vector3::Zero();
+// The value types below are written over their scalar S: double everywhere
+// but in the lock-step kernels (kernels/lockstep.hpp), whose scalar holds one
+// number of each of several states. Model constants stay double; lift() gives
+// them the scalar of the expression they enter (for double, itself).
+template <class S>
+using Vector3T = Eigen::Matrix<S, 3, 1>;
+template <class S>
+using Matrix3T = Eigen::Matrix<S, 3, 3>;
 
-  static SE3 Identity() { return SE3{}; }
+template <class S, class Derived>
+inline decltype(auto) lift(const Eigen::MatrixBase<Derived>& x) {
+  if constexpr (std::is_same_v<S, typename Derived::Scalar>)
+    return x.derived();
+  else
+    return x.template cast<S>();
+}
+
+// A·X for A 3×3 or 6×6 and X 3×n or 6×n, Aᵀ·x for A 3×3, and u·x (x, u 3-
+// or 6-vectors), each operand double or the scalar of the other. For double
+// these are Eigen's products (an expression, evaluated where it is
+// assigned). For another scalar, whose products Eigen computes with plain
+// loops summing in another order, the sums are written out and grouped as
+// Eigen groups them for double on the baseline x86-64 build (SSE2, two rows
+// at a time): rows of A·X in pairs, each summed along k in order (a + b) + c
+// ..., a last odd row as a + (b + c); Aᵀ·x as (a + b) + c; u·x as
+// (a + b) + c for 3 entries and (p0 + (p2 + p4)) + (p1 + (p3 + p5)) for 6. So
+// each lane of a lock-step scalar gets the numbers of the single call.
+namespace detail {
+template <class A, class X>
+using ProductScalar =
+    std::conditional_t<std::is_same_v<typename A::Scalar, double>, typename X::Scalar, typename A::Scalar>;
+}  // namespace detail
+
+template <class A, class X>
+inline auto times(const Eigen::MatrixBase<A>& a, const Eigen::MatrixBase<X>& x) {
+  using S = detail::ProductScalar<A, X>;
+  if constexpr (std::is_same_v<S, double>) {
+    return a.derived() * x.derived();
+  } else {
+    constexpr int m = A::RowsAtCompileTime, d = A::ColsAtCompileTime, n = X::ColsAtCompileTime;
+    static_assert((m == 3 || m == 6) && d == m, "3×3 or 6×6");
+    Eigen::Matrix<S, m, n> out;
+    for (int j = 0; j < n; ++j) {
+      for (int r = 0; r < m - m % 2; ++r) {
+        S sum = a(r, 0) * x(0, j);
+        for (int k = 1; k < d; ++k) sum = sum + a(r, k) * x(k, j);
+        out(r, j) = sum;
+      }
+      if constexpr (m == 3) out(2, j) = a(2, 0) * x(0, j) + (a(2, 1) * x(1, j) + a(2, 2) * x(2, j));
+    }
+    return out;
+  }
+}
+
+template <class A, class X>
+inline auto transpose_times(const Eigen::MatrixBase<A>& a, const Eigen::MatrixBase<X>& x) {
+  using S = detail::ProductScalar<A, X>;
+  if constexpr (std::is_same_v<S, double>) {
+    return a.derived().transpose() * x.derived();
+  } else {
+    Vector3T<S> out;
+    for (int r = 0; r < 3; ++r) out[r] = (a(0, r) * x[0] + a(1, r) * x[1]) + a(2, r) * x[2];
+    return out;
+  }
+}
+
+template <class U, class X>
+inline auto dot(const Eigen::MatrixBase<U>& u, const Eigen::MatrixBase<X>& x) {
+  using S = detail::ProductScalar<U, X>;
+  if constexpr (std::is_same_v<S, double>) {
+    return u.dot(x);
+  } else if constexpr (U::SizeAtCompileTime == 3) {
+    return S((u[0] * x[0] + u[1] * x[1]) + u[2] * x[2]);
+  } else {
+    static_assert(U::SizeAtCompileTime == 6, "3 or 6 entries");
+    const S p0 = u[0] * x[0], p1 = u[1] * x[1], p2 = u[2] * x[2], p3 = u[3] * x[3], p4 = u[4] * x[4],
+            p5 = u[5] * x[5];
+    return S((p0 + (p2 + p4)) + (p1 + (p3 + p5)));
+  }
+}
+
+// Rigid transform aMb: x_a = rotation · x_b + translation.
+template <class S>
+struct SE3T {
+  Matrix3T<S> rotation = Matrix3T<S>::Identity();
+  Vector3T<S> translation = Vector3T<S>::Zero();
+
+  static SE3T Identity() { return SE3T{}; }
 
   // The exponential of the twist xi = [ρ; φ] ([linear; angular]): the
   // placement reached from the identity moving with xi, in its own frame, for
   // unit time: (exp [φ]×, V(φ) ρ), V the left Jacobian of the rotation.
-  static SE3 exp(const Vector6& xi);
+  static SE3T exp(const Vector6& xi);
   // Its inverse: the twist xi with exp(xi) = *this, rotation angle |φ| in
   // [0, π] (at exactly π, either of the two axes). Accurate near 0 and near π.
   Vector6 log() const;
@@ -44,67 +127,97 @@ struct SE3 {
   Matrix6 log_jacobian() const;
   // a·exp(t·log(a⁻¹·b)): a at t = 0, b at t = 1, along the constant twist
   // between them (in a's frame).
-  static SE3 interpolate(const SE3& a, const SE3& b, double t);
+  static SE3T interpolate(const SE3T& a, const SE3T& b, double t);
 };
+using SE3 = SE3T<double>;
+// (exp, log and the rest exist for double only: se3_log.cpp)
+template <>
+SE3 SE3::exp(const Vector6& xi);
+template <>
+Vector6 SE3::log() const;
+template <>
+Matrix6 SE3::exp_jacobian(const Vector6& xi);
+template <>
+Matrix6 SE3::log_jacobian() const;
+template <>
+SE3 SE3::interpolate(const SE3& a, const SE3& b, double t);
 
 // Spatial motion (ω, v), angular part first.
-struct Motion {
-  Vector3 angular = Vector3::Zero();
-  Vector3 linear = Vector3::Zero();
+template <class S>
+struct MotionT {
+  Vector3T<S> angular = Vector3T<S>::Zero();
+  Vector3T<S> linear = Vector3T<S>::Zero();
 
-  static Motion Zero() { return Motion{}; }
-  Motion operator+(const Motion& o) const { return {angular + o.angular, linear + o.linear}; }
-  Motion operator-(const Motion& o) const { return {angular - o.angular, linear - o.linear}; }
-  Motion operator-() const { return {-angular, -linear}; }
-  Motion& operator+=(const Motion& o) {
+  static MotionT Zero() { return MotionT{}; }
+  MotionT operator+(const MotionT& o) const { return {angular + o.angular, linear + o.linear}; }
+  MotionT operator-(const MotionT& o) const { return {angular - o.angular, linear - o.linear}; }
+  MotionT operator-() const { return {-angular, -linear}; }
+  MotionT& operator+=(const MotionT& o) {
     angular += o.angular;
     linear += o.linear;
     return *this;
   }
 };
+using Motion = MotionT<double>;
 
 // Spatial force (n, f), moment first.
-struct Force {
-  Vector3 moment = Vector3::Zero();
-  Vector3 force = Vector3::Zero();
+template <class S>
+struct ForceT {
+  Vector3T<S> moment = Vector3T<S>::Zero();
+  Vector3T<S> force = Vector3T<S>::Zero();
 
-  static Force Zero() { return Force{}; }
-  Force operator+(const Force& o) const { return {moment + o.moment, force + o.force}; }
-  Force operator-(const Force& o) const { return {moment - o.moment, force - o.force}; }
-  Force& operator+=(const Force& o) {
+  static ForceT Zero() { return ForceT{}; }
+  ForceT operator+(const ForceT& o) const { return {moment + o.moment, force + o.force}; }
+  ForceT operator-(const ForceT& o) const { return {moment - o.moment, force - o.force}; }
+  ForceT& operator+=(const ForceT& o) {
     moment += o.moment;
     force += o.force;
     return *this;
   }
 };
+using Force = ForceT<double>;
+
+// A model constant in the scalar S.
+template <class S>
+inline MotionT<S> lift(const Motion& m) {
+  return {lift<S>(m.angular), lift<S>(m.linear)};
+}
+template <class S>
+inline SE3T<S> lift(const SE3& M) {
+  return {lift<S>(M.rotation), lift<S>(M.translation)};
+}
 
 // Inertia of one rigid body in some frame: mass, centre of mass `lever`, and
 // the rotational inertia about the centre of mass in that frame's axes.
-struct BodyInertia {
-  double mass = 0.0;
-  Vector3 lever = Vector3::Zero();
-  std::array<double, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz
+template <class S>
+struct BodyInertiaT {
+  S mass = S(0.0);
+  Vector3T<S> lever = Vector3T<S>::Zero();
+  std::array<S, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz
 
-  static BodyInertia Zero() { return BodyInertia{}; }
+  static BodyInertiaT Zero() { return BodyInertiaT{}; }
 };
+using BodyInertia = BodyInertiaT<double>;
 
 // The same inertia about the origin of its frame: mass m, first moment
 // h = m·c and the rotational inertia about the origin,
 // I_o = I_c + m (|c|² E − c cᵀ), packed as in BodyInertia. Inertias in one
 // frame add up in this form by plain sums (the composite inertias of crba).
-struct OriginInertia {
-  double mass = 0.0;
-  Vector3 first_moment = Vector3::Zero();
-  std::array<double, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz about the origin
+template <class S>
+struct OriginInertiaT {
+  S mass = S(0.0);
+  Vector3T<S> first_moment = Vector3T<S>::Zero();
+  std::array<S, 6> inertia{};  // Ixx, Iyx, Iyy, Izx, Izy, Izz about the origin
 
-  static OriginInertia Zero() { return OriginInertia{}; }
-  OriginInertia& operator+=(const OriginInertia& o) {
+  static OriginInertiaT Zero() { return OriginInertiaT{}; }
+  OriginInertiaT& operator+=(const OriginInertiaT& o) {
     mass += o.mass;
     first_moment += o.first_moment;
     for (int k = 0; k < 6; ++k) inertia[k] += o.inertia[k];
     return *this;
   }
 };
+using OriginInertia = OriginInertiaT<double>;
 
 // [a]× such that [a]×·b = a × b.
 inline Matrix3 skew(const Vector3& a) {
@@ -118,10 +231,11 @@ inline Matrix3 skew(const Vector3& a) {
 inline SE3 identity() { return SE3{}; }
 
 // A·B = (R_A R_B, R_A p_B + p_A).
-inline SE3 compose(const SE3& A, const SE3& B) {
-  SE3 out;
-  out.rotation.noalias() = A.rotation * B.rotation;
-  out.translation.noalias() = A.rotation * B.translation;
+template <class S>
+inline SE3T<S> compose(const SE3T<S>& A, const SE3T<S>& B) {
+  SE3T<S> out;
+  out.rotation.noalias() = times(A.rotation, B.rotation);
+  out.translation.noalias() = times(A.rotation, B.translation);
   out.translation += A.translation;
   return out;
 }
@@ -134,7 +248,10 @@ inline SE3 inverse(const SE3& M) {
   return out;
 }
 
-inline Vector3 act_point(const SE3& M, const Vector3& x) { return M.rotation * x + M.translation; }
+template <class S>
+inline Vector3T<S> act_point(const SE3T<S>& M, const Vector3& x) {
+  return times(M.rotation, x) + M.translation;
+}
 
 inline Matrix4 to_homogeneous(const SE3& M) {
   Matrix4 H = Matrix4::Identity();
@@ -153,30 +270,34 @@ inline Motion act_motion(const SE3& M, const Motion& m) {
 }
 
 // M⁻¹·(ω, v) = (Rᵀ ω, Rᵀ (v − p × ω)).
-inline Motion act_inv_motion(const SE3& M, const Motion& m) {
-  Motion out;
-  out.angular.noalias() = M.rotation.transpose() * m.angular;
-  const Vector3 t = m.linear - M.translation.cross(m.angular);
-  out.linear.noalias() = M.rotation.transpose() * t;
+template <class S>
+inline MotionT<S> act_inv_motion(const SE3T<S>& M, const MotionT<S>& m) {
+  MotionT<S> out;
+  out.angular.noalias() = transpose_times(M.rotation, m.angular);
+  const Vector3T<S> t = m.linear - M.translation.cross(m.angular);
+  out.linear.noalias() = transpose_times(M.rotation, t);
   return out;
 }
 
 // M·(n, f) = (R n + p × R f, R f): a child-frame force carried to the parent.
-inline Force act_force(const SE3& M, const Force& f) {
-  Force out;
-  out.force.noalias() = M.rotation * f.force;
-  out.moment.noalias() = M.rotation * f.moment;
+template <class S>
+inline ForceT<S> act_force(const SE3T<S>& M, const ForceT<S>& f) {
+  ForceT<S> out;
+  out.force.noalias() = times(M.rotation, f.force);
+  out.moment.noalias() = times(M.rotation, f.moment);
   out.moment += M.translation.cross(out.force);
   return out;
 }
 
 // (ω₁, v₁) × (ω₂, v₂) = (ω₁ × ω₂, ω₁ × v₂ + v₁ × ω₂).
-inline Motion motion_cross(const Motion& a, const Motion& b) {
+template <class S>
+inline MotionT<S> motion_cross(const MotionT<S>& a, const MotionT<S>& b) {
   return {a.angular.cross(b.angular), a.angular.cross(b.linear) + a.linear.cross(b.angular)};
 }
 
 // (ω, v) ×* (n, f) = (ω × n + v × f, ω × f).
-inline Force motion_cross_force(const Motion& a, const Force& f) {
+template <class S>
+inline ForceT<S> motion_cross_force(const MotionT<S>& a, const ForceT<S>& f) {
   return {a.angular.cross(f.moment) + a.linear.cross(f.force), a.angular.cross(f.force)};
 }
 
@@ -202,13 +323,15 @@ inline Vector6 to_column(const Motion& m) {
 inline Motion from_column(const Vector6& c) { return {c.tail<3>(), c.head<3>()}; }
 
 // M·(l, w) = (R l + p × R w, R w) for a [linear; angular] column.
-inline Vector6 act_column(const SE3& M, const Vector6& c) {
-  Vector6 out;
-  out.tail<3>().noalias() = M.rotation * c.tail<3>();
-  out.head<3>().noalias() = M.rotation * c.head<3>();
-  out.head<3>() += M.translation.cross(Vector3(out.tail<3>()));
+template <class S>
+inline Eigen::Matrix<S, 6, 1> act_column(const SE3T<S>& M, const Vector6& c) {
+  Eigen::Matrix<S, 6, 1> out;
+  out.template tail<3>().noalias() = times(M.rotation, c.tail<3>());
+  out.template head<3>().noalias() = times(M.rotation, c.head<3>());
+  out.template head<3>() += M.translation.cross(Vector3T<S>(out.template tail<3>()));
   return out;
 }
+inline Vector6 act_column(const SE3& M, const Vector6& c) { return act_column<double>(M, c); }
 
 // M⁻¹·(l, w) = (Rᵀ (l − p × w), Rᵀ w).
 inline Vector6 act_inv_column(const SE3& M, const Vector6& c) {
@@ -234,6 +357,11 @@ inline Vector3 unit_axis(const Vector3& axis) {
 }
 
 // True when R is exactly the identity (most joint origins carry no rotation).
+// True when x is exactly zero (for a lock-step scalar: in every state).
+inline bool exactly_zero(double x) { return x == 0.0; }
+// True when x is exactly zero (for a lock-step scalar: in some state).
+inline bool has_zero(double x) { return x == 0.0; }
+
 inline bool is_identity_rotation(const Matrix3& R) {
   const double* r = R.data();
   return r[0] == 1.0 && r[4] == 1.0 && r[8] == 1.0 && r[1] == 0.0 && r[2] == 0.0 && r[3] == 0.0 &&
@@ -241,10 +369,11 @@ inline bool is_identity_rotation(const Matrix3& R) {
 }
 
 // Rodrigues rotation about a unit axis by the angle of sine s and cosine c.
-inline Matrix3 rotation_about_unit_axis(const Vector3& u, double s, double c) {
-  const double t = 1.0 - c;
+template <class S>
+inline Matrix3T<S> rotation_about_unit_axis(const Vector3& u, S s, S c) {
+  const S t = 1.0 - c;
   const double x = u.x(), y = u.y(), z = u.z();
-  Matrix3 R;
+  Matrix3T<S> R;
   R(0, 0) = x * x + (1.0 - x * x) * c;
   R(1, 1) = y * y + (1.0 - y * y) * c;
   R(2, 2) = z * z + (1.0 - z * z) * c;
@@ -321,15 +450,16 @@ inline void set_inertia_tensor(BodyInertia& Y, const Matrix3& T) {
 // mass kept, lever R c + p, rotational inertia R I Rᵀ (about the centre of mass).
 // Only the six packed entries of (R I) Rᵀ are formed, each summed as the 3×3
 // product sums it: rows x and y as (a + b) + c, row z as a + (b + c).
-inline BodyInertia inertia_transform(const SE3& M, const BodyInertia& Y) {
-  BodyInertia out;
+template <class S>
+inline BodyInertiaT<S> inertia_transform(const SE3T<S>& M, const BodyInertia& Y) {
+  BodyInertiaT<S> out;
   out.mass = Y.mass;
   out.lever = act_point(M, Y.lever);
-  const Matrix3& R = M.rotation;
-  Matrix3 T;
-  T.noalias() = R * inertia_tensor(Y);
+  const Matrix3T<S>& R = M.rotation;
+  Matrix3T<S> T;
+  T.noalias() = times(R, inertia_tensor(Y));
   auto entry = [&](int i, int j) {
-    const double p0 = T(i, 0) * R(j, 0), p1 = T(i, 1) * R(j, 1), p2 = T(i, 2) * R(j, 2);
+    const S p0 = T(i, 0) * R(j, 0), p1 = T(i, 1) * R(j, 1), p2 = T(i, 2) * R(j, 2);
     return i < 2 ? (p0 + p1) + p2 : p0 + (p1 + p2);
   };
   out.inertia = {entry(0, 0), entry(1, 0), entry(1, 1), entry(2, 0), entry(2, 1), entry(2, 2)};
@@ -378,9 +508,10 @@ inline void composite_merge(BodyInertia& Ya, const BodyInertia& Yb) {
 }
 
 // Y about the origin of its frame: I_o = I_c + m (|c|² E − c cᵀ), h = m c.
-inline OriginInertia origin_form(const BodyInertia& Y) {
-  const Vector3 c = Y.lever, h = Y.mass * c;
-  OriginInertia out;
+template <class S>
+inline OriginInertiaT<S> origin_form(const BodyInertiaT<S>& Y) {
+  const Vector3T<S> c = Y.lever, h = Y.mass * c;
+  OriginInertiaT<S> out;
   out.mass = Y.mass;
   auto& I = out.inertia;
   I = Y.inertia;
@@ -430,17 +561,18 @@ inline Matrix6 inertia_matrix(const BodyInertia& Y) {
 // Written out on the packed inertia, with the sums of inertia_tensor(Y) · ω
 // grouped as the 3×3 product groups them: rows x and y as (a + b) + c, row z
 // as a + (b + c).
-inline Force inertia_apply(const BodyInertia& Y, const Motion& m) {
+template <class S>
+inline ForceT<S> inertia_apply(const BodyInertia& Y, const MotionT<S>& m) {
   const double* I = Y.inertia.data();
   const double cx = Y.lever.x(), cy = Y.lever.y(), cz = Y.lever.z();
-  const double wx = m.angular.x(), wy = m.angular.y(), wz = m.angular.z();
+  const S wx = m.angular.x(), wy = m.angular.y(), wz = m.angular.z();
   // velocity of the centre of mass, v − c × ω, times the mass
-  const double fx = Y.mass * (m.linear.x() - (cy * wz - cz * wy));
-  const double fy = Y.mass * (m.linear.y() - (cz * wx - cx * wz));
-  const double fz = Y.mass * (m.linear.z() - (cx * wy - cy * wx));
-  Force out;
-  out.force = Vector3(fx, fy, fz);
-  out.moment = Vector3(((I[0] * wx + I[1] * wy) + I[3] * wz) + (cy * fz - cz * fy),
+  const S fx = Y.mass * (m.linear.x() - (cy * wz - cz * wy));
+  const S fy = Y.mass * (m.linear.y() - (cz * wx - cx * wz));
+  const S fz = Y.mass * (m.linear.z() - (cx * wy - cy * wx));
+  ForceT<S> out;
+  out.force = Vector3T<S>(fx, fy, fz);
+  out.moment = Vector3T<S>(((I[0] * wx + I[1] * wy) + I[3] * wz) + (cy * fz - cz * fy),
                        ((I[1] * wx + I[2] * wy) + I[4] * wz) + (cz * fx - cx * fz),
                        (I[3] * wx + (I[4] * wy + I[5] * wz)) + (cx * fy - cy * fx));
   return out;

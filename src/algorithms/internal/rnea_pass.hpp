@@ -1,0 +1,48 @@
+// The recursive Newton-Euler passes, written over the scalar of the state:
+// double for rnea and the functions built on it (data a Data), and the
+// lock-step scalar of kernels/lockstep.hpp for several states at once (data
+// its workspace). Private to src/algorithms.
+#pragma once
+
+#include "forward_pass.hpp"
+
+namespace lumo {
+
+// Forward pass: placements, velocities, accelerations and body forces
+//   v_i = limi⁻¹·v_λ + S q̇_i
+//   a_i = limi⁻¹·a_λ + S q̈_i + v_i × S q̇_i
+//   f_i = Y_i·a_i + v_i ×* (Y_i·v_i)
+// into data.limi, data.v, data.a, data.f; a null v or a stands for the zero
+// vector.
+template <class S, class Work>
+void rnea_forward(const Model& model, Work& data, const S* q, const S* v, const S* a) {
+  data.v[0] = MotionT<S>::Zero();
+  data.a[0] = -lift<S>(model.gravity);  // the root accelerates against gravity
+  compute_joint_sincos(model, data, q);
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const JointIndex p = model.parents[i];
+    const std::size_t iv = model.idx_v[i];
+    forward_step(model, data, i, q);
+    MotionT<S>& vi = data.v[i];
+    MotionT<S>& ai = data.a[i];
+    vi = act_inv_motion(data.limi[i], data.v[p]);
+    ai = act_inv_motion(data.limi[i], data.a[p]);
+    add_joint_velocity_acceleration(model.joints[i], v != nullptr ? v + iv : nullptr,
+                                    a != nullptr ? a + iv : nullptr, vi, ai);
+    const BodyInertia& Y = model.inertias[i];
+    data.f[i] = inertia_apply(Y, ai);
+    if (v != nullptr) data.f[i] += motion_cross_force(vi, inertia_apply(Y, vi));
+  }
+}
+
+// Backward pass: τ_i = Sᵀ f_i;  f_λ += limi·f_i, τ into tau (nv elements).
+template <class S, class Work>
+void rnea_backward(const Model& model, Work& data, S* tau) {
+  for (JointIndex i = model.njoints - 1; i >= 1; --i) {
+    joint_project(model.joints[i], data.f[i], tau + model.idx_v[i]);
+    const JointIndex p = model.parents[i];
+    if (p != 0) data.f[p] += act_force(data.limi[i], data.f[i]);
+  }
+}
+
+}  // namespace lumo

@@ -1,0 +1,87 @@
+// Lock-step kernels: one algorithm over W states at once, each scalar of its
+// recursion a vector of W doubles (one lane per state), so that one vector
+// instruction does the work of W single calls. W is the width of the host's
+// vectors, chosen when the library loads: 8 with AVX-512, 4 with AVX2; with
+// neither there are no lock-step kernels (width() is 1) and callers keep to
+// the single calls.
+//
+// The passes are those of the single calls (internal/rnea_pass.hpp,
+// mass_matrix_pass.hpp, aba_pass.hpp), instantiated for the lock-step scalar
+// in translation units built for each instruction set (lockstep_avx2.cpp,
+// lockstep_avx512.cpp), which hold nothing but those instances. A lane gives
+// bit for bit what the single call gives for its state: the sums of the
+// small matrix products and dot products are grouped as Eigen groups them
+// for double (spatial.hpp, times and dot), no multiply-add is fused, and
+// sines and cosines come from the single calls' own routine. Measured over
+// the random trees of every joint kind and the robots in
+// tests/cpp/algorithms/lockstep_test.cpp (each instruction set) and
+// tests/python/test_batch.py (the batch functions).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "../../model/model.hpp"
+
+namespace lumo::lockstep {
+
+// The algorithms with a lock-step form, each with its inputs (rows of the
+// given widths, in this order) and outputs.
+enum class Kernel : std::uint8_t {
+  none,
+  rnea,                // (q: nq, v: nv, a: nv) → τ: nv
+  non_linear_effects,  // (q, v) → nle: nv
+  gravity,             // (q) → g: nv
+  crba,                // (q) → M: nv×nv, full and symmetric
+  aba,                 // (q, v, τ) → q̈: nv
+};
+
+// One instruction set's kernels.
+struct InstructionSet {
+  const char* name;
+  std::size_t width;
+  void* (*make_workspace)(const Model& model);
+  void (*free_workspace)(void* workspace);
+  bool (*run)(void* workspace, const Model& model, Kernel kernel, const double* const* in, double* const* out);
+};
+
+// The instruction set chosen at load time: the widest the CPU has, unless
+// the environment variable LUMO_LOCKSTEP names a narrower one ("avx2") or
+// "off"; null for none.
+const InstructionSet* chosen();
+
+// The kernels of one instruction set by name ("avx2", "avx512"), null when
+// the CPU or the build lacks it.
+const InstructionSet* instruction_set(std::string_view name);
+
+// W states at a time (1: no lock-step kernels).
+inline std::size_t width() { return chosen() != nullptr ? chosen()->width : 1; }
+
+// The per-worker buffers of one instruction set's kernels for one model,
+// made once; not shared between threads.
+class Workspace {
+ public:
+  Workspace(const Model& model, const InstructionSet& isa)
+      : model_(model), isa_(isa), buffers_(isa.make_workspace(model)) {}
+  ~Workspace() { isa_.free_workspace(buffers_); }
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+
+  std::size_t width() const { return isa_.width; }
+
+  // Rows 0 .. width() of each input in[k] (consecutive rows of the kernel's
+  // input widths) to those of each output out[k]; false, with nothing
+  // written, when an input is not finite or a single call would raise (the
+// single calls then do those rows).
+  bool run(Kernel kernel, const double* const* in, double* const* out) {
+    return isa_.run(buffers_, model_, kernel, in, out);
+  }
+
+ private:
+  const Model& model_;
+  const InstructionSet& isa_;
+  void* buffers_;
+};
+
+}  // namespace lumo::lockstep

@@ -1,0 +1,183 @@
+// The lock-step kernels over the scalar Pack of lockstep_pack.hpp: the
+// workspace the passes read and write in place of Data, the steps of a
+// forward pass for it, and the kernels that load W rows into it, run the
+// passes and store the results. Included only by lockstep_<isa>.cpp.
+#pragma once
+
+#include <vector>
+
+#include "../internal/aba_pass.hpp"
+#include "../internal/mass_matrix_pass.hpp"
+#include "../internal/rnea_pass.hpp"
+#include "lockstep.hpp"
+#include "lockstep_pack.hpp"
+
+namespace lumo::lockstep::LUMO_LOCKSTEP_ISA {
+
+// The per-joint quantities the passes keep, as Data names them, and the
+// states' inputs and outputs lane by lane.
+struct Work {
+  explicit Work(const Model& model)
+      : v(model.njoints), a(model.njoints), f(model.njoints), limi(model.njoints), oMi(model.njoints),
+        joint_sin(model.njoints), joint_cos(model.njoints),
+        angle(kWidth * model.njoints), sin(kWidth * model.njoints), cos(kWidth * model.njoints),
+        j(6 * model.nv), j_transposed(6 * model.nv), ancestor_runs(model.njoints),
+        origin_composite(model.njoints), q(model.nq), qd(model.nv), qdd(model.nv), tau(model.nv),
+        M(model.nv * model.nv), ov(model.njoints), articulated_inertia(model.njoints),
+        ia_times_s(6 * model.nv), joint_inertia_inv(6 * model.nv), joint_torque_residual(model.nv),
+        aba_velocity(model.njoints), aba_velocity_product(model.njoints), articulated_bias(model.njoints),
+        aba_acceleration(model.njoints) {}
+
+  bool world = false;  // forward passes place the joints in the world too (oMi)
+  std::vector<MotionT<Pack>> v, a;
+  std::vector<ForceT<Pack>> f;
+  std::vector<SE3T<Pack>> limi, oMi;
+  std::vector<Pack> joint_sin, joint_cos;
+  std::vector<double> angle, sin, cos;  // joint by joint, W lanes each
+  std::vector<Pack> j, j_transposed;    // 6×nv column by column, nv×6 column by column
+  std::vector<Data::RowRun> ancestor_runs;
+  std::vector<OriginInertiaT<Pack>> origin_composite;
+  std::vector<Pack> q, qd, qdd, tau;
+  std::vector<Pack> M;  // nv×nv, column-major
+  // the articulated-body algorithm's (as Data's)
+  std::vector<MotionT<Pack>> ov;
+  std::vector<Eigen::Matrix<Pack, 6, 6>> articulated_inertia;
+  std::vector<Pack> ia_times_s, joint_inertia_inv, joint_torque_residual;
+  std::vector<Eigen::Matrix<Pack, 6, 1>> aba_velocity, aba_velocity_product, articulated_bias, aba_acceleration;
+};
+
+// x[k] lane l = rows[l·width + k] for k < width: W consecutive rows, and back.
+inline void load_rows(const double* rows, std::size_t width, Pack* x) {
+  for (std::size_t k = 0; k < width; ++k)
+    for (int l = 0; l < kWidth; ++l) x[k].v[l] = rows[l * width + k];
+}
+inline void store_rows(const Pack* x, std::size_t width, double* rows) {
+  for (std::size_t k = 0; k < width; ++k)
+    for (int l = 0; l < kWidth; ++l) rows[l * width + k] = x[k].v[l];
+}
+
+// The sines and cosines of the joint angles, through the routine the single
+// calls use (sincos_many, built for the baseline CPU): the same numbers.
+inline void compute_joint_sincos(const Model& model, Work& w, const Pack* q) {
+  const std::size_t n = model.njoints;
+  for (JointIndex i = 1; i < n; ++i) store(revolute_angle(model.joints[i], q + model.idx_q[i]), &w.angle[kWidth * i]);
+  sincos_many(w.angle.data() + kWidth, w.sin.data() + kWidth, w.cos.data() + kWidth, kWidth * (n - 1));
+  for (JointIndex i = 1; i < n; ++i) {
+    w.joint_sin[i] = load(&w.sin[kWidth * i]);
+    w.joint_cos[i] = load(&w.cos[kWidth * i]);
+  }
+}
+
+// The joint's own motion state by state, through the single call's routine
+// (out of line, built for the baseline CPU): the kinds with a quaternion or
+// an angle of two coordinates, whose arithmetic gains nothing in lock step.
+inline SE3T<Pack> joint_transform(const JointModel& j, const Pack* q) {
+  SE3T<Pack> T;
+  double lane[7];
+  for (int l = 0; l < kWidth; ++l) {
+    for (std::size_t k = 0; k < j.nq; ++k) lane[k] = q[k].v[l];
+    const SE3 Tl = lumo::joint_transform(j, lane);
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) T.rotation(r, c).v[l] = Tl.rotation(r, c);
+      T.translation[r].v[l] = Tl.translation[r];
+    }
+  }
+  return T;
+}
+
+inline void joint_placement_general(const JointModel& j, const SE3& P, const Pack* q, SE3T<Pack>& out) {
+  out = compose(lift<Pack>(P), joint_transform(j, q));
+}
+
+// limi of joint i, and oMi when the pass reads it.
+inline void forward_step(const Model& model, Work& w, JointIndex i, const Pack* q) {
+  const JointModel& j = model.joints[i];
+  const std::size_t iq = model.idx_q[i];
+  if (!w.world) {
+    joint_placement(j, model.jointPlacements[i], q + iq, w.joint_sin[i], w.joint_cos[i], w.limi[i]);
+    return;
+  }
+  const JointIndex p = model.parents[i];
+  joint_placement_in_world(j, model.jointPlacements[i], q + iq, w.joint_sin[i], w.joint_cos[i],
+                           p == 0 ? nullptr : &w.oMi[p], w.limi[i], w.oMi[i]);
+}
+
+// (the composite inertias about their centres of mass are not kept)
+inline void keep_world_inertia(Work&, JointIndex, const OriginInertiaT<Pack>&) {}
+
+// The upper triangle of the column-major M into W full symmetric rows.
+inline void store_symmetric_rows(const Pack* M, std::size_t n, double* rows) {
+  for (std::size_t c = 0; c < n; ++c)
+    for (std::size_t r = 0; r <= c; ++r)
+      for (int l = 0; l < kWidth; ++l) {
+        double* row = rows + l * n * n;
+        row[r * n + c] = row[c * n + r] = M[c * n + r].v[l];
+      }
+}
+
+// True when the W consecutive rows of the given width hold only finite numbers.
+inline bool finite_rows(const double* rows, std::size_t width) {
+  bool finite = true;
+  for (std::size_t k = 0; k < kWidth * width; ++k) finite &= __builtin_isfinite(rows[k]);
+  return finite;
+}
+
+inline bool run(void* workspace, const Model& model, Kernel kernel, const double* const* in, double* const* out) {
+  Work& w = *static_cast<Work*>(workspace);
+  const std::size_t nq = model.nq, nv = model.nv;
+  // A NaN or an infinity is left to the single calls: which of two NaNs an
+  // operation passes on depends on the order of its operands, which the
+  // compiler picks differently for vectors and for doubles.
+  const int ninputs = kernel == Kernel::rnea || kernel == Kernel::aba ? 3
+                      : kernel == Kernel::non_linear_effects ? 2
+                                                             : 1;
+  w.world = kernel == Kernel::crba || kernel == Kernel::aba;
+  for (int k = 0; k < ninputs; ++k)
+    if (!finite_rows(in[k], k == 0 ? nq : nv)) return false;
+  switch (kernel) {
+    case Kernel::rnea:
+    case Kernel::non_linear_effects:
+    case Kernel::gravity: {
+      load_rows(in[0], nq, w.q.data());
+      const Pack* v = nullptr;
+      const Pack* a = nullptr;
+      if (kernel != Kernel::gravity) {
+        load_rows(in[1], nv, w.qd.data());
+        v = w.qd.data();
+      }
+      if (kernel == Kernel::rnea) {
+        load_rows(in[2], nv, w.qdd.data());
+        a = w.qdd.data();
+      }
+      rnea_forward<Pack>(model, w, w.q.data(), v, a);
+      rnea_backward<Pack>(model, w, w.tau.data());
+      store_rows(w.tau.data(), nv, out[0]);
+      return true;
+    }
+    case Kernel::crba:
+      load_rows(in[0], nq, w.q.data());
+      mass_matrix_pass<Pack>(model, w, w.q.data(), w.M.data(), nv);
+      store_symmetric_rows(w.M.data(), nv, out[0]);
+      return true;
+    case Kernel::aba:
+      load_rows(in[0], nq, w.q.data());
+      load_rows(in[1], nv, w.qd.data());
+      load_rows(in[2], nv, w.tau.data());
+      try {
+        aba_steps::aba_velocities<Pack>(model, w, w.q.data(), w.qd.data());
+        aba_steps::aba_accelerations<Pack>(model, w, w.tau.data(), w.qdd.data());
+      } catch (...) {  // a joint that moves no mass in some state: the single call says which
+        return false;
+      }
+      store_rows(w.qdd.data(), nv, out[0]);
+      return true;
+    case Kernel::none:
+      break;
+  }
+  return false;
+}
+
+void* make_workspace(const Model& model) { return new Work(model); }
+void free_workspace(void* workspace) { delete static_cast<Work*>(workspace); }
+
+}  // namespace lumo::lockstep::LUMO_LOCKSTEP_ISA
