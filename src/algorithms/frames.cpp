@@ -1,6 +1,7 @@
 #include "frames.hpp"
 
 #include "errors/errors.hpp"
+#include "internal/forward_pass.hpp"
 
 namespace lumo {
 
@@ -16,9 +17,9 @@ JointIndex frame_parent_joint(const Model& model, FrameIndex frame_id) {
 }
 
 SE3 getFramePlacement(const Model& model, const Data& data, FrameIndex frame_id) {
-  const JointIndex parent = frame_parent_joint(model, frame_id);
+  frame_parent_joint(model, frame_id);  // (the checks)
   data.check_model(model);
-  return compose(data.oMi[parent], model.frames[frame_id].placement);
+  return frame_placement<double>(model, data, frame_id);
 }
 
 }  // namespace lumo

@@ -10,14 +10,7 @@ namespace lumo {
 
 void computeJointJacobians(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q) {
   check_state(model, data, q.size());
-  start_forward_pass(model, data, q.data());
-  // Forward pass: oMi = oMi[λ]·limi;  J_c = oMi·S_k. Every column of J
-  // belongs to one joint, so each is written once and none needs clearing.
-  double* const J = data.j.data();
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    forward_step(model, data, i, q.data());
-    world_subspace_columns(model.joints[i], data.oMi[i], J + 6 * model.idx_v[i]);
-  }
+  joint_jacobians_pass(model, data, q.data());
 }
 
 void computeJointJacobian(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
@@ -47,27 +40,7 @@ void extractJointJacobian(const Model& model, const Data& data, JointIndex joint
     throw ValueError(cat("Joint ID ", joint_id, " out of bounds (njoints = ", model.njoints, ")"));
   data.check_model(model);
   prepare_jacobian_output(model, J);
-  const SE3& oMF = data.oMi[joint_id];
-  for (JointIndex cur = joint_id; cur != 0; cur = model.parents[cur]) {
-    for (std::size_t k = 0; k < model.nv_joint[cur]; ++k) {
-      const auto c = static_cast<Eigen::Index>(model.idx_v[cur] + k);
-      const Vector6 col = data.j.col(c);
-      switch (rf) {
-        case ReferenceFrame::WORLD:
-          J.col(c) = col;
-          break;
-        case ReferenceFrame::LOCAL:
-          J.col(c) = act_inv_column(oMF, col);
-          break;
-        default: {  // world axes about the frame's origin: l − p × w
-          const Vector3 w = col.tail<3>();
-          J.col(c).head<3>() = col.head<3>() - oMF.translation.cross(w);
-          J.col(c).tail<3>() = w;
-          break;
-        }
-      }
-    }
-  }
+  joint_jacobian_columns(model, data.j.data(), data.oMi[joint_id], joint_id, rf, J);
 }
 
 void prepare_jacobian_output(const Model& model, Matrix6XView J) {

@@ -223,13 +223,19 @@ void run_chunk(const Function& f, const Rows& rows, std::size_t begin, std::size
     call.flag = rows.call.flag;
     std::array<double*, kMaxOutputs> row_out{};
     const std::size_t width = packs ? isa->width : 1;
+    // the frames a frame kernel reads: the list, or the one frame index
+    lockstep::Arguments pack_args{call.frame_ids, call.nframe_ids, call.frame};
+    if (f.result.lockstep == lockstep::Kernel::frame_jacobian) {
+      pack_args.frames = &call.indexes[0];
+      pack_args.nframes = 1;
+    }
     for (std::size_t i = begin; i < end; ++i) {
       if (failure.stops(i) || !poll()) return;
       if (i < packed_end && (i - begin) % width == 0) {
         for (int k = 0; k < rows.ninputs; ++k) pack_in[k] = rows.in[k] + i * rows.in_width[k];
         for (int k = 0; k < rows.noutputs; ++k)
           pack_out[k] = reinterpret_cast<double*>(rows.out[k] + i * rows.out_bytes[k]);
-        if (packs->run(f.result.lockstep, pack_in.data(), pack_out.data())) {
+        if (packs->run(f.result.lockstep, pack_in.data(), pack_out.data(), pack_args)) {
           i += width - 1;
           continue;
         }

@@ -215,7 +215,7 @@ constexpr Function kForwardKinematics{
 // the single forwardKinematics returns None.
 constexpr Function kFramePlacements{
     "framePlacements", {kModel, kData, kQ, kFrameIds},
-    rows<[](Call& c, double* const* out) {
+    in_lock_step(rows<[](Call& c, double* const* out) {
       forwardKinematics(*c.model, *c.data, c.vector(0));
       double* H = out[0];
       for (std::size_t k = 0; k < c.nframe_ids; ++k, H += 16) {
@@ -227,7 +227,7 @@ constexpr Function kFramePlacements{
         H[12] = H[13] = H[14] = 0.0;
         H[15] = 1.0;
       }
-    }>(Shape::frames_4_4),
+    }>(Shape::frames_4_4), lockstep::Kernel::frame_placements),
     {.page = "batch",
      .text = "Placements in the world of the frames frame_ids, as homogeneous matrices, for each "
              "configuration.\n\n"
@@ -592,10 +592,10 @@ constexpr Function kGetFrameJacobian{
 // getFrameJacobian reads them from data.
 constexpr Function kComputeFrameJacobian{
     "computeFrameJacobian", {kModel, kData, kQ, kFrameId, kReferenceFrame},
-    matrix6_into<[](Call& c, auto J) {
+    in_lock_step(matrix6_into<[](Call& c, auto J) {
       computeJointJacobians(*c.model, *c.data, c.vector(0));
       extractJointJacobian(*c.model, *c.data, frame_parent_joint(*c.model, c.index(0)), c.frame, J);
-    }>(),
+    }>(), lockstep::Kernel::frame_jacobian),
     {.page = "batch",
      .text = "Jacobian of the joint carrying frame frame_id, in reference_frame, for each configuration.\n\n"
              "Each row runs computeJointJacobians on the row's q, then getFrameJacobian: F is the frame of\n"

@@ -130,6 +130,7 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
     if model.nq:
         q[17, -1] = np.nan
     data = model.createData()
+    frames = list(range(model.nframes))
     single = {
         "rnea": ((q, v, a), lambda i: ld.rnea(model, data, q[i], v[i], a[i])),
         "inverseDynamics": ((q, v, a), lambda i: ld.inverseDynamics(model, data, q[i], v[i], a[i])),
@@ -138,11 +139,20 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
         "crba": ((q,), lambda i: (ld.crba(model, data, q[i]), data.M)[1]),
         "aba": ((q, v, a), lambda i: ld.aba(model, data, q[i], v[i], a[i])),
         "forwardDynamics": ((q, v, a), lambda i: ld.forwardDynamics(model, data, q[i], v[i], a[i])),
+        "framePlacements": ((q, frames), lambda i: (ld.forwardKinematics(model, data, q[i]),
+                                                    [ld.getFramePlacement(model, data, k).homogeneous
+                                                     for k in frames])[1]),
     }
-    for fn, (args, call) in single.items():
+    for rf in (ld.ReferenceFrame.WORLD, ld.ReferenceFrame.LOCAL, ld.ReferenceFrame.LOCAL_WORLD_ALIGNED):
+        single[("computeFrameJacobian", rf)] = (
+            (q, model.nframes - 1, rf),
+            lambda i, rf=rf: (ld.computeJointJacobians(model, data, q[i]),
+                              ld.getFrameJacobian(model, data, model.nframes - 1, rf))[1])
+    for key, (args, call) in single.items():
+        fn = key[0] if isinstance(key, tuple) else key
         want = np.array([call(i) for i in range(N)])
         for threads in (1, 2):
-            assert bits(getattr(lb, fn)(model, *args, threads=threads)) == bits(want), (fn, threads)
+            assert bits(getattr(lb, fn)(model, *args, threads=threads)) == bits(want), (key, threads)
 
 
 @pytest.mark.parametrize("name, model", MODELS[:4], ids=[n for n, _ in MODELS[:4]])

@@ -32,6 +32,21 @@ inline void forward_step(const Model& model, Data& data, JointIndex i, const dou
                            data.joint_cos[i], p == 0 ? nullptr : &data.oMi[p], data.limi[i], data.oMi[i]);
 }
 
+// Forward kinematics: limi and oMi of every joint for q.
+template <class S, class Work>
+void placement_pass(const Model& model, Work& data, const S* q) {
+  start_forward_pass(model, data, q);
+  for (JointIndex i = 1; i < model.njoints; ++i) forward_step(model, data, i, q);
+}
+
+// Frame f in the world from the joint placements: oMi[parent] · placement
+// (the frame checked).
+template <class S, class Work>
+SE3T<S> frame_placement(const Model& model, const Work& data, FrameIndex f) {
+  const Frame& frame = model.frames[f];
+  return compose(data.oMi[frame.parent], lift<S>(frame.placement));
+}
+
 // forward_step, then the joint's velocity and the columns of the Jacobian
 // and of its time derivative (data.v[λ] current; world frame but v):
 //   v_i = limi⁻¹·v_λ + S q̇_i;  ov_i = oMi·v_i;  J_c = oMi·S_k;  dJ_c = ov_i × J_c.

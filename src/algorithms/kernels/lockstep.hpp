@@ -6,9 +6,10 @@
 // the single calls.
 //
 // The passes are those of the single calls (internal/rnea_pass.hpp,
-// mass_matrix_pass.hpp, aba_pass.hpp), instantiated for the lock-step scalar
-// in translation units built for each instruction set (lockstep_avx2.cpp,
-// lockstep_avx512.cpp), which hold nothing but those instances. A lane gives
+// mass_matrix_pass.hpp, aba_pass.hpp, forward_pass.hpp, jacobians.hpp),
+// instantiated for the lock-step scalar in translation units built for each
+// instruction set (lockstep_avx2.cpp, lockstep_avx512.cpp), which hold
+// nothing but those instances. A lane gives
 // bit for bit what the single call gives for its state: the sums of the
 // small matrix products and dot products are grouped as Eigen groups them
 // for double (spatial.hpp, times and dot), no multiply-add is fused, and
@@ -23,6 +24,7 @@
 #include <string_view>
 
 #include "../../model/model.hpp"
+#include "../reference_frame.hpp"
 
 namespace lumo::lockstep {
 
@@ -35,6 +37,17 @@ enum class Kernel : std::uint8_t {
   gravity,             // (q) → g: nv
   crba,                // (q) → M: nv×nv, full and symmetric
   aba,                 // (q, v, τ) → q̈: nv
+  frame_placements,    // (q) → the world placements of Arguments::frames: 4×4 homogeneous each, row-major
+  frame_jacobian,      // (q) → the Jacobian of the joint carrying Arguments::frames[0], in
+                       // Arguments::reference_frame: 6×nv, row-major (computeJointJacobians, then
+                       // getFrameJacobian)
+};
+
+// What a kernel reads beside its rows (the frame kernels).
+struct Arguments {
+  const FrameIndex* frames = nullptr;
+  std::size_t nframes = 0;
+  ReferenceFrame reference_frame = ReferenceFrame::WORLD;
 };
 
 // One instruction set's kernels.
@@ -43,7 +56,8 @@ struct InstructionSet {
   std::size_t width;
   void* (*make_workspace)(const Model& model);
   void (*free_workspace)(void* workspace);
-  bool (*run)(void* workspace, const Model& model, Kernel kernel, const double* const* in, double* const* out);
+  bool (*run)(void* workspace, const Model& model, Kernel kernel, const Arguments& args, const double* const* in,
+              double* const* out);
 };
 
 // The instruction set chosen at load time: the widest the CPU has, unless
@@ -73,9 +87,9 @@ class Workspace {
   // Rows 0 .. width() of each input in[k] (consecutive rows of the kernel's
   // input widths) to those of each output out[k]; false, with nothing
   // written, when an input is not finite or a single call would raise (the
-// single calls then do those rows).
-  bool run(Kernel kernel, const double* const* in, double* const* out) {
-    return isa_.run(buffers_, model_, kernel, in, out);
+  // single calls then do those rows).
+  bool run(Kernel kernel, const double* const* in, double* const* out, const Arguments& args = {}) {
+    return isa_.run(buffers_, model_, kernel, args, in, out);
   }
 
  private:

@@ -4,9 +4,11 @@
 // passes and store the results. Included only by lockstep_<isa>.cpp.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "../internal/aba_pass.hpp"
+#include "../internal/jacobians.hpp"
 #include "../internal/mass_matrix_pass.hpp"
 #include "../internal/rnea_pass.hpp"
 #include "lockstep.hpp"
@@ -26,7 +28,7 @@ struct Work {
         M(model.nv * model.nv), ov(model.njoints), articulated_inertia(model.njoints),
         ia_times_s(6 * model.nv), joint_inertia_inv(6 * model.nv), joint_torque_residual(model.nv),
         aba_velocity(model.njoints), aba_velocity_product(model.njoints), articulated_bias(model.njoints),
-        aba_acceleration(model.njoints) {}
+        aba_acceleration(model.njoints), frame_jacobian(6 * model.nv) {}
 
   bool world = false;  // forward passes place the joints in the world too (oMi)
   std::vector<MotionT<Pack>> v, a;
@@ -44,6 +46,7 @@ struct Work {
   std::vector<Eigen::Matrix<Pack, 6, 6>> articulated_inertia;
   std::vector<Pack> ia_times_s, joint_inertia_inv, joint_torque_residual;
   std::vector<Eigen::Matrix<Pack, 6, 1>> aba_velocity, aba_velocity_product, articulated_bias, aba_acceleration;
+  std::vector<Pack> frame_jacobian;  // 6×nv, column-major
 };
 
 // x[k] lane l = rows[l·width + k] for k < width: W consecutive rows, and back.
@@ -115,6 +118,32 @@ inline void store_symmetric_rows(const Pack* M, std::size_t n, double* rows) {
       }
 }
 
+// W rows of n homogeneous matrices, the k-th of each row the k-th placement.
+inline void store_homogeneous_rows(const SE3T<Pack>& M, std::size_t k, std::size_t n, double* rows) {
+  for (int l = 0; l < kWidth; ++l) {
+    double* H = rows + 16 * (l * n + k);
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) H[4 * r + c] = M.rotation(r, c).v[l];
+      H[4 * r + 3] = M.translation[r].v[l];
+    }
+    H[12] = H[13] = H[14] = 0.0;
+    H[15] = 1.0;
+  }
+}
+
+// The 6×nv column-major J into W row-major rows.
+inline void store_jacobian_rows(const Pack* J, std::size_t nv, double* rows) {
+  for (int l = 0; l < kWidth; ++l)
+    for (std::size_t r = 0; r < 6; ++r)
+      for (std::size_t c = 0; c < nv; ++c) rows[(l * 6 + r) * nv + c] = J[6 * c + r].v[l];
+}
+
+// True when frame f and its joint are in the model (frame_parent_joint
+// raises otherwise).
+inline bool valid_frame(const Model& model, FrameIndex f) {
+  return f < model.nframes && f < model.frames.size() && model.frames[f].parent < model.njoints;
+}
+
 // True when the W consecutive rows of the given width hold only finite numbers.
 inline bool finite_rows(const double* rows, std::size_t width) {
   bool finite = true;
@@ -122,7 +151,8 @@ inline bool finite_rows(const double* rows, std::size_t width) {
   return finite;
 }
 
-inline bool run(void* workspace, const Model& model, Kernel kernel, const double* const* in, double* const* out) {
+inline bool run(void* workspace, const Model& model, Kernel kernel, const Arguments& args, const double* const* in,
+                double* const* out) {
   Work& w = *static_cast<Work*>(workspace);
   const std::size_t nq = model.nq, nv = model.nv;
   // A NaN or an infinity is left to the single calls: which of two NaNs an
@@ -131,7 +161,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const double
   const int ninputs = kernel == Kernel::rnea || kernel == Kernel::aba ? 3
                       : kernel == Kernel::non_linear_effects ? 2
                                                              : 1;
-  w.world = kernel == Kernel::crba || kernel == Kernel::aba;
+  w.world = kernel != Kernel::rnea && kernel != Kernel::non_linear_effects && kernel != Kernel::gravity;
   for (int k = 0; k < ninputs; ++k)
     if (!finite_rows(in[k], k == 0 ? nq : nv)) return false;
   switch (kernel) {
@@ -171,6 +201,26 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const double
       }
       store_rows(w.qdd.data(), nv, out[0]);
       return true;
+    case Kernel::frame_placements:
+      for (std::size_t k = 0; k < args.nframes; ++k)
+        if (!valid_frame(model, args.frames[k])) return false;
+      load_rows(in[0], nq, w.q.data());
+      placement_pass<Pack>(model, w, w.q.data());
+      for (std::size_t k = 0; k < args.nframes; ++k)
+        store_homogeneous_rows(frame_placement<Pack>(model, w, args.frames[k]), k, args.nframes, out[0]);
+      return true;
+    case Kernel::frame_jacobian: {
+      if (args.nframes != 1 || !valid_frame(model, args.frames[0])) return false;
+      load_rows(in[0], nq, w.q.data());
+      joint_jacobians_pass<Pack>(model, w, w.q.data());
+      const JointIndex joint = model.frames[args.frames[0]].parent;
+      std::fill(w.frame_jacobian.begin(), w.frame_jacobian.end(), Pack(0.0));
+      joint_jacobian_columns(model, w.j.data(), w.oMi[joint], joint, args.reference_frame,
+                             Eigen::Map<Eigen::Matrix<Pack, 6, Eigen::Dynamic>>(
+                                 w.frame_jacobian.data(), 6, static_cast<Eigen::Index>(nv)));
+      store_jacobian_rows(w.frame_jacobian.data(), nv, out[0]);
+      return true;
+    }
     case Kernel::none:
       break;
   }

@@ -24,7 +24,7 @@ struct Pack {
   Lanes v;
 
   Pack() = default;
-  Pack(double x) : v(Lanes{} + x) {}  // every lane x: model constants meet states
+  Pack(double x) : v(x - Lanes{}) {}  // every lane x (x − 0 keeps a zero's sign): model constants meet states
   explicit Pack(Lanes x) : v(x) {}
 
   double operator[](int lane) const { return v[lane]; }

@@ -334,14 +334,16 @@ inline Eigen::Matrix<S, 6, 1> act_column(const SE3T<S>& M, const Vector6& c) {
 inline Vector6 act_column(const SE3& M, const Vector6& c) { return act_column<double>(M, c); }
 
 // M⁻¹·(l, w) = (Rᵀ (l − p × w), Rᵀ w).
-inline Vector6 act_inv_column(const SE3& M, const Vector6& c) {
-  Vector6 out;
-  const Vector3 w = c.tail<3>();
-  const Vector3 t = c.head<3>() - M.translation.cross(w);
-  out.head<3>().noalias() = M.rotation.transpose() * t;
-  out.tail<3>().noalias() = M.rotation.transpose() * w;
+template <class S>
+inline Eigen::Matrix<S, 6, 1> act_inv_column(const SE3T<S>& M, const Eigen::Matrix<S, 6, 1>& c) {
+  Eigen::Matrix<S, 6, 1> out;
+  const Vector3T<S> w = c.template tail<3>();
+  const Vector3T<S> t = c.template head<3>() - M.translation.cross(w);
+  out.template head<3>().noalias() = transpose_times(M.rotation, t);
+  out.template tail<3>().noalias() = transpose_times(M.rotation, w);
   return out;
 }
+inline Vector6 act_inv_column(const SE3& M, const Vector6& c) { return act_inv_column<double>(M, c); }
 
 // Power of a force on a [linear; angular] column: l·f + w·n.
 inline double project(const Vector6& c, const Force& f) {
