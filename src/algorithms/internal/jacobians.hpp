@@ -11,7 +11,7 @@ namespace lumo {
 // the columns J_c = oMi·S_k into data.j (6×nv, column-major). Every column
 // belongs to one joint, so each is written once and none needs clearing.
 template <class S, class Work>
-void joint_jacobians_pass(const Model& model, Work& data, const S* q) {
+[[gnu::always_inline]] inline void joint_jacobians_pass(const Model& model, Work& data, const S* q) {
   start_forward_pass(model, data, q);
   S* const J = data.j.data();
   for (JointIndex i = 1; i < model.njoints; ++i) {
@@ -24,8 +24,8 @@ void joint_jacobians_pass(const Model& model, Work& data, const S* q) {
 // column-major) and the joint's placement oMF: the columns of the joint and
 // its ancestors into J (6×nv, cleared by the caller), the others left.
 template <class S, class Columns>
-void joint_jacobian_columns(const Model& model, const S* j, const SE3T<S>& oMF, JointIndex joint_id,
-                            ReferenceFrame rf, Columns&& J) {
+[[gnu::always_inline]] inline void joint_jacobian_columns(const Model& model, const S* j, const SE3T<S>& oMF, JointIndex joint_id,
+                                                          ReferenceFrame rf, Columns&& J) {
   using Column = Eigen::Matrix<S, 6, 1>;
   for (JointIndex cur = joint_id; cur != 0; cur = model.parents[cur]) {
     for (std::size_t k = 0; k < model.nv_joint[cur]; ++k) {

@@ -13,6 +13,9 @@
 
 #include "algorithms/aba.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/frames.hpp"
+#include "algorithms/jacobians.hpp"
+#include "algorithms/kinematics.hpp"
 #include "algorithms/rnea.hpp"
 #include "data/data.hpp"
 #include "support/models.hpp"
@@ -88,6 +91,39 @@ TEST(Lockstep, EveryLaneIsTheSingleCallBitForBit) {
             EXPECT_EQ(std::memcmp(&M(r, c), lane + r * nv + c, sizeof(double)), 0) << "M, state " << l;
             EXPECT_EQ(std::memcmp(&M(r, c), lane + c * nv + r, sizeof(double)), 0) << "M, state " << l;
           }
+      }
+      // Every frame's placement (homogeneous, row-major) and the last
+      // frame's Jacobian in each reference frame.
+      if (model.nframes > 0) {
+        std::vector<FrameIndex> frames(model.nframes);
+        for (FrameIndex f = 0; f < model.nframes; ++f) frames[f] = f;
+        std::vector<double> placements(w * 16 * model.nframes);
+        double* placement_out[] = {placements.data()};
+        ASSERT_TRUE(packs.run(K::frame_placements, in, placement_out, {frames.data(), frames.size()}));
+        for (std::size_t l = 0; l < w; ++l) {
+          forwardKinematics(model, data, row(s.q, l, nq));
+          for (FrameIndex f = 0; f < model.nframes; ++f) {
+            const Eigen::Matrix<double, 4, 4, Eigen::RowMajor> H = to_homogeneous(getFramePlacement(model, data, f));
+            EXPECT_EQ(std::memcmp(H.data(), placements.data() + 16 * (l * model.nframes + f), 16 * sizeof(double)), 0)
+                << "frame " << f << ", state " << l;
+          }
+        }
+        const FrameIndex last = model.nframes - 1;
+        std::vector<double> jacobians(w * 6 * nv);
+        double* jacobian_out[] = {jacobians.data()};
+        for (ReferenceFrame rf : {ReferenceFrame::WORLD, ReferenceFrame::LOCAL, ReferenceFrame::LOCAL_WORLD_ALIGNED}) {
+          ASSERT_TRUE(packs.run(K::frame_jacobian, in, jacobian_out, {&last, 1, rf}));
+          for (std::size_t l = 0; l < w; ++l) {
+            computeJointJacobians(model, data, row(s.q, l, nq));
+            Matrix6X J(6, nv);
+            getFrameJacobian(model, data, last, rf, J);
+            const Eigen::Matrix<double, 6, Eigen::Dynamic, Eigen::RowMajor> rows = J;
+            EXPECT_EQ(std::memcmp(rows.data(), jacobians.data() + l * 6 * nv, 6 * nv * sizeof(double)), 0)
+                << "reference frame " << int(rf) << ", state " << l;
+          }
+        }
+        const FrameIndex outside = model.nframes;  // a single call raises: left to it
+        EXPECT_FALSE(packs.run(K::frame_jacobian, in, jacobian_out, {&outside, 1}));
       }
       // A state that is not finite is left to the single calls.
       if (nq > 0) {
