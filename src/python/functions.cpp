@@ -1247,7 +1247,7 @@ constexpr Function kGetFrameAcceleration{
              ":reads data: ``oMi``, per joint ``v`` and ``a``, as computeKinematics(model, data, q, v, a)\n"
              "   leaves them (not rnea's, whose accelerations carry gravity).\n"
              ":writes data: nothing.\n\n"
-             " Example:\n\n"
+             "Example:\n\n"
              EX
              ">>> ld.computeKinematics(m, d, q, np.ones(m.nv), v)\n"
              ">>> ld.getFrameAcceleration(m, d, m.getFrameId(\"tool0\"), ld.ReferenceFrame.WORLD).shape\n"
@@ -1271,7 +1271,7 @@ constexpr Function kGetFrameClassicalAcceleration{
              ":reads data: ``oMi``, per joint ``v`` and ``a``, as computeKinematics(model, data, q, v, a)\n"
              "   leaves them (not rnea's, whose accelerations carry gravity).\n"
              ":writes data: nothing.\n\n"
-             " Example:\n\n"
+             "Example:\n\n"
              EX
              ">>> ld.computeKinematics(m, d, q, np.ones(m.nv), v)\n"
              ">>> ld.getFrameClassicalAcceleration(m, d, m.getFrameId(\"tool0\"), "
