@@ -42,8 +42,8 @@ inline void origin_apply(const OriginInertiaT<S>& Y, const S* J, S* f, S* n) {
 // Jacobian T (component k of row r at T[k·nv + r]): row after row along
 // memory, which the compiler turns into vector instructions.
 template <class S>
-inline void project_rows(const S* T, std::size_t nv, const S* f, const S* n, std::size_t lo, std::size_t hi,
-                         S* col) {
+inline void project_rows(const S* __restrict T, std::size_t nv, const S* f, const S* n, std::size_t lo,
+                         std::size_t hi, S* __restrict col) {
   const S f0 = f[0], f1 = f[1], f2 = f[2], n0 = n[0], n1 = n[1], n2 = n[2];
   const S *t0 = T, *t1 = T + nv, *t2 = T + 2 * nv, *t3 = T + 3 * nv, *t4 = T + 4 * nv, *t5 = T + 5 * nv;
   for (std::size_t r = lo; r < hi; ++r)
