@@ -17,7 +17,9 @@ void mass_matrix_pass(const Model& model, Data& data, const double* q, Eigen::Re
 
 const Eigen::MatrixXd& crba(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q) {
   check_state(model, data, q.size());
-  data.M.setZero();  // the strict lower triangle (one pass over memory)
+  // The pass writes the whole upper triangle and diagonal: only the strict
+  // lower triangle is cleared.
+  data.M.triangularView<Eigen::StrictlyLower>().setZero();
   mass_matrix_pass(model, data, q.data(), data.M);
   return data.M;
 }

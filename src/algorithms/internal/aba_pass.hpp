@@ -201,17 +201,25 @@ void aba_inertia_step(const Model& model, Work& data, JointIndex i, const T* tau
     data.articulated_inertia[p] += data.articulated_inertia[i];
     data.articulated_bias[p] += data.articulated_bias[i];
   } else if constexpr (n == 1) {
-    // One coordinate: the same step with scalars, Ia S and Ia c in one sweep
-    // over Ia, and pa_λ += pa + U D⁻¹ (u − Uᵀ c) + Ia c.
+    // One coordinate: the same step with scalars, and
+    // pa_λ += pa + U D⁻¹ (u − Uᵀ c) + Ia c.
     const std::size_t iv = model.idx_v[i];
     Matrix6T<T>& Ia = data.articulated_inertia[i];
     Vector6T<T>& pa = data.articulated_bias[i];
     const Eigen::Map<const Vector6T<T>> s(column(data.j, iv));
     Eigen::Map<Vector6T<T>> U(column(data.ia_times_s, iv));
-    Eigen::Matrix<T, 6, 2> sc;
-    sc << s, data.aba_velocity_product[i];
-    const Eigen::Matrix<T, 6, 2> Isc = times(Ia, sc);
-    U = Isc.col(0);
+    const Vector6T<T>& c = data.aba_velocity_product[i];
+    // U = Ia s and Ia c in one sweep over the columns of Ia, each entry
+    // summed from the first column on (the order of times()): one column
+    // at a time in registers, where the 6×2 product loaded all of Ia at
+    // once and spilled most of it to the stack.
+    Vector6T<T> Ic;
+    U = Ia.col(0) * s[0];
+    Ic = Ia.col(0) * c[0];
+    for (int j = 1; j < 6; ++j) {
+      U += Ia.col(j) * s[j];
+      Ic += Ia.col(j) * c[j];
+    }
     const T D = dot(s, U);
     if (has_zero(D)) throw_moves_no_mass(model, i);
     const T Dinv = 1.0 / D;
@@ -220,8 +228,8 @@ void aba_inertia_step(const Model& model, Work& data, JointIndex i, const T* tau
     data.joint_torque_residual[static_cast<Eigen::Index>(iv)] = u;
     if (p == 0) return;
     const Vector6T<T> UD = U * Dinv;
-    pa += UD * (u - dot(U, sc.col(1)));
-    pa += Isc.col(1);
+    pa += UD * (u - dot(U, c));
+    pa += Ic;
     data.articulated_bias[p] += pa;
     Matrix6T<T>& Ip = data.articulated_inertia[p];
     for (int j = 0; j < 6; ++j) Ip.col(j) += Ia.col(j) - UD * U[j];

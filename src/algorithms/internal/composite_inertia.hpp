@@ -3,8 +3,8 @@
 // sums are plain additions (OriginInertia), and the columns of M they give.
 // Written over the scalar of the state like the other passes (rnea_pass.hpp):
 // `data` a Data, or the workspace of the lock-step kernels, which keeps the
-// same members (j, j_transposed as plain arrays of 6·nv, column by column and
-// row by row, ancestor_runs, origin_composite). Private to src/algorithms.
+// same members (j as a plain array of 6·nv, column by column, ancestor_runs,
+// origin_composite). Private to src/algorithms.
 #pragma once
 
 #include <algorithm>
@@ -38,32 +38,27 @@ inline void origin_apply(const OriginInertiaT<S>& Y, const S* J, S* f, S* n) {
   n[2] = ((I[3] * wx + I[4] * wy) + I[5] * wz) + (hx * vy - hy * vx);
 }
 
-// col[r] = J_rᵀ·(f, n) for the rows r in [lo, hi), from the transposed
-// Jacobian T (component k of row r at T[k·nv + r]): row after row along
-// memory, which the compiler turns into vector instructions.
+// col[r] = J_rᵀ·(f, n) for the rows r in [lo, hi), from the Jacobian J
+// (column r at J + 6r), the six products summed as
+// ((j0 f0 + j2 f2) + j4 n1) + ((j1 f1 + j3 n0) + j5 n2): the pairs (j0, j1),
+// (j2, j3), (j4, j5) of a column multiply as vectors, with no copy of J
+// into rows and nothing to set up for short runs.
 template <class S>
-inline void project_rows(const S* T, std::size_t nv, const S* f, const S* n, std::size_t lo, std::size_t hi,
-                         S* col) {
-  const S f0 = f[0], f1 = f[1], f2 = f[2], n0 = n[0], n1 = n[1], n2 = n[2];
-  const S *t0 = T, *t1 = T + nv, *t2 = T + 2 * nv, *t3 = T + 3 * nv, *t4 = T + 4 * nv, *t5 = T + 5 * nv;
-  for (std::size_t r = lo; r < hi; ++r)
-    col[r] = ((t0[r] * f0 + t1[r] * f1) + t2[r] * f2) + ((t3[r] * n0 + t4[r] * n1) + t5[r] * n2);
+inline void project_rows(const S* J, const S* fn, std::size_t lo, std::size_t hi, S* __restrict col) {
+  const S a0 = fn[0], a1 = fn[1], a2 = fn[2], a3 = fn[3], a4 = fn[4], a5 = fn[5];
+  for (std::size_t r = lo; r < hi; ++r) {
+    const S* t = J + 6 * r;
+    col[r] = ((t[0] * a0 + t[2] * a2) + t[4] * a4) + ((t[1] * a1 + t[3] * a3) + t[5] * a5);
+  }
 }
 
 }  // namespace detail
 
 // What the backward pass reads besides data.j, for joint i (its parent
-// done, its columns of data.j written): those columns copied into
-// data.j_transposed and the runs of rows of i and its ancestors
-// (data.ancestor_runs[i]).
+// done): the runs of rows of i and its ancestors (data.ancestor_runs[i]).
 template <class Work>
 void mass_matrix_forward_step(const Model& model, Work& data, JointIndex i) {
   const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
-  const std::size_t nv = model.nv;
-  const auto* J = data.j.data();
-  auto* T = data.j_transposed.data();
-  for (std::size_t c = iv; c < iv + n; ++c)
-    for (std::size_t k = 0; k < 6; ++k) T[k * nv + c] = J[6 * c + k];
   // The parent's runs, with i's rows added to the last one when adjacent
   // (a joint without rows shares its parent's).
   const Data::RowRun& parent = data.ancestor_runs[model.parents[i]];
@@ -77,7 +72,7 @@ void mass_matrix_forward_step(const Model& model, Work& data, JointIndex i) {
 }
 void mass_matrix_forward_step(const Model& model, Data& data, JointIndex i);
 
-// With data.j and its transpose current, and Y the composite inertia of
+// With data.j current, and Y the composite inertia of
 // joint i's subtree about the origin, the rows r ≤ c of each column c of i
 // in M (nv×nv, column-major, leading dimension ld):
 //   M[r, c] = J_rᵀ·Y·J_c  for the columns r of i and of its ancestors,
@@ -89,9 +84,7 @@ template <class S, class Work>
 void mass_matrix_columns(const Model& model, Work& data, JointIndex i, const OriginInertiaT<S>& Y, S* M,
                          std::size_t ld, S* momentum) {
   const std::size_t iv = model.idx_v[i], nvi = model.nv_joint[i];
-  const std::size_t nv = model.nv;
   const S* const J = data.j.data();
-  const S* const T = data.j_transposed.data();
   const Data::RowRun* const runs = data.ancestor_runs.data();
   for (std::size_t k = 0; k < nvi; ++k) {
     const std::size_t c = iv + k;
@@ -106,11 +99,11 @@ void mass_matrix_columns(const Model& model, Work& data, JointIndex i, const Ori
     // the adjacent ancestor rows before them, then the other runs of
     // ancestor rows, each run below the one before; the rows between runs
     // and above the first (other branches) are zero.
-    detail::project_rows(T, nv, fn, fn + 3, runs[i].lo, c + 1, col);
+    detail::project_rows(J, fn, runs[i].lo, c + 1, col);
     std::size_t lo = runs[i].lo;
     for (long a = runs[i].rest; a >= 0; a = runs[a].rest) {
       std::fill(col + runs[a].hi, col + lo, S(0.0));
-      detail::project_rows(T, nv, fn, fn + 3, runs[a].lo, runs[a].hi, col);
+      detail::project_rows(J, fn, runs[a].lo, runs[a].hi, col);
       lo = runs[a].lo;
     }
     std::fill(col, col + lo, S(0.0));

@@ -14,7 +14,7 @@ void mass_matrix_pass(const Model& model, Work& data, const S* q, S* M, std::siz
   start_forward_pass(model, data, q);
   start_mass_matrix(data);
   // Forward pass: what computeJointJacobians computes (limi, oMi, J_c =
-  // oMi·S_k), the same columns transposed, and each body's inertia about
+  // oMi·S_k), the runs of ancestor rows, and each body's inertia about
   // the world origin, Y_i = oMi·Y_body.
   S* const J = data.j.data();
   for (JointIndex i = 1; i < model.njoints; ++i) {
