@@ -39,7 +39,6 @@ Data::Data(const Model& model) : njoints(model.njoints), nq(model.nq), nv(model.
   joint_sin.assign(N, 0.0);
   joint_cos.assign(N, 1.0);
   origin_composite.assign(N, OriginInertia::Zero());
-  j_transposed = MatrixX::Zero(n, 6);
   ancestor_runs.assign(N, RowRun{});
   f_nle.assign(N, Force::Zero());
   f_g.assign(N, Force::Zero());
@@ -83,7 +82,7 @@ void Data::reset() {
   std::fill(subtree_com_sum.begin(), subtree_com_sum.end(), Vector3::Zero());
   std::fill(subtree_mass.begin(), subtree_mass.end(), 0.0);
   for (auto* vec : {&tau, &nle, &g}) vec->setZero();
-  for (auto* mat : {&M, &C, &j_transposed}) mat->setZero();
+  for (auto* mat : {&M, &C}) mat->setZero();
   for (auto* mat : {&dtau_dq, &dtau_dv, &dtau_da, &ddq_dq, &ddq_dv, &dg_dq}) mat->setZero();
   for (auto* mat : {&j, &dJ, &momentum_matrix, &momentum_matrix_rate}) mat->setZero();
   com_jacobian.setZero();

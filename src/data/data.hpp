@@ -173,8 +173,7 @@ class Data {
   // crba and computeAllTerms, scratch of the mass matrix: per joint, the
   // composite inertia of its subtree about the world origin (the backward
   // pass sums it into the parent's, then leaves it in world_inertia about
-  // the centre of mass); data.j transposed (nv×6), so that each component of
-  // the columns lies along memory; and the velocity rows of joint i and its
+  // the centre of mass); and the velocity rows of joint i and its
   // ancestors as runs of adjacent rows: ancestor_runs[i] is the last run
   // (ending with i's own rows), the others are those of joint
   // ancestor_runs[i].rest (none when it is −1).
@@ -183,7 +182,6 @@ class Data {
     long rest = -1;
   };
   std::vector<OriginInertia> origin_composite;
-  MatrixX j_transposed;
   std::vector<RowRun> ancestor_runs;
 
   // computeAllTerms, scratch of nle and g, per joint in the joint frame: the

@@ -23,7 +23,7 @@ struct Work {
       : v(model.njoints), a(model.njoints), f(model.njoints), limi(model.njoints), oMi(model.njoints),
         joint_sin(model.njoints), joint_cos(model.njoints),
         angle(kWidth * model.njoints), sin(kWidth * model.njoints), cos(kWidth * model.njoints),
-        j(6 * model.nv), j_transposed(6 * model.nv), ancestor_runs(model.njoints),
+        j(6 * model.nv), ancestor_runs(model.njoints),
         origin_composite(model.njoints), q(model.nq), qd(model.nv), qdd(model.nv), tau(model.nv),
         M(model.nv * model.nv), ov(model.njoints), articulated_inertia(model.njoints),
         ia_times_s(6 * model.nv), joint_inertia_inv(6 * model.nv), joint_torque_residual(model.nv),
@@ -36,7 +36,7 @@ struct Work {
   std::vector<SE3T<Pack>> limi, oMi;
   std::vector<Pack> joint_sin, joint_cos;
   std::vector<double> angle, sin, cos;  // joint by joint, W lanes each
-  std::vector<Pack> j, j_transposed;    // 6×nv column by column, nv×6 column by column
+  std::vector<Pack> j;                  // 6×nv column by column
   std::vector<Data::RowRun> ancestor_runs;
   std::vector<OriginInertiaT<Pack>> origin_composite;
   std::vector<Pack> q, qd, qdd, tau;

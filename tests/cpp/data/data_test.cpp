@@ -42,7 +42,7 @@ void each_field(Data& d, F fn) {
       d.world_inertia, d.world_inertia_rate, d.momentum_matrix, d.momentum_matrix_rate,
       d.com_jacobian, d.subtree_com, d.subtree_com_sum, d.subtree_mass, d.centroidal_momentum,
       d.centroidal_momentum_rate, d.centroidal_inertia, d.com, d.a_g,
-      d.f_nle, d.f_g, d.oYc, d.oBc, d.j_transposed);
+      d.f_nle, d.f_g, d.oYc, d.oBc);
 }
 
 std::vector<double> values(Data d) {
