@@ -358,12 +358,12 @@ inline Vector3 unit_axis(const Vector3& axis) {
   return u / u.norm();
 }
 
-// True when R is exactly the identity (most joint origins carry no rotation).
 // True when x is exactly zero (for a lock-step scalar: in every state).
 inline bool exactly_zero(double x) { return x == 0.0; }
 // True when x is exactly zero (for a lock-step scalar: in some state).
 inline bool has_zero(double x) { return x == 0.0; }
 
+// True when R is exactly the identity (most joint origins carry no rotation).
 inline bool is_identity_rotation(const Matrix3& R) {
   const double* r = R.data();
   return r[0] == 1.0 && r[4] == 1.0 && r[8] == 1.0 && r[1] == 0.0 && r[2] == 0.0 && r[3] == 0.0 &&
