@@ -1,9 +1,10 @@
 // lumo_dynamic.batch: the algorithms over N states at once. Each function
 // takes the model and (N, width) C-ordered float64 arrays, one state per row,
 // and returns new arrays whose leading axis is N; row i is, bit for bit, what
-// the single call gives for row i. The rows are split into contiguous chunks,
-// one worker thread and one workspace per chunk, with the interpreter lock
-// released while they compute.
+// the single call gives for row i. The rows are split into blocks of
+// consecutive rows, which the calling thread and the threads of a worker pool
+// take in turn, each with a workspace it keeps between batches, with the
+// interpreter lock released while they compute.
 //
 // The functions are the batch forms of the declarations in functions.cpp:
 // the same parameters but `data`, checked in the same order with the same
@@ -33,6 +34,7 @@
 
 #include "convert.hpp"
 #include "function_table.hpp"
+#include "worker_pool.hpp"
 
 namespace lumo::python {
 
@@ -74,7 +76,10 @@ class ModelInUse {
 // In a child made by fork() the threads of the parent's running batches do not
 // exist, so none of their models is read any more. (The registry is only
 // touched with the interpreter lock held, so fork() never finds it locked.)
-void forget_batches_in_child() { in_use.clear(); }
+void forget_batches_in_child() {
+  in_use.clear();
+  WorkerPool::forget_in_child();
+}
 
 }  // namespace
 
@@ -188,79 +193,153 @@ void read_target(const Rows& rows, std::size_t i, Call& call) {
   }
 }
 
-// Rows [begin, end) with one workspace. A worker stops at its first failure,
-// once a lower row has failed elsewhere, or when poll() says to (an interrupt).
-// A function with a lock-step kernel has the chunk's whole packs of rows
-// computed by it, a pack at a time, and the rest (the rows after the last
-// pack, and a pack the kernel leaves) by its row kernel.
-template <typename Poll>
-void run_chunk(const Function& f, const Rows& rows, std::size_t begin, std::size_t end,
-               Failure& failure, Poll&& poll) noexcept {
-  if (begin >= end) return;
-  try {
+// What a thread keeps between batches: the single calls' Data and the
+// lock-step buffers it computed its last rows with. As for the single calls,
+// a Data serves every model of its sizes (njoints, nq, nv); so do the
+// lock-step buffers.
+struct ThreadWorkspace {
+  std::optional<Data> data;
+  std::optional<lockstep::Workspace> packs;
+
+  Data& data_for(const Model& model) {
+    if (!data || data->njoints != model.njoints || data->nq != model.nq || data->nv != model.nv) {
+      data.reset();
+      data.emplace(model);
+    }
+    return *data;
+  }
+  lockstep::Workspace& packs_for(const Model& model, const lockstep::InstructionSet& isa) {
+    if (!packs || !packs->fits(model, isa)) {
+      packs.reset();
+      packs.emplace(model, isa);
+    }
+    packs->bind(model);
+    return *packs;
+  }
+};
+thread_local ThreadWorkspace thread_workspace;
+
+// One thread's part of a batch: the rows of the blocks it takes. A function
+// with a lock-step kernel has a block's whole packs of rows computed by it, a
+// pack at a time, and the rest (the rows after the last pack, and a pack the
+// kernel leaves) by its row kernel.
+class RowRunner {
+ public:
+  RowRunner(const Function& f, const Rows& rows) : f_(f), rows_(rows) {
+    const Call& c = rows.call;
+    call_ = {c.model, nullptr, {}, {c.indexes[0], c.indexes[1]}, c.frame, nullptr, 0, c.frame_ids, c.nframe_ids};
+    call_.set = c.set;
+    call_.forces.ptr = nullptr;
+    call_.forces.size = static_cast<Py_ssize_t>(6 * c.model->njoints);
+    call_.weights.ptr = c.weights.ptr;
+    call_.weights.size = c.weights.size;
+    call_.position_only = c.position_only;
+    call_.target_point.ptr = nullptr;
+    call_.real = c.real;
+    call_.count = c.count;
+    call_.flag = c.flag;
     const lockstep::InstructionSet* isa = lockstep::chosen();
-    std::size_t packed_end = begin;  // rows [begin, packed_end) in packs
     if (f.result.lockstep != lockstep::Kernel::none && isa != nullptr && rows.forces == nullptr &&
         rows.target == nullptr)
-      packed_end = begin + (end - begin) / isa->width * isa->width;
-    std::optional<lockstep::Workspace> packs;
-    if (packed_end > begin) packs.emplace(*rows.call.model, *isa);
-    std::array<const double*, kMaxVectors> pack_in{};
-    std::array<double*, kMaxOutputs> pack_out{};
-    Data data(*rows.call.model);
-    Call call = {rows.call.model, &data, {}, {rows.call.indexes[0], rows.call.indexes[1]},
-                 rows.call.frame, nullptr, 0, rows.call.frame_ids, rows.call.nframe_ids};
-    const std::size_t forces_width = 6 * rows.call.model->njoints;
-    call.set = rows.call.set;
-    call.forces.ptr = nullptr;
-    call.forces.size = static_cast<Py_ssize_t>(forces_width);
-    call.weights.ptr = rows.call.weights.ptr;
-    call.weights.size = rows.call.weights.size;
-    call.position_only = rows.call.position_only;
-    call.target_point.ptr = nullptr;
-    call.real = rows.call.real;
-    call.count = rows.call.count;
-    call.flag = rows.call.flag;
-    std::array<double*, kMaxOutputs> row_out{};
-    const std::size_t width = packs ? isa->width : 1;
+      isa_ = isa;
     // the frames a frame kernel reads: the list, or the one frame index
-    lockstep::Arguments pack_args{call.frame_ids, call.nframe_ids, call.frame};
+    pack_args_ = {call_.frame_ids, call_.nframe_ids, call_.frame};
     if (f.result.lockstep == lockstep::Kernel::frame_jacobian) {
-      pack_args.frames = &call.indexes[0];
-      pack_args.nframes = 1;
+      pack_args_.frames = &call_.indexes[0];
+      pack_args_.nframes = 1;
     }
-    for (std::size_t i = begin; i < end; ++i) {
-      if (failure.stops(i) || !poll()) return;
-      if (i < packed_end && (i - begin) % width == 0) {
-        for (int k = 0; k < rows.ninputs; ++k) pack_in[k] = rows.in[k] + i * rows.in_width[k];
-        for (int k = 0; k < rows.noutputs; ++k)
-          pack_out[k] = reinterpret_cast<double*>(rows.out[k] + i * rows.out_bytes[k]);
-        if (packs->run(f.result.lockstep, pack_in.data(), pack_out.data(), pack_args)) {
-          i += width - 1;
-          continue;
+  }
+
+  // Rows computed a pack at a time (1: one by one).
+  static std::size_t pack_width(const Function& f, const Rows& rows) {
+    const lockstep::InstructionSet* isa = lockstep::chosen();
+    return f.result.lockstep != lockstep::Kernel::none && isa != nullptr && rows.forces == nullptr &&
+                   rows.target == nullptr
+               ? isa->width
+               : 1;
+  }
+
+  // Rows [begin, end); false at the first failure (recorded), once a lower
+  // row has failed elsewhere, or when poll() says to (an interrupt).
+  template <typename Poll>
+  bool run(std::size_t begin, std::size_t end, Failure& failure, Poll&& poll) noexcept {
+    try {
+      const Model& model = *rows_.call.model;
+      const std::size_t width = isa_ != nullptr ? isa_->width : 1;
+      const std::size_t packed_end = isa_ != nullptr ? begin + (end - begin) / width * width : begin;
+      for (std::size_t i = begin; i < end; ++i) {
+        if (failure.stops(i) || !poll()) return false;
+        if (i < packed_end && (i - begin) % width == 0) {
+          std::array<const double*, kMaxVectors> in{};
+          std::array<double*, kMaxOutputs> out{};
+          for (int k = 0; k < rows_.ninputs; ++k) in[k] = rows_.in[k] + i * rows_.in_width[k];
+          for (int k = 0; k < rows_.noutputs; ++k)
+            out[k] = reinterpret_cast<double*>(rows_.out[k] + i * rows_.out_bytes[k]);
+          if (thread_workspace.packs_for(model, *isa_).run(f_.result.lockstep, in.data(), out.data(), pack_args_)) {
+            i += width - 1;
+            continue;
+          }
+        }
+        if (call_.data == nullptr) call_.data = &thread_workspace.data_for(model);
+        for (int k = 0; k < rows_.ninputs; ++k) {
+          call_.vectors[k].ptr = rows_.in[k] + i * rows_.in_width[k];
+          call_.vectors[k].size = static_cast<Py_ssize_t>(rows_.in_width[k]);
+        }
+        if (rows_.forces != nullptr) call_.forces.ptr = rows_.forces + i * 6 * model.njoints;
+        if (rows_.target != nullptr) read_target(rows_, i, call_);
+        // (every output's rows are whole doubles or smaller elements: the
+        // kernel writes each through the pointer type of its element)
+        std::array<double*, kMaxOutputs> out{};
+        for (int k = 0; k < rows_.noutputs; ++k)
+          out[k] = reinterpret_cast<double*>(rows_.out[k] + i * rows_.out_bytes[k]);
+        try {
+          f_.result.kernel(call_, out.data());
+        } catch (...) {
+          failure.record(i, std::current_exception());
+          return false;
         }
       }
-      for (int k = 0; k < rows.ninputs; ++k) {
-        call.vectors[k].ptr = rows.in[k] + i * rows.in_width[k];
-        call.vectors[k].size = static_cast<Py_ssize_t>(rows.in_width[k]);
-      }
-      if (rows.forces != nullptr) call.forces.ptr = rows.forces + i * forces_width;
-      if (rows.target != nullptr) read_target(rows, i, call);
-      // (every output's rows are whole doubles or smaller elements: the
-      // kernel writes each through the pointer type of its element)
-      for (int k = 0; k < rows.noutputs; ++k)
-        row_out[k] = reinterpret_cast<double*>(rows.out[k] + i * rows.out_bytes[k]);
-      try {
-        f.result.kernel(call, row_out.data());
-      } catch (...) {
-        failure.record(i, std::current_exception());
-        return;
-      }
+      return true;
+    } catch (...) {  // a workspace could not be made
+      failure.record(begin, std::current_exception());
+      return false;
     }
-  } catch (...) {  // the workspace could not be made
-    failure.record(begin, std::current_exception());
   }
-}
+
+ private:
+  const Function& f_;
+  const Rows& rows_;
+  Call call_;
+  const lockstep::InstructionSet* isa_ = nullptr;
+  lockstep::Arguments pack_args_;
+};
+
+// The rows of a batch in blocks, taken in order by the threads that compute
+// it: a thread that starts late or runs slower takes fewer.
+struct Blocks {
+  const Function& f;
+  const Rows& rows;
+  Failure& failure;
+  std::size_t count;  // rows
+  std::size_t size;   // rows per block
+  std::atomic<std::size_t> next{0};
+
+  // Takes blocks until none is left, stopping as RowRunner::run does.
+  template <typename Poll>
+  void take(Poll&& poll) noexcept {
+    RowRunner runner(f, rows);
+    for (;;) {
+      const std::size_t begin = next.fetch_add(size, std::memory_order_relaxed);
+      if (begin >= count || failure.stops(begin)) return;
+      if (!runner.run(begin, std::min(begin + size, count), failure, poll)) return;
+    }
+  }
+
+  // A helper thread's task.
+  static void help(void* blocks) {
+    static_cast<Blocks*>(blocks)->take([] { return true; });
+  }
+};
 
 // Per-row dimensions of an output.
 std::vector<npy_intp> row_dims(const Call& c, Shape s) {
@@ -457,16 +536,22 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
   same_rows = same_rows && rows.forces == nullptr && rows.target == nullptr;
   const std::size_t computed = same_rows ? 1 : N;
 
-  // Contiguous chunks, the first on the calling thread, which runs the
-  // signal handlers every kPoll: an exception from one (KeyboardInterrupt)
-  // stops every worker before its next row and the call returns no result.
+  // Blocks of rows (whole packs, about eight per thread, at least kMinBlock
+  // rows) taken by the calling thread and by up to threads - 1 helpers of
+  // the worker pool (or threads of the batch's own while another batch has
+  // the pool). The calling thread runs the signal handlers every kPoll: an
+  // exception from one (KeyboardInterrupt) stops every thread before its
+  // next row and the call returns no result.
   using Clock = std::chrono::steady_clock;
   constexpr auto kPoll = std::chrono::milliseconds(10);
-  const std::size_t workers = std::max<std::size_t>(1, std::min(threads, computed));
-  const auto chunk_begin = [&](std::size_t w) {
-    return computed / workers * w + std::min(w, computed % workers);
-  };
+  constexpr std::size_t kMinBlock = 16;
+  const std::size_t pack = RowRunner::pack_width(f, rows);
+  std::size_t block = std::max(kMinBlock, (computed + 8 * threads - 1) / (8 * threads));
+  block = (block + pack - 1) / pack * pack;
+  const std::size_t nblocks = (computed + block - 1) / block;
+  const std::size_t helpers = std::min(threads, nblocks) - std::min<std::size_t>(1, nblocks);
   Failure failure;
+  Blocks blocks{f, rows, failure, computed, block};
   {
     ModelInUse guard(call.model);
     PyThreadState* thread = PyEval_SaveThread();
@@ -481,39 +566,32 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     };
     unsigned rows_since_poll = 0;
     const auto poll = [&] { return ++rows_since_poll % 8 != 0 || Clock::now() < next_poll || check_signals(); };
-    const auto no_poll = [] { return true; };
 
-    std::mutex done_mutex;
-    std::condition_variable done_changed;
-    std::size_t done = 0;
-    std::vector<std::thread> pool;
-    std::vector<std::size_t> inline_chunks;  // chunks no thread could be started for
-    for (std::size_t w = 1; w < workers; ++w) {
+    // (the pool is only ever offered with the interpreter lock released)
+    WorkerPool* pool = nullptr;
+    if (helpers > 0) {
+      PyEval_RestoreThread(thread);
+      pool = &WorkerPool::get();
+      thread = PyEval_SaveThread();
+      if (pool->offer(&Blocks::help, &blocks, helpers) == 0) pool = nullptr;
+    }
+    std::vector<std::thread> own;
+    for (std::size_t k = 0; pool == nullptr && k < helpers; ++k) {
       try {
-        pool.emplace_back([&, w] {
-          run_chunk(f, rows, chunk_begin(w), chunk_begin(w + 1), failure, no_poll);
-          std::lock_guard lock(done_mutex);
-          ++done;
-          done_changed.notify_one();
-        });
-      } catch (...) {
-        inline_chunks.push_back(w);
+        own.emplace_back(&Blocks::help, &blocks);
+      } catch (...) {  // no thread: fewer take the blocks
+        break;
       }
     }
-    run_chunk(f, rows, chunk_begin(0), chunk_begin(1), failure, poll);
-    for (const std::size_t w : inline_chunks)
-      run_chunk(f, rows, chunk_begin(w), chunk_begin(w + 1), failure, poll);
-    {
-      std::unique_lock lock(done_mutex);
-      while (done < pool.size()) {
-        if (done_changed.wait_for(lock, kPoll) == std::cv_status::timeout && !failure.interrupted) {
-          lock.unlock();
-          check_signals();
-          lock.lock();
-        }
+    blocks.take(poll);
+    // Wait for the helpers, running the signal handlers meanwhile.
+    const auto wait = [&](auto&& done) {
+      while (!done()) {
+        if (!failure.interrupted && Clock::now() >= next_poll) check_signals();
       }
-    }
-    for (std::thread& t : pool) t.join();
+    };
+    if (pool != nullptr) wait([&] { return pool->finish(kPoll); });
+    for (std::thread& t : own) t.join();
     PyEval_RestoreThread(thread);
   }
   if (failure.interrupted) return nullptr;  // with the handler's exception

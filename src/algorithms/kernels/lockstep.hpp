@@ -73,28 +73,38 @@ const InstructionSet* instruction_set(std::string_view name);
 inline std::size_t width() { return chosen() != nullptr ? chosen()->width : 1; }
 
 // The per-worker buffers of one instruction set's kernels for one model,
-// made once; not shared between threads.
+// made once; not shared between threads. The buffers depend on the model's
+// sizes only, so they serve any model of the same njoints, nq and nv (bind).
 class Workspace {
  public:
   Workspace(const Model& model, const InstructionSet& isa)
-      : model_(model), isa_(isa), buffers_(isa.make_workspace(model)) {}
+      : model_(&model), isa_(isa), njoints_(model.njoints), nq_(model.nq), nv_(model.nv),
+        buffers_(isa.make_workspace(model)) {}
   ~Workspace() { isa_.free_workspace(buffers_); }
   Workspace(const Workspace&) = delete;
   Workspace& operator=(const Workspace&) = delete;
 
   std::size_t width() const { return isa_.width; }
 
+  // True when these buffers are of `isa` and of `model`'s sizes.
+  bool fits(const Model& model, const InstructionSet& isa) const {
+    return &isa == &isa_ && model.njoints == njoints_ && model.nq == nq_ && model.nv == nv_;
+  }
+  // The kernels read `model` from now on; fits(model, ...) must hold.
+  void bind(const Model& model) { model_ = &model; }
+
   // Rows 0 .. width() of each input in[k] (consecutive rows of the kernel's
   // input widths) to those of each output out[k]; false, with nothing
   // written, when an input is not finite or a single call would raise (the
   // single calls then do those rows).
   bool run(Kernel kernel, const double* const* in, double* const* out, const Arguments& args = {}) {
-    return isa_.run(buffers_, model_, kernel, args, in, out);
+    return isa_.run(buffers_, *model_, kernel, args, in, out);
   }
 
  private:
-  const Model& model_;
+  const Model* model_;
   const InstructionSet& isa_;
+  std::size_t njoints_, nq_, nv_;
   void* buffers_;
 };
 
