@@ -26,6 +26,7 @@
 #include "algorithms/frames.hpp"
 #include "algorithms/inverse_kinematics.hpp"
 #include "algorithms/jacobians.hpp"
+#include "algorithms/kernels/lockstep.hpp"
 #include "algorithms/kinematics.hpp"
 #include "algorithms/kinematics_derivatives.hpp"
 #include "algorithms/rnea.hpp"
@@ -281,6 +282,45 @@ void register_contacts(std::vector<std::unique_ptr<ContactFixture>>& fixtures) {
     }
 }
 
+// The lock-step kernels of the batch functions, a pack of W states per
+// iteration from the fixture's states laid out as rows, into one output
+// buffer (hot: the cost of fresh result memory is the batch's, measured from
+// Python); the counter per_row is the time per state, to set beside the
+// single call's time.
+void register_lockstep(std::vector<std::unique_ptr<Fixture>>& fixtures) {
+  const lockstep::InstructionSet* isa = lockstep::chosen();
+  if (isa == nullptr) return;
+  using K = lockstep::Kernel;
+  const std::pair<const char*, K> kernels[] = {{"rnea", K::rnea}, {"crba", K::crba}, {"aba", K::aba}};
+  for (const auto& fx : fixtures)
+    for (const auto& [name, kernel] : kernels) {
+      const K k = kernel;
+      benchmark::RegisterBenchmark(
+          (std::string("lockstep/") + name + "/" + fx->name).c_str(), [fx = fx.get(), isa, k](benchmark::State& state) {
+            const Model& model = fx->model;
+            const std::size_t W = isa->width, nq = model.nq, nv = model.nv, packs = fx->states.q.size() / W;
+            std::vector<double> q, v, a;
+            for (std::size_t s = 0; s < packs * W; ++s) {
+              q.insert(q.end(), fx->states.q[s].data(), fx->states.q[s].data() + nq);
+              v.insert(v.end(), fx->states.v[s].data(), fx->states.v[s].data() + nv);
+              a.insert(a.end(), fx->states.a[s].data(), fx->states.a[s].data() + nv);
+            }
+            std::vector<double> out(W * nv * nv);
+            lockstep::Workspace work(model, *isa);
+            std::size_t p = 0;
+            for (auto _ : state) {
+              const double* in[] = {q.data() + p * W * nq, v.data() + p * W * nv, a.data() + p * W * nv};
+              double* outs[] = {out.data()};
+              if (!work.run(k, in, outs)) state.SkipWithError("the kernel left the pack");
+              p = p + 1 == packs ? 0 : p + 1;
+              benchmark::ClobberMemory();
+            }
+            state.counters["per_row"] = benchmark::Counter(static_cast<double>(state.iterations() * W),
+                                                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+          });
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -290,6 +330,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "model %-9s njoints %3zu nq %3zu nv %3zu\n", fx->name.c_str(), fx->model.njoints,
                  fx->model.nq, fx->model.nv);
   register_all(fixtures);
+  register_lockstep(fixtures);
   IkFixture ik;
   register_inverse_kinematics(ik);
   std::vector<std::unique_ptr<ContactFixture>> contacts;
