@@ -126,9 +126,7 @@ SubspaceMatrix motion_subspace(const JointModel& j) {
 namespace lumo {
 
 void sincos_many(const double* __restrict x, double* __restrict s, double* __restrict c, std::size_t n) {
-  for (std::size_t k = 0; k < n; ++k) detail::sincos_kernel(x[k], s[k], c[k]);
-  for (std::size_t k = 0; k < n; ++k)
-    if (!(std::abs(x[k]) <= 1e5)) ::sincos(x[k], &s[k], &c[k]);
+  detail::sincos_loop(x, s, c, n);
 }
 
 }  // namespace lumo

@@ -59,12 +59,12 @@ inline void store_rows(const Pack* x, std::size_t width, double* rows) {
     for (int l = 0; l < kWidth; ++l) rows[l * width + k] = x[k].v[l];
 }
 
-// The sines and cosines of the joint angles, through the routine the single
-// calls use (sincos_many, built for the baseline CPU): the same numbers.
+// The sines and cosines of the joint angles, by the single calls' own loop
+// (sincos_many's) in this instruction set's vectors: the same numbers.
 inline void compute_joint_sincos(const Model& model, Work& w, const Pack* q) {
   const std::size_t n = model.njoints;
   for (JointIndex i = 1; i < n; ++i) store(revolute_angle(model.joints[i], q + model.idx_q[i]), &w.angle[kWidth * i]);
-  sincos_many(w.angle.data() + kWidth, w.sin.data() + kWidth, w.cos.data() + kWidth, kWidth * (n - 1));
+  detail::sincos_loop(w.angle.data() + kWidth, w.sin.data() + kWidth, w.cos.data() + kWidth, kWidth * (n - 1));
   for (JointIndex i = 1; i < n; ++i) {
     w.joint_sin[i] = load(&w.sin[kWidth * i]);
     w.joint_cos[i] = load(&w.cos[kWidth * i]);

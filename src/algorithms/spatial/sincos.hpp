@@ -25,7 +25,7 @@ namespace detail {
 //             2: (−sin r, −cos r)    3: (−cos r,  sin r)
 // n mod 4 is read from the low bits of x·2/π + 1.5·2^52, whose last place
 // is 1.
-inline void sincos_kernel(double x, double& s, double& c) {
+[[gnu::always_inline]] inline void sincos_kernel(double x, double& s, double& c) {
   constexpr double kTwoOverPi = 6.36619772367581382433e-01;
   constexpr double kPiO2Head = 1.57079632673412561417e+00;
   constexpr double kPiO2Tail = 6.07710050650619224932e-11;
@@ -52,6 +52,17 @@ inline void sincos_kernel(double x, double& s, double& c) {
   const std::uint64_t a = (sr & ~swap) | (cr & swap), b = (cr & ~swap) | (sr & swap);
   s = std::bit_cast<double>(a ^ ((quadrant & 2) << 62));
   c = std::bit_cast<double>(b ^ (((quadrant + 1) & 2) << 62));
+}
+
+// s[k], c[k] = sin x[k], cos x[k] for k < n: the polynomials for all, then
+// the C library for |x| > 1e5, NaN and ±∞. Always inlined, so that code
+// built for a wider instruction set (the lock-step kernels) runs it in its
+// own vectors, with the same operations and so the same numbers.
+[[gnu::always_inline]] inline void sincos_loop(const double* __restrict x, double* __restrict s,
+                                               double* __restrict c, std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) sincos_kernel(x[k], s[k], c[k]);
+  for (std::size_t k = 0; k < n; ++k)
+    if (!(std::abs(x[k]) <= 1e5)) ::sincos(x[k], &s[k], &c[k]);
 }
 }  // namespace detail
 
