@@ -55,7 +55,8 @@ void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<c
 template <bool kVelocity, bool kAfterAba = false>
 void rnea_derivatives(const Model& model, Data& data, const double* q, const double* v, const double* a,
                       const DerivativeOutputs& out, const Eigen::Ref<const Matrix6X>* fext = nullptr) {
-  derivative_steps::derivatives_forward<kVelocity, kAfterAba>(model, data, q, v, a, out);
+  derivative_steps::zero_outputs<kVelocity>(model, out);
+  derivative_steps::derivatives_forward<kVelocity, kAfterAba>(model, data, q, v, a);
   if constexpr (kVelocity)  // (the gravity torques take no external force)
     if (fext != nullptr) subtract_external_forces(model, data, *fext);
   derivative_steps::derivatives_backward<kVelocity>(model, data, out);

@@ -297,18 +297,24 @@ void derivative_backward_step(const Model& model, Work& data, JointIndex i, cons
   }
 }
 
-// The pass on the way out: the outputs zeroed, then every joint's columns
-// and body terms for τ = rnea(q, v, a); null v and a stand for zero, and
-// then out.dv and out.M are not written.
-template <bool kVelocity, bool kAfterAba, class S, class Work>
-void derivatives_forward(const Model& model, Work& data, const S* q, const S* v, const S* a,
-                         const DerivativeOutputsT<S>& out) {
+// The entries the pass leaves alone, those of columns on different
+// branches, are zero: zero_outputs writes them (with every other entry)
+// before the pass into a destination not known to hold them already.
+template <bool kVelocity, class S>
+void zero_outputs(const Model& model, const DerivativeOutputsT<S>& out) {
   const std::size_t size = model.nv * model.nv;
   std::fill_n(out.dq, size, S(0.0));
   if constexpr (kVelocity) {
     std::fill_n(out.dv, size, S(0.0));
     std::fill_n(out.M, size, S(0.0));
   }
+}
+
+// The pass on the way out: every joint's columns and body terms for
+// τ = rnea(q, v, a); null v and a stand for zero (then only ∂τ/∂q is
+// formed on the way in).
+template <bool kVelocity, bool kAfterAba, class S, class Work>
+void derivatives_forward(const Model& model, Work& data, const S* q, const S* v, const S* a) {
   data.oMi[0] = SE3T<S>::Identity();
   data.limi[0] = SE3T<S>::Identity();
   data.ov[0] = MotionT<S>::Zero();
@@ -320,7 +326,9 @@ void derivatives_forward(const Model& model, Work& data, const S* q, const S* v,
 }
 
 // The pass on the way in: the derivatives of τ with respect to q (into
-// out.dq), v (out.dv) and a (out.M) from the body forces as they are.
+// out.dq), v (out.dv) and a (out.M) from the body forces as they are; each
+// entry of a column and a row on one path to the root is written, the
+// others are not (zero_outputs).
 template <bool kVelocity, class S, class Work>
 void derivatives_backward(const Model& model, Work& data, const DerivativeOutputsT<S>& out) {
   for (JointIndex i = model.njoints - 1; i >= 1; --i)

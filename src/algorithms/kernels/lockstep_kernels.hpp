@@ -31,7 +31,7 @@ struct Work {
         aba_velocity(model.njoints), aba_velocity_product(model.njoints), articulated_bias(model.njoints),
         aba_acceleration(model.njoints), frame_jacobian(6 * model.nv), derivative_columns(model.nv),
         derivative_bodies(model.njoints), derivative_accelerations(model.njoints),
-        derivatives(3 * model.nv * model.nv) {}
+        derivatives(3 * model.nv * model.nv, Pack(0.0)) {}
 
   bool world = false;  // forward passes place the joints in the world too (oMi)
   std::vector<MotionT<Pack>> v, a;
@@ -51,7 +51,8 @@ struct Work {
   std::vector<Eigen::Matrix<Pack, 6, 1>> aba_velocity, aba_velocity_product, articulated_bias, aba_acceleration;
   std::vector<Pack> frame_jacobian;  // 6×nv, column-major
   // the derivative pass's (as Data's), and its three nv×nv results one
-  // after the other, row-major
+  // after the other, row-major: zero where the pass writes nothing, from
+  // the start (it writes the same entries for every state)
   std::vector<DerivativeColumnT<Pack>> derivative_columns;
   std::vector<DerivativeBodyT<Pack>> derivative_bodies;
   std::vector<MotionT<Pack>> derivative_accelerations;
@@ -148,22 +149,30 @@ inline void store_jacobian_rows(const Pack* J, std::size_t nv, double* rows) {
 }
 
 // W rows of each of the three row-major nv×nv matrices at x (one after
-// the other), into rows[k]: four entries of a lane at a time, so that each
-// row is written in order, a cache line after the other.
-inline void store_matrix_rows(const Pack* x, std::size_t nv, double* const* rows) {
-  const std::size_t size = nv * nv, blocked = size / 4 * 4;
+// the other), into rows[k]. Each row is written in order, with whole
+// vectors: W entries of the W lanes at a time, a W×W transpose (four
+// shuffles to pair the lanes, four to gather the halves, for W = 4).
+template <int W = kWidth>
+void store_matrix_rows(const Pack* x, std::size_t nv, double* const* rows) {
+  const std::size_t size = nv * nv, blocked = size / W * W;
   for (int m = 0; m < 3; ++m, x += size) {
     double* const out = rows[m];
-    for (std::size_t k = 0; k < blocked; k += 4)
-      for (int l = 0; l < kWidth; ++l) {
-        double* row = out + l * size + k;
-        row[0] = x[k].v[l];
-        row[1] = x[k + 1].v[l];
-        row[2] = x[k + 2].v[l];
-        row[3] = x[k + 3].v[l];
+    for (std::size_t k = 0; k < blocked; k += W) {
+      if constexpr (W == 4) {
+        const Pack::Lanes r0 = x[k].v, r1 = x[k + 1].v, r2 = x[k + 2].v, r3 = x[k + 3].v;
+        const Pack::Lanes t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6), t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
+        const Pack::Lanes t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6), t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
+        store(Pack(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)), out + k);
+        store(Pack(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)), out + size + k);
+        store(Pack(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)), out + 2 * size + k);
+        store(Pack(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)), out + 3 * size + k);
+      } else {
+        for (int l = 0; l < W; ++l)
+          for (int j = 0; j < W; ++j) out[l * size + k + j] = x[k + j].v[l];
       }
+    }
     for (std::size_t k = blocked; k < size; ++k)
-      for (int l = 0; l < kWidth; ++l) out[l * size + k] = x[k].v[l];
+      for (int l = 0; l < W; ++l) out[l * size + k] = x[k].v[l];
   }
 }
 
@@ -256,7 +265,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
       load_rows(in[2], nv, w.qdd.data());
       Pack* const x = w.derivatives.data();
       const DerivativeOutputsT<Pack> outputs{x, x + nv * nv, x + 2 * nv * nv, nv, 1};
-      derivative_steps::derivatives_forward<true, false>(model, w, w.q.data(), w.qd.data(), w.qdd.data(), outputs);
+      derivative_steps::derivatives_forward<true, false>(model, w, w.q.data(), w.qd.data(), w.qdd.data());
       derivative_steps::derivatives_backward<true>(model, w, outputs);
       store_matrix_rows(x, nv, out);
       return true;
