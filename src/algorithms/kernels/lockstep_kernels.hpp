@@ -160,8 +160,11 @@ void store_matrix_rows(const Pack* x, std::size_t nv, double* const* rows) {
     for (std::size_t k = 0; k < blocked; k += W) {
       if constexpr (W == 4) {
         const Pack::Lanes r0 = x[k].v, r1 = x[k + 1].v, r2 = x[k + 2].v, r3 = x[k + 3].v;
-        const Pack::Lanes t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6), t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
-        const Pack::Lanes t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6), t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
+        // t0 = (r0[0], r1[0], r0[2], r1[2]), t1 the odd lanes; t2, t3 of r2, r3
+        const Pack::Lanes t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
+        const Pack::Lanes t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
+        const Pack::Lanes t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
+        const Pack::Lanes t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
         store(Pack(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)), out + k);
         store(Pack(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)), out + size + k);
         store(Pack(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)), out + 2 * size + k);
