@@ -7,92 +7,17 @@
 #include "configuration_derivatives.hpp"
 #include "errors/errors.hpp"
 #include "internal/forward_pass.hpp"
+#include "internal/rnea_derivatives_pass.hpp"
 #include "internal/tree_ldl.hpp"
 #include "joints/joints.hpp"
 #include "kernels/row_major.hpp"
 
-// Everything below is in the world frame. For joint j with parent λ and a
-// velocity column k of j, perturbing q along integrate moves the world
-// placement of every joint i in the subtree of j by exp(ε S_k), S_k = oMj·S_k:
-// the subtree turns rigidly about S_k, while the velocity and acceleration
-// of λ stay. With u = S_k × v_λ and w = S_k × a_λ − u × v_λ this gives, for
-// every body l of the subtree (v_l, a_l, Y_l its velocity, acceleration and
-// inertia, f_l = Y_l a_l + v_l ×* Y_l v_l its force),
-//   δv_l = S_k × v_l − u,   δa_l = S_k × a_l − w − u × v_l,
-//   δf_l = S_k ×* f_l − Y_l w − B_l u,
-// where B_l u = Y_l (u × v_l) + u ×* (Y_l v_l) + v_l ×* (Y_l u)
-//             = Ẏ_l u + u ×* h_l,  Ẏ_l = v_l ×* Y_l − Y_l v_l ×,  h_l = Y_l v_l.
-// A velocity column instead gives δv_l = S_k, δa_l = S_k × v_l + e with
-// e = (v_λ + v_j) × S_k, hence δf_l = Y_l e + B_l S_k.
-//
-// Summed over subtrees (Y, Ẏ, h and f composite, F_i the force through
-// joint i), τ_r = S_rᵀ F_r gives, for a column r of a joint in the subtree
-// of j (where the turn of S_r cancels that of F_r):
-//   ∂τ_r/∂q_k = −(P_r·w + Q_r·u),   ∂τ_r/∂v_k = P_r·e + Q_r·S_k,
-// with P_r = Y_r S_r and Q_r = B_rᵀ S_r = Ẏ_r S_r − S_r ×* h_r of r's
-// subtree; and for a column r of an ancestor of j:
-//   ∂τ_r/∂q_k = S_r·(S_k ×* F_j − Y_j w − B_j u),
-//   ∂τ_r/∂v_k = S_r·(Y_j e + B_j S_k),
-// with the composites of j's subtree. M[r, k] = S_r·Y S_k likewise. Entries
-// of columns on different branches are zero.
+// The derivative pass and its terms: internal/rnea_derivatives_pass.hpp.
 
 namespace lumo {
 namespace {
 
-using Column = Data::DerivativeColumn;
-using Body = Data::DerivativeBody;
-
-// Σ x[k] y[k] over n numbers (6: the power of a force on a motion, 12: the
-// sum of two such powers, of adjacent motions on adjacent forces).
-template <int n>
-inline double dot(const double* x, const double* y) {
-  using V = Eigen::Matrix<double, n, 1>;
-  return Eigen::Map<const V>(x).dot(Eigen::Map<const V>(y));
-}
-inline const double* raw(const Motion& m) { return m.angular.data(); }
-inline const double* raw(const Force& f) { return f.moment.data(); }
-static_assert(sizeof(Motion) == 6 * sizeof(double) && sizeof(Force) == 6 * sizeof(double));
-
-// Y·(ω, l) = (I_o ω + h × l, m l − h × ω) for the inertia about the origin
-// (m, h = m c, I_o).
-inline Force apply_inertia(const Body& Y, const Motion& m) {
-  Force f;
-  f.force = Y.mass * m.linear - Y.first_moment.cross(m.angular);
-  f.moment.noalias() = Y.inertia * m.angular;
-  f.moment += Y.first_moment.cross(m.linear);
-  return f;
-}
-
-// Ẏ·(ω, l) = (R ω − s × l, s × ω) with Ẏ = [[0, [s]×], [−[s]×, R]] in
-// [linear; angular] order.
-inline Force apply_rate(const Body& Y, const Motion& m) {
-  Force f;
-  f.force = Y.rate_skew.cross(m.angular);
-  f.moment.noalias() = Y.rate_sym * m.angular;
-  f.moment -= Y.rate_skew.cross(m.linear);
-  return f;
-}
-
-// The world-frame columns of joint i into cols[0 .. n), Motion order.
-template <int n>
-inline void world_columns(const JointModel& joint, const SE3& oMi, Column* cols) {
-  double J[36];
-  world_subspace_columns(joint, oMi, J);
-  for (int k = 0; k < n; ++k) cols[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
-}
-
-// Where the derivative pass writes: ∂τ/∂q, ∂τ/∂v and M (the last two null
-// when not formed), dense nv×nv matrices with entry (r, c) at r·row + c·col
-// (row = 1, col = nv for the workspace's column-major matrices; row = nv,
-// col = 1 for C-ordered ones).
-struct DerivativeOutputs {
-  double* dq;
-  double* dv;
-  double* M;
-  std::size_t row, col;
-
-  std::size_t at(std::size_t r, std::size_t c) const { return r * row + c * col; }
-};
+using DerivativeOutputs = DerivativeOutputsT<double>;
 
 DerivativeOutputs workspace_outputs(MatrixX& dq, MatrixX* dv, MatrixX* M) {
   return {dq.data(), dv != nullptr ? dv->data() : nullptr, M != nullptr ? M->data() : nullptr, 1,
@@ -107,79 +32,6 @@ void size_outputs(Data& data, std::initializer_list<MatrixX*> outputs) {
   if (data.derivative_columns.size() != data.nv) data.derivative_columns.resize(data.nv);
   if (data.derivative_bodies.size() != data.njoints) data.derivative_bodies.resize(data.njoints);
   if (data.derivative_accelerations.size() != data.njoints) data.derivative_accelerations.resize(data.njoints);
-}
-
-// The derivative pass. kVelocity: v and a are given (else zero, and only
-// ∂τ/∂q is formed); kAfterAba: limi, oMi and the world columns data.j are
-// those aba just wrote at this q, and are read instead of formed again.
-
-// Joint i on the way out: v_i = v_λ + S q̇_i,  a_i = a_λ + S q̈_i + v_i × S q̇_i,
-// Y_i about the origin, h_i = Y_i v_i, f_i = Y_i a_i + v_i ×* h_i and
-// Ẏ_i = [[0, [s]×], [−[s]×, R]] with s = h × ω − m v and
-// R = [ω]× I_o + ([ω]× I_o)ᵀ − (h vᵀ + v hᵀ) + 2 (h·v) E; per column
-// u = S × v_λ, w = S × a_λ − u × v_λ, e = (v_λ + v_i) × S.
-template <int n, bool kVelocity, bool kAfterAba>
-void derivative_forward_step(const Model& model, Data& data, JointIndex i, const double* q, const double* v,
-                             const double* a) {
-  const JointIndex p = model.parents[i];
-  std::vector<Motion>& ov = data.ov;
-  std::vector<Motion>& oa = data.derivative_accelerations;
-  if constexpr (!kAfterAba) forward_step(model, data, i, q);
-  const SE3& oMi = data.oMi[i];
-  ov[i] = ov[p];
-  oa[i] = oa[p];
-  if constexpr (n > 0) {
-    const std::size_t iv = model.idx_v[i];
-    Column* c = data.derivative_columns.data() + iv;
-    if constexpr (kAfterAba) {
-      const double* J = data.j.data() + 6 * iv;
-      for (int k = 0; k < n; ++k) c[k].S = from_column(Eigen::Map<const Vector6>(J + 6 * k));
-    } else {
-      world_columns<n>(model.joints[i], oMi, c);
-    }
-    if constexpr (kVelocity) {
-      Motion vJ;
-      for (int k = 0; k < n; ++k) {
-        vJ.angular += c[k].S.angular * v[iv + k];
-        vJ.linear += c[k].S.linear * v[iv + k];
-        oa[i].angular += c[k].S.angular * a[iv + k];
-        oa[i].linear += c[k].S.linear * a[iv + k];
-      }
-      ov[i] += vJ;
-      oa[i] += motion_cross(ov[i], vJ);
-      const Motion vsum = ov[p] + ov[i];
-      for (int k = 0; k < n; ++k) {
-        const Motion& S = c[k].S;
-        c[k].u = motion_cross(S, ov[p]);
-        c[k].w = motion_cross(S, oa[p]) - motion_cross(c[k].u, ov[p]);
-        c[k].e = motion_cross(vsum, S);
-      }
-    } else {
-      for (int k = 0; k < n; ++k) c[k].w = motion_cross(c[k].S, oa[p]);
-    }
-  }
-  const BodyInertia& local = model.inertias[i];
-  const BodyInertia world = inertia_transform(oMi, local);
-  Body& Y = data.derivative_bodies[i];
-  Y.mass = local.mass;
-  Y.first_moment = local.mass * world.lever;
-  Y.inertia = inertia_tensor(world);
-  Y.inertia.noalias() -= Y.first_moment * world.lever.transpose();
-  Y.inertia.diagonal().array() += Y.first_moment.dot(world.lever);
-  Y.force = apply_inertia(Y, oa[i]);
-  if constexpr (kVelocity) {
-    const Vector3& om = ov[i].angular;
-    const Vector3& vl = ov[i].linear;
-    Y.momentum = apply_inertia(Y, ov[i]);
-    Y.force += motion_cross_force(ov[i], Y.momentum);
-    Y.rate_skew = Y.first_moment.cross(om) - Y.mass * vl;
-    Matrix3 WI;
-    for (int col = 0; col < 3; ++col) WI.col(col) = om.cross(Vector3(Y.inertia.col(col)));
-    Y.rate_sym = WI + WI.transpose();
-    Y.rate_sym.noalias() -= Y.first_moment * vl.transpose();
-    Y.rate_sym.noalias() -= vl * Y.first_moment.transpose();
-    Y.rate_sym.diagonal().array() += 2.0 * Y.first_moment.dot(vl);
-  }
 }
 
 // The external forces on the bodies, carried to the world with them:
@@ -197,114 +49,17 @@ void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<c
   }
 }
 
-// Joint i on the way in, the composites of its subtree complete: the
-// entries of its own columns against themselves and against every
-// ancestor's columns (both ways); then Y, Ẏ, h and f are carried to the
-// parent.
-template <int n, bool kVelocity>
-void derivative_backward_step(const Model& model, Data& data, JointIndex i, const DerivativeOutputs& out) {
-  const JointIndex p = model.parents[i];
-  const Body& Y = data.derivative_bodies[i];
-  if constexpr (n > 0) {
-    const std::size_t iv = model.idx_v[i];
-    double* const DQ = out.dq;
-    double* const DV = kVelocity ? out.dv : nullptr;
-    double* const MM = kVelocity ? out.M : nullptr;
-    const Column* const cols = data.derivative_columns.data();
-    const Column* c = cols + iv;
-    // Per own column: [Q, P] = [Bᵀ S, Y S] and the ancestor-row forces.
-    struct RowForces {
-      Force Q, P, Phq, Phv;
-    } rows[n];
-    static_assert(sizeof(RowForces) == 24 * sizeof(double));
-    for (int k = 0; k < n; ++k) {
-      const Motion& S = c[k].S;
-      RowForces& o = rows[k];
-      o.P = apply_inertia(Y, S);
-      o.Phq = motion_cross_force(S, Y.force) - apply_inertia(Y, c[k].w);
-      if constexpr (kVelocity) {
-        const Force Sh = motion_cross_force(S, Y.momentum);
-        const Force YdS = apply_rate(Y, S);
-        o.Q = YdS - Sh;
-        o.Phq = o.Phq - apply_rate(Y, c[k].u) - motion_cross_force(c[k].u, Y.momentum);
-        o.Phv = apply_inertia(Y, c[k].e) + YdS + Sh;
-      }
-    }
-    // Own block: rows r and columns k both of joint i.
-    for (int k = 0; k < n; ++k) {
-      for (int r = 0; r < n; ++r) {
-        const std::size_t rk = out.at(iv + r, iv + k);
-        if constexpr (kVelocity) {
-          DQ[rk] = -dot<12>(raw(c[k].u), raw(rows[r].Q));
-          DV[rk] = dot<12>(raw(c[k].S), raw(rows[r].Q));
-          if (r <= k) MM[rk] = MM[out.at(iv + k, iv + r)] = dot<6>(raw(c[r].S), raw(rows[k].P));
-        } else {
-          DQ[rk] = -dot<6>(raw(c[k].w), raw(rows[r].P));
-        }
-      }
-    }
-    // Ancestor columns k: row i against column k, row k against column i.
-    for (JointIndex anc = p; anc != 0; anc = model.parents[anc]) {
-      const std::size_t av = model.idx_v[anc], an = model.nv_joint[anc];
-      for (std::size_t kk = av; kk < av + an; ++kk) {
-        const Column& ca = cols[kk];
-        for (int r = 0; r < n; ++r) {
-          const std::size_t row = iv + r;
-          const std::size_t own_row = out.at(row, kk), own_col = out.at(kk, row);
-          const RowForces& o = rows[r];
-          const double* S = raw(ca.S);
-          if constexpr (kVelocity) {
-            DQ[own_row] = -dot<12>(raw(ca.u), raw(o.Q));
-            DV[own_row] = dot<12>(S, raw(o.Q));
-            DQ[own_col] = dot<6>(S, raw(o.Phq));
-            DV[own_col] = dot<6>(S, raw(o.Phv));
-            MM[own_col] = MM[own_row] = dot<6>(S, raw(o.P));
-          } else {
-            DQ[own_row] = -dot<6>(raw(ca.w), raw(o.P));
-            DQ[own_col] = dot<6>(S, raw(o.Phq));
-          }
-        }
-      }
-    }
-  }
-  if (p != 0) {
-    Body& Yp = data.derivative_bodies[p];
-    Yp.mass += Y.mass;
-    Yp.first_moment += Y.first_moment;
-    Yp.inertia += Y.inertia;
-    Yp.force += Y.force;
-    if constexpr (kVelocity) {
-      Yp.momentum += Y.momentum;
-      Yp.rate_skew += Y.rate_skew;
-      Yp.rate_sym += Y.rate_sym;
-    }
-  }
-}
-
 // The derivatives of τ = rnea(q, v, a) (less the external forces fext when
 // not null) with respect to q (into out.dq), v (out.dv) and a (out.M); null
 // v and a stand for zero, and then out.dv and out.M are not written.
 template <bool kVelocity, bool kAfterAba = false>
 void rnea_derivatives(const Model& model, Data& data, const double* q, const double* v, const double* a,
                       const DerivativeOutputs& out, const Eigen::Ref<const Matrix6X>* fext = nullptr) {
-  const std::size_t size = model.nv * model.nv;
-  std::fill_n(out.dq, size, 0.0);
-  if constexpr (kVelocity) {
-    std::fill_n(out.dv, size, 0.0);
-    std::fill_n(out.M, size, 0.0);
-  }
-  data.oMi[0] = SE3::Identity();
-  data.limi[0] = SE3::Identity();
-  data.ov[0] = Motion::Zero();
-  data.derivative_accelerations[0] = -model.gravity;
-  if constexpr (!kAfterAba) compute_joint_sincos(model, data, q);
-  for (JointIndex i = 1; i < model.njoints; ++i)
-    with_joint_size(model.joints[i],
-                    [&](auto n) { derivative_forward_step<n, kVelocity, kAfterAba>(model, data, i, q, v, a); });
+  derivative_steps::zero_outputs<kVelocity>(model, out);
+  derivative_steps::derivatives_forward<kVelocity, kAfterAba>(model, data, q, v, a);
   if constexpr (kVelocity)  // (the gravity torques take no external force)
     if (fext != nullptr) subtract_external_forces(model, data, *fext);
-  for (JointIndex i = model.njoints - 1; i >= 1; --i)
-    with_joint_size(model.joints[i], [&](auto n) { derivative_backward_step<n, kVelocity>(model, data, i, out); });
+  derivative_steps::derivatives_backward<kVelocity>(model, data, out);
 }
 
 // ------------------------------------------- the stages of computeABADerivatives

@@ -19,6 +19,23 @@ using MatrixX = Eigen::MatrixXd;
 using Matrix6X = Eigen::Matrix<double, 6, Eigen::Dynamic>;
 using Matrix3X = Eigen::Matrix<double, 3, Eigen::Dynamic>;
 
+// The per-column and per-body terms of the derivative recursions
+// (Data::derivative_columns, Data::derivative_bodies), over the scalar of the
+// state like MotionT.
+template <class T>
+struct DerivativeColumnT {
+  MotionT<T> u, w, S, e;  // in this order: [u, w] and [S, e] are read as 12 numbers each
+};
+template <class T>
+struct DerivativeBodyT {
+  T mass = T(0.0);
+  Vector3T<T> first_moment = Vector3T<T>::Zero();
+  Matrix3T<T> inertia = Matrix3T<T>::Zero();
+  Vector3T<T> rate_skew = Vector3T<T>::Zero();
+  Matrix3T<T> rate_sym = Matrix3T<T>::Zero();
+  ForceT<T> momentum, force;
+};
+
 class Data {
  public:
   explicit Data(const Model& model);
@@ -94,22 +111,13 @@ class Data {
   // of joint j with parent λ: S = the column oMj·S_k, u = S × v_λ,
   // w = S × a_λ − u × v_λ, e = (v_λ + v_j) × S (the terms the derivative
   // recursions share).
-  struct DerivativeColumn {
-    Motion u, w, S, e;  // in this order: [u, w] and [S, e] are read as 12 numbers each
-  };
+  using DerivativeColumn = DerivativeColumnT<double>;
   std::vector<DerivativeColumn> derivative_columns;
   // Per joint: the spatial inertia of the subtree about the world origin
   // (mass m, first moment m·c, rotational inertia about the origin), its
   // rate Ẏ = v ×* Y − Y v× (a skew part given by a vector and a symmetric
   // part), and the subtree's momentum and force.
-  struct DerivativeBody {
-    double mass = 0.0;
-    Vector3 first_moment = Vector3::Zero();
-    Matrix3 inertia = Matrix3::Zero();
-    Vector3 rate_skew = Vector3::Zero();
-    Matrix3 rate_sym = Matrix3::Zero();
-    Force momentum, force;
-  };
+  using DerivativeBody = DerivativeBodyT<double>;
   std::vector<DerivativeBody> derivative_bodies;
   // Per joint: its spatial acceleration a_i (a_0 = −gravity, so a_i carries
   // the gravity offset); the velocities go to ov.

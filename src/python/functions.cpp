@@ -886,7 +886,7 @@ constexpr Function kForwardDynamics{
 
 constexpr Function kComputeRNEADerivatives{
     "computeRNEADerivatives", {kModel, kData, kQ, kV, kA, kForces},
-    matrix_triple<[](Call& c) {
+    in_lock_step(matrix_triple<[](Call& c) {
       Data& d = *c.data;
       if (c.has_forces())
         computeRNEADerivatives(*c.model, d, c.vector(0), c.vector(1), c.vector(2), c.fext());
@@ -898,7 +898,7 @@ constexpr Function kComputeRNEADerivatives{
         computeRNEADerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext(), dq, dv, da);
       else
         computeRNEADerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), dq, dv, da);
-    }>(),
+    }>(), lockstep::Kernel::rnea_derivatives),  // (the rows without fext)
     {.page = "derivatives",
      .text = "Derivatives of the inverse dynamics tau = rnea(q, v, a), or inverseDynamics(q, v, a, fext).\n\n"
              "``(∂tau/∂q, ∂tau/∂v, ∂tau/∂a)``, with ``∂tau/∂a = M(q)``. Derivatives with respect to q are\n"

@@ -6,7 +6,8 @@
 // the single calls.
 //
 // The passes are those of the single calls (internal/rnea_pass.hpp,
-// mass_matrix_pass.hpp, aba_pass.hpp, forward_pass.hpp, jacobians.hpp),
+// mass_matrix_pass.hpp, aba_pass.hpp, forward_pass.hpp, jacobians.hpp,
+// rnea_derivatives_pass.hpp),
 // instantiated for the lock-step scalar in translation units built for each
 // instruction set (lockstep_avx2.cpp, lockstep_avx512.cpp), which hold
 // nothing but those instances. A lane gives
@@ -41,6 +42,7 @@ enum class Kernel : std::uint8_t {
   frame_jacobian,      // (q) → the Jacobian of the joint carrying Arguments::frames[0], in
                        // Arguments::reference_frame: 6×nv, row-major (computeJointJacobians, then
                        // getFrameJacobian)
+  rnea_derivatives,    // (q, v, a) → ∂τ/∂q, ∂τ/∂v, M: nv×nv each, row-major (computeRNEADerivatives)
 };
 
 // What a kernel reads beside its rows (the frame kernels).

@@ -10,6 +10,7 @@
 #include "../internal/aba_pass.hpp"
 #include "../internal/jacobians.hpp"
 #include "../internal/mass_matrix_pass.hpp"
+#include "../internal/rnea_derivatives_pass.hpp"
 #include "../internal/rnea_pass.hpp"
 #include "lockstep.hpp"
 #include "lockstep_pack.hpp"
@@ -28,7 +29,9 @@ struct Work {
         M(model.nv * model.nv), ov(model.njoints), articulated_inertia(model.njoints),
         ia_times_s(6 * model.nv), joint_inertia_inv(6 * model.nv), joint_torque_residual(model.nv),
         aba_velocity(model.njoints), aba_velocity_product(model.njoints), articulated_bias(model.njoints),
-        aba_acceleration(model.njoints), frame_jacobian(6 * model.nv) {}
+        aba_acceleration(model.njoints), frame_jacobian(6 * model.nv), derivative_columns(model.nv),
+        derivative_bodies(model.njoints), derivative_accelerations(model.njoints),
+        derivatives(3 * model.nv * model.nv, Pack(0.0)) {}
 
   bool world = false;  // forward passes place the joints in the world too (oMi)
   std::vector<MotionT<Pack>> v, a;
@@ -47,6 +50,13 @@ struct Work {
   std::vector<Pack> ia_times_s, joint_inertia_inv, joint_torque_residual;
   std::vector<Eigen::Matrix<Pack, 6, 1>> aba_velocity, aba_velocity_product, articulated_bias, aba_acceleration;
   std::vector<Pack> frame_jacobian;  // 6×nv, column-major
+  // the derivative pass's (as Data's), and its three nv×nv results one
+  // after the other, row-major: zero where the pass writes nothing, from
+  // the start (it writes the same entries for every state)
+  std::vector<DerivativeColumnT<Pack>> derivative_columns;
+  std::vector<DerivativeBodyT<Pack>> derivative_bodies;
+  std::vector<MotionT<Pack>> derivative_accelerations;
+  std::vector<Pack> derivatives;
 };
 
 // x[k] lane l = rows[l·width + k] for k < width: W consecutive rows, and back.
@@ -138,6 +148,37 @@ inline void store_jacobian_rows(const Pack* J, std::size_t nv, double* rows) {
       for (std::size_t c = 0; c < nv; ++c) rows[(l * 6 + r) * nv + c] = J[6 * c + r].v[l];
 }
 
+// W rows of each of the three row-major nv×nv matrices at x (one after
+// the other), into rows[k]. Each row is written in order, with whole
+// vectors: W entries of the W lanes at a time, a W×W transpose (four
+// shuffles to pair the lanes, four to gather the halves, for W = 4).
+template <int W = kWidth>
+void store_matrix_rows(const Pack* x, std::size_t nv, double* const* rows) {
+  const std::size_t size = nv * nv, blocked = size / W * W;
+  for (int m = 0; m < 3; ++m, x += size) {
+    double* const out = rows[m];
+    for (std::size_t k = 0; k < blocked; k += W) {
+      if constexpr (W == 4) {
+        const Pack::Lanes r0 = x[k].v, r1 = x[k + 1].v, r2 = x[k + 2].v, r3 = x[k + 3].v;
+        // t0 = (r0[0], r1[0], r0[2], r1[2]), t1 the odd lanes; t2, t3 of r2, r3
+        const Pack::Lanes t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
+        const Pack::Lanes t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
+        const Pack::Lanes t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
+        const Pack::Lanes t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
+        store(Pack(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)), out + k);
+        store(Pack(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)), out + size + k);
+        store(Pack(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)), out + 2 * size + k);
+        store(Pack(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)), out + 3 * size + k);
+      } else {
+        for (int l = 0; l < W; ++l)
+          for (int j = 0; j < W; ++j) out[l * size + k + j] = x[k + j].v[l];
+      }
+    }
+    for (std::size_t k = blocked; k < size; ++k)
+      for (int l = 0; l < W; ++l) out[l * size + k] = x[k].v[l];
+  }
+}
+
 // True when frame f and its joint are in the model (frame_parent_joint
 // raises otherwise).
 inline bool valid_frame(const Model& model, FrameIndex f) {
@@ -158,7 +199,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
   // A NaN or an infinity is left to the single calls: which of two NaNs an
   // operation passes on depends on the order of its operands, which the
   // compiler picks differently for vectors and for doubles.
-  const int ninputs = kernel == Kernel::rnea || kernel == Kernel::aba ? 3
+  const int ninputs = kernel == Kernel::rnea || kernel == Kernel::aba || kernel == Kernel::rnea_derivatives ? 3
                       : kernel == Kernel::non_linear_effects ? 2
                                                              : 1;
   w.world = kernel != Kernel::rnea && kernel != Kernel::non_linear_effects && kernel != Kernel::gravity;
@@ -219,6 +260,17 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
                              Eigen::Map<Eigen::Matrix<Pack, 6, Eigen::Dynamic>>(
                                  w.frame_jacobian.data(), 6, static_cast<Eigen::Index>(nv)));
       store_jacobian_rows(w.frame_jacobian.data(), nv, out[0]);
+      return true;
+    }
+    case Kernel::rnea_derivatives: {
+      load_rows(in[0], nq, w.q.data());
+      load_rows(in[1], nv, w.qd.data());
+      load_rows(in[2], nv, w.qdd.data());
+      Pack* const x = w.derivatives.data();
+      const DerivativeOutputsT<Pack> outputs{x, x + nv * nv, x + 2 * nv * nv, nv, 1};
+      derivative_steps::derivatives_forward<true, false>(model, w, w.q.data(), w.qd.data(), w.qdd.data());
+      derivative_steps::derivatives_backward<true>(model, w, outputs);
+      store_matrix_rows(x, nv, out);
       return true;
     }
     case Kernel::none:

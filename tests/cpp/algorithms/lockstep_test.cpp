@@ -13,6 +13,7 @@
 
 #include "algorithms/aba.hpp"
 #include "algorithms/crba.hpp"
+#include "algorithms/derivatives.hpp"
 #include "algorithms/frames.hpp"
 #include "algorithms/jacobians.hpp"
 #include "algorithms/kinematics.hpp"
@@ -91,6 +92,21 @@ TEST(Lockstep, EveryLaneIsTheSingleCallBitForBit) {
             EXPECT_EQ(std::memcmp(&M(r, c), lane + r * nv + c, sizeof(double)), 0) << "M, state " << l;
             EXPECT_EQ(std::memcmp(&M(r, c), lane + c * nv + r, sizeof(double)), 0) << "M, state " << l;
           }
+      }
+      // The derivatives of inverse dynamics: each lane's three rows the
+      // single call's matrices, row-major.
+      const std::size_t nn = nv * nv;
+      std::vector<double> derivatives(3 * w * nn);
+      double* derivative_out[] = {derivatives.data(), derivatives.data() + w * nn, derivatives.data() + 2 * w * nn};
+      ASSERT_TRUE(packs.run(K::rnea_derivatives, in, derivative_out));
+      for (std::size_t l = 0; l < w && nv > 0; ++l) {
+        computeRNEADerivatives(model, data, row(s.q, l, nq), row(s.v, l, nv), row(s.a, l, nv));
+        const Eigen::MatrixXd* want[] = {&data.dtau_dq, &data.dtau_dv, &data.dtau_da};
+        for (int k = 0; k < 3; ++k) {
+          const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> rows = *want[k];
+          EXPECT_EQ(std::memcmp(rows.data(), derivative_out[k] + l * nn, nn * sizeof(double)), 0)
+              << "derivative " << k << ", state " << l;
+        }
       }
       // Every frame's placement (homogeneous, row-major) and the last
       // frame's Jacobian in each reference frame.
