@@ -275,7 +275,8 @@ class RowRunner {
           for (int k = 0; k < rows_.ninputs; ++k) in[k] = rows_.in[k] + i * rows_.in_width[k];
           for (int k = 0; k < rows_.noutputs; ++k)
             out[k] = reinterpret_cast<double*>(rows_.out[k] + i * rows_.out_bytes[k]);
-          if (thread_workspace.packs_for(model, *isa_).run(f_.result.lockstep, in.data(), out.data(), pack_args_)) {
+          if (packs_ == nullptr) packs_ = &thread_workspace.packs_for(model, *isa_);
+          if (packs_->run(f_.result.lockstep, in.data(), out.data(), pack_args_)) {
             i += width - 1;
             continue;
           }
@@ -311,6 +312,7 @@ class RowRunner {
   const Rows& rows_;
   Call call_;
   const lockstep::InstructionSet* isa_ = nullptr;
+  lockstep::Workspace* packs_ = nullptr;  // the thread's, on first use
   lockstep::Arguments pack_args_;
 };
 

@@ -11,6 +11,15 @@
 namespace lumo::python {
 namespace {
 
+// A hint to the CPU that this thread spins.
+inline void pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
 // Never destroyed: its threads wait on it until the process ends.
 WorkerPool* pool = nullptr;
 
@@ -31,8 +40,20 @@ void WorkerPool::serve() {
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, nullptr);
 #endif
+  // A thread back from a batch watches for the next offer for a while before
+  // it sleeps: batches called in a loop find it awake, where waking a
+  // sleeping thread costs about as much as a short batch computes.
+  constexpr auto kWatch = std::chrono::microseconds(200);
   std::unique_lock lock(mutex_);
   for (;;) {
+    if (open_ == 0) {
+      const std::uint64_t seen = offers_.load(std::memory_order_relaxed);
+      lock.unlock();
+      const auto until = std::chrono::steady_clock::now() + kWatch;
+      while (offers_.load(std::memory_order_relaxed) == seen && std::chrono::steady_clock::now() < until)
+        pause();
+      lock.lock();
+    }
     offered_.wait(lock, [&] { return open_ > 0; });
     --open_;
     ++running_;
@@ -62,6 +83,7 @@ std::size_t WorkerPool::offer(Task task, void* context, std::size_t helpers) {
   task_ = task;
   context_ = context;
   open_ = helpers;
+  offers_.fetch_add(1, std::memory_order_relaxed);
   for (std::size_t k = 0; k < helpers; ++k) offered_.notify_one();
   return helpers;
 }

@@ -3,8 +3,10 @@
 // started once and wait for the next batch.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstddef>
 #include <mutex>
 
@@ -44,6 +46,7 @@ class WorkerPool {
   void* context_ = nullptr;
   std::size_t open_ = 0;     // threads that may still take the offer
   std::size_t running_ = 0;  // threads running the task
+  std::atomic<std::uint64_t> offers_{0};  // offers made, read by the threads without the lock
 };
 
 }  // namespace lumo::python

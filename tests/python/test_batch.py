@@ -159,6 +159,22 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
             assert bits(getattr(lb, fn)(model, *args, threads=threads)) == bits(want), (key, threads)
 
 
+def test_workspaces_kept_between_batches_serve_other_trees():
+    """A thread keeps its workspaces between batches and reuses them for any model of the same sizes:
+    what one tree leaves untouched (the derivatives across its branches, zero) must not keep
+    another tree's values."""
+    a, b = (random_urdf(seed, links=8, kinds=["revolute"]) for seed in (3, 4))
+    data = a.createData()
+    mass_zero = [ld.crba(m, data, ld.neutral(m)) == 0 for m in (a, b)]
+    assert (a.nq, a.nv) == (b.nq, b.nv) and (mass_zero[0] != mass_zero[1]).any()
+    for model in (a, b, a):
+        q, v, acc = states(model, 9)
+        got = lb.computeRNEADerivatives(model, q, v, acc, threads=1)
+        want = [ld.computeRNEADerivatives(model, data, q[i], v[i], acc[i]) for i in range(9)]
+        for k in range(3):
+            assert bits(got[k]) == bits(np.array([w[k] for w in want]))
+
+
 @pytest.mark.parametrize("name, model", MODELS[:4], ids=[n for n, _ in MODELS[:4]])
 def test_dynamics_rows_satisfy_their_identities(name, model):
     """The batch functions of forward dynamics, centre of mass and derivatives against the others."""

@@ -30,8 +30,7 @@ struct Work {
         ia_times_s(6 * model.nv), joint_inertia_inv(6 * model.nv), joint_torque_residual(model.nv),
         aba_velocity(model.njoints), aba_velocity_product(model.njoints), articulated_bias(model.njoints),
         aba_acceleration(model.njoints), frame_jacobian(6 * model.nv), derivative_columns(model.nv),
-        derivative_bodies(model.njoints), derivative_accelerations(model.njoints),
-        derivatives(3 * model.nv * model.nv, Pack(0.0)) {}
+        derivative_bodies(model.njoints), derivative_accelerations(model.njoints) {}
 
   bool world = false;  // forward passes place the joints in the world too (oMi)
   std::vector<MotionT<Pack>> v, a;
@@ -51,13 +50,32 @@ struct Work {
   std::vector<Eigen::Matrix<Pack, 6, 1>> aba_velocity, aba_velocity_product, articulated_bias, aba_acceleration;
   std::vector<Pack> frame_jacobian;  // 6×nv, column-major
   // the derivative pass's (as Data's), and its three nv×nv results one
-  // after the other, row-major: zero where the pass writes nothing, from
-  // the start (it writes the same entries for every state)
+  // after the other, row-major, made on first use: zero where the pass
+  // writes nothing, which depends on the tree only (the same entries for
+  // every state), so they are zeroed again only for another tree
   std::vector<DerivativeColumnT<Pack>> derivative_columns;
   std::vector<DerivativeBodyT<Pack>> derivative_bodies;
   std::vector<MotionT<Pack>> derivative_accelerations;
   std::vector<Pack> derivatives;
+  std::vector<std::size_t> derivatives_tree;  // the tree they are zero for: parent, idx_v, nv_joint per joint
 };
+
+// w.derivatives zero where the pass writes nothing for the model's tree.
+inline void ready_derivatives(const Model& model, Work& w) {
+  const std::size_t n = model.njoints;
+  bool same = w.derivatives_tree.size() == 3 * n;
+  for (std::size_t i = 0; same && i < n; ++i)
+    same = w.derivatives_tree[3 * i] == model.parents[i] && w.derivatives_tree[3 * i + 1] == model.idx_v[i] &&
+           w.derivatives_tree[3 * i + 2] == model.nv_joint[i];
+  if (same) return;
+  w.derivatives.assign(3 * model.nv * model.nv, Pack(0.0));
+  w.derivatives_tree.resize(3 * n);
+  for (std::size_t i = 0; i < n; ++i) {
+    w.derivatives_tree[3 * i] = model.parents[i];
+    w.derivatives_tree[3 * i + 1] = model.idx_v[i];
+    w.derivatives_tree[3 * i + 2] = model.nv_joint[i];
+  }
+}
 
 // x[k] lane l = rows[l·width + k] for k < width: W consecutive rows, and back.
 inline void load_rows(const double* rows, std::size_t width, Pack* x) {
@@ -266,6 +284,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
       load_rows(in[0], nq, w.q.data());
       load_rows(in[1], nv, w.qd.data());
       load_rows(in[2], nv, w.qdd.data());
+      ready_derivatives(model, w);
       Pack* const x = w.derivatives.data();
       const DerivativeOutputsT<Pack> outputs{x, x + nv * nv, x + 2 * nv * nv, nv, 1};
       derivative_steps::derivatives_forward<true, false>(model, w, w.q.data(), w.qd.data(), w.qdd.data());
