@@ -74,21 +74,18 @@ def per_row(models, cpp, n=10_000):
 def scaling(models, counts=(1_000, 10_000)):
     cpus = len(os.sched_getaffinity(0))
     print(f"\n2. Rows per second at 1 and 2 threads ({cpus} CPUs usable; load average "
-          f"{os.getloadavg()[0]:.1f}), and the process CPU time per row at 2 threads over 1 thread: "
-          "near 1 when the threads do not slow each other down, whatever else the machine runs")
+          f"{os.getloadavg()[0]:.1f}), wall time")
     if cpus < 2:
         print("   one CPU only: skipped")
         return
-    print(f"{'function':<10}{'model':<10}{'N':>8}{'1 thread':>12}{'2 threads':>12}{'speed-up':>10}{'CPU/row':>9}")
+    print(f"{'function':<10}{'model':<10}{'N':>8}{'1 thread':>12}{'2 threads':>12}{'speed-up':>10}")
     for name, model in models.items():
         for n in counts:
             q, v, a = draw(model, n)
             for fn, call in batched(model, q, v, a).items():
                 r1 = n / median_time(lambda: call(1))
                 r2 = n / median_time(lambda: call(2))
-                c1 = median_time(lambda: call(1), clock=time.process_time)
-                c2 = median_time(lambda: call(2), clock=time.process_time)
-                print(f"{fn:<10}{name:<10}{n:>8}{r1:>12,.0f}{r2:>12,.0f}{r2 / r1:>10.2f}{c2 / c1:>9.2f}")
+                print(f"{fn:<10}{name:<10}{n:>8}{r1:>12,.0f}{r2:>12,.0f}{r2 / r1:>10.2f}")
 
 
 def mujoco_model(mujoco, urdf):

@@ -7,8 +7,10 @@ per function, in ns per row:
 
   batch    lumo_dynamic.batch.<f>: at one thread the CPU time of this
            thread (which does all the work) / N; at more, the wall time / N
-           and the CPU time of the process / N (the machine may be shared:
-           wall times then vary with its load, CPU times much less);
+           (the machine may be shared: wall times then vary with its load;
+           the process's CPU time is no measure here, as the worker pool's
+           threads keep running between batches and the kernel adds their
+           time to the process's only at its clock ticks);
   writes   allocating and writing arrays of the batch's result shapes once
            (np.full), CPU time of this thread / N: the floor any batch pays
            for its result, whatever it computes;
@@ -109,7 +111,7 @@ def main():
     n = args.n
     print(f"ns per row, N = {n:,}")
     head = f"{'function':<24}{'model':<10}" + "".join(
-        f"{'t=1 CPU':>10}" if t == 1 else f"{f't={t} wall':>10}{f't={t} CPU':>10}" for t in threads)
+        f"{'t=1 CPU':>10}" if t == 1 else f"{f't={t} wall':>10}" for t in threads)
     print(head + f"{'writes':>9}{'loop':>9}{'C++':>9}{'batch/C++':>10}")
     for name in ("arm7", "humanoid"):
         model = ld.parse_urdf_file(str(MODELS / f"{name}.urdf"))
@@ -123,7 +125,6 @@ def main():
                     per_thread.append(sample_time(lambda: batch(1), clock=time.thread_time) / n * 1e9)
                 else:
                     per_thread.append(sample_time(lambda: batch(t)) / n * 1e9)
-                    per_thread.append(sample_time(lambda: batch(t), clock=time.process_time) / n * 1e9)
             writes = sample_time(lambda: [np.full((n,) + s, 1.0) for s in shapes], clock=time.thread_time) / n * 1e9
             looped = sample_time(loop, clock=time.thread_time) / n * 1e9
             c = sum(cpp.get(f"{b}/{name}", float("nan")) for b in cpp_names) if cpp else float("nan")
