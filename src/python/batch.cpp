@@ -556,6 +556,8 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
   Blocks blocks{f, rows, failure, computed, block};
   {
     ModelInUse guard(call.model);
+    // (the pool is found with the interpreter lock held, and offered without it)
+    WorkerPool* pool = helpers > 0 ? &WorkerPool::get() : nullptr;
     PyThreadState* thread = PyEval_SaveThread();
     Clock::time_point next_poll = Clock::now() + kPoll;
     const auto check_signals = [&] {
@@ -569,14 +571,7 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     unsigned rows_since_poll = 0;
     const auto poll = [&] { return ++rows_since_poll % 8 != 0 || Clock::now() < next_poll || check_signals(); };
 
-    // (the pool is only ever offered with the interpreter lock released)
-    WorkerPool* pool = nullptr;
-    if (helpers > 0) {
-      PyEval_RestoreThread(thread);
-      pool = &WorkerPool::get();
-      thread = PyEval_SaveThread();
-      if (pool->offer(&Blocks::help, &blocks, helpers) == 0) pool = nullptr;
-    }
+    if (pool != nullptr && pool->offer(&Blocks::help, &blocks, helpers) == 0) pool = nullptr;
     std::vector<std::thread> own;
     for (std::size_t k = 0; pool == nullptr && k < helpers; ++k) {
       try {

@@ -360,6 +360,22 @@ def test_thread_counts_and_rows_without_inputs(arm):
     assert lb.rnea(empty, *(np.zeros((10**15, 0)),) * 3).shape == (10**15, 0)
 
 
+def test_concurrent_batches_share_the_worker_pool():
+    """Batches from several Python threads at once: one has the worker pool, the others start
+    threads of their own; every result is still the one-thread result."""
+    model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
+    q, v, a = states(model, 2000)
+    want = bits(lb.rnea(model, q, v, a, threads=1))
+    got = []
+    workers = [threading.Thread(target=lambda: got.extend(bits(lb.rnea(model, q, v, a, threads=2))
+                                                       for _ in range(20))) for _ in range(3)]
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    assert got == [want] * 60
+
+
 def test_interrupt_stops_a_batch_without_result_and_threads_are_capped():
     """The handler of a signal sent during a batch runs while the batch holds the model (not after
     it), its exception is the call's, and the batch runs on no more threads than usable CPUs."""
