@@ -21,28 +21,13 @@ namespace {
 
 using namespace aba_steps;
 
-// The external forces on the bodies: pa_i −= oMi·f_ext,i, the [force;
-// torque] column i of fext (joint frame, about its origin) carried to the
-// world: [R f; R n + p × R f].
-void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<const Matrix6X>& fext) {
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const auto fi = fext.col(static_cast<Eigen::Index>(i));
-    const SE3& oMi = data.oMi[i];
-    const Vector3 f = oMi.rotation * fi.head<3>();
-    Vector3 n = oMi.rotation * fi.tail<3>();
-    n += oMi.translation.cross(f);
-    Vector6& pa = data.articulated_bias[i];
-    pa.head<3>() -= f;
-    pa.tail<3>() -= n;
-  }
-}
-
 // The three passes of aba, q̈ into ddq (nv elements); a null fext stands
 // for no external force.
 void aba_pass(const Model& model, Data& data, const double* q, const double* v, const double* tau,
               const Eigen::Ref<const Matrix6X>* fext, double* ddq) {
   aba_velocities(model, data, q, v);
-  if (fext != nullptr) subtract_external_forces(model, data, *fext);
+  if (fext != nullptr)
+    subtract_world_external_forces(model, data, fext->data(), static_cast<std::size_t>(fext->outerStride()));
   aba_accelerations(model, data, tau, ddq);
 }
 

@@ -6,22 +6,13 @@
 namespace lumo {
 namespace {
 
-// The external forces on the bodies, joint frame: f_i −= f_ext,i for the
-// [force; torque] column i of fext (column 0, the root's, not read).
-void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<const Matrix6X>& fext) {
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const auto fi = fext.col(static_cast<Eigen::Index>(i));
-    data.f[i].force -= fi.head<3>();
-    data.f[i].moment -= fi.tail<3>();
-  }
-}
-
 // The shared core, τ into tau (nv elements); a null v or a stands for the
 // zero vector, a null fext for no external force.
 void rnea_pass(const Model& model, Data& data, const Eigen::Ref<const Eigen::VectorXd>& q,
                const double* v, const double* a, double* tau, const Eigen::Ref<const Matrix6X>* fext = nullptr) {
   rnea_forward(model, data, q.data(), v, a);
-  if (fext != nullptr) subtract_external_forces(model, data, *fext);
+  if (fext != nullptr)
+    subtract_external_forces(model, data, fext->data(), static_cast<std::size_t>(fext->outerStride()));
   rnea_backward(model, data, tau);
 }
 

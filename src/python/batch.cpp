@@ -238,12 +238,9 @@ class RowRunner {
     call_.real = c.real;
     call_.count = c.count;
     call_.flag = c.flag;
-    const lockstep::InstructionSet* isa = lockstep::chosen();
-    if (f.result.lockstep != lockstep::Kernel::none && isa != nullptr && rows.forces == nullptr &&
-        rows.target == nullptr)
-      isa_ = isa;
+    if (pack_width(f, rows) > 1) isa_ = lockstep::chosen();
     // the frames a frame kernel reads: the list, or the one frame index
-    pack_args_ = {call_.frame_ids, call_.nframe_ids, call_.frame};
+    pack_args_ = {call_.frame_ids, call_.nframe_ids, call_.frame, rows.forces != nullptr};
     if (f.result.lockstep == lockstep::Kernel::frame_jacobian) {
       pack_args_.frames = &call_.indexes[0];
       pack_args_.nframes = 1;
@@ -253,8 +250,9 @@ class RowRunner {
   // Rows computed a pack at a time (1: one by one).
   static std::size_t pack_width(const Function& f, const Rows& rows) {
     const lockstep::InstructionSet* isa = lockstep::chosen();
-    return f.result.lockstep != lockstep::Kernel::none && isa != nullptr && rows.forces == nullptr &&
-                   rows.target == nullptr
+    const lockstep::Kernel k = f.result.lockstep;
+    return k != lockstep::Kernel::none && isa != nullptr && rows.target == nullptr &&
+                   (rows.forces == nullptr || lockstep::takes_forces(k))
                ? isa->width
                : 1;
   }
@@ -273,6 +271,7 @@ class RowRunner {
           std::array<const double*, kMaxVectors> in{};
           std::array<double*, kMaxOutputs> out{};
           for (int k = 0; k < rows_.ninputs; ++k) in[k] = rows_.in[k] + i * rows_.in_width[k];
+          if (rows_.forces != nullptr) in[3] = rows_.forces + i * 6 * model.njoints;
           for (int k = 0; k < rows_.noutputs; ++k)
             out[k] = reinterpret_cast<double*>(rows_.out[k] + i * rows_.out_bytes[k]);
           if (packs_ == nullptr) packs_ = &thread_workspace.packs_for(model, *isa_);

@@ -833,7 +833,7 @@ constexpr Function kInverseDynamics{
       const Model& m = *c.model;
       return c.has_forces() ? inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
                             : inverseDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
-    }>(Shape::nv), lockstep::Kernel::rnea),  // (the rows without fext)
+    }>(Shape::nv), lockstep::Kernel::rnea),  // (with fext too)
     {.page = "dynamics",
      .text = "Joint torques for a motion under external forces on the bodies: rnea with fext.\n\n"
              "``tau = M(q)·a + C(q, v)·v + g(q) − Σᵢ J_iᵀ·f_i``, J_i the Jacobian of joint i in its own\n"
@@ -861,7 +861,7 @@ constexpr Function kForwardDynamics{
       const Model& m = *c.model;
       return c.has_forces() ? forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext())
                             : forwardDynamics(m, *c.data, c.vector(0), c.vector(1), c.vector(2));
-    }>(Shape::nv), lockstep::Kernel::aba),  // (the rows without fext)
+    }>(Shape::nv), lockstep::Kernel::aba),  // (with fext too)
     {.page = "dynamics",
      .text = "Forward dynamics under external forces on the bodies: aba with fext.\n\n"
              "``ddq = M(q)⁻¹·(tau + Σᵢ J_iᵀ·f_i − C(q, v)·v − g(q))``, so that ``inverseDynamics(q, v,\n"

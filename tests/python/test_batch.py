@@ -132,6 +132,8 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
         q[17, -1] = np.nan
     data = model.createData()
     frames = list(range(model.nframes))
+    fext = np.random.default_rng(5).uniform(-2, 2, (N, model.njoints, 6))
+    fext[23, -1, 0] = np.inf  # a pack (of 8 or 4) with a force that is not finite: row by row
     single = {
         "rnea": ((q, v, a), lambda i: ld.rnea(model, data, q[i], v[i], a[i])),
         "inverseDynamics": ((q, v, a), lambda i: ld.inverseDynamics(model, data, q[i], v[i], a[i])),
@@ -140,6 +142,10 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
         "crba": ((q,), lambda i: (ld.crba(model, data, q[i]), data.M)[1]),
         "aba": ((q, v, a), lambda i: ld.aba(model, data, q[i], v[i], a[i])),
         "forwardDynamics": ((q, v, a), lambda i: ld.forwardDynamics(model, data, q[i], v[i], a[i])),
+        ("inverseDynamics", "fext"): ((q, v, a, fext),
+                                      lambda i: ld.inverseDynamics(model, data, q[i], v[i], a[i], fext[i])),
+        ("forwardDynamics", "fext"): ((q, v, a, fext),
+                                      lambda i: ld.forwardDynamics(model, data, q[i], v[i], a[i], fext[i])),
         "computeRNEADerivatives": ((q, v, a),
                                    lambda i: ld.computeRNEADerivatives(model, data, q[i], v[i], a[i])),
         "framePlacements": ((q, frames), lambda i: (ld.forwardKinematics(model, data, q[i]),

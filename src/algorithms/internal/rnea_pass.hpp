@@ -35,6 +35,20 @@ void rnea_forward(const Model& model, Work& data, const S* q, const S* v, const 
   }
 }
 
+// The external forces on the bodies, joint frame: f_i −= f_ext,i, the
+// [force; torque] of joint i at fext + i·stride (joint 0, the root's, not
+// read). Between the forward and the backward pass.
+template <class S, class Work>
+void subtract_external_forces(const Model& model, Work& data, const S* fext, std::size_t stride) {
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const S* fi = fext + i * stride;
+    for (int k = 0; k < 3; ++k) {
+      data.f[i].force[k] -= fi[k];
+      data.f[i].moment[k] -= fi[3 + k];
+    }
+  }
+}
+
 // Backward pass: τ_i = Sᵀ f_i;  f_λ += limi·f_i, τ into tau (nv elements).
 template <class S, class Work>
 void rnea_backward(const Model& model, Work& data, S* tau) {

@@ -33,11 +33,11 @@ namespace lumo::lockstep {
 // given widths, in this order) and outputs.
 enum class Kernel : std::uint8_t {
   none,
-  rnea,                // (q: nq, v: nv, a: nv) → τ: nv
+  rnea,                // (q: nq, v: nv, a: nv[, fext]) → τ: nv
   non_linear_effects,  // (q, v) → nle: nv
   gravity,             // (q) → g: nv
   crba,                // (q) → M: nv×nv, full and symmetric
-  aba,                 // (q, v, τ) → q̈: nv
+  aba,                 // (q, v, τ[, fext]) → q̈: nv
   frame_placements,    // (q) → the world placements of Arguments::frames: 4×4 homogeneous each, row-major
   frame_jacobian,      // (q) → the Jacobian of the joint carrying Arguments::frames[0], in
                        // Arguments::reference_frame: 6×nv, row-major (computeJointJacobians, then
@@ -45,12 +45,18 @@ enum class Kernel : std::uint8_t {
   rnea_derivatives,    // (q, v, a) → ∂τ/∂q, ∂τ/∂v, M: nv×nv each, row-major (computeRNEADerivatives)
 };
 
-// What a kernel reads beside its rows (the frame kernels).
+// What a kernel reads beside its rows (the frame kernels), and whether the
+// rows carry external forces.
 struct Arguments {
   const FrameIndex* frames = nullptr;
   std::size_t nframes = 0;
   ReferenceFrame reference_frame = ReferenceFrame::WORLD;
+  bool forces = false;  // in[3]: the forces on the bodies, njoints × [force; torque] a row (takes_forces)
 };
+
+// The kernels that take external forces (inverseDynamics and
+// forwardDynamics with fext).
+constexpr bool takes_forces(Kernel kernel) { return kernel == Kernel::rnea || kernel == Kernel::aba; }
 
 // One instruction set's kernels.
 struct InstructionSet {

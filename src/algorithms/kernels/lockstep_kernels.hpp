@@ -42,6 +42,7 @@ struct Work {
   std::vector<Data::RowRun> ancestor_runs;
   std::vector<OriginInertiaT<Pack>> origin_composite;
   std::vector<Pack> q, qd, qdd, tau;
+  std::vector<Pack> fext;  // njoints × [force; torque], made on first use
   std::vector<Pack> M;  // nv×nv, column-major
   // the articulated-body algorithm's (as Data's)
   std::vector<MotionT<Pack>> ov;
@@ -210,6 +211,15 @@ inline bool finite_rows(const double* rows, std::size_t width) {
   return finite;
 }
 
+// True when the W consecutive rows of external forces (njoints × 6 each)
+// hold only finite numbers but for the root's six, which no pass reads.
+inline bool finite_forces(const double* rows, std::size_t njoints) {
+  bool finite = true;
+  for (int l = 0; l < kWidth; ++l)
+    for (std::size_t k = 6; k < 6 * njoints; ++k) finite &= __builtin_isfinite(rows[l * 6 * njoints + k]);
+  return finite;
+}
+
 inline bool run(void* workspace, const Model& model, Kernel kernel, const Arguments& args, const double* const* in,
                 double* const* out) {
   Work& w = *static_cast<Work*>(workspace);
@@ -223,6 +233,14 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
   w.world = kernel != Kernel::rnea && kernel != Kernel::non_linear_effects && kernel != Kernel::gravity;
   for (int k = 0; k < ninputs; ++k)
     if (!finite_rows(in[k], k == 0 ? nq : nv)) return false;
+  // external forces, taken off between the passes
+  const Pack* fext = nullptr;
+  if (args.forces) {
+    if (!takes_forces(kernel) || !finite_forces(in[3], model.njoints)) return false;
+    w.fext.resize(6 * model.njoints);
+    load_rows(in[3], 6 * model.njoints, w.fext.data());
+    fext = w.fext.data();
+  }
   switch (kernel) {
     case Kernel::rnea:
     case Kernel::non_linear_effects:
@@ -239,6 +257,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
         a = w.qdd.data();
       }
       rnea_forward<Pack>(model, w, w.q.data(), v, a);
+      if (fext != nullptr) subtract_external_forces(model, w, fext, 6);
       rnea_backward<Pack>(model, w, w.tau.data());
       store_rows(w.tau.data(), nv, out[0]);
       return true;
@@ -254,6 +273,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
       load_rows(in[2], nv, w.tau.data());
       try {
         aba_steps::aba_velocities<Pack>(model, w, w.q.data(), w.qd.data());
+        if (fext != nullptr) aba_steps::subtract_world_external_forces(model, w, fext, 6);
         aba_steps::aba_accelerations<Pack>(model, w, w.tau.data(), w.qdd.data());
       } catch (...) {  // a joint that moves no mass in some state: the single call says which
         return false;

@@ -79,6 +79,28 @@ TEST(Lockstep, EveryLaneIsTheSingleCallBitForBit) {
               << "kernel " << int(kernel) << ", state " << l;
         }
       }
+      // With external forces on the bodies (inverseDynamics and
+      // forwardDynamics with fext): each lane's own.
+      std::vector<double> forces;
+      for (std::size_t l = 0; l < w; ++l) {
+        const Matrix6X f = test::random_external_forces(model, rng);
+        forces.insert(forces.end(), f.data(), f.data() + f.size());
+      }
+      const double* in_forces[] = {s.q.data(), s.v.data(), s.a.data(), forces.data()};
+      lockstep::Arguments with_forces;
+      with_forces.forces = true;
+      for (K kernel : {K::rnea, K::aba}) {
+        ASSERT_TRUE(packs.run(kernel, in_forces, outs, with_forces)) << "kernel " << int(kernel);
+        for (std::size_t l = 0; l < w; ++l) {
+          const auto q = row(s.q, l, nq), v = row(s.v, l, nv), a = row(s.a, l, nv);
+          const Eigen::Map<const Matrix6X> fext(forces.data() + 6 * model.njoints * l, 6,
+                                                static_cast<Eigen::Index>(model.njoints));
+          const Eigen::VectorXd want = kernel == K::rnea ? inverseDynamics(model, data, q, v, a, fext)
+                                                         : forwardDynamics(model, data, q, v, a, fext);
+          EXPECT_EQ(std::memcmp(want.data(), out.data() + l * nv, nv * sizeof(double)), 0)
+              << "kernel " << int(kernel) << " with fext, state " << l;
+        }
+      }
       // The mass matrix: each lane's row full and symmetric, from the single
       // call's upper triangle.
       std::vector<double> mass(w * nv * nv);
