@@ -34,21 +34,6 @@ void size_outputs(Data& data, std::initializer_list<MatrixX*> outputs) {
   if (data.derivative_accelerations.size() != data.njoints) data.derivative_accelerations.resize(data.njoints);
 }
 
-// The external forces on the bodies, carried to the world with them:
-// f_i −= oMi·f_ext,i for the [force; torque] column i of fext. A force held
-// in its body's frame turns with the subtree it belongs to, δ(oMi·f_ext) =
-// S_k ×* (oMi·f_ext), as the body's own force does; so the recursion below
-// holds as it is with f_i, and with it the composite F, net of these forces.
-void subtract_external_forces(const Model& model, Data& data, const Eigen::Ref<const Matrix6X>& fext) {
-  for (JointIndex i = 1; i < model.njoints; ++i) {
-    const auto fi = fext.col(static_cast<Eigen::Index>(i));
-    const Force f = act_force(data.oMi[i], Force{fi.tail<3>(), fi.head<3>()});
-    Force& F = data.derivative_bodies[i].force;
-    F.moment -= f.moment;
-    F.force -= f.force;
-  }
-}
-
 // The derivatives of τ = rnea(q, v, a) (less the external forces fext when
 // not null) with respect to q (into out.dq), v (out.dv) and a (out.M); null
 // v and a stand for zero, and then out.dv and out.M are not written.
@@ -58,7 +43,9 @@ void rnea_derivatives(const Model& model, Data& data, const double* q, const dou
   derivative_steps::zero_outputs<kVelocity>(model, out);
   derivative_steps::derivatives_forward<kVelocity, kAfterAba>(model, data, q, v, a);
   if constexpr (kVelocity)  // (the gravity torques take no external force)
-    if (fext != nullptr) subtract_external_forces(model, data, *fext);
+    if (fext != nullptr)
+      derivative_steps::subtract_external_forces(model, data, fext->data(),
+                                                 static_cast<std::size_t>(fext->outerStride()));
   derivative_steps::derivatives_backward<kVelocity>(model, data, out);
 }
 

@@ -898,7 +898,7 @@ constexpr Function kComputeRNEADerivatives{
         computeRNEADerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), c.fext(), dq, dv, da);
       else
         computeRNEADerivatives(*c.model, *c.data, c.vector(0), c.vector(1), c.vector(2), dq, dv, da);
-    }>(), lockstep::Kernel::rnea_derivatives),  // (the rows without fext)
+    }>(), lockstep::Kernel::rnea_derivatives),  // (with fext too)
     {.page = "derivatives",
      .text = "Derivatives of the inverse dynamics tau = rnea(q, v, a), or inverseDynamics(q, v, a, fext).\n\n"
              "``(∂tau/∂q, ∂tau/∂v, ∂tau/∂a)``, with ``∂tau/∂a = M(q)``. Derivatives with respect to q are\n"

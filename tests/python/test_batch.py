@@ -148,6 +148,8 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
                                       lambda i: ld.forwardDynamics(model, data, q[i], v[i], a[i], fext[i])),
         "computeRNEADerivatives": ((q, v, a),
                                    lambda i: ld.computeRNEADerivatives(model, data, q[i], v[i], a[i])),
+        ("computeRNEADerivatives", "fext"): ((q, v, a, fext), lambda i: ld.computeRNEADerivatives(
+            model, data, q[i], v[i], a[i], fext[i])),
         "framePlacements": ((q, frames), lambda i: (ld.forwardKinematics(model, data, q[i]),
                                                     [ld.getFramePlacement(model, data, k).homogeneous
                                                      for k in frames])[1]),

@@ -325,6 +325,23 @@ void derivatives_forward(const Model& model, Work& data, const S* q, const S* v,
                     [&](auto n) { derivative_forward_step<n, kVelocity, kAfterAba>(model, data, i, q, v, a); });
 }
 
+// The external forces on the bodies, carried to the world with them:
+// f_i −= oMi·f_ext,i for the [force; torque] of joint i at fext + i·stride. A force held
+// in its body's frame turns with the subtree it belongs to, δ(oMi·f_ext) =
+// S_k ×* (oMi·f_ext), as the body's own force does; so the recursion below
+// holds as it is with f_i, and with it the composite F, net of these forces.
+template <class S, class Work>
+void subtract_external_forces(const Model& model, Work& data, const S* fext, std::size_t stride) {
+  for (JointIndex i = 1; i < model.njoints; ++i) {
+    const S* fi = fext + i * stride;
+    const ForceT<S> f =
+        act_force(data.oMi[i], ForceT<S>{Vector3T<S>(fi[3], fi[4], fi[5]), Vector3T<S>(fi[0], fi[1], fi[2])});
+    ForceT<S>& F = data.derivative_bodies[i].force;
+    F.moment -= f.moment;
+    F.force -= f.force;
+  }
+}
+
 // The pass on the way in: the derivatives of τ with respect to q (into
 // out.dq), v (out.dv) and a (out.M) from the body forces as they are; each
 // entry of a column and a row on one path to the root is written, the

@@ -42,7 +42,7 @@ enum class Kernel : std::uint8_t {
   frame_jacobian,      // (q) → the Jacobian of the joint carrying Arguments::frames[0], in
                        // Arguments::reference_frame: 6×nv, row-major (computeJointJacobians, then
                        // getFrameJacobian)
-  rnea_derivatives,    // (q, v, a) → ∂τ/∂q, ∂τ/∂v, M: nv×nv each, row-major (computeRNEADerivatives)
+  rnea_derivatives,    // (q, v, a[, fext]) → ∂τ/∂q, ∂τ/∂v, M: nv×nv each, row-major (computeRNEADerivatives)
 };
 
 // What a kernel reads beside its rows (the frame kernels), and whether the
@@ -54,9 +54,11 @@ struct Arguments {
   bool forces = false;  // in[3]: the forces on the bodies, njoints × [force; torque] a row (takes_forces)
 };
 
-// The kernels that take external forces (inverseDynamics and
-// forwardDynamics with fext).
-constexpr bool takes_forces(Kernel kernel) { return kernel == Kernel::rnea || kernel == Kernel::aba; }
+// The kernels that take external forces (inverseDynamics, forwardDynamics
+// and computeRNEADerivatives with fext).
+constexpr bool takes_forces(Kernel kernel) {
+  return kernel == Kernel::rnea || kernel == Kernel::aba || kernel == Kernel::rnea_derivatives;
+}
 
 // One instruction set's kernels.
 struct InstructionSet {

@@ -308,6 +308,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
       Pack* const x = w.derivatives.data();
       const DerivativeOutputsT<Pack> outputs{x, x + nv * nv, x + 2 * nv * nv, nv, 1};
       derivative_steps::derivatives_forward<true, false>(model, w, w.q.data(), w.qd.data(), w.qdd.data());
+      if (fext != nullptr) derivative_steps::subtract_external_forces(model, w, fext, 6);
       derivative_steps::derivatives_backward<true>(model, w, outputs);
       store_matrix_rows(x, nv, out);
       return true;

@@ -120,14 +120,23 @@ TEST(Lockstep, EveryLaneIsTheSingleCallBitForBit) {
       const std::size_t nn = nv * nv;
       std::vector<double> derivatives(3 * w * nn);
       double* derivative_out[] = {derivatives.data(), derivatives.data() + w * nn, derivatives.data() + 2 * w * nn};
-      ASSERT_TRUE(packs.run(K::rnea_derivatives, in, derivative_out));
-      for (std::size_t l = 0; l < w && nv > 0; ++l) {
-        computeRNEADerivatives(model, data, row(s.q, l, nq), row(s.v, l, nv), row(s.a, l, nv));
-        const Eigen::MatrixXd* want[] = {&data.dtau_dq, &data.dtau_dv, &data.dtau_da};
-        for (int k = 0; k < 3; ++k) {
-          const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> rows = *want[k];
-          EXPECT_EQ(std::memcmp(rows.data(), derivative_out[k] + l * nn, nn * sizeof(double)), 0)
-              << "derivative " << k << ", state " << l;
+      for (const bool with_fext : {false, true}) {
+        ASSERT_TRUE(packs.run(K::rnea_derivatives, with_fext ? in_forces : in, derivative_out,
+                              with_fext ? with_forces : lockstep::Arguments{}));
+        for (std::size_t l = 0; l < w && nv > 0; ++l) {
+          const auto q = row(s.q, l, nq), v = row(s.v, l, nv), a = row(s.a, l, nv);
+          const Eigen::Map<const Matrix6X> fext(forces.data() + 6 * model.njoints * l, 6,
+                                                static_cast<Eigen::Index>(model.njoints));
+          if (with_fext)
+            computeRNEADerivatives(model, data, q, v, a, fext);
+          else
+            computeRNEADerivatives(model, data, q, v, a);
+          const Eigen::MatrixXd* want[] = {&data.dtau_dq, &data.dtau_dv, &data.dtau_da};
+          for (int k = 0; k < 3; ++k) {
+            const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> rows = *want[k];
+            EXPECT_EQ(std::memcmp(rows.data(), derivative_out[k] + l * nn, nn * sizeof(double)), 0)
+                << "derivative " << k << (with_fext ? " with fext" : "") << ", state " << l;
+          }
         }
       }
       // Every frame's placement (homogeneous, row-major) and the last
