@@ -269,13 +269,10 @@ class RowRunner {
         if (failure.stops(i) || !poll()) return false;
         if (i < packed_end && (i - begin) % width == 0) {
           std::array<const double*, kMaxVectors> in{};
-          std::array<double*, kMaxOutputs> out{};
           for (int k = 0; k < rows_.ninputs; ++k) in[k] = rows_.in[k] + i * rows_.in_width[k];
           if (rows_.forces != nullptr) in[3] = rows_.forces + i * 6 * model.njoints;
-          for (int k = 0; k < rows_.noutputs; ++k)
-            out[k] = reinterpret_cast<double*>(rows_.out[k] + i * rows_.out_bytes[k]);
           if (packs_ == nullptr) packs_ = &thread_workspace.packs_for(model, *isa_);
-          if (packs_->run(f_.result.lockstep, in.data(), out.data(), pack_args_)) {
+          if (packs_->run(f_.result.lockstep, in.data(), outputs(i).data(), pack_args_)) {
             i += width - 1;
             continue;
           }
@@ -287,13 +284,8 @@ class RowRunner {
         }
         if (rows_.forces != nullptr) call_.forces.ptr = rows_.forces + i * 6 * model.njoints;
         if (rows_.target != nullptr) read_target(rows_, i, call_);
-        // (every output's rows are whole doubles or smaller elements: the
-        // kernel writes each through the pointer type of its element)
-        std::array<double*, kMaxOutputs> out{};
-        for (int k = 0; k < rows_.noutputs; ++k)
-          out[k] = reinterpret_cast<double*>(rows_.out[k] + i * rows_.out_bytes[k]);
         try {
-          f_.result.kernel(call_, out.data());
+          f_.result.kernel(call_, outputs(i).data());
         } catch (...) {
           failure.record(i, std::current_exception());
           return false;
@@ -307,6 +299,15 @@ class RowRunner {
   }
 
  private:
+  // Where row i of each output goes (every output's rows are whole doubles
+  // or smaller elements: a kernel writes each through the pointer type of
+  // its element).
+  std::array<double*, kMaxOutputs> outputs(std::size_t i) const {
+    std::array<double*, kMaxOutputs> out{};
+    for (int k = 0; k < rows_.noutputs; ++k) out[k] = reinterpret_cast<double*>(rows_.out[k] + i * rows_.out_bytes[k]);
+    return out;
+  }
+
   const Function& f_;
   const Rows& rows_;
   Call call_;

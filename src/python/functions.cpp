@@ -1231,6 +1231,19 @@ constexpr Function kGetFrameVelocity{
              ">>> ld.getFrameVelocity(m, d, m.getFrameId(\"tool0\"), ld.ReferenceFrame.LOCAL).shape\n"
              "(6,)"}};
 
+// The parameters, result, Data and example opening of the two frame
+// accelerations' descriptions.
+#define FRAME_ACCELERATION_REST                                                                        \
+  P_MODEL                                                                                              \
+  P_DATA                                                                                               \
+  P_FRAME                                                                                              \
+  P_RF                                                                                                 \
+  ":returns: shape (6,), [linear (m/s²); angular (rad/s²)] (:ref:`conventions-6-vectors`).\n"          \
+  ":reads data: ``oMi``, per joint ``v`` and ``a``, as computeKinematics(model, data, q, v, a)\n"       \
+  "   leaves them (not rnea's, whose accelerations carry gravity).\n"                                  \
+  ":writes data: nothing.\n\n"                                                                        \
+  "Example:\n\n" EX ">>> ld.computeKinematics(m, d, q, np.ones(m.nv), v)\n"
+
 constexpr Function kGetFrameAcceleration{
     "getFrameAcceleration", {kModel, kData, kFrameId, kReferenceFrame},
     vector<[](Call& c) { return getFrameAcceleration(*c.model, *c.data, c.index(0), c.frame); }>(Shape::six),
@@ -1239,17 +1252,7 @@ constexpr Function kGetFrameAcceleration{
              "``α = d/dt ν = J·a + J̇·v`` component by component in reference_frame; in\n"
              "LOCAL_WORLD_ALIGNED ``[p̈; ω̇]`` in world axes. Not the classical acceleration in LOCAL and\n"
              "WORLD (see getFrameClassicalAcceleration).\n\n"
-             P_MODEL
-             P_DATA
-             P_FRAME
-             P_RF
-             ":returns: shape (6,), [linear (m/s²); angular (rad/s²)] (:ref:`conventions-6-vectors`).\n"
-             ":reads data: ``oMi``, per joint ``v`` and ``a``, as computeKinematics(model, data, q, v, a)\n"
-             "   leaves them (not rnea's, whose accelerations carry gravity).\n"
-             ":writes data: nothing.\n\n"
-             "Example:\n\n"
-             EX
-             ">>> ld.computeKinematics(m, d, q, np.ones(m.nv), v)\n"
+             FRAME_ACCELERATION_REST
              ">>> ld.getFrameAcceleration(m, d, m.getFrameId(\"tool0\"), ld.ReferenceFrame.WORLD).shape\n"
              "(6,)"}};
 
@@ -1263,17 +1266,7 @@ constexpr Function kGetFrameClassicalAcceleration{
              "Linear part ``p̈``, the second time derivative of the frame's origin in the world, expressed\n"
              "in reference_frame's axes (the frame's for LOCAL, the world's otherwise); angular part that\n"
              "of getFrameAcceleration.\n\n"
-             P_MODEL
-             P_DATA
-             P_FRAME
-             P_RF
-             ":returns: shape (6,), [linear (m/s²); angular (rad/s²)] (:ref:`conventions-6-vectors`).\n"
-             ":reads data: ``oMi``, per joint ``v`` and ``a``, as computeKinematics(model, data, q, v, a)\n"
-             "   leaves them (not rnea's, whose accelerations carry gravity).\n"
-             ":writes data: nothing.\n\n"
-             "Example:\n\n"
-             EX
-             ">>> ld.computeKinematics(m, d, q, np.ones(m.nv), v)\n"
+             FRAME_ACCELERATION_REST
              ">>> ld.getFrameClassicalAcceleration(m, d, m.getFrameId(\"tool0\"), "
              "ld.ReferenceFrame.LOCAL).shape\n"
              "(6,)"}};

@@ -295,13 +295,13 @@ void aba_velocities(const Model& model, Work& data, const T* q, const T* v) {
 }
 
 // The external forces on the bodies: pa_i −= oMi·f_ext,i, the [force;
-// torque] of joint i at fext + i·stride (joint frame, about its origin)
-// carried to the world: [R f; R n + p × R f]. Between the two.
+// torque] of joint i at fext + i·stride carried to the world
+// (world_external_force). Between the two.
 template <class T, class Work>
 void subtract_world_external_forces(const Model& model, Work& data, const T* fext, std::size_t stride) {
   for (JointIndex i = 1; i < model.njoints; ++i) {
     const T* fi = fext + i * stride;
-    const ForceT<T> f = act_force(data.oMi[i], ForceT<T>{Vector3T<T>(fi[3], fi[4], fi[5]), Vector3T<T>(fi[0], fi[1], fi[2])});
+    const ForceT<T> f = world_external_force(data.oMi[i], fi);
     auto& pa = data.articulated_bias[i];
     pa.template head<3>() -= f.force;
     pa.template tail<3>() -= f.moment;

@@ -47,6 +47,13 @@ SE3T<S> frame_placement(const Model& model, const Work& data, FrameIndex f) {
   return compose(data.oMi[frame.parent], lift<S>(frame.placement));
 }
 
+// The external force on joint i's body, [force; torque] at fi (joint frame,
+// about its origin), carried to the world: [R f; R n + p × R f].
+template <class S>
+ForceT<S> world_external_force(const SE3T<S>& oMi, const S* fi) {
+  return act_force(oMi, ForceT<S>{Vector3T<S>(fi[3], fi[4], fi[5]), Vector3T<S>(fi[0], fi[1], fi[2])});
+}
+
 // forward_step, then the joint's velocity and the columns of the Jacobian
 // and of its time derivative (data.v[λ] current; world frame but v):
 //   v_i = limi⁻¹·v_λ + S q̇_i;  ov_i = oMi·v_i;  J_c = oMi·S_k;  dJ_c = ov_i × J_c.

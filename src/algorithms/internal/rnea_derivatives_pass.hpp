@@ -334,8 +334,7 @@ template <class S, class Work>
 void subtract_external_forces(const Model& model, Work& data, const S* fext, std::size_t stride) {
   for (JointIndex i = 1; i < model.njoints; ++i) {
     const S* fi = fext + i * stride;
-    const ForceT<S> f =
-        act_force(data.oMi[i], ForceT<S>{Vector3T<S>(fi[3], fi[4], fi[5]), Vector3T<S>(fi[0], fi[1], fi[2])});
+    const ForceT<S> f = world_external_force(data.oMi[i], fi);
     ForceT<S>& F = data.derivative_bodies[i].force;
     F.moment -= f.moment;
     F.force -= f.force;
