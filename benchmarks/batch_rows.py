@@ -5,12 +5,14 @@
 For N states (default 10,000) of models/arm7.urdf and models/humanoid.urdf,
 per function, in ns per row:
 
-  batch    lumo_dynamic.batch.<f>: at one thread the CPU time of this
+  batch    lumo_dynamic.batch.<f> into new arrays: at one thread the CPU time of this
            thread (which does all the work) / N; at more, the wall time / N
            (the machine may be shared: wall times then vary with its load;
            the process's CPU time is no measure here, as the worker pool's
            threads keep running between batches and the kernel adds their
            time to the process's only at its clock ticks);
+  out=     the same at one thread, written into arrays given as `out`
+           (allocated once, so already in memory);
   writes   allocating and writing arrays of the batch's result shapes once
            (np.full), CPU time of this thread / N: the floor any batch pays
            for its result, whatever it computes;
@@ -63,7 +65,7 @@ def draw(model, n, seed=0):
 
 
 def cases(model, q, v, a):
-    """name -> (batch(threads), loop(), result row shapes, C++ benchmark names)."""
+    """name -> (batch(threads, **out), loop(), result row shapes, C++ benchmark names)."""
     nv, data, frame = model.nv, model.createData(), model.nframes - 1
     world = ld.ReferenceFrame.WORLD
     n = len(q)
@@ -80,17 +82,17 @@ def cases(model, q, v, a):
         return ld.getFrameJacobian(model, data, frame, world)
 
     return {
-        "rnea": (lambda t: lb.rnea(model, q, v, a, threads=t),
+        "rnea": (lambda t, **out: lb.rnea(model, q, v, a, threads=t, **out),
                  loop(lambda i: ld.rnea(model, data, q[i], v[i], a[i])), [(nv,)], ["rnea"]),
-        "crba": (lambda t: lb.crba(model, q, threads=t),
+        "crba": (lambda t, **out: lb.crba(model, q, threads=t, **out),
                  loop(lambda i: ld.crba(model, data, q[i])), [(nv, nv)], ["crba"]),
-        "aba": (lambda t: lb.aba(model, q, v, a, threads=t),
+        "aba": (lambda t, **out: lb.aba(model, q, v, a, threads=t, **out),
                 loop(lambda i: ld.aba(model, data, q[i], v[i], a[i])), [(nv,)], ["aba"]),
-        "framePlacements": (lambda t: lb.framePlacements(model, q, [frame], threads=t), loop(placements),
+        "framePlacements": (lambda t, **out: lb.framePlacements(model, q, [frame], threads=t, **out), loop(placements),
                             [(1, 4, 4)], ["forwardKinematics", "getFramePlacement"]),
-        "computeFrameJacobian": (lambda t: lb.computeFrameJacobian(model, q, frame, world, threads=t),
+        "computeFrameJacobian": (lambda t, **out: lb.computeFrameJacobian(model, q, frame, world, threads=t, **out),
                                  loop(jacobian), [(6, nv)], ["computeJointJacobians", "getFrameJacobian"]),
-        "computeRNEADerivatives": (lambda t: lb.computeRNEADerivatives(model, q, v, a, threads=t),
+        "computeRNEADerivatives": (lambda t, **out: lb.computeRNEADerivatives(model, q, v, a, threads=t, **out),
                                    loop(lambda i: ld.computeRNEADerivatives(model, data, q[i], v[i], a[i])),
                                    [(nv, nv)] * 3, ["computeRNEADerivatives"]),
     }
@@ -112,7 +114,7 @@ def main():
     print(f"ns per row, N = {n:,}")
     head = f"{'function':<24}{'model':<10}" + "".join(
         f"{'t=1 CPU':>10}" if t == 1 else f"{f't={t} wall':>10}" for t in threads)
-    print(head + f"{'writes':>9}{'loop':>9}{'C++':>9}{'batch/C++':>10}")
+    print(head + f"{'out=':>9}{'writes':>9}{'loop':>9}{'C++':>9}{'batch/C++':>10}{'out=/C++':>9}")
     for name in ("arm7", "humanoid"):
         model = ld.parse_urdf_file(str(MODELS / f"{name}.urdf"))
         q, v, a = draw(model, n)
@@ -125,11 +127,15 @@ def main():
                     per_thread.append(sample_time(lambda: batch(1), clock=time.thread_time) / n * 1e9)
                 else:
                     per_thread.append(sample_time(lambda: batch(t)) / n * 1e9)
+            given = tuple(np.empty((n,) + s) for s in shapes)
+            into = sample_time(lambda: batch(1, out=given if len(given) > 1 else given[0]),
+                               clock=time.thread_time) / n * 1e9
             writes = sample_time(lambda: [np.full((n,) + s, 1.0) for s in shapes], clock=time.thread_time) / n * 1e9
             looped = sample_time(loop, clock=time.thread_time) / n * 1e9
             c = sum(cpp.get(f"{b}/{name}", float("nan")) for b in cpp_names) if cpp else float("nan")
             print(f"{fn:<24}{name:<10}" + "".join(f"{t:>10.0f}" for t in per_thread) +
-                  f"{writes:>9.0f}{looped:>9.0f}{c:>9.0f}{per_thread[0] / c:>10.2f}", flush=True)
+                  f"{into:>9.0f}{writes:>9.0f}{looped:>9.0f}{c:>9.0f}{per_thread[0] / c:>10.2f}{into / c:>9.2f}",
+                  flush=True)
 
 
 if __name__ == "__main__":

@@ -138,6 +138,94 @@ std::string shape_text(PyArrayObject* a) {
   return s + (PyArray_NDIM(a) == 1 ? ",)" : ")");
 }
 
+// The NumPy type of an output's elements.
+int type_of(Element e) { return e == Element::boolean ? NPY_BOOL : e == Element::int64 ? NPY_INT64 : NPY_DOUBLE; }
+
+// The arrays given as `out`: the one array of a single result, or a tuple of
+// one array per result.
+struct Outputs {
+  PyObject* object = nullptr;  // as given (borrowed), or none
+  int count = 0;
+  std::array<PyArrayObject*, kMaxOutputs> arrays{};
+};
+
+// out=None, or arrays the results can be written to: of the results' element
+// types in native byte order (TypeError otherwise, as for the inputs),
+// C-contiguous, aligned and writeable.
+bool output_arrays(const Function& f, PyObject* obj, Outputs& out) {
+  if (obj == nullptr || obj == Py_None) return true;
+  const int n = f.result.noutputs;
+  const bool tuple = n > 1;
+  const auto fits = [&](PyObject* x, int k) {
+    auto* arr = reinterpret_cast<PyArrayObject*>(x);
+    return PyArray_Check(x) && PyArray_TYPE(arr) == type_of(f.result.elements[k]) && PyArray_ISNOTSWAPPED(arr);
+  };
+  bool ok = tuple ? PyTuple_Check(obj) && PyTuple_GET_SIZE(obj) == n : fits(obj, 0);
+  for (int k = 0; ok && tuple && k < n; ++k) ok = fits(PyTuple_GET_ITEM(obj, k), k);
+  if (!ok) {
+    raise_conversion_error("out", obj, tuple ? "tuple[PyArray<T, D>, ...] | None" : "PyArray<T, D> | None");
+    return false;
+  }
+  out.object = obj;
+  out.count = n;
+  for (int k = 0; k < n; ++k) {
+    auto* arr = reinterpret_cast<PyArrayObject*>(tuple ? PyTuple_GET_ITEM(obj, k) : obj);
+    out.arrays[k] = arr;
+    if (!PyArray_IS_C_CONTIGUOUS(arr)) {
+      PyErr_SetString(PyExc_TypeError, "The given array is not contiguous");
+      return false;
+    }
+    if (!PyArray_ISALIGNED(arr) || !PyArray_ISWRITEABLE(arr)) {
+      raise_value_error(PyArray_ISWRITEABLE(arr) ? "out must be aligned" : "out is read-only");
+      return false;
+    }
+  }
+  return true;
+}
+
+// "out" or "out[k]" for result k of a tuple.
+std::string output_name(const Outputs& out, int k) { return out.count > 1 ? cat("out[", k, "]") : "out"; }
+
+// ValueError unless output k has the result's shape.
+bool check_output_shape(const Outputs& out, int k, const std::vector<npy_intp>& dims) {
+  PyArrayObject* arr = out.arrays[k];
+  bool same = PyArray_NDIM(arr) == static_cast<int>(dims.size());
+  for (std::size_t d = 0; same && d < dims.size(); ++d) same = PyArray_DIM(arr, static_cast<int>(d)) == dims[d];
+  if (same) return true;
+  std::string want = "(";
+  for (std::size_t d = 0; d < dims.size(); ++d) want += cat(d ? ", " : "", dims[d]);
+  want += dims.size() == 1 ? ",)" : ")";
+  raise_value_error(cat(output_name(out, k), " must have shape ", want, ", got ", shape_text(arr)));
+  return false;
+}
+
+// The bytes an array's elements span.
+std::pair<const char*, const char*> extent(PyArrayObject* a) {
+  const char* begin = PyArray_BYTES(a);
+  return {begin, begin + PyArray_NBYTES(a)};
+}
+
+// ValueError if an output shares memory with what the rows read or with
+// another output: a row would read what another has written.
+bool outputs_apart(const Outputs& out, PyObject* const* read, std::size_t nread) {
+  const auto overlap = [](PyArrayObject* x, PyArrayObject* y) {
+    const auto [xb, xe] = extent(x);
+    const auto [yb, ye] = extent(y);
+    return xb < ye && yb < xe;
+  };
+  for (int k = 0; k < out.count; ++k) {
+    bool shared = false;
+    for (std::size_t j = 0; !shared && j < nread; ++j)
+      shared = overlap(out.arrays[k], reinterpret_cast<PyArrayObject*>(read[j]));
+    for (int j = 0; !shared && j < k; ++j) shared = overlap(out.arrays[k], out.arrays[j]);
+    if (shared) {
+      raise_value_error(cat(output_name(out, k), " must not share memory with the arguments or another output"));
+      return false;
+    }
+  }
+  return true;
+}
+
 // The frame indexes of `frame_ids`: a sequence of non-negative integers.
 bool frame_index_list(PyObject* obj, std::vector<FrameIndex>& out) {
   return index_list_type(obj, "frame_ids", out);
@@ -375,13 +463,14 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
       names[npos++] = f.names[k];
     }
   names[npos] = "threads";
-  std::array<PyObject*, kMaxParams + 1> a{};
-  if (!parse_arguments({name, names.data(), npos - f.keyword_only, f.keyword_only + 1, f.optional},
+  names[npos + 1] = "out";
+  std::array<PyObject*, kMaxParams + 2> a{};
+  if (!parse_arguments({name, names.data(), npos - f.keyword_only, f.keyword_only + 2, f.optional},
                        args, nargsf, kwnames, a.data()) ||
       !numpy_ready())
     return nullptr;
 
-  // 2. Types, in parameter order, then threads.
+  // 2. Types, in parameter order, then threads and out.
   Rows rows;
   Call& call = rows.call;
   call.forces.ptr = call.weights.ptr = call.target_point.ptr = nullptr;
@@ -441,6 +530,8 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
   call.nframe_ids = frame_ids.size();
   std::size_t threads = 1;
   if (!thread_count(a[npos], threads)) return nullptr;
+  Outputs given;
+  if (!output_arrays(f, a[npos + 1], given)) return nullptr;
 
   // 3. Contiguity; a misaligned array is read from an aligned copy.
   // The arrays with one row per state, in parameter order.
@@ -514,20 +605,33 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
       return nullptr;
   }
 
-  // New results, (N, per-row dims...).
+  // The results, (N, per-row dims...): new arrays, or those of out once
+  // their shapes are checked and they share no memory with the arguments.
   std::array<nb::object, kMaxOutputs> results;
   rows.noutputs = f.result.noutputs;
   for (int k = 0; k < rows.noutputs; ++k) {
     std::vector<npy_intp> dims = row_dims(call, f.result.shapes[k]);
     rows.out_size[k] = shape_size(call, f.result.shapes[k]);
     dims.insert(dims.begin(), n);
-    const Element e = f.result.elements[k];
-    const int type = e == Element::boolean ? NPY_BOOL : e == Element::int64 ? NPY_INT64 : NPY_DOUBLE;
-    results[k] = nb::steal(PyArray_SimpleNew(static_cast<int>(dims.size()), dims.data(), type));
-    if (!results[k].is_valid()) return nullptr;
+    if (given.count > 0) {
+      if (!check_output_shape(given, k, dims)) return nullptr;
+      results[k] = nb::borrow(reinterpret_cast<PyObject*>(given.arrays[k]));
+    } else {
+      results[k] = nb::steal(PyArray_SimpleNew(static_cast<int>(dims.size()), dims.data(), type_of(f.result.elements[k])));
+      if (!results[k].is_valid()) return nullptr;
+    }
     auto* out = reinterpret_cast<PyArrayObject*>(results[k].ptr());
     rows.out[k] = static_cast<char*>(PyArray_DATA(out));
     rows.out_bytes[k] = rows.out_size[k] * static_cast<std::size_t>(PyArray_ITEMSIZE(out));
+  }
+
+  if (given.count > 0) {
+    std::array<PyObject*, kMaxParams + kMaxVectors + 2> read{};  // what the rows read
+    std::size_t nread = 0;
+    for (Py_ssize_t k = 0; k < npos; ++k)
+      if (a[k] != nullptr && PyArray_Check(a[k])) read[nread++] = a[k];
+    for (int k = 0; k < nrow_arrays; ++k) read[nread++] = inputs[k].ptr();
+    if (!outputs_apart(given, read.data(), nread)) return nullptr;
   }
 
   // Rows whose inputs are all empty are all the same row: it is computed
@@ -600,6 +704,10 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
     for (int k = 0; k < rows.noutputs; ++k)
       for (std::size_t i = 1, size = rows.out_bytes[k]; size > 0 && i < N; ++i)
         std::memcpy(rows.out[k] + i * size, rows.out[k], size);
+  if (given.object != nullptr) {
+    Py_INCREF(given.object);
+    return given.object;
+  }
   if (rows.noutputs == 1) return results[0].release().ptr();
   PyObject* tuple = PyTuple_New(rows.noutputs);
   if (tuple == nullptr) return nullptr;

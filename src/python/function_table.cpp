@@ -55,7 +55,7 @@ std::string default_text(const Param& p) {
 }
 
 // "name(p1, p2, …)\n--\n\n" and the description; a batch form lists the
-// parameters but `data`, then `*, threads=None`, and its full description
+// parameters but `data`, then `*, threads=None, out=None`, and its full description
 // (reference_text).
 const char* docstring(const Function& f, bool batch, const char* name) {
   std::string text = name;
@@ -71,7 +71,7 @@ const char* docstring(const Function& f, bool batch, const char* name) {
     if (p.pass != Pass::positional) text += "=" + default_text(p);
     first = false;
   }
-  if (batch) text += f.keyword_only > 0 ? ", threads=None" : ", *, threads=None";
+  if (batch) text += f.keyword_only > 0 ? ", threads=None, out=None" : ", *, threads=None, out=None";
   text += ")\n--\n\n";
   if (!batch) return keep(text + f.doc.text);
   if (name != f.batch_name()) text += cat("Deprecated name of ", f.batch_name(), " (", name, " is removed in the next release). ");
@@ -150,7 +150,14 @@ std::string reference_text(const Function& f, bool batch) {
   }
   while (text.size() > 1 && text.back() == '\n') text.pop_back();
   text += "\n:param threads: worker threads (None: every CPU the process may use; more than that, or than N,\n"
-          "   are not started); they run with the interpreter lock released.";
+          "   are not started); they run with the interpreter lock released.\n";
+  text += f.result.noutputs > 1
+              ? ":param out: None (new arrays), or a tuple of one array per result, each C-ordered and writeable,\n"
+                "   of the result's shape and type, sharing no memory with the arguments: the results are\n"
+                "   written into it and it is returned (after an exception its contents are undefined)."
+              : ":param out: None (a new array), or a C-ordered, writeable float64 array of the result's shape,\n"
+                "   sharing no memory with the arguments: the result is written into it and it is returned\n"
+                "   (after an exception its contents are undefined).";
   if (!example.empty()) text += cat("\n\n", example);
   return text;
 }
@@ -565,6 +572,7 @@ nb::dict api_description() {
       for (int k = 0; k < f.result.noutputs; ++k) returns += cat(k ? ", " : "", kArray);
       returns += "]";
     }
+    batch_params["out"] = cat(returns, " | None");
     const std::string reference = reference_text(f, true);
     api[cat("batch.", f.batch_name()).c_str()] =
         nb::make_tuple("batch", returns, batch_params, nb::none(), reference);

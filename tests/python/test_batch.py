@@ -100,6 +100,12 @@ def test_rows_equal_single_calls_bit_for_bit(name, model):
     for key, (args, call) in single.items():
         fn = getattr(lb, key[0] if isinstance(key, tuple) else key)
         results = [fn(model, *args, threads=t) for t in (1, 2, 5, None)]
+        # the same rows written into arrays given as out (over what they held), which come back
+        first = results[0] if isinstance(results[0], tuple) else (results[0],)
+        given = tuple(np.full_like(r, np.nan if r.dtype == np.float64 else 1) for r in first)
+        given = given if len(given) > 1 else given[0]
+        assert fn(model, *args, threads=2, out=given) is given
+        results.append(given)
         for i in range(N):
             want = call(i)
             want = want if isinstance(want, tuple) else (want,)
@@ -231,6 +237,8 @@ def test_empty_batches_and_shapes():
 
 def test_argument_errors(arm):
     q, v, a = np.zeros((4, 7)), np.zeros((4, 7)), np.zeros((4, 7))
+    read_only = np.zeros((4, 7, 7))
+    read_only.setflags(write=False)
     cases = [
         (lambda: lb.rnea("arm", q, v, a), TypeError, "argument 'model'"),
         (lambda: lb.rnea(arm, q.tolist(), v, a), TypeError, "argument 'q'"),
@@ -250,6 +258,14 @@ def test_argument_errors(arm):
         (lambda: lb.computeFrameJacobian(arm, q, 0, 0), TypeError, "argument 'reference_frame'"),
         (lambda: lb.framePlacements(arm, q, [0, 3]), ValueError, "Frame ID 3 out of range (max: 0)"),
         (lambda: lb.framePlacements(arm, q, 0), TypeError, "argument 'frame_ids'"),
+        (lambda: lb.crba(arm, q, out=np.zeros((4, 7))), ValueError, "out must have shape (4, 7, 7), got (4, 7)"),
+        (lambda: lb.crba(arm, q, out=np.zeros((4, 7, 7), np.float32)), TypeError, "argument 'out'"),
+        (lambda: lb.crba(arm, q, out=np.zeros((4, 7, 14))[:, :, ::2]), TypeError, "not contiguous"),
+        (lambda: lb.crba(arm, q, out=read_only), ValueError, "out is read-only"),
+        (lambda: lb.rnea(arm, q, v, a, out=a), ValueError, "out must not share memory with the arguments"),
+        (lambda: lb.computeRNEADerivatives(arm, q, v, a, out=(np.zeros((4, 7, 7)),) * 3), ValueError,
+         "out[1] must not share memory"),
+        (lambda: lb.computeRNEADerivatives(arm, q, v, a, out=np.zeros((4, 7, 7))), TypeError, "argument 'out'"),
         (lambda: lb.crba(arm, q, threads=0), ValueError, "threads must be at least 1, got 0"),
         (lambda: lb.crba(arm, q, threads=1.5), TypeError, "argument 'threads'"),
         (lambda: lb.crba(arm, q, 2), TypeError, "crba() takes 2 positional arguments but 3 were given"),
@@ -264,7 +280,7 @@ def test_argument_errors(arm):
     # Keywords and a text signature like the single calls'.
     assert lb.rnea(model=arm, q=q, v=v, a=a, threads=1).shape == (4, 7)
     import inspect
-    assert str(inspect.signature(lb.rnea)) == "(model, q, v, a, *, threads=None)"
+    assert str(inspect.signature(lb.rnea)) == "(model, q, v, a, *, threads=None, out=None)"
     assert lb.__name__ == "lumo_dynamic.batch" and ld.batch is lb
 
 
