@@ -138,6 +138,7 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
         q[17, -1] = np.nan
     data = model.createData()
     frames = list(range(model.nframes))
+    some = [model.nframes - 1, model.nframes // 2]  # the joints of two frames and their ancestors
     fext = np.random.default_rng(5).uniform(-2, 2, (N, model.njoints, 6))
     fext[23, -1, 0] = np.inf  # a pack (of 8 or 4) with a force that is not finite: row by row
     single = {
@@ -159,6 +160,9 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
         "framePlacements": ((q, frames), lambda i: (ld.forwardKinematics(model, data, q[i]),
                                                     [ld.getFramePlacement(model, data, k).homogeneous
                                                      for k in frames])[1]),
+        ("framePlacements", "some"): ((q, some), lambda i: (ld.forwardKinematics(model, data, q[i]),
+                                                            [ld.getFramePlacement(model, data, k).homogeneous
+                                                             for k in some])[1]),
     }
     for rf in (ld.ReferenceFrame.WORLD, ld.ReferenceFrame.LOCAL, ld.ReferenceFrame.LOCAL_WORLD_ALIGNED):
         single[("computeFrameJacobian", rf)] = (

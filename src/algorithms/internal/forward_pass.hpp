@@ -24,6 +24,16 @@ inline void start_forward_pass(const Model& model, Work& data, const S* q) {
   compute_joint_sincos(model, data, q);
 }
 
+// The same root for a pass over some joints only (each listed after its
+// parent): the sines and cosines of their angles.
+template <class S, class Work>
+inline void start_forward_pass(const Model& model, Work& data, const S* q, const std::vector<JointIndex>& joints) {
+  data.oMi[0] = SE3T<S>::Identity();
+  data.limi[0] = SE3T<S>::Identity();
+  data.v[0] = MotionT<S>::Zero();
+  compute_joint_sincos(model, data, q, joints);
+}
+
 // Joint i's placements (its parent done, the sines and cosines of q taken):
 //   limi = placement · joint motion;  oMi = oMi[λ] · limi.
 inline void forward_step(const Model& model, Data& data, JointIndex i, const double* q) {

@@ -20,6 +20,24 @@ template <class S, class Work>
   }
 }
 
+// The same passes over some joints only, each listed after its parent (the
+// joints some frames hang from and their ancestors): what those frames'
+// placements and Jacobians read, each entry as the whole pass makes it.
+template <class S, class Work>
+void placement_pass(const Model& model, Work& data, const S* q, const std::vector<JointIndex>& joints) {
+  start_forward_pass(model, data, q, joints);
+  for (const JointIndex i : joints) forward_step(model, data, i, q);
+}
+template <class S, class Work>
+void joint_jacobians_pass(const Model& model, Work& data, const S* q, const std::vector<JointIndex>& joints) {
+  start_forward_pass(model, data, q, joints);
+  S* const J = data.j.data();
+  for (const JointIndex i : joints) {
+    forward_step(model, data, i, q);
+    world_subspace_columns(model.joints[i], data.oMi[i], J + 6 * model.idx_v[i]);
+  }
+}
+
 // The Jacobian of joint joint_id in rf from the world columns j (6×nv,
 // column-major) and the joint's placement oMF: the columns of the joint and
 // its ancestors into J (6×nv, cleared by the caller), the others left.

@@ -30,7 +30,9 @@ struct Work {
         ia_times_s(6 * model.nv), joint_inertia_inv(6 * model.nv), joint_torque_residual(model.nv),
         aba_velocity(model.njoints), aba_velocity_product(model.njoints), articulated_bias(model.njoints),
         aba_acceleration(model.njoints), frame_jacobian(6 * model.nv), derivative_columns(model.nv),
-        derivative_bodies(model.njoints), derivative_accelerations(model.njoints) {}
+        derivative_bodies(model.njoints), derivative_accelerations(model.njoints), in_support(model.njoints) {
+    support.reserve(model.njoints);
+  }
 
   bool world = false;  // forward passes place the joints in the world too (oMi)
   std::vector<MotionT<Pack>> v, a;
@@ -50,6 +52,9 @@ struct Work {
   std::vector<Pack> ia_times_s, joint_inertia_inv, joint_torque_residual;
   std::vector<Eigen::Matrix<Pack, 6, 1>> aba_velocity, aba_velocity_product, articulated_bias, aba_acceleration;
   std::vector<Pack> frame_jacobian;  // 6×nv, column-major
+  // the joints the frames of a frame kernel hang from, with their ancestors
+  std::vector<char> in_support;
+  std::vector<JointIndex> support;
   // the derivative pass's (as Data's), and its three nv×nv results one
   // after the other, row-major, made on first use: zero where the pass
   // writes nothing, which depends on the tree only (the same entries for
@@ -97,6 +102,18 @@ inline void compute_joint_sincos(const Model& model, Work& w, const Pack* q) {
   for (JointIndex i = 1; i < n; ++i) {
     w.joint_sin[i] = load(&w.sin[kWidth * i]);
     w.joint_cos[i] = load(&w.cos[kWidth * i]);
+  }
+}
+
+// The same for some joints only: the same numbers for those.
+inline void compute_joint_sincos(const Model& model, Work& w, const Pack* q, const std::vector<JointIndex>& joints) {
+  const std::size_t n = joints.size();
+  for (std::size_t k = 0; k < n; ++k)
+    store(revolute_angle(model.joints[joints[k]], q + model.idx_q[joints[k]]), &w.angle[kWidth * k]);
+  detail::sincos_loop(w.angle.data(), w.sin.data(), w.cos.data(), kWidth * n);
+  for (std::size_t k = 0; k < n; ++k) {
+    w.joint_sin[joints[k]] = load(&w.sin[kWidth * k]);
+    w.joint_cos[joints[k]] = load(&w.cos[kWidth * k]);
   }
 }
 
@@ -160,38 +177,55 @@ inline void store_homogeneous_rows(const SE3T<Pack>& M, std::size_t k, std::size
   }
 }
 
-// The 6×nv column-major J into W row-major rows.
+// x[0 .. W), W entries of W lanes each, to out + l·lane_stride, lane l's
+// entries in order: a W×W transpose (for W = 4, four shuffles to pair the
+// lanes, four to gather the halves) and a whole vector per lane.
+template <int W = kWidth>
+[[gnu::always_inline]] inline void store_transposed(const Pack* const* x, double* out, std::size_t lane_stride) {
+  if constexpr (W == 4) {
+    const Pack::Lanes r0 = x[0]->v, r1 = x[1]->v, r2 = x[2]->v, r3 = x[3]->v;
+    // t0 = (r0[0], r1[0], r0[2], r1[2]), t1 the odd lanes; t2, t3 of r2, r3
+    const Pack::Lanes t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
+    const Pack::Lanes t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
+    const Pack::Lanes t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
+    const Pack::Lanes t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
+    store(Pack(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)), out);
+    store(Pack(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)), out + lane_stride);
+    store(Pack(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)), out + 2 * lane_stride);
+    store(Pack(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)), out + 3 * lane_stride);
+  } else {
+    for (int l = 0; l < W; ++l)
+      for (int j = 0; j < W; ++j) out[l * lane_stride + j] = x[j]->v[l];
+  }
+}
+
+// The 6×nv column-major J into W row-major rows, each row of J written in
+// order, W columns at a time.
 inline void store_jacobian_rows(const Pack* J, std::size_t nv, double* rows) {
-  for (int l = 0; l < kWidth; ++l)
-    for (std::size_t r = 0; r < 6; ++r)
-      for (std::size_t c = 0; c < nv; ++c) rows[(l * 6 + r) * nv + c] = J[6 * c + r].v[l];
+  const std::size_t blocked = nv / kWidth * kWidth;
+  for (std::size_t r = 0; r < 6; ++r) {
+    for (std::size_t c = 0; c < blocked; c += kWidth) {
+      const Pack* x[kWidth];
+      for (int j = 0; j < kWidth; ++j) x[j] = &J[6 * (c + j) + r];
+      store_transposed(x, rows + r * nv + c, 6 * nv);
+    }
+    for (std::size_t c = blocked; c < nv; ++c)
+      for (int l = 0; l < kWidth; ++l) rows[(l * 6 + r) * nv + c] = J[6 * c + r].v[l];
+  }
 }
 
 // W rows of each of the three row-major nv×nv matrices at x (one after
 // the other), into rows[k]. Each row is written in order, with whole
-// vectors: W entries of the W lanes at a time, a W×W transpose (four
-// shuffles to pair the lanes, four to gather the halves, for W = 4).
+// vectors: W entries of the W lanes at a time (store_transposed).
 template <int W = kWidth>
 void store_matrix_rows(const Pack* x, std::size_t nv, double* const* rows) {
   const std::size_t size = nv * nv, blocked = size / W * W;
   for (int m = 0; m < 3; ++m, x += size) {
     double* const out = rows[m];
     for (std::size_t k = 0; k < blocked; k += W) {
-      if constexpr (W == 4) {
-        const Pack::Lanes r0 = x[k].v, r1 = x[k + 1].v, r2 = x[k + 2].v, r3 = x[k + 3].v;
-        // t0 = (r0[0], r1[0], r0[2], r1[2]), t1 the odd lanes; t2, t3 of r2, r3
-        const Pack::Lanes t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
-        const Pack::Lanes t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
-        const Pack::Lanes t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
-        const Pack::Lanes t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
-        store(Pack(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)), out + k);
-        store(Pack(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)), out + size + k);
-        store(Pack(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)), out + 2 * size + k);
-        store(Pack(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)), out + 3 * size + k);
-      } else {
-        for (int l = 0; l < W; ++l)
-          for (int j = 0; j < W; ++j) out[l * size + k + j] = x[k + j].v[l];
-      }
+      const Pack* block[W];
+      for (int j = 0; j < W; ++j) block[j] = &x[k + j];
+      store_transposed<W>(block, out + k, size);
     }
     for (std::size_t k = blocked; k < size; ++k)
       for (int l = 0; l < W; ++l) out[l * size + k] = x[k].v[l];
@@ -218,6 +252,19 @@ inline bool finite_forces(const double* rows, std::size_t njoints) {
   for (int l = 0; l < kWidth; ++l)
     for (std::size_t k = 6; k < 6 * njoints; ++k) finite &= __builtin_isfinite(rows[l * 6 * njoints + k]);
   return finite;
+}
+
+// w.support: the joints of frames[0 .. n) and their ancestors, in
+// increasing order (each after its parent), the joints whose placements the
+// frames' placements and Jacobians read. (The frames checked.)
+inline void find_support(const Model& model, Work& w, const FrameIndex* frames, std::size_t n) {
+  std::fill(w.in_support.begin(), w.in_support.end(), 0);
+  for (std::size_t k = 0; k < n; ++k)
+    for (JointIndex i = model.frames[frames[k]].parent; i != 0 && !w.in_support[i]; i = model.parents[i])
+      w.in_support[i] = 1;
+  w.support.clear();
+  for (JointIndex i = 1; i < model.njoints; ++i)
+    if (w.in_support[i]) w.support.push_back(i);
 }
 
 inline bool run(void* workspace, const Model& model, Kernel kernel, const Arguments& args, const double* const* in,
@@ -284,14 +331,16 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
       for (std::size_t k = 0; k < args.nframes; ++k)
         if (!valid_frame(model, args.frames[k])) return false;
       load_rows(in[0], nq, w.q.data());
-      placement_pass<Pack>(model, w, w.q.data());
+      find_support(model, w, args.frames, args.nframes);
+      placement_pass<Pack>(model, w, w.q.data(), w.support);
       for (std::size_t k = 0; k < args.nframes; ++k)
         store_homogeneous_rows(frame_placement<Pack>(model, w, args.frames[k]), k, args.nframes, out[0]);
       return true;
     case Kernel::frame_jacobian: {
       if (args.nframes != 1 || !valid_frame(model, args.frames[0])) return false;
       load_rows(in[0], nq, w.q.data());
-      joint_jacobians_pass<Pack>(model, w, w.q.data());
+      find_support(model, w, args.frames, 1);
+      joint_jacobians_pass<Pack>(model, w, w.q.data(), w.support);
       const JointIndex joint = model.frames[args.frames[0]].parent;
       std::fill(w.frame_jacobian.begin(), w.frame_jacobian.end(), Pack(0.0));
       joint_jacobian_columns(model, w.j.data(), w.oMi[joint], joint, args.reference_frame,
