@@ -405,24 +405,44 @@ class RowRunner {
 };
 
 // The rows of a batch in blocks, taken in order by the threads that compute
-// it: a thread that starts late or runs slower takes fewer.
+// it: a thread that starts late or runs slower takes fewer. A block is a
+// quarter of the rows left per thread, whole packs, at least `least` rows:
+// large at first, smaller as the rows run out, so that the threads finish
+// close together.
 struct Blocks {
   const Function& f;
   const Rows& rows;
   Failure& failure;
-  std::size_t count;  // rows
-  std::size_t size;   // rows per block
+  std::size_t count;    // rows
+  std::size_t threads;  // that take blocks, at most
+  std::size_t pack;     // rows computed together
+  std::size_t least;    // rows per block, at least (whole packs)
   std::atomic<std::size_t> next{0};
+
+  // The size of a block taken when `left` rows are left.
+  std::size_t size(std::size_t left) const {
+    const std::size_t share = (left + 4 * threads - 1) / (4 * threads);
+    return std::max(least, (share + pack - 1) / pack * pack);
+  }
+
+  // The next block [begin, end), or false when none is left.
+  bool claim(std::size_t& begin, std::size_t& end) {
+    std::size_t at = next.load(std::memory_order_relaxed);
+    do {
+      if (at >= count) return false;
+    } while (!next.compare_exchange_weak(at, at + size(count - at), std::memory_order_relaxed));
+    begin = at;
+    end = std::min(at + size(count - at), count);
+    return true;
+  }
 
   // Takes blocks until none is left, stopping as RowRunner::run does.
   template <typename Poll>
   void take(Poll&& poll) noexcept {
     RowRunner runner(f, rows);
-    for (;;) {
-      const std::size_t begin = next.fetch_add(size, std::memory_order_relaxed);
-      if (begin >= count || failure.stops(begin)) return;
-      if (!runner.run(begin, std::min(begin + size, count), failure, poll)) return;
-    }
+    std::size_t begin = 0, end = 0;
+    while (claim(begin, end) && !failure.stops(begin))
+      if (!runner.run(begin, end, failure, poll)) return;
   }
 
   // A helper thread's task.
@@ -642,8 +662,8 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
   same_rows = same_rows && rows.forces == nullptr && rows.target == nullptr;
   const std::size_t computed = same_rows ? 1 : N;
 
-  // Blocks of rows (whole packs, about eight per thread, at least kMinBlock
-  // rows) taken by the calling thread and by up to threads - 1 helpers of
+  // Blocks of rows (whole packs, shrinking, at least kMinBlock rows) taken
+  // by the calling thread and by up to threads - 1 helpers of
   // the worker pool (or threads of the batch's own while another batch has
   // the pool). The calling thread runs the signal handlers every kPoll: an
   // exception from one (KeyboardInterrupt) stops every thread before its
@@ -652,12 +672,11 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
   constexpr auto kPoll = std::chrono::milliseconds(10);
   constexpr std::size_t kMinBlock = 16;
   const std::size_t pack = RowRunner::pack_width(f, rows);
-  std::size_t block = std::max(kMinBlock, (computed + 8 * threads - 1) / (8 * threads));
-  block = (block + pack - 1) / pack * pack;
-  const std::size_t nblocks = (computed + block - 1) / block;
-  const std::size_t helpers = std::min(threads, nblocks) - std::min<std::size_t>(1, nblocks);
   Failure failure;
-  Blocks blocks{f, rows, failure, computed, block};
+  Blocks blocks{f, rows, failure, computed, threads, pack, (kMinBlock + pack - 1) / pack * pack};
+  const std::size_t first = blocks.size(computed);
+  const std::size_t nblocks = (computed + first - 1) / first;  // at most that many take the first blocks
+  const std::size_t helpers = std::min(threads, nblocks) - std::min<std::size_t>(1, nblocks);
   {
     ModelInUse guard(call.model);
     // (the pool is found with the interpreter lock held, and offered without it)
