@@ -270,15 +270,15 @@ void aba_inertia_step(const Model& model, Work& data, JointIndex i, const T* tau
     const std::size_t iv = model.idx_v[i];
     Matrix6T<T>& Ia = data.articulated_inertia[i];
     fill_upper_triangle(Ia);
-    Vector6T<T>& pa = data.articulated_bias[i];
     const Eigen::Map<const Vector6T<T>> s(column(data.j, iv));
-    Eigen::Map<Vector6T<T>> U(column(data.ia_times_s, iv));
     const Vector6T<T>& c = data.aba_velocity_product[i];
     // U = Ia s and Ia c in one sweep over the columns of Ia, each entry
     // summed from the first column on (the order of times()): one column
     // at a time in registers, where the 6×2 product loaded all of Ia at
-    // once and spilled most of it to the stack.
-    Vector6T<T> Ic;
+    // once and spilled most of it to the stack. U in a local until Ia is
+    // read for the last time, as the stores into data would make the
+    // compiler keep a copy of Ia.
+    Vector6T<T> U, Ic;
     U = Ia.col(0) * s[0];
     Ic = Ia.col(0) * c[0];
     for (int j = 1; j < 6; ++j) {
@@ -288,15 +288,17 @@ void aba_inertia_step(const Model& model, Work& data, JointIndex i, const T* tau
     const T D = dot(s, U);
     if (has_zero(D)) throw_moves_no_mass(model, i);
     const T Dinv = 1.0 / D;
+    const T u = tau[iv] - dot(s, data.articulated_bias[i]);
+    if (p != 0) add_inertia_rank1(data.articulated_inertia[p], Ia, U, Dinv);
+    Eigen::Map<Vector6T<T>>(column(data.ia_times_s, iv)) = U;
     *column(data.joint_inertia_inv, iv) = Dinv;
-    const T u = tau[iv] - dot(s, pa);
     data.joint_torque_residual[static_cast<Eigen::Index>(iv)] = u;
     if (p == 0) return;
+    Vector6T<T>& pa = data.articulated_bias[i];
     const Vector6T<T> UD = U * Dinv;
     pa += UD * (u - dot(U, c));
     pa += Ic;
     data.articulated_bias[p] += pa;
-    add_inertia_rank1(data.articulated_inertia[p], Ia, U, Dinv);
   } else {
     const std::size_t iv = model.idx_v[i];
     Matrix6T<T>& Ia = data.articulated_inertia[i];
