@@ -66,19 +66,21 @@ void joint_inertia_factors(const Model& model, Work& data, JointIndex i) {
   const Matrix6T<T>& Ia = data.articulated_inertia[i];
   const T* S = column(data.j, iv);
   T* U = column(data.ia_times_s, iv);
-  for (int k = 0; k < n; ++k) Eigen::Map<Vector6T<T>>(U + 6 * k).noalias() = times(Ia, Vector6T<T>(column6(S, k)));
+  Vector6T<T> Uk[n];  // (locals until Ia is read for the last time)
+  for (int k = 0; k < n; ++k) Uk[k].noalias() = times(Ia, Vector6T<T>(column6(S, k)));
+  for (int k = 0; k < n; ++k) Eigen::Map<Vector6T<T>>(U + 6 * k) = Uk[k];
   T* Dinv = column(data.joint_inertia_inv, iv);  // column k of D⁻¹ at Dinv + 6k
   if constexpr (n == 1) {
-    const T D = dot(column6(S, 0), column6<T>(U, 0));
+    const T D = dot(column6(S, 0), Uk[0]);
     if (has_zero(D)) throw_moves_no_mass(model, i);
     Dinv[0] = 1.0 / D;
   } else {
-    // D = Sᵀ U (symmetric positive definite for a body with mass), inverted
-    // by Gauss–Jordan elimination without pivoting; a zero pivot gives
-    // non-finite entries.
+    // D = Sᵀ U (symmetric positive definite for a body with mass: its lower
+    // triangle formed and mirrored), inverted by Gauss–Jordan elimination
+    // without pivoting; a zero pivot gives non-finite entries.
     T A[36];
-    for (int r = 0; r < n; ++r)
-      for (int c = 0; c < n; ++c) A[6 * c + r] = dot(column6(S, r), column6<T>(U, c));
+    for (int c = 0; c < n; ++c)
+      for (int r = c; r < n; ++r) A[6 * r + c] = A[6 * c + r] = dot(column6(S, r), Uk[c]);
     for (int p = 0; p < n; ++p) {
       if (has_zero(A[6 * p + p])) throw_moves_no_mass(model, i);
       const T inv = 1.0 / A[6 * p + p];
