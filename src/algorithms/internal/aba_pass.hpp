@@ -81,20 +81,22 @@ void joint_inertia_factors(const Model& model, Work& data, JointIndex i) {
     T A[36];
     for (int c = 0; c < n; ++c)
       for (int r = c; r < n; ++r) A[6 * r + c] = A[6 * c + r] = dot(column6(S, r), Uk[c]);
+    // (A(r, c) at A[6r + c] during the elimination: its row operations run
+    // along memory)
     for (int p = 0; p < n; ++p) {
       if (has_zero(A[6 * p + p])) throw_moves_no_mass(model, i);
       const T inv = 1.0 / A[6 * p + p];
-      for (int c = 0; c < n; ++c) A[6 * c + p] *= inv;
+      for (int c = 0; c < n; ++c) A[6 * p + c] *= inv;
       A[6 * p + p] = inv;
       for (int r = 0; r < n; ++r) {
         if (r == p) continue;
-        const T f = A[6 * p + r];
-        for (int c = 0; c < n; ++c) A[6 * c + r] -= f * A[6 * c + p];
-        A[6 * p + r] = -f * inv;
+        const T f = A[6 * r + p];
+        for (int c = 0; c < n; ++c) A[6 * r + c] -= f * A[6 * p + c];
+        A[6 * r + p] = -f * inv;
       }
     }
     for (int c = 0; c < n; ++c)
-      for (int r = 0; r < n; ++r) Dinv[6 * c + r] = A[6 * c + r];
+      for (int r = 0; r < n; ++r) Dinv[6 * c + r] = A[6 * r + c];
   }
 }
 
