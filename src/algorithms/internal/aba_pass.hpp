@@ -15,6 +15,7 @@
 #pragma once
 
 #include <type_traits>
+#include <utility>
 
 #include "../joints/joints.hpp"
 #include "forward_pass.hpp"
@@ -65,33 +66,37 @@ void joint_inertia_factors(const Model& model, Work& data, JointIndex i) {
   const Matrix6T<T>& Ia = data.articulated_inertia[i];
   const T* S = column(data.j, iv);
   T* U = column(data.ia_times_s, iv);
-  for (int k = 0; k < n; ++k) Eigen::Map<Vector6T<T>>(U + 6 * k).noalias() = times(Ia, Vector6T<T>(column6(S, k)));
+  Vector6T<T> Uk[n];  // (locals until Ia is read for the last time)
+  for (int k = 0; k < n; ++k) Uk[k].noalias() = times(Ia, Vector6T<T>(column6(S, k)));
+  for (int k = 0; k < n; ++k) Eigen::Map<Vector6T<T>>(U + 6 * k) = Uk[k];
   T* Dinv = column(data.joint_inertia_inv, iv);  // column k of D⁻¹ at Dinv + 6k
   if constexpr (n == 1) {
-    const T D = dot(column6(S, 0), column6<T>(U, 0));
+    const T D = dot(column6(S, 0), Uk[0]);
     if (has_zero(D)) throw_moves_no_mass(model, i);
     Dinv[0] = 1.0 / D;
   } else {
-    // D = Sᵀ U (symmetric positive definite for a body with mass), inverted
-    // by Gauss–Jordan elimination without pivoting; a zero pivot gives
-    // non-finite entries.
+    // D = Sᵀ U (symmetric positive definite for a body with mass: its lower
+    // triangle formed and mirrored), inverted by Gauss–Jordan elimination
+    // without pivoting; a zero pivot gives non-finite entries.
     T A[36];
-    for (int r = 0; r < n; ++r)
-      for (int c = 0; c < n; ++c) A[6 * c + r] = dot(column6(S, r), column6<T>(U, c));
+    for (int c = 0; c < n; ++c)
+      for (int r = c; r < n; ++r) A[6 * r + c] = A[6 * c + r] = dot(column6(S, r), Uk[c]);
+    // (A(r, c) at A[6r + c] during the elimination: its row operations run
+    // along memory)
     for (int p = 0; p < n; ++p) {
       if (has_zero(A[6 * p + p])) throw_moves_no_mass(model, i);
       const T inv = 1.0 / A[6 * p + p];
-      for (int c = 0; c < n; ++c) A[6 * c + p] *= inv;
+      for (int c = 0; c < n; ++c) A[6 * p + c] *= inv;
       A[6 * p + p] = inv;
       for (int r = 0; r < n; ++r) {
         if (r == p) continue;
-        const T f = A[6 * p + r];
-        for (int c = 0; c < n; ++c) A[6 * c + r] -= f * A[6 * c + p];
-        A[6 * p + r] = -f * inv;
+        const T f = A[6 * r + p];
+        for (int c = 0; c < n; ++c) A[6 * r + c] -= f * A[6 * p + c];
+        A[6 * r + p] = -f * inv;
       }
     }
     for (int c = 0; c < n; ++c)
-      for (int r = 0; r < n; ++r) Dinv[6 * c + r] = A[6 * c + r];
+      for (int r = 0; r < n; ++r) Dinv[6 * c + r] = A[6 * r + c];
   }
 }
 
@@ -150,6 +155,62 @@ inline void world_inertia_matrix(const SE3T<S>& M, const BodyInertia& Y, Matrix6
   out(0, 5) = -my, out(1, 5) = mx, out(2, 5) = 0.0, out(3, 5) = zx, out(4, 5) = zy, out(5, 5) = e;
 }
 
+// The articulated inertias are symmetric, and every update of them below
+// keeps them exactly so (add_inertia_rank1). Double code keeps both
+// triangles, updated a whole column at a time (two entries per
+// instruction); a lock-step pack, whose every entry costs an instruction,
+// adds up the lower triangles only and mirrors Ia_i where it reads the whole
+// matrix. The two hold the same numbers.
+template <class T>
+inline constexpr bool kBothTriangles = std::is_same_v<T, double>;
+
+// The upper triangle of the symmetric 6×6 Ia from its lower one (packs).
+template <class T>
+inline void fill_upper_triangle(Matrix6T<T>& Ia) {
+  if constexpr (!kBothTriangles<T>)
+    for (int c = 1; c < 6; ++c)
+      for (int r = 0; r < c; ++r) Ia(r, c) = Ia(c, r);
+}
+
+// Ia_λ += Ia.
+template <class T>
+inline void add_inertia(Matrix6T<T>& Ip, const Matrix6T<T>& Ia) {
+  if constexpr (kBothTriangles<T>) {
+    Ip += Ia;
+  } else {
+    [&]<int... j>(std::integer_sequence<int, j...>) {
+      ((Ip.col(j).template tail<6 - j>() += Ia.col(j).template tail<6 - j>()), ...);
+    }(std::make_integer_sequence<int, 6>{});
+  }
+}
+
+// Ia_λ += Ia − U D⁻¹ Uᵀ for one coordinate, entry by entry
+// Ia_λ(r, j) += Ia(r, j) − (U_r U_j) D⁻¹ (exactly symmetric).
+template <class T, class V>
+inline void add_inertia_rank1(Matrix6T<T>& Ip, const Matrix6T<T>& Ia, const V& U, const T& Dinv) {
+  if constexpr (kBothTriangles<T>) {
+    for (int j = 0; j < 6; ++j) Ip.col(j) += Ia.col(j) - (U * U[j]) * Dinv;
+  } else {
+    [&]<int... j>(std::integer_sequence<int, j...>) {
+      ((Ip.col(j).template tail<6 - j>() +=
+        Ia.col(j).template tail<6 - j>() - (U.template tail<6 - j>() * U[j]) * Dinv),
+       ...);
+    }(std::make_integer_sequence<int, 6>{});
+  }
+}
+
+// Ia_λ += the lower triangle of X (the entries at and below the diagonal of
+// each column), mirrored into the upper one for double.
+template <class T>
+inline void add_lower_of(Matrix6T<T>& Ip, const Matrix6T<T>& X) {
+  for (int j = 0; j < 6; ++j)
+    for (int r = j; r < 6; ++r) {
+      Ip(r, j) += X(r, j);
+      if constexpr (kBothTriangles<T>)
+        if (r != j) Ip(j, r) += X(r, j);
+    }
+}
+
 // The forward pass shared by aba and computeMinverse, joint i (parent done):
 // limi, oMi, the world subspace columns S in data.j and Ia_i = the body
 // inertia in the world frame as a 6×6 matrix.
@@ -167,10 +228,17 @@ inline void world_step(const Model& model, Work& data, JointIndex i, const S* q)
 template <class T, class Work>
 inline void aba_velocity_step(const Model& model, Work& data, JointIndex i, const T* q, const T* qd) {
   world_step(model, data, i, q);
-  const std::size_t iv = model.idx_v[i], n = model.nv_joint[i];
-  Vector6T<T> vJ = Vector6T<T>::Zero();
+  const std::size_t iv = model.idx_v[i];
   const T* S = column(data.j, iv);
-  for (std::size_t k = 0; k < n; ++k) vJ += column6(S, k) * qd[iv + k];
+  Vector6T<T> vJ;  // S q̇
+  with_joint_size(model.joints[i], [&](auto n) {
+    if constexpr (n == 0) {
+      vJ.setZero();
+    } else {
+      vJ = column6(S, 0) * qd[iv];
+      for (int k = 1; k < n; ++k) vJ += column6(S, k) * qd[iv + k];
+    }
+  });
   Vector6T<T>& ov = data.aba_velocity[i];
   ov = data.aba_velocity[model.parents[i]] + vJ;
   const Vector3T<T> l = ov.template head<3>(), w = ov.template tail<3>();
@@ -198,22 +266,23 @@ void aba_inertia_step(const Model& model, Work& data, JointIndex i, const T* tau
   if constexpr (n == 0) {
     // No coordinate: S q̇ = 0, so c = 0 and the subtree passes on as it is.
     if (p == 0) return;
-    data.articulated_inertia[p] += data.articulated_inertia[i];
+    add_inertia(data.articulated_inertia[p], data.articulated_inertia[i]);
     data.articulated_bias[p] += data.articulated_bias[i];
   } else if constexpr (n == 1) {
     // One coordinate: the same step with scalars, and
     // pa_λ += pa + U D⁻¹ (u − Uᵀ c) + Ia c.
     const std::size_t iv = model.idx_v[i];
     Matrix6T<T>& Ia = data.articulated_inertia[i];
-    Vector6T<T>& pa = data.articulated_bias[i];
+    fill_upper_triangle(Ia);
     const Eigen::Map<const Vector6T<T>> s(column(data.j, iv));
-    Eigen::Map<Vector6T<T>> U(column(data.ia_times_s, iv));
     const Vector6T<T>& c = data.aba_velocity_product[i];
     // U = Ia s and Ia c in one sweep over the columns of Ia, each entry
     // summed from the first column on (the order of times()): one column
     // at a time in registers, where the 6×2 product loaded all of Ia at
-    // once and spilled most of it to the stack.
-    Vector6T<T> Ic;
+    // once and spilled most of it to the stack. U in a local until Ia is
+    // read for the last time, as the stores into data would make the
+    // compiler keep a copy of Ia.
+    Vector6T<T> U, Ic;
     U = Ia.col(0) * s[0];
     Ic = Ia.col(0) * c[0];
     for (int j = 1; j < 6; ++j) {
@@ -223,19 +292,21 @@ void aba_inertia_step(const Model& model, Work& data, JointIndex i, const T* tau
     const T D = dot(s, U);
     if (has_zero(D)) throw_moves_no_mass(model, i);
     const T Dinv = 1.0 / D;
+    const T u = tau[iv] - dot(s, data.articulated_bias[i]);
+    if (p != 0) add_inertia_rank1(data.articulated_inertia[p], Ia, U, Dinv);
+    Eigen::Map<Vector6T<T>>(column(data.ia_times_s, iv)) = U;
     *column(data.joint_inertia_inv, iv) = Dinv;
-    const T u = tau[iv] - dot(s, pa);
     data.joint_torque_residual[static_cast<Eigen::Index>(iv)] = u;
     if (p == 0) return;
+    Vector6T<T>& pa = data.articulated_bias[i];
     const Vector6T<T> UD = U * Dinv;
     pa += UD * (u - dot(U, c));
     pa += Ic;
     data.articulated_bias[p] += pa;
-    Matrix6T<T>& Ip = data.articulated_inertia[p];
-    for (int j = 0; j < 6; ++j) Ip.col(j) += Ia.col(j) - UD * U[j];
   } else {
     const std::size_t iv = model.idx_v[i];
     Matrix6T<T>& Ia = data.articulated_inertia[i];
+    fill_upper_triangle(Ia);
     Vector6T<T>& pa = data.articulated_bias[i];
     const T* U = column(data.ia_times_s, iv);
     const T* Dinv = column(data.joint_inertia_inv, iv);
@@ -253,13 +324,13 @@ void aba_inertia_step(const Model& model, Work& data, JointIndex i, const T* tau
       pa += column6(U, k) * Du[k];
     }
     const Vector6T<T>& c = data.aba_velocity_product[i];
-    Matrix6T<T>& Ip = data.articulated_inertia[p];
+    Matrix6T<T> Ir;  // Ia − U D⁻¹ Uᵀ
     for (int j = 0; j < 6; ++j) {
-      Vector6T<T> col = Ia.col(j);
-      for (int k = 0; k < n; ++k) col -= UD[k] * U[6 * k + j];
-      Ip.col(j) += col;
-      pa += col * c[j];
+      Ir.col(j) = Ia.col(j);
+      for (int k = 0; k < n; ++k) Ir.col(j) -= UD[k] * U[6 * k + j];
+      pa += Ir.col(j) * c[j];
     }
+    add_lower_of(data.articulated_inertia[p], Ir);
     data.articulated_bias[p] += pa;
   }
 }
