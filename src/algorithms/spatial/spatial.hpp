@@ -451,7 +451,9 @@ inline void set_inertia_tensor(BodyInertia& Y, const Matrix3& T) {
 // The inertia expressed in the frame a, given M = aMb and Y in frame b:
 // mass kept, lever R c + p, rotational inertia R I Rᵀ (about the centre of mass).
 // Only the six packed entries of (R I) Rᵀ are formed, each summed as the 3×3
-// product sums it: rows x and y as (a + b) + c, row z as a + (b + c).
+// product sums it: rows x and y as (a + b) + c, row z as a + (b + c). For a
+// diagonal I (principal axes, as most bodies are given), R I scales the
+// columns of R: the same numbers, the products by zero left out.
 template <class S>
 inline BodyInertiaT<S> inertia_transform(const SE3T<S>& M, const BodyInertia& Y) {
   BodyInertiaT<S> out;
@@ -459,7 +461,14 @@ inline BodyInertiaT<S> inertia_transform(const SE3T<S>& M, const BodyInertia& Y)
   out.lever = act_point(M, Y.lever);
   const Matrix3T<S>& R = M.rotation;
   Matrix3T<S> T;
-  T.noalias() = times(R, inertia_tensor(Y));
+  const auto& I = Y.inertia;
+  if (I[1] == 0.0 && I[3] == 0.0 && I[4] == 0.0) {
+    T.col(0) = R.col(0) * I[0];
+    T.col(1) = R.col(1) * I[2];
+    T.col(2) = R.col(2) * I[5];
+  } else {
+    T.noalias() = times(R, inertia_tensor(Y));
+  }
   auto entry = [&](int i, int j) {
     const S p0 = T(i, 0) * R(j, 0), p1 = T(i, 1) * R(j, 1), p2 = T(i, 2) * R(j, 2);
     return i < 2 ? (p0 + p1) + p2 : p0 + (p1 + p2);
