@@ -55,7 +55,9 @@ inline void project_rows(const S* J, const S* fn, std::size_t lo, std::size_t hi
 
 // The same sums for double, written with the pairs as two-lane vectors: lane
 // 0 sums j0 f0, j2 f2, j4 n1 and lane 1 j1 f1, j3 n0, j5 n2, in that order,
-// then the lanes add, so each entry is bit for bit the scalar one.
+// then the lanes add, so each entry is bit for bit the scalar one. Rows go
+// two at a time: their lane sums are paired by two shuffles and added at
+// once.
 inline void project_rows(const double* J, const double* fn, std::size_t lo, std::size_t hi,
                          double* __restrict col) {
   typedef double Pair __attribute__((vector_size(16), aligned(8)));
@@ -63,12 +65,21 @@ inline void project_rows(const double* J, const double* fn, std::size_t lo, std:
   std::memcpy(&a01, fn, sizeof(Pair));
   std::memcpy(&a23, fn + 2, sizeof(Pair));
   std::memcpy(&a45, fn + 4, sizeof(Pair));
-  for (std::size_t r = lo; r < hi; ++r) {
+  auto lanes = [&](std::size_t r) {
     Pair t0, t1, t2;
     std::memcpy(&t0, J + 6 * r, sizeof(Pair));
     std::memcpy(&t1, J + 6 * r + 2, sizeof(Pair));
     std::memcpy(&t2, J + 6 * r + 4, sizeof(Pair));
-    const Pair s = (t0 * a01 + t1 * a23) + t2 * a45;
+    return (t0 * a01 + t1 * a23) + t2 * a45;
+  };
+  std::size_t r = lo;
+  for (; r + 2 <= hi; r += 2) {
+    const Pair s = lanes(r), u = lanes(r + 1);
+    const Pair e = __builtin_shufflevector(s, u, 0, 2) + __builtin_shufflevector(s, u, 1, 3);
+    std::memcpy(col + r, &e, sizeof e);
+  }
+  if (r < hi) {
+    const Pair s = lanes(r);
     col[r] = s[0] + s[1];
   }
 }

@@ -21,7 +21,7 @@ void mass_matrix_pass(const Model& model, Work& data, const S* q, S* M, std::siz
     forward_step(model, data, i, q);
     world_subspace_columns(model.joints[i], data.oMi[i], J + 6 * model.idx_v[i]);
     mass_matrix_forward_step(model, data, i);
-    data.origin_composite[i] = origin_form(inertia_transform(data.oMi[i], model.inertias[i]));
+    data.origin_composite[i] = origin_inertia_transform(data.oMi[i], model.inertias[i]);
   }
 
   // Backward pass: with Y_i the composite inertia of i's subtree about the

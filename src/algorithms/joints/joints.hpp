@@ -404,9 +404,19 @@ void joint_placement_in_world(const JointModel& j, const SE3& P, const S* q, S s
       oMi.rotation = oMp->rotation;
       return;
     }
-    detail::coordinate_axis_rotation(j.coordinate_axis, j.axis_sign, sn, cs, limi.rotation);
-    detail::rotate_about_coordinate_axis(oMp->rotation, j.coordinate_axis, j.axis_sign, sn, cs, oMi.rotation);
-    return;
+    // the axis as a constant, so the columns each entry reads are known
+    auto turn = [&](auto axis) {
+      detail::coordinate_axis_rotation(axis(), j.axis_sign, sn, cs, limi.rotation);
+      detail::rotate_about_coordinate_axis(oMp->rotation, axis(), j.axis_sign, sn, cs, oMi.rotation);
+    };
+    switch (j.coordinate_axis) {
+      case 0:
+        return turn(std::integral_constant<int, 0>{});
+      case 1:
+        return turn(std::integral_constant<int, 1>{});
+      default:
+        return turn(std::integral_constant<int, 2>{});
+    }
   }
   joint_placement(j, P, q, sn, cs, limi);
   if (oMp == nullptr) {

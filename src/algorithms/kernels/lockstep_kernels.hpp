@@ -154,14 +154,33 @@ inline void forward_step(const Model& model, Work& w, JointIndex i, const Pack* 
 // (the composite inertias about their centres of mass are not kept)
 inline void keep_world_inertia(Work&, JointIndex, const OriginInertiaT<Pack>&) {}
 
-// The upper triangle of the column-major M into W full symmetric rows.
-inline void store_symmetric_rows(const Pack* M, std::size_t n, double* rows) {
+// W packs x[0 .. W) into W rows: out[l·stride + j] = x[j] lane l, the W
+// entries of each row one whole vector (for W = 4 a 4×4 transpose: four
+// shuffles to pair the lanes, four to gather the halves).
+template <int W = kWidth>
+[[gnu::always_inline]] inline void store_transposed(const Pack* const* x, std::size_t stride, double* out) {
+  if constexpr (W == 4) {
+    const Pack::Lanes r0 = x[0]->v, r1 = x[1]->v, r2 = x[2]->v, r3 = x[3]->v;
+    // t0 = (r0[0], r1[0], r0[2], r1[2]), t1 the odd lanes; t2, t3 of r2, r3
+    const Pack::Lanes t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
+    const Pack::Lanes t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
+    const Pack::Lanes t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
+    const Pack::Lanes t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
+    store(Pack(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)), out);
+    store(Pack(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)), out + stride);
+    store(Pack(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)), out + 2 * stride);
+    store(Pack(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)), out + 3 * stride);
+  } else {
+    for (int l = 0; l < W; ++l)
+      for (int j = 0; j < W; ++j) out[l * stride + j] = x[j]->v[l];
+  }
+}
+
+// M (n×n, column-major) with its upper triangle mirrored below the
+// diagonal: a symmetric matrix, whose columns are its rows.
+inline void mirror_upper_triangle(Pack* M, std::size_t n) {
   for (std::size_t c = 0; c < n; ++c)
-    for (std::size_t r = 0; r <= c; ++r)
-      for (int l = 0; l < kWidth; ++l) {
-        double* row = rows + l * n * n;
-        row[r * n + c] = row[c * n + r] = M[c * n + r].v[l];
-      }
+    for (std::size_t r = c + 1; r < n; ++r) M[c * n + r] = M[r * n + c];
 }
 
 // W rows of n homogeneous matrices, the k-th of each row the k-th placement.
@@ -177,28 +196,6 @@ inline void store_homogeneous_rows(const SE3T<Pack>& M, std::size_t k, std::size
   }
 }
 
-// x[0 .. W), W entries of W lanes each, to out + l·lane_stride, lane l's
-// entries in order: a W×W transpose (for W = 4, four shuffles to pair the
-// lanes, four to gather the halves) and a whole vector per lane.
-template <int W = kWidth>
-[[gnu::always_inline]] inline void store_transposed(const Pack* const* x, double* out, std::size_t lane_stride) {
-  if constexpr (W == 4) {
-    const Pack::Lanes r0 = x[0]->v, r1 = x[1]->v, r2 = x[2]->v, r3 = x[3]->v;
-    // t0 = (r0[0], r1[0], r0[2], r1[2]), t1 the odd lanes; t2, t3 of r2, r3
-    const Pack::Lanes t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
-    const Pack::Lanes t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
-    const Pack::Lanes t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
-    const Pack::Lanes t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
-    store(Pack(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)), out);
-    store(Pack(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)), out + lane_stride);
-    store(Pack(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)), out + 2 * lane_stride);
-    store(Pack(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)), out + 3 * lane_stride);
-  } else {
-    for (int l = 0; l < W; ++l)
-      for (int j = 0; j < W; ++j) out[l * lane_stride + j] = x[j]->v[l];
-  }
-}
-
 // The 6×nv column-major J into W row-major rows, each row of J written in
 // order, W columns at a time.
 inline void store_jacobian_rows(const Pack* J, std::size_t nv, double* rows) {
@@ -207,28 +204,27 @@ inline void store_jacobian_rows(const Pack* J, std::size_t nv, double* rows) {
     for (std::size_t c = 0; c < blocked; c += kWidth) {
       const Pack* x[kWidth];
       for (int j = 0; j < kWidth; ++j) x[j] = &J[6 * (c + j) + r];
-      store_transposed(x, rows + r * nv + c, 6 * nv);
+      store_transposed(x, 6 * nv, rows + r * nv + c);
     }
     for (std::size_t c = blocked; c < nv; ++c)
       for (int l = 0; l < kWidth; ++l) rows[(l * 6 + r) * nv + c] = J[6 * c + r].v[l];
   }
 }
 
-// W rows of each of the three row-major nv×nv matrices at x (one after
-// the other), into rows[k]. Each row is written in order, with whole
-// vectors: W entries of the W lanes at a time (store_transposed).
-template <int W = kWidth>
-void store_matrix_rows(const Pack* x, std::size_t nv, double* const* rows) {
-  const std::size_t size = nv * nv, blocked = size / W * W;
-  for (int m = 0; m < 3; ++m, x += size) {
+// W rows of each of the count row-major nv×nv matrices at x (one after
+// the other), into rows[k]. Each row is written in order, W entries at a
+// time (store_transposed).
+inline void store_matrix_rows(const Pack* x, std::size_t nv, int count, double* const* rows) {
+  const std::size_t size = nv * nv, blocked = size / kWidth * kWidth;
+  for (int m = 0; m < count; ++m, x += size) {
     double* const out = rows[m];
-    for (std::size_t k = 0; k < blocked; k += W) {
-      const Pack* block[W];
-      for (int j = 0; j < W; ++j) block[j] = &x[k + j];
-      store_transposed<W>(block, out + k, size);
+    for (std::size_t k = 0; k < blocked; k += kWidth) {
+      const Pack* block[kWidth];
+      for (int j = 0; j < kWidth; ++j) block[j] = x + k + j;
+      store_transposed(block, size, out + k);
     }
     for (std::size_t k = blocked; k < size; ++k)
-      for (int l = 0; l < W; ++l) out[l * size + k] = x[k].v[l];
+      for (int l = 0; l < kWidth; ++l) out[l * size + k] = x[k].v[l];
   }
 }
 
@@ -312,7 +308,8 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
     case Kernel::crba:
       load_rows(in[0], nq, w.q.data());
       mass_matrix_pass<Pack>(model, w, w.q.data(), w.M.data(), nv);
-      store_symmetric_rows(w.M.data(), nv, out[0]);
+      mirror_upper_triangle(w.M.data(), nv);
+      store_matrix_rows(w.M.data(), nv, 1, out);
       return true;
     case Kernel::aba:
       load_rows(in[0], nq, w.q.data());
@@ -359,7 +356,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
       derivative_steps::derivatives_forward<true, false>(model, w, w.q.data(), w.qd.data(), w.qdd.data());
       if (fext != nullptr) derivative_steps::subtract_external_forces(model, w, fext, 6);
       derivative_steps::derivatives_backward<true>(model, w, outputs);
-      store_matrix_rows(x, nv, out);
+      store_matrix_rows(x, nv, 3, out);
       return true;
     }
     case Kernel::none:

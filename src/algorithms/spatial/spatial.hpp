@@ -448,23 +448,37 @@ inline void set_inertia_tensor(BodyInertia& Y, const Matrix3& T) {
   Y.inertia = {T(0, 0), T(1, 0), T(1, 1), T(2, 0), T(2, 1), T(2, 2)};
 }
 
+// The rotational inertia of Y turned by R, R I Rᵀ, packed. Only the six
+// packed entries of (R I) Rᵀ are formed, each summed as the 3×3 product
+// sums it: rows x and y as (a + b) + c, row z as a + (b + c). For a diagonal
+// I (principal axes, as most bodies are given), R I scales the columns of R:
+// the same numbers, the products by zero left out.
+template <class S>
+inline std::array<S, 6> rotated_inertia(const Matrix3T<S>& R, const BodyInertia& Y) {
+  Matrix3T<S> T;
+  const auto& I = Y.inertia;
+  if (I[1] == 0.0 && I[3] == 0.0 && I[4] == 0.0) {
+    T.col(0) = R.col(0) * I[0];
+    T.col(1) = R.col(1) * I[2];
+    T.col(2) = R.col(2) * I[5];
+  } else {
+    T.noalias() = times(R, inertia_tensor(Y));
+  }
+  auto entry = [&](int i, int j) {
+    const S p0 = T(i, 0) * R(j, 0), p1 = T(i, 1) * R(j, 1), p2 = T(i, 2) * R(j, 2);
+    return i < 2 ? (p0 + p1) + p2 : p0 + (p1 + p2);
+  };
+  return {entry(0, 0), entry(1, 0), entry(1, 1), entry(2, 0), entry(2, 1), entry(2, 2)};
+}
+
 // The inertia expressed in the frame a, given M = aMb and Y in frame b:
 // mass kept, lever R c + p, rotational inertia R I Rᵀ (about the centre of mass).
-// Only the six packed entries of (R I) Rᵀ are formed, each summed as the 3×3
-// product sums it: rows x and y as (a + b) + c, row z as a + (b + c).
 template <class S>
 inline BodyInertiaT<S> inertia_transform(const SE3T<S>& M, const BodyInertia& Y) {
   BodyInertiaT<S> out;
   out.mass = Y.mass;
   out.lever = act_point(M, Y.lever);
-  const Matrix3T<S>& R = M.rotation;
-  Matrix3T<S> T;
-  T.noalias() = times(R, inertia_tensor(Y));
-  auto entry = [&](int i, int j) {
-    const S p0 = T(i, 0) * R(j, 0), p1 = T(i, 1) * R(j, 1), p2 = T(i, 2) * R(j, 2);
-    return i < 2 ? (p0 + p1) + p2 : p0 + (p1 + p2);
-  };
-  out.inertia = {entry(0, 0), entry(1, 0), entry(1, 1), entry(2, 0), entry(2, 1), entry(2, 2)};
+  out.inertia = rotated_inertia(M.rotation, Y);
   return out;
 }
 
@@ -509,20 +523,40 @@ inline void composite_merge(BodyInertia& Ya, const BodyInertia& Yb) {
   for (int k = 0; k < 6; ++k) Ya.inertia[k] += Yb.inertia[k];
 }
 
-// Y about the origin of its frame: I_o = I_c + m (|c|² E − c cᵀ), h = m c.
+// I += m (|c|² E − c cᵀ), packed, with h = m c: the rotational inertia
+// about the centre of mass carried to the origin.
 template <class S>
-inline OriginInertiaT<S> origin_form(const BodyInertiaT<S>& Y) {
-  const Vector3T<S> c = Y.lever, h = Y.mass * c;
-  OriginInertiaT<S> out;
-  out.mass = Y.mass;
-  auto& I = out.inertia;
-  I = Y.inertia;
+inline void add_parallel_axis(const Vector3T<S>& h, const Vector3T<S>& c, std::array<S, 6>& I) {
   I[0] += h.y() * c.y() + h.z() * c.z();
   I[1] -= h.y() * c.x();
   I[2] += h.x() * c.x() + h.z() * c.z();
   I[3] -= h.z() * c.x();
   I[4] -= h.z() * c.y();
   I[5] += h.x() * c.x() + h.y() * c.y();
+}
+
+// Y about the origin of its frame: I_o = I_c + m (|c|² E − c cᵀ), h = m c.
+template <class S>
+inline OriginInertiaT<S> origin_form(const BodyInertiaT<S>& Y) {
+  const Vector3T<S> c = Y.lever, h = Y.mass * c;
+  OriginInertiaT<S> out;
+  out.mass = Y.mass;
+  out.inertia = Y.inertia;
+  add_parallel_axis(h, c, out.inertia);
+  out.first_moment = h;
+  return out;
+}
+
+// Y, in frame b about its centre of mass, in the frame a about a's origin
+// for M = aMb: origin_form(inertia_transform(M, Y)) in one step, the same
+// numbers.
+template <class S>
+inline OriginInertiaT<S> origin_inertia_transform(const SE3T<S>& M, const BodyInertia& Y) {
+  const Vector3T<S> c = act_point(M, Y.lever), h = S(Y.mass) * c;
+  OriginInertiaT<S> out;
+  out.mass = Y.mass;
+  out.inertia = rotated_inertia(M.rotation, Y);
+  add_parallel_axis(h, c, out.inertia);
   out.first_moment = h;
   return out;
 }
