@@ -52,9 +52,6 @@ struct Work {
   std::vector<Pack> ia_times_s, joint_inertia_inv, joint_torque_residual;
   std::vector<Eigen::Matrix<Pack, 6, 1>> aba_velocity, aba_velocity_product, articulated_bias, aba_acceleration;
   std::vector<Pack> frame_jacobian;  // 6×nv, column-major
-  // the joints the frames of a frame kernel hang from, with their ancestors
-  std::vector<char> in_support;
-  std::vector<JointIndex> support;
   // the derivative pass's (as Data's), and its three nv×nv results one
   // after the other, row-major, made on first use: zero where the pass
   // writes nothing, which depends on the tree only (the same entries for
@@ -64,6 +61,9 @@ struct Work {
   std::vector<MotionT<Pack>> derivative_accelerations;
   std::vector<Pack> derivatives;
   std::vector<std::size_t> derivatives_tree;  // the tree they are zero for: parent, idx_v, nv_joint per joint
+  // the joints the frames of a frame kernel hang from, with their ancestors
+  std::vector<char> in_support;
+  std::vector<JointIndex> support;
 };
 
 // w.derivatives zero where the pass writes nothing for the model's tree.
