@@ -131,12 +131,6 @@ bool thread_count(PyObject* obj, std::size_t& out) {
   return true;
 }
 
-// "(3, 7)" for a NumPy shape.
-std::string shape_text(PyArrayObject* a) {
-  std::string s = "(";
-  for (int k = 0; k < PyArray_NDIM(a); ++k) s += cat(k ? ", " : "", PyArray_DIM(a, k));
-  return s + (PyArray_NDIM(a) == 1 ? ",)" : ")");
-}
 
 // The NumPy type of an output's elements.
 int type_of(Element e) { return e == Element::boolean ? NPY_BOOL : e == Element::int64 ? NPY_INT64 : NPY_DOUBLE; }
@@ -192,10 +186,8 @@ bool check_output_shape(const Outputs& out, int k, const std::vector<npy_intp>& 
   bool same = PyArray_NDIM(arr) == static_cast<int>(dims.size());
   for (std::size_t d = 0; same && d < dims.size(); ++d) same = PyArray_DIM(arr, static_cast<int>(d)) == dims[d];
   if (same) return true;
-  std::string want = "(";
-  for (std::size_t d = 0; d < dims.size(); ++d) want += cat(d ? ", " : "", dims[d]);
-  want += dims.size() == 1 ? ",)" : ")";
-  raise_value_error(cat(output_name(out, k), " must have shape ", want, ", got ", shape_text(arr)));
+  raise_value_error(cat(output_name(out, k), " must have shape ",
+                        shape_text(dims.data(), static_cast<int>(dims.size())), ", got ", shape_text(arr)));
   return false;
 }
 
@@ -427,12 +419,13 @@ struct Blocks {
 
   // The next block [begin, end), or false when none is left.
   bool claim(std::size_t& begin, std::size_t& end) {
-    std::size_t at = next.load(std::memory_order_relaxed);
+    std::size_t at = next.load(std::memory_order_relaxed), step = 0;
     do {
       if (at >= count) return false;
-    } while (!next.compare_exchange_weak(at, at + size(count - at), std::memory_order_relaxed));
+      step = size(count - at);
+    } while (!next.compare_exchange_weak(at, at + step, std::memory_order_relaxed));
     begin = at;
-    end = std::min(at + size(count - at), count);
+    end = std::min(at + step, count);
     return true;
   }
 

@@ -189,14 +189,15 @@ const char* python_type(Kind kind) {
   return "Incomplete";
 }
 
-// "(3, 6)" for a NumPy shape.
-std::string shape_text(PyArrayObject* a) {
+}  // namespace
+
+std::string shape_text(const npy_intp* dims, int ndim) {
   std::string s = "(";
-  for (int k = 0; k < PyArray_NDIM(a); ++k) s += cat(k ? ", " : "", PyArray_DIM(a, k));
-  return s + (PyArray_NDIM(a) == 1 ? ",)" : ")");
+  for (int k = 0; k < ndim; ++k) s += cat(k ? ", " : "", dims[k]);
+  return s + (ndim == 1 ? ",)" : ")");
 }
 
-}  // namespace
+std::string shape_text(PyArrayObject* a) { return shape_text(PyArray_DIMS(a), PyArray_NDIM(a)); }
 
 bool raise_size_error(const Param& p, Py_ssize_t size, std::size_t n) {
   if (p.mismatch != nullptr)

@@ -481,6 +481,10 @@ nb::dict api_description();
 // `threads`, and the single call's fields but `data` and the example).
 std::string reference_text(const Function& f, bool batch);
 
+// "(3, 6)" for a NumPy shape: of an array, or its dimensions.
+std::string shape_text(const npy_intp* dims, int ndim);
+std::string shape_text(PyArrayObject* a);
+
 // ------------------------------------------------------------- results
 
 inline PyObject* none() { Py_RETURN_NONE; }

@@ -14,13 +14,19 @@ namespace lumo {
 // data.joint_angle/joint_sin/joint_cos for the configuration q.
 void compute_joint_sincos(const Model& model, Data& data, const double* q);
 
+// Joint 0 at the world origin, at rest.
+template <class S, class Work>
+inline void place_root(Work& data) {
+  data.oMi[0] = SE3T<S>::Identity();
+  data.limi[0] = SE3T<S>::Identity();
+  data.v[0] = MotionT<S>::Zero();
+}
+
 // The root of every forward pass: joint 0 at the world origin, at rest, and
 // the sines and cosines of the joint angles of q.
 template <class S, class Work>
 inline void start_forward_pass(const Model& model, Work& data, const S* q) {
-  data.oMi[0] = SE3T<S>::Identity();
-  data.limi[0] = SE3T<S>::Identity();
-  data.v[0] = MotionT<S>::Zero();
+  place_root<S>(data);
   compute_joint_sincos(model, data, q);
 }
 
@@ -28,9 +34,7 @@ inline void start_forward_pass(const Model& model, Work& data, const S* q) {
 // parent): the sines and cosines of their angles.
 template <class S, class Work>
 inline void start_forward_pass(const Model& model, Work& data, const S* q, const std::vector<JointIndex>& joints) {
-  data.oMi[0] = SE3T<S>::Identity();
-  data.limi[0] = SE3T<S>::Identity();
-  data.v[0] = MotionT<S>::Zero();
+  place_root<S>(data);
   compute_joint_sincos(model, data, q, joints);
 }
 

@@ -83,14 +83,11 @@ inline void ready_derivatives(const Model& model, Work& w) {
   }
 }
 
-// x[k] lane l = rows[l·width + k] for k < width: W consecutive rows, and back.
+// x[k] lane l = rows[l·width + k] for k < width: W consecutive rows (and
+// back, store_rows).
 inline void load_rows(const double* rows, std::size_t width, Pack* x) {
   for (std::size_t k = 0; k < width; ++k)
     for (int l = 0; l < kWidth; ++l) x[k].v[l] = rows[l * width + k];
-}
-inline void store_rows(const Pack* x, std::size_t width, double* rows) {
-  for (std::size_t k = 0; k < width; ++k)
-    for (int l = 0; l < kWidth; ++l) rows[l * width + k] = x[k].v[l];
 }
 
 // The sines and cosines of the joint angles, by the single calls' own loop
@@ -196,36 +193,33 @@ inline void store_homogeneous_rows(const SE3T<Pack>& M, std::size_t k, std::size
   }
 }
 
-// The 6×nv column-major J into W row-major rows, each row of J written in
-// order, W columns at a time.
-inline void store_jacobian_rows(const Pack* J, std::size_t nv, double* rows) {
-  const std::size_t blocked = nv / kWidth * kWidth;
-  for (std::size_t r = 0; r < 6; ++r) {
-    for (std::size_t c = 0; c < blocked; c += kWidth) {
-      const Pack* x[kWidth];
-      for (int j = 0; j < kWidth; ++j) x[j] = &J[6 * (c + j) + r];
-      store_transposed(x, 6 * nv, rows + r * nv + c);
-    }
-    for (std::size_t c = blocked; c < nv; ++c)
-      for (int l = 0; l < kWidth; ++l) rows[(l * 6 + r) * nv + c] = J[6 * c + r].v[l];
+// The n entries x[0], x[s], x[2s], … of W lanes into W rows, entry k of
+// lane l to out[l·lane_stride + k]: each row written in order, W entries at
+// a time (store_transposed).
+inline void store_lanes(const Pack* x, std::size_t s, std::size_t n, double* out, std::size_t lane_stride) {
+  const std::size_t blocked = n / kWidth * kWidth;
+  for (std::size_t k = 0; k < blocked; k += kWidth) {
+    const Pack* block[kWidth];
+    for (int j = 0; j < kWidth; ++j) block[j] = x + (k + j) * s;
+    store_transposed(block, lane_stride, out + k);
   }
+  for (std::size_t k = blocked; k < n; ++k)
+    for (int l = 0; l < kWidth; ++l) out[l * lane_stride + k] = x[k * s].v[l];
+}
+
+// rows[l·width + k] = x[k] lane l for k < width: W consecutive rows.
+inline void store_rows(const Pack* x, std::size_t width, double* rows) { store_lanes(x, 1, width, rows, width); }
+
+// The 6×nv column-major J into W row-major rows, row by row of J.
+inline void store_jacobian_rows(const Pack* J, std::size_t nv, double* rows) {
+  for (std::size_t r = 0; r < 6; ++r) store_lanes(J + r, 6, nv, rows + r * nv, 6 * nv);
 }
 
 // W rows of each of the count row-major nv×nv matrices at x (one after
-// the other), into rows[k]. Each row is written in order, W entries at a
-// time (store_transposed).
+// the other), into rows[k].
 inline void store_matrix_rows(const Pack* x, std::size_t nv, int count, double* const* rows) {
-  const std::size_t size = nv * nv, blocked = size / kWidth * kWidth;
-  for (int m = 0; m < count; ++m, x += size) {
-    double* const out = rows[m];
-    for (std::size_t k = 0; k < blocked; k += kWidth) {
-      const Pack* block[kWidth];
-      for (int j = 0; j < kWidth; ++j) block[j] = x + k + j;
-      store_transposed(block, size, out + k);
-    }
-    for (std::size_t k = blocked; k < size; ++k)
-      for (int l = 0; l < kWidth; ++l) out[l * size + k] = x[k].v[l];
-  }
+  const std::size_t size = nv * nv;
+  for (int m = 0; m < count; ++m) store_lanes(x + m * size, 1, size, rows[m], size);
 }
 
 // True when frame f and its joint are in the model (frame_parent_joint
