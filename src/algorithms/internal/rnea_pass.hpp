@@ -25,13 +25,17 @@ void rnea_forward(const Model& model, Work& data, const S* q, const S* v, const 
     forward_step(model, data, i, q);
     MotionT<S>& vi = data.v[i];
     MotionT<S>& ai = data.a[i];
-    vi = act_inv_motion(data.limi[i], data.v[p]);
-    ai = act_inv_motion(data.limi[i], data.a[p]);
+    act_inv_motion(data.limi[i], data.v[p], data.a[p], vi, ai);
     add_joint_velocity_acceleration(model.joints[i], v != nullptr ? v + iv : nullptr,
                                     a != nullptr ? a + iv : nullptr, vi, ai);
     const BodyInertia& Y = model.inertias[i];
-    data.f[i] = inertia_apply(Y, ai);
-    if (v != nullptr) data.f[i] += motion_cross_force(vi, inertia_apply(Y, vi));
+    if (v != nullptr) {
+      ForceT<S> Yv;
+      inertia_apply(Y, ai, vi, data.f[i], Yv);
+      data.f[i] += motion_cross_force(vi, Yv);
+    } else {
+      data.f[i] = inertia_apply(Y, ai);
+    }
   }
 }
 

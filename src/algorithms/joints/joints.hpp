@@ -313,6 +313,21 @@ inline void add_joint_velocity_acceleration(const JointModel& j, const S* qd, co
     case JointType::Revolute:
     case JointType::Continuous: {
       // S q̇ = (u q̇, 0): the same sums without the zero linear part
+      if (j.coordinate_axis >= 0) {
+        // u = ±e_k: of the two cross products only the entries a and b off
+        // the axis remain, each a single product (the rest are exact zeros)
+        const int k = j.coordinate_axis, a_ = k == 2 ? 0 : k + 1, b_ = k == 0 ? 2 : k - 1;
+        if (qdd != nullptr) a.angular[k] += j.axis_sign * qdd[0];
+        if (qd != nullptr) {
+          const S w = j.axis_sign * qd[0];
+          v.angular[k] += w;
+          a.angular[a_] += v.angular[b_] * w;
+          a.angular[b_] -= v.angular[a_] * w;
+          a.linear[a_] += v.linear[b_] * w;
+          a.linear[b_] -= v.linear[a_] * w;
+        }
+        return;
+      }
       if (qdd != nullptr) a.angular += lift<S>(j.unit) * qdd[0];
       if (qd != nullptr) {
         const Vector3T<S> wJ = lift<S>(j.unit) * qd[0];

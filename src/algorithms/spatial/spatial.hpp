@@ -52,6 +52,8 @@ inline decltype(auto) lift(const Eigen::MatrixBase<Derived>& x) {
 // (a + b) + c for 3 entries and (p0 + (p2 + p4)) + (p1 + (p3 + p5)) for 6. So
 // each lane of a lock-step scalar gets the numbers of the single call.
 namespace detail {
+// Two doubles computed side by side (the pair kernels below).
+typedef double Lanes2 __attribute__((vector_size(16)));
 template <class A, class X>
 using ProductScalar =
     std::conditional_t<std::is_same_v<typename A::Scalar, double>, typename X::Scalar, typename A::Scalar>;
@@ -287,6 +289,39 @@ inline ForceT<S> act_force(const SE3T<S>& M, const ForceT<S>& f) {
   out.moment.noalias() = times(M.rotation, f.moment);
   out.moment += M.translation.cross(out.force);
   return out;
+}
+
+// act_inv_motion of two motions through the same M (rnea's velocity and
+// acceleration). For double the two are the lanes of 128-bit vectors, each
+// lane computing what act_inv_motion computes, in the same order; for the
+// lock-step scalars, two calls. Inputs are read before outputs are written.
+template <class S>
+inline void act_inv_motion(const SE3T<S>& M, const MotionT<S>& m0, const MotionT<S>& m1, MotionT<S>& out0,
+                           MotionT<S>& out1) {
+  const MotionT<S> r0 = act_inv_motion(M, m0), r1 = act_inv_motion(M, m1);
+  out0 = r0;
+  out1 = r1;
+}
+inline void act_inv_motion(const SE3& M, const Motion& m0, const Motion& m1, Motion& out0, Motion& out1) {
+  using L = detail::Lanes2;
+  const Matrix3& R = M.rotation;
+  const double px = M.translation.x(), py = M.translation.y(), pz = M.translation.z();
+  const L w0{m0.angular[0], m1.angular[0]}, w1{m0.angular[1], m1.angular[1]}, w2{m0.angular[2], m1.angular[2]};
+  // t = v − p × ω
+  const L t0 = L{m0.linear[0], m1.linear[0]} - (py * w2 - pz * w1);
+  const L t1 = L{m0.linear[1], m1.linear[1]} - (pz * w0 - px * w2);
+  const L t2 = L{m0.linear[2], m1.linear[2]} - (px * w1 - py * w0);
+  L ang[3], lin[3];
+  for (int r = 0; r < 3; ++r) {
+    ang[r] = (R(0, r) * w0 + R(1, r) * w1) + R(2, r) * w2;
+    lin[r] = (R(0, r) * t0 + R(1, r) * t1) + R(2, r) * t2;
+  }
+  for (int r = 0; r < 3; ++r) {
+    out0.angular[r] = ang[r][0];
+    out1.angular[r] = ang[r][1];
+    out0.linear[r] = lin[r][0];
+    out1.linear[r] = lin[r][1];
+  }
 }
 
 // (ω₁, v₁) × (ω₂, v₂) = (ω₁ × ω₂, ω₁ × v₂ + v₁ × ω₂).
@@ -612,6 +647,33 @@ inline ForceT<S> inertia_apply(const BodyInertia& Y, const MotionT<S>& m) {
                        ((I[1] * wx + I[2] * wy) + I[4] * wz) + (cz * fx - cx * fz),
                        (I[3] * wx + (I[4] * wy + I[5] * wz)) + (cx * fy - cy * fx));
   return out;
+}
+
+// inertia_apply of two motions (rnea's acceleration and velocity), as the
+// lanes of 128-bit vectors for double, each computing what inertia_apply
+// computes; two calls for the lock-step scalars.
+template <class S>
+inline void inertia_apply(const BodyInertia& Y, const MotionT<S>& m0, const MotionT<S>& m1, ForceT<S>& out0,
+                          ForceT<S>& out1) {
+  out0 = inertia_apply(Y, m0);
+  out1 = inertia_apply(Y, m1);
+}
+inline void inertia_apply(const BodyInertia& Y, const Motion& m0, const Motion& m1, Force& out0, Force& out1) {
+  using L = detail::Lanes2;
+  const double* I = Y.inertia.data();
+  const double cx = Y.lever.x(), cy = Y.lever.y(), cz = Y.lever.z();
+  const L wx{m0.angular.x(), m1.angular.x()}, wy{m0.angular.y(), m1.angular.y()},
+      wz{m0.angular.z(), m1.angular.z()};
+  const L fx = Y.mass * (L{m0.linear.x(), m1.linear.x()} - (cy * wz - cz * wy));
+  const L fy = Y.mass * (L{m0.linear.y(), m1.linear.y()} - (cz * wx - cx * wz));
+  const L fz = Y.mass * (L{m0.linear.z(), m1.linear.z()} - (cx * wy - cy * wx));
+  const L nx = ((I[0] * wx + I[1] * wy) + I[3] * wz) + (cy * fz - cz * fy);
+  const L ny = ((I[1] * wx + I[2] * wy) + I[4] * wz) + (cz * fx - cx * fz);
+  const L nz = (I[3] * wx + (I[4] * wy + I[5] * wz)) + (cx * fy - cy * fx);
+  out0.force = Vector3(fx[0], fy[0], fz[0]);
+  out1.force = Vector3(fx[1], fy[1], fz[1]);
+  out0.moment = Vector3(nx[0], ny[0], nz[0]);
+  out1.moment = Vector3(nx[1], ny[1], nz[1]);
 }
 
 // d/dt of the 6×6 inertia of a body moving with m = (ω, v):
