@@ -37,8 +37,7 @@ void computeKinematics(const Model& model, Data& data, const Eigen::Ref<const Ei
     forward_step(model, data, i, q.data());
     const JointIndex p = model.parents[i];
     const std::size_t iv = model.idx_v[i];
-    data.v[i] = act_inv_motion(data.limi[i], data.v[p]);
-    data.a[i] = act_inv_motion(data.limi[i], data.a[p]);
+    act_inv_motion(data.limi[i], data.v[p], data.a[p], data.v[i], data.a[i]);
     add_joint_velocity_acceleration(model.joints[i], v.data() + iv, a.data() + iv, data.v[i], data.a[i]);
     data.ov[i] = act_motion(data.oMi[i], data.v[i]);
   }
