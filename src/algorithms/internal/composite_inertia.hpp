@@ -60,7 +60,7 @@ inline void project_rows(const S* J, const S* fn, std::size_t lo, std::size_t hi
 // once.
 inline void project_rows(const double* J, const double* fn, std::size_t lo, std::size_t hi,
                          double* __restrict col) {
-  typedef double Pair __attribute__((vector_size(16), aligned(8)));
+  using Pair = detail::Lanes2;
   Pair a01, a23, a45;
   std::memcpy(&a01, fn, sizeof(Pair));
   std::memcpy(&a23, fn + 2, sizeof(Pair));

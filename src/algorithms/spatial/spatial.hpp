@@ -52,7 +52,8 @@ inline decltype(auto) lift(const Eigen::MatrixBase<Derived>& x) {
 // (a + b) + c for 3 entries and (p0 + (p2 + p4)) + (p1 + (p3 + p5)) for 6. So
 // each lane of a lock-step scalar gets the numbers of the single call.
 namespace detail {
-// Two doubles computed side by side (the pair kernels below).
+// Two doubles computed side by side (the two-motion kernels below, the
+// mass matrix's row projections).
 typedef double Lanes2 __attribute__((vector_size(16)));
 template <class A, class X>
 using ProductScalar =
