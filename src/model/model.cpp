@@ -11,6 +11,7 @@ Model::Model()
       parents{0},
       joints{JointModel::make(JointType::Fixed)},
       jointPlacements{SE3::Identity()},
+      placement_unrotated{1},
       inertias{BodyInertia::Zero()},
       idx_q{0},
       nq_joint{0},
@@ -33,6 +34,7 @@ JointIndex Model::add_joint(JointIndex parent, const JointModel& joint, const SE
   const JointIndex i = njoints;
   joints.push_back(joint);
   jointPlacements.push_back(placement);
+  placement_unrotated.push_back(is_identity_rotation(placement.rotation) ? 1 : 0);
   inertias.push_back(BodyInertia::Zero());
   names.push_back(std::move(joint_name));
   parents.push_back(parent);
@@ -47,6 +49,12 @@ JointIndex Model::add_joint(JointIndex parent, const JointModel& joint, const SE
   ++njoints;
   ++nbodies;
   return i;
+}
+
+void Model::set_joint_placement(JointIndex joint, const SE3& placement) {
+  if (joint >= jointPlacements.size()) return;
+  jointPlacements[joint] = placement;
+  placement_unrotated[joint] = is_identity_rotation(placement.rotation) ? 1 : 0;
 }
 
 void Model::set_inertia(JointIndex joint, const BodyInertia& inertia) {

@@ -59,6 +59,12 @@ class Model {
   std::vector<SE3> jointPlacements;     // joint i in its parent's frame, before its own motion
   std::vector<BodyInertia> inertias;    // body of joint i, in joint i's frame
   std::vector<std::size_t> idx_q, nq_joint, idx_v, nv_joint;
+  // 1 where jointPlacements[i] has exactly the identity rotation, set with
+  // the placement (add_joint): the passes then turn the parent's rotation
+  // about the joint's axis without a product by the placement's. Replace a
+  // placement with set_joint_placement, which keeps the two together; a
+  // direct write to jointPlacements[i] leaves this entry stale.
+  std::vector<std::uint8_t> placement_unrotated;
   std::vector<std::vector<JointIndex>> children;  // direct children, in creation order
   std::vector<double> lowerPositionLimit;         // indexed by velocity index
   std::vector<double> upperPositionLimit;
@@ -72,6 +78,9 @@ class Model {
   // unchanged.
   JointIndex add_joint(JointIndex parent, const JointModel& joint, const SE3& placement,
                        std::string joint_name);
+
+  // Replaces the placement of `joint` in its parent (ignored when out of range).
+  void set_joint_placement(JointIndex joint, const SE3& placement);
 
   // Replaces the inertia of the body carried by `joint` (ignored when out of range).
   void set_inertia(JointIndex joint, const BodyInertia& inertia);

@@ -174,7 +174,7 @@ Model load_body(Reader& r) {
       Reader::corrupt(cat(joint, " of kind ", joint_type_name(type), " carries an axis"));
     if (i == 0) {  // the root: fixed, its own parent
       if (parent != 0 || type != JointType::Fixed) Reader::corrupt("root joint is not fixed at 0");
-      model.jointPlacements[0] = placement;
+      model.set_joint_placement(0, placement);
       model.names[0] = std::move(name);
     } else {
       if (parent >= i) Reader::corrupt(cat(joint, " has parent ", parent));

@@ -42,8 +42,9 @@ inline void start_forward_pass(const Model& model, Work& data, const S* q, const
 //   limi = placement · joint motion;  oMi = oMi[λ] · limi.
 inline void forward_step(const Model& model, Data& data, JointIndex i, const double* q) {
   const JointIndex p = model.parents[i];
-  joint_placement_in_world(model.joints[i], model.jointPlacements[i], q + model.idx_q[i], data.joint_sin[i],
-                           data.joint_cos[i], p == 0 ? nullptr : &data.oMi[p], data.limi[i], data.oMi[i]);
+  joint_placement_in_world(model.joints[i], model.jointPlacements[i], model.placement_unrotated[i] != 0,
+                           q + model.idx_q[i], data.joint_sin[i], data.joint_cos[i], p == 0 ? nullptr : &data.oMi[p],
+                           data.limi[i], data.oMi[i]);
 }
 
 // Forward kinematics: limi and oMi of every joint for q.

@@ -112,7 +112,7 @@ void joint_placement_general(const JointModel& j, const SE3& P, const double* q,
   out = compose(P, joint_transform(j, q));
 }
 
-template void joint_placement_in_world<double>(const JointModel&, const SE3&, const double*, double, double,
+template void joint_placement_in_world<double>(const JointModel&, const SE3&, bool, const double*, double, double,
                                               const SE3*, SE3&, SE3&);
 
 SubspaceMatrix motion_subspace(const JointModel& j) {

@@ -161,11 +161,11 @@ inline void coordinate_axis_rotation(int k, double sign, S sn, S c, Matrix3T<S>&
 }
 
 // True when the joint's transform is a rotation about a coordinate axis
-// (or nothing) and its placement has no rotation: then limi's rotation is
-// the joint's own.
-inline bool turns_about_placement_axis(const JointModel& j, const SE3& placement) {
+// (or nothing) and its placement has no rotation (unrotated, as the model
+// keeps it): then limi's rotation is the joint's own.
+inline bool turns_about_placement_axis(const JointModel& j, bool unrotated) {
   const bool coordinate_revolute = j.type == JointType::Revolute && j.coordinate_axis >= 0;
-  return (coordinate_revolute || j.type == JointType::Fixed) && is_identity_rotation(placement.rotation);
+  return unrotated && (coordinate_revolute || j.type == JointType::Fixed);
 }
 }  // namespace detail
 
@@ -173,12 +173,13 @@ inline bool turns_about_placement_axis(const JointModel& j, const SE3& placement
 // configuration slice q ((sn, cs) as for joint_placement):
 //   limi = placement · joint motion;  oMi = oMp · limi
 // (oMi = limi when oMp is null: a joint on the root). A revolute joint about
-// a coordinate axis, or a fixed joint, whose placement has no rotation takes
-// a shorter way to the same numbers: limi's rotation is then the joint's
-// own, which keeps column k of oMp's and mixes the other two. Out of line:
-// one call per joint of a pass.
+// a coordinate axis, or a fixed joint, whose placement has no rotation
+// (`unrotated`: the model's placement_unrotated[i]) takes a shorter way to
+// the same numbers: limi's rotation is then the joint's own, which keeps
+// column k of oMp's and mixes the other two. Out of line: one call per
+// joint of a pass.
 template <class S>
-void joint_placement_in_world(const JointModel& j, const SE3& placement, const S* q, S sn, S cs,
+void joint_placement_in_world(const JointModel& j, const SE3& placement, bool unrotated, const S* q, S sn, S cs,
                               const SE3T<S>* oMp, SE3T<S>& limi, SE3T<S>& oMi);
 
 // v += S q̇ for the joint's velocity slice qd.
@@ -408,9 +409,9 @@ inline Vector6 subspace_column(const JointModel& j, std::size_t k) {
 }
 
 template <class S>
-void joint_placement_in_world(const JointModel& j, const SE3& P, const S* q, S sn, S cs, const SE3T<S>* oMp,
-                              SE3T<S>& limi, SE3T<S>& oMi) {
-  if (oMp != nullptr && detail::turns_about_placement_axis(j, P)) {
+void joint_placement_in_world(const JointModel& j, const SE3& P, bool unrotated, const S* q, S sn, S cs,
+                              const SE3T<S>* oMp, SE3T<S>& limi, SE3T<S>& oMi) {
+  if (oMp != nullptr && detail::turns_about_placement_axis(j, unrotated)) {
     limi.translation = lift<S>(P.translation);
     oMi.translation.noalias() = times(oMp->rotation, P.translation);
     oMi.translation += oMp->translation;
@@ -444,7 +445,7 @@ void joint_placement_in_world(const JointModel& j, const SE3& P, const S* q, S s
 }
 
 // (built once for double, in joints.cpp: one call per joint of a pass)
-extern template void joint_placement_in_world<double>(const JointModel&, const SE3&, const double*, double, double,
-                                                     const SE3*, SE3&, SE3&);
+extern template void joint_placement_in_world<double>(const JointModel&, const SE3&, bool, const double*, double,
+                                                     double, const SE3*, SE3&, SE3&);
 
 }  // namespace lumo

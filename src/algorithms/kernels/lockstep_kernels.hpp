@@ -144,8 +144,8 @@ inline void forward_step(const Model& model, Work& w, JointIndex i, const Pack* 
     return;
   }
   const JointIndex p = model.parents[i];
-  joint_placement_in_world(j, model.jointPlacements[i], q + iq, w.joint_sin[i], w.joint_cos[i],
-                           p == 0 ? nullptr : &w.oMi[p], w.limi[i], w.oMi[i]);
+  joint_placement_in_world(j, model.jointPlacements[i], model.placement_unrotated[i] != 0, q + iq, w.joint_sin[i],
+                           w.joint_cos[i], p == 0 ? nullptr : &w.oMi[p], w.limi[i], w.oMi[i]);
 }
 
 // (the composite inertias about their centres of mass are not kept)

@@ -3,6 +3,8 @@
 #include <limits>
 
 #include "algorithms/errors/errors.hpp"
+#include "algorithms/kinematics.hpp"
+#include "data/data.hpp"
 #include "support/testing.hpp"
 
 namespace lumo {
@@ -91,6 +93,34 @@ TEST(Model, AddJointBookkeeping) {
   EXPECT_EQ(m.joints[2].axis, Vector3(0, 0, 2));  // stored as given
   EXPECT_EQ(m.jointPlacements[4].translation, Vector3(0.4, 0, 0));
   EXPECT_EQ(m.inertias[3].mass, 0.0);
+}
+
+// The passes take a shortcut for placements without rotation, which the
+// model marks when a placement is set: a placement replaced later must give
+// the placements of a model built with it from the start.
+TEST(Model, ReplacedPlacementGivesTheSameKinematics) {
+  const SE3 turned(rotation_about_unit_axis(Vector3(0.6, 0.0, 0.8), 0.7), Vector3(0.1, 0.2, 0.3));
+  auto chain = [](const SE3& second) {
+    Model m;
+    const JointModel z = JointModel::make(JointType::Revolute, Vector3(0, 0, 1));
+    m.add_joint(m.add_joint(0, z, SE3(Matrix3::Identity(), Vector3(0, 0, 0.5)), "a"), z, second, "b");
+    return m;
+  };
+  Model edited = chain(SE3(Matrix3::Identity(), Vector3(0.4, 0, 0)));
+  EXPECT_EQ(edited.placement_unrotated, (std::vector<std::uint8_t>{1, 1, 1}));
+  edited.set_joint_placement(2, turned);
+  EXPECT_EQ(edited.placement_unrotated, (std::vector<std::uint8_t>{1, 1, 0}));
+  const Model built = chain(turned);
+  Data de(edited), db(built);
+  const Eigen::Vector2d q(0.3, -1.1);
+  forwardKinematics(edited, de, q);
+  forwardKinematics(built, db, q);
+  for (JointIndex i = 1; i < 3; ++i) {
+    EXPECT_EQ(de.oMi[i].rotation, db.oMi[i].rotation);
+    EXPECT_EQ(de.oMi[i].translation, db.oMi[i].translation);
+  }
+  edited.set_joint_placement(2, SE3(Matrix3::Identity(), Vector3(0.4, 0, 0)));
+  EXPECT_EQ(edited.placement_unrotated[2], 1);
 }
 
 TEST(Model, BadParentOrAxisLeavesModelUnchanged) {
