@@ -131,7 +131,6 @@ bool thread_count(PyObject* obj, std::size_t& out) {
   return true;
 }
 
-
 // The NumPy type of an output's elements.
 int type_of(Element e) { return e == Element::boolean ? NPY_BOOL : e == Element::int64 ? NPY_INT64 : NPY_DOUBLE; }
 
