@@ -11,12 +11,12 @@ Model::Model()
       parents{0},
       joints{JointModel::make(JointType::Fixed)},
       jointPlacements{SE3::Identity()},
-      placement_unrotated{1},
       inertias{BodyInertia::Zero()},
       idx_q{0},
       nq_joint{0},
       idx_v{0},
       nv_joint{0},
+      placement_unrotated{1},
       children{{}},
       frames{Frame{"universe", 0, SE3::Identity(), FIXED_JOINT}} {
   gravity.linear = Vector3(0.0, 0.0, -9.81);

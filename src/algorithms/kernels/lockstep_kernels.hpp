@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "../internal/aba_pass.hpp"
@@ -32,6 +33,13 @@ struct Work {
         aba_acceleration(model.njoints), frame_jacobian(6 * model.nv), derivative_columns(model.nv),
         derivative_bodies(model.njoints), derivative_accelerations(model.njoints), in_support(model.njoints) {
     support.reserve(model.njoints);
+    // M[min(r, c), max(r, c)] for the entry k = r·n + c of a row-major n×n
+    // matrix, M column-major (M, of n² packs, is allocated first: n² fits)
+    const std::size_t n = model.nv;
+    symmetric_entries.resize(n * n);
+    for (std::size_t r = 0; r < n; ++r)
+      for (std::size_t c = 0; c < n; ++c)
+        symmetric_entries[r * n + c] = static_cast<std::uint32_t>(r <= c ? c * n + r : r * n + c);
   }
 
   bool world = false;  // forward passes place the joints in the world too (oMi)
@@ -46,6 +54,7 @@ struct Work {
   std::vector<Pack> q, qd, qdd, tau;
   std::vector<Pack> fext;  // njoints × [force; torque], made on first use
   std::vector<Pack> M;  // nv×nv, column-major
+  std::vector<std::uint32_t> symmetric_entries;  // nv², store_symmetric_rows
   // the articulated-body algorithm's (as Data's)
   std::vector<MotionT<Pack>> ov;
   std::vector<Eigen::Matrix<Pack, 6, 6>> articulated_inertia;
@@ -83,10 +92,64 @@ inline void ready_derivatives(const Model& model, Work& w) {
   }
 }
 
+// The W×W block of W vectors r[0 .. W) transposed in place: lane j of r[l]
+// and lane l of r[j] swap. For W = 4, four shuffles pair the lanes and four
+// gather the halves; for W = 8, three rounds of eight (pairs, then fours,
+// then halves).
+template <class L, int W = kWidth>
+[[gnu::always_inline]] inline void transpose_block(L* r) {
+  if constexpr (W == 4) {
+    // t0 = (r0[0], r1[0], r0[2], r1[2]), t1 the odd lanes; t2, t3 of r2, r3
+    const L t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6);
+    const L t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
+    const L t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 2, 6);
+    const L t3 = __builtin_shufflevector(r[2], r[3], 1, 5, 3, 7);
+    r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    r[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    r[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+  } else if constexpr (W == 8) {
+    // t[2k] the even lanes of r[2k] and r[2k+1] interleaved, t[2k+1] the odd
+    L t[8];
+    for (int k = 0; k < 4; ++k) {
+      t[2 * k] = __builtin_shufflevector(r[2 * k], r[2 * k + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+      t[2 * k + 1] = __builtin_shufflevector(r[2 * k], r[2 * k + 1], 1, 9, 3, 11, 5, 13, 7, 15);
+    }
+    // u[m + 4h] (m < 4, h < 2): lanes m and m + 4 of the rows 4h .. 4h + 4
+    L u[8];
+    for (int h = 0; h < 2; ++h) {
+      const L* a = t + 4 * h;
+      u[4 * h] = __builtin_shufflevector(a[0], a[2], 0, 1, 8, 9, 4, 5, 12, 13);
+      u[4 * h + 1] = __builtin_shufflevector(a[1], a[3], 0, 1, 8, 9, 4, 5, 12, 13);
+      u[4 * h + 2] = __builtin_shufflevector(a[0], a[2], 2, 3, 10, 11, 6, 7, 14, 15);
+      u[4 * h + 3] = __builtin_shufflevector(a[1], a[3], 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+    for (int m = 0; m < 4; ++m) {
+      r[m] = __builtin_shufflevector(u[m], u[m + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+      r[m + 4] = __builtin_shufflevector(u[m], u[m + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+  } else {
+    for (int l = 0; l < W; ++l)
+      for (int j = l + 1; j < W; ++j) {
+        const double x = r[l][j];
+        r[l][j] = r[j][l];
+        r[j][l] = x;
+      }
+  }
+}
+
 // x[k] lane l = rows[l·width + k] for k < width: W consecutive rows (and
-// back, store_rows).
+// back, store_rows). Eight-wide, W entries of each row at a time
+// (transpose_block); four-wide, lane by lane, which measured as fast.
 inline void load_rows(const double* rows, std::size_t width, Pack* x) {
-  for (std::size_t k = 0; k < width; ++k)
+  const std::size_t blocked = kWidth == 8 ? width / kWidth * kWidth : 0;
+  for (std::size_t k = 0; k < blocked; k += kWidth) {
+    Pack::Lanes r[kWidth];
+    for (int l = 0; l < kWidth; ++l) std::memcpy(&r[l], rows + l * width + k, sizeof r[l]);
+    transpose_block(r);
+    for (int j = 0; j < kWidth; ++j) x[k + j].v = r[j];
+  }
+  for (std::size_t k = blocked; k < width; ++k)
     for (int l = 0; l < kWidth; ++l) x[k].v[l] = rows[l * width + k];
 }
 
@@ -152,32 +215,12 @@ inline void forward_step(const Model& model, Work& w, JointIndex i, const Pack* 
 inline void keep_world_inertia(Work&, JointIndex, const OriginInertiaT<Pack>&) {}
 
 // W packs x[0 .. W) into W rows: out[l·stride + j] = x[j] lane l, the W
-// entries of each row one whole vector (for W = 4 a 4×4 transpose: four
-// shuffles to pair the lanes, four to gather the halves).
-template <int W = kWidth>
+// entries of each row one whole vector (transpose_block).
 [[gnu::always_inline]] inline void store_transposed(const Pack* const* x, std::size_t stride, double* out) {
-  if constexpr (W == 4) {
-    const Pack::Lanes r0 = x[0]->v, r1 = x[1]->v, r2 = x[2]->v, r3 = x[3]->v;
-    // t0 = (r0[0], r1[0], r0[2], r1[2]), t1 the odd lanes; t2, t3 of r2, r3
-    const Pack::Lanes t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
-    const Pack::Lanes t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
-    const Pack::Lanes t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
-    const Pack::Lanes t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
-    store(Pack(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)), out);
-    store(Pack(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)), out + stride);
-    store(Pack(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)), out + 2 * stride);
-    store(Pack(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)), out + 3 * stride);
-  } else {
-    for (int l = 0; l < W; ++l)
-      for (int j = 0; j < W; ++j) out[l * stride + j] = x[j]->v[l];
-  }
-}
-
-// M (n×n, column-major) with its upper triangle mirrored below the
-// diagonal: a symmetric matrix, whose columns are its rows.
-inline void mirror_upper_triangle(Pack* M, std::size_t n) {
-  for (std::size_t c = 0; c < n; ++c)
-    for (std::size_t r = c + 1; r < n; ++r) M[c * n + r] = M[r * n + c];
+  Pack::Lanes r[kWidth];
+  for (int j = 0; j < kWidth; ++j) r[j] = x[j]->v;
+  transpose_block(r);
+  for (int l = 0; l < kWidth; ++l) std::memcpy(out + l * stride, &r[l], sizeof r[l]);
 }
 
 // W rows of n homogeneous matrices, the k-th of each row the k-th placement.
@@ -220,6 +263,21 @@ inline void store_jacobian_rows(const Pack* J, std::size_t nv, double* rows) {
 inline void store_matrix_rows(const Pack* x, std::size_t nv, int count, double* const* rows) {
   const std::size_t size = nv * nv;
   for (int m = 0; m < count; ++m) store_lanes(x + m * size, 1, size, rows[m], size);
+}
+
+// W rows of the symmetric n×n matrix whose upper triangle the column-major
+// M holds: entry k = r·n + c of lane l to out[l·n² + k], read from
+// M[entry[k]] (symmetric_entries); W entries of each row at a time
+// (store_transposed).
+inline void store_symmetric_rows(const Pack* M, const std::uint32_t* entry, std::size_t n, double* out) {
+  const std::size_t size = n * n, blocked = size / kWidth * kWidth;
+  for (std::size_t k = 0; k < blocked; k += kWidth) {
+    const Pack* block[kWidth];
+    for (int j = 0; j < kWidth; ++j) block[j] = M + entry[k + j];
+    store_transposed(block, size, out + k);
+  }
+  for (std::size_t k = blocked; k < size; ++k)
+    for (int l = 0; l < kWidth; ++l) out[l * size + k] = M[entry[k]].v[l];
 }
 
 // True when frame f and its joint are in the model (frame_parent_joint
@@ -302,8 +360,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
     case Kernel::crba:
       load_rows(in[0], nq, w.q.data());
       mass_matrix_pass<Pack>(model, w, w.q.data(), w.M.data(), nv);
-      mirror_upper_triangle(w.M.data(), nv);
-      store_matrix_rows(w.M.data(), nv, 1, out);
+      store_symmetric_rows(w.M.data(), w.symmetric_entries.data(), nv, out[0]);
       return true;
     case Kernel::aba:
       load_rows(in[0], nq, w.q.data());
