@@ -139,13 +139,12 @@ template <class L, int W = kWidth>
 }
 
 // x[k] lane l = rows[l·width + k] for k < width: W consecutive rows (and
-// back, store_rows). Eight-wide, W entries of each row at a time
-// (transpose_block); four-wide, lane by lane, which measured as fast.
+// back, store_rows), W entries of each row at a time (transpose_block).
 inline void load_rows(const double* rows, std::size_t width, Pack* x) {
-  const std::size_t blocked = kWidth == 8 ? width / kWidth * kWidth : 0;
+  const std::size_t blocked = width / kWidth * kWidth;
   for (std::size_t k = 0; k < blocked; k += kWidth) {
     Pack::Lanes r[kWidth];
-    for (int l = 0; l < kWidth; ++l) std::memcpy(&r[l], rows + l * width + k, sizeof r[l]);
+    for (int l = 0; l < kWidth; ++l) r[l] = load(rows + l * width + k).v;
     transpose_block(r);
     for (int j = 0; j < kWidth; ++j) x[k + j].v = r[j];
   }
@@ -220,7 +219,7 @@ inline void keep_world_inertia(Work&, JointIndex, const OriginInertiaT<Pack>&) {
   Pack::Lanes r[kWidth];
   for (int j = 0; j < kWidth; ++j) r[j] = x[j]->v;
   transpose_block(r);
-  for (int l = 0; l < kWidth; ++l) std::memcpy(out + l * stride, &r[l], sizeof r[l]);
+  for (int l = 0; l < kWidth; ++l) store(Pack(r[l]), out + l * stride);
 }
 
 // W rows of n homogeneous matrices, the k-th of each row the k-th placement.
