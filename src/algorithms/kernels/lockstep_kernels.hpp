@@ -129,12 +129,7 @@ template <class L, int W = kWidth>
       r[m + 4] = __builtin_shufflevector(u[m], u[m + 4], 4, 5, 6, 7, 12, 13, 14, 15);
     }
   } else {
-    for (int l = 0; l < W; ++l)
-      for (int j = l + 1; j < W; ++j) {
-        const double x = r[l][j];
-        r[l][j] = r[j][l];
-        r[j][l] = x;
-      }
+    static_assert(W == 4 || W == 8, "packs are four or eight wide");
   }
 }
 
