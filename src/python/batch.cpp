@@ -256,6 +256,7 @@ struct Rows {
   std::array<char*, kMaxOutputs> out{};
   std::array<std::size_t, kMaxOutputs> out_size{};   // elements per row
   std::array<std::size_t, kMaxOutputs> out_bytes{};  // bytes per row
+  bool given_outputs = false;                        // out's arrays, not new ones
 };
 
 // Row i's target: a homogeneous matrix's rotation and translation, or a position.
@@ -304,7 +305,14 @@ thread_local ThreadWorkspace thread_workspace;
 // kernel leaves) by its row kernel.
 class RowRunner {
  public:
-  RowRunner(const Function& f, const Rows& rows) : f_(f), rows_(rows) {
+  // Results given as out beyond this many bytes in all outgrow the caches
+  // of most machines (Arguments::fetch_outputs); below it, fetching lines
+  // that are mostly cached already costs a few per cent. New arrays are not
+  // fetched: the system zeroes each page at its first store, which leaves
+  // its lines in the cache, and fetching them as well measured slower.
+  static constexpr std::size_t kFetchOutputsFrom = std::size_t{32} << 20;
+
+  RowRunner(const Function& f, const Rows& rows, std::size_t count) : f_(f), rows_(rows) {
     const Call& c = rows.call;
     call_ = {c.model, nullptr, {}, {c.indexes[0], c.indexes[1]}, c.frame, nullptr, 0, c.frame_ids, c.nframe_ids};
     call_.set = c.set;
@@ -324,6 +332,9 @@ class RowRunner {
       pack_args_.frames = &call_.indexes[0];
       pack_args_.nframes = 1;
     }
+    std::size_t row_bytes = 0;
+    for (int k = 0; k < rows.noutputs; ++k) row_bytes += rows.out_bytes[k];
+    pack_args_.fetch_outputs = rows.given_outputs && count * row_bytes > kFetchOutputsFrom;
   }
 
   // Rows computed a pack at a time (1: one by one).
@@ -431,7 +442,7 @@ struct Blocks {
   // Takes blocks until none is left, stopping as RowRunner::run does.
   template <typename Poll>
   void take(Poll&& poll) noexcept {
-    RowRunner runner(f, rows);
+    RowRunner runner(f, rows, count);
     std::size_t begin = 0, end = 0;
     while (claim(begin, end) && !failure.stops(begin))
       if (!runner.run(begin, end, failure, poll)) return;
@@ -621,6 +632,7 @@ PyObject* run(const Function& f, const char* name, PyObject* const* args, Py_ssi
   // their shapes are checked and they share no memory with the arguments.
   std::array<nb::object, kMaxOutputs> results;
   rows.noutputs = f.result.noutputs;
+  rows.given_outputs = given.count > 0;
   for (int k = 0; k < rows.noutputs; ++k) {
     std::vector<npy_intp> dims = row_dims(call, f.result.shapes[k]);
     rows.out_size[k] = shape_size(call, f.result.shapes[k]);

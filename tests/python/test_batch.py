@@ -177,6 +177,21 @@ def test_rows_in_lock_step_equal_single_calls_bit_for_bit(name, model):
             assert bits(getattr(lb, fn)(model, *args, threads=threads)) == bits(want), (key, threads)
 
 
+def test_large_results_into_given_arrays_equal_new_ones():
+    """Results given as out and larger than the caches (over 32 MB) are fetched ahead of their
+    stores: the same rows, at one thread and two."""
+    model = ld.parse_urdf_file(str(REPO / "models" / "humanoid.urdf"))
+    q, v, a = states(model, 3100)
+    for fn, args in ((lb.crba, (q,)), (lb.computeRNEADerivatives, (q[:1100], v[:1100], a[:1100]))):
+        want = fn(model, *args, threads=1)
+        want = want if isinstance(want, tuple) else (want,)
+        assert sum(w.nbytes for w in want) > 32 << 20
+        for threads in (1, 2):
+            given = tuple(np.full_like(w, np.nan) for w in want)
+            fn(model, *args, threads=threads, out=given if len(given) > 1 else given[0])
+            assert bits(given) == bits(want), (fn.__name__, threads)
+
+
 def test_workspaces_kept_between_batches_serve_other_trees():
     """A thread keeps its workspaces between batches and reuses them for any model of the same sizes:
     what one tree leaves untouched (the derivatives across its branches, zero) must not keep

@@ -52,6 +52,10 @@ struct Arguments {
   std::size_t nframes = 0;
   ReferenceFrame reference_frame = ReferenceFrame::WORLD;
   bool forces = false;  // in[3]: the forces on the bodies, njoints × [force; torque] a row (takes_forces)
+  // The results of the whole batch outgrow the caches: the kernels with
+  // large rows (crba, rnea_derivatives) fetch each pack's output lines while
+  // they compute, so that the stores at the end need not wait for memory.
+  bool fetch_outputs = false;
 };
 
 // The kernels that take external forces (inverseDynamics, forwardDynamics

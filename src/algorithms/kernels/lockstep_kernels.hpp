@@ -73,7 +73,44 @@ struct Work {
   // the joints the frames of a frame kernel hang from, with their ancestors
   std::vector<char> in_support;
   std::vector<JointIndex> support;
+  // The pack's large outputs, fetched into the cache a slice per step of
+  // the passes while they compute (fetch_outputs), so that their stores at
+  // the end find the lines there instead of waiting for each from memory.
+  struct Span {
+    const char* at;
+    const char* end;
+  };
+  Span fetch[3] = {};
+  int nfetch = 0;
+  std::size_t fetch_lines = 0;  // cache lines per step
 };
+
+inline constexpr std::size_t kLine = 64;
+
+// The W rows of `bytes` each at out[0 .. n) to be fetched over the given
+// number of steps of the passes about to run (forward_step, and
+// keep_world_inertia on the way back of the mass matrix).
+inline void plan_output_fetch(Work& w, double* const* out, int n, std::size_t bytes, std::size_t steps) {
+  w.nfetch = n;
+  for (int k = 0; k < n; ++k) {
+    const char* p = reinterpret_cast<const char*>(out[k]);
+    w.fetch[k] = {p, p + kWidth * bytes};
+  }
+  const std::size_t lines = (n * kWidth * bytes + kLine - 1) / kLine, per = std::max<std::size_t>(steps, 1);
+  w.fetch_lines = (lines + per - 1) / per;
+}
+
+// The next slice of the planned fetch. (A plain prefetch: a line that no
+// other core holds comes in this core's own, so the store needs nothing
+// more; a prefetch for writing measured no better.)
+inline void fetch_outputs(Work& w) {
+  std::size_t left = w.fetch_lines;
+  while (left > 0 && w.nfetch > 0) {
+    Work::Span& s = w.fetch[w.nfetch - 1];
+    for (; left > 0 && s.at < s.end; --left, s.at += kLine) __builtin_prefetch(s.at, 0, 3);
+    if (s.at >= s.end) --w.nfetch;
+  }
+}
 
 // w.derivatives zero where the pass writes nothing for the model's tree.
 inline void ready_derivatives(const Model& model, Work& w) {
@@ -194,6 +231,7 @@ inline void joint_placement_general(const JointModel& j, const SE3& P, const Pac
 
 // limi of joint i, and oMi when the pass reads it.
 inline void forward_step(const Model& model, Work& w, JointIndex i, const Pack* q) {
+  fetch_outputs(w);
   const JointModel& j = model.joints[i];
   const std::size_t iq = model.idx_q[i];
   if (!w.world) {
@@ -205,8 +243,9 @@ inline void forward_step(const Model& model, Work& w, JointIndex i, const Pack* 
                            w.joint_cos[i], p == 0 ? nullptr : &w.oMi[p], w.limi[i], w.oMi[i]);
 }
 
-// (the composite inertias about their centres of mass are not kept)
-inline void keep_world_inertia(Work&, JointIndex, const OriginInertiaT<Pack>&) {}
+// (the composite inertias about their centres of mass are not kept: the
+// step fetches the next slice of the outputs instead)
+inline void keep_world_inertia(Work& w, JointIndex, const OriginInertiaT<Pack>&) { fetch_outputs(w); }
 
 // W packs x[0 .. W) into W rows: out[l·stride + j] = x[j] lane l, the W
 // entries of each row one whole vector (transpose_block).
@@ -313,6 +352,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
                 double* const* out) {
   Work& w = *static_cast<Work*>(workspace);
   const std::size_t nq = model.nq, nv = model.nv;
+  w.nfetch = 0;
   // A NaN or an infinity is left to the single calls: which of two NaNs an
   // operation passes on depends on the order of its operands, which the
   // compiler picks differently for vectors and for doubles.
@@ -352,6 +392,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
       return true;
     }
     case Kernel::crba:
+      if (args.fetch_outputs) plan_output_fetch(w, out, 1, nv * nv * sizeof(double), 2 * (model.njoints - 1));
       load_rows(in[0], nq, w.q.data());
       mass_matrix_pass<Pack>(model, w, w.q.data(), w.M.data(), nv);
       store_symmetric_rows(w.M.data(), w.symmetric_entries.data(), nv, out[0]);
@@ -396,6 +437,7 @@ inline bool run(void* workspace, const Model& model, Kernel kernel, const Argume
       load_rows(in[1], nv, w.qd.data());
       load_rows(in[2], nv, w.qdd.data());
       ready_derivatives(model, w);
+      if (args.fetch_outputs) plan_output_fetch(w, out, 3, nv * nv * sizeof(double), model.njoints - 1);
       Pack* const x = w.derivatives.data();
       const DerivativeOutputsT<Pack> outputs{x, x + nv * nv, x + 2 * nv * nv, nv, 1};
       derivative_steps::derivatives_forward<true, false>(model, w, w.q.data(), w.qd.data(), w.qdd.data());

@@ -102,10 +102,13 @@ TEST(Lockstep, EveryLaneIsTheSingleCallBitForBit) {
         }
       }
       // The mass matrix: each lane's row full and symmetric, from the single
-      // call's upper triangle.
+      // call's upper triangle. (With the output fetched ahead of the stores,
+      // as for a large batch into given arrays: the same numbers.)
       std::vector<double> mass(w * nv * nv);
       double* mass_out[] = {mass.data()};
-      ASSERT_TRUE(packs.run(K::crba, in, mass_out));
+      lockstep::Arguments fetching;
+      fetching.fetch_outputs = true;
+      ASSERT_TRUE(packs.run(K::crba, in, mass_out, fetching));
       for (std::size_t l = 0; l < w; ++l) {
         const Eigen::MatrixXd& M = crba(model, data, row(s.q, l, nq));
         for (std::size_t c = 0; c < nv; ++c)
@@ -122,7 +125,7 @@ TEST(Lockstep, EveryLaneIsTheSingleCallBitForBit) {
       double* derivative_out[] = {derivatives.data(), derivatives.data() + w * nn, derivatives.data() + 2 * w * nn};
       for (const bool with_fext : {false, true}) {
         ASSERT_TRUE(packs.run(K::rnea_derivatives, with_fext ? in_forces : in, derivative_out,
-                              with_fext ? with_forces : lockstep::Arguments{}));
+                              with_fext ? with_forces : fetching));
         for (std::size_t l = 0; l < w && nv > 0; ++l) {
           const auto q = row(s.q, l, nq), v = row(s.v, l, nv), a = row(s.a, l, nv);
           const Eigen::Map<const Matrix6X> fext(forces.data() + 6 * model.njoints * l, 6,
